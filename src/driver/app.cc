@@ -1,0 +1,87 @@
+#include "driver/app.h"
+
+#include "driver/trace.h"
+#include "platform/format.h"
+
+CKXPhoneApp theApp;
+
+CKXPhoneApp::CKXPhoneApp() : env_(platform::Env::Default()) {
+    InitInstance();
+}
+
+CKXPhoneApp::~CKXPhoneApp() {
+    ExitInstance();
+    ReleaseAuxModule();
+}
+
+bool CKXPhoneApp::InitInstance() {
+    // ResetLock and BridgeCheckLock live as long as the object itself.
+    KX_TRACE_INFO(u"CKXPhoneApp::InitInstance", u"Lib InitInstance");
+    return true;
+}
+
+int CKXPhoneApp::ExitInstance() {
+    KX_TRACE_INFO(u"CKXPhoneApp::ExitInstance", u"Lib ExitInstance");
+    return 0;
+}
+
+int CKXPhoneApp::MilliSleep(uint32_t count) {
+    platform::Env* e = env();
+    for (uint32_t i = 0; i < count; ++i) {
+        if (CancelFlag.load()) {
+            KX_ERROR_LINE(u"CKXPhoneApp::MilliSleep");
+            return KX_STOPPED;
+        }
+        e->SleepMillis(1);
+    }
+    return 0;
+}
+
+void CKXPhoneApp::RenewTaskStamp() {
+    std::u16string stamp = platform::Format(u"%010u_", env()->TickCount());
+    std::lock_guard<std::mutex> hold(taskStampLock_);
+    taskStamp_ = stamp;
+}
+
+std::u16string CKXPhoneApp::TaskStamp() const {
+    std::lock_guard<std::mutex> hold(taskStampLock_);
+    return taskStamp_;
+}
+
+void CKXPhoneApp::ResetRequestStats() {
+    std::lock_guard<std::mutex> hold(ResetLock);
+    statsWithoutRetry_ = 0;
+    statsWithRetry_ = 0;
+}
+
+void CKXPhoneApp::AddRequestTime(bool withRetry, uint32_t ms) {
+    std::lock_guard<std::mutex> hold(ResetLock);
+    (withRetry ? statsWithRetry_ : statsWithoutRetry_) += ms;
+}
+
+void CKXPhoneApp::LoadAuxModule() {
+    std::lock_guard<std::mutex> hold(auxLock_);
+    if (auxModule_)
+        return;
+    std::string path = env()->OwnModulePath();
+    size_t slash = path.rfind('/');
+    path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "AuxSyncModule.so";
+    void* module = env()->OpenModule(path);
+    if (!module)
+        return;
+    auxModule_ = module;
+    auxRead_ = reinterpret_cast<KXAuxEntry>(env()->ModuleSymbol(module, "Read"));
+    auxWrite_ = reinterpret_cast<KXAuxEntry>(env()->ModuleSymbol(module, "Write"));
+    auxStop_ = reinterpret_cast<KXAuxEntry>(env()->ModuleSymbol(module, "Stop"));
+}
+
+void CKXPhoneApp::ReleaseAuxModule() {
+    std::lock_guard<std::mutex> hold(auxLock_);
+    if (!auxModule_)
+        return;
+    auxRead_ = nullptr;
+    auxWrite_ = nullptr;
+    auxStop_ = nullptr;
+    env()->CloseModule(auxModule_);
+    auxModule_ = nullptr;
+}

@@ -1,0 +1,145 @@
+#include "driver/fake_phone.h"
+
+#include <handsetcontrol.h>
+
+#include "driver/app.h"
+#include "driver/trace.h"
+#include "platform/format.h"
+
+namespace {
+
+bool IsSampleItemType(int32_t type) {
+    return type == KX_TYPE_RINGTONE || type == KX_TYPE_PICTURE || type == KX_TYPE_PICTURE2 ||
+           type == KX_TYPE_FILE;
+}
+
+bool IsAuxType(int32_t type) {
+    return type == KX_TYPE_MESSAGE || type == KX_TYPE_MEDIA;
+}
+
+// Types 3 and 6 belong to AuxSyncModule; without it (or the entry) nothing was done, which
+// must not read as success.
+int32_t ForwardToAux(KXAuxEntry (CKXPhoneApp::*entry)() const, int32_t type, uintptr_t param) {
+    theApp.LoadAuxModule();
+    KXAuxEntry fn = (theApp.*entry)();
+    return fn ? fn(type, param) : KX_FAILED;
+}
+
+void TraceTaskFinished(const char16_t* caller) {
+    uint32_t without = theApp.StatsWithoutRetry();
+    uint32_t with = theApp.StatsWithRetry();
+    KX_TRACE_INFO(caller,
+                  platform::Format(u" #################### [ Task Finshed, Without Retry:%u, With Retry:%u, "
+                                   u"Total:%u ] #################### ",
+                                   without, with, without + with));
+}
+
+} // namespace
+
+CKXFakePhone::CKXFakePhone() = default;
+CKXFakePhone::~CKXFakePhone() = default;
+
+void CKXFakePhone::SetBaseUrl(const std::u16string& url) {
+    std::lock_guard<std::mutex> hold(settingsLock_);
+    baseUrl_ = url;
+}
+
+std::u16string CKXFakePhone::BaseUrl() const {
+    std::lock_guard<std::mutex> hold(settingsLock_);
+    return baseUrl_;
+}
+
+std::u16string CKXFakePhone::DeviceSerial() const {
+    std::lock_guard<std::mutex> hold(settingsLock_);
+    return deviceSerial_;
+}
+
+std::string CKXFakePhone::DeviceSerialNarrow() const {
+    return platform::Narrow(DeviceSerial());
+}
+
+int32_t CKXFakePhone::InitSync(uint32_t, const InitSyncParams* params) {
+    if (!params)
+        return KX_INVALID_ARGUMENT;
+    hostWindow_ = params->hostWindow;
+    {
+        std::lock_guard<std::mutex> hold(settingsLock_);
+        baseUrl_ = params->baseAddress ? std::u16string(params->baseAddress) : std::u16string();
+        localPort_ = params->localPort;
+        deviceSerial_ = params->deviceSerial ? std::u16string(params->deviceSerial) : std::u16string();
+    }
+    theApp.LoadAuxModule();
+    theApp.ResetRequestStats();
+    return KX_OK;
+}
+
+int32_t CKXFakePhone::Read(int32_t type, uintptr_t param) {
+    theApp.ResetRequestStats();
+    int32_t result = KX_FAILED;
+    if (type == KX_TYPE_CONTACT && !(param & KX_READ_CHANGE_LOG)) {
+        result = ReadContact(nullptr);
+    } else if (type == KX_TYPE_CALENDAR && !(param & KX_READ_CHANGE_LOG)) {
+        result = ReadCalendar(static_cast<uint32_t>(param), nullptr);
+    } else if (IsAuxType(type)) {
+        result = ForwardToAux(&CKXPhoneApp::AuxRead, type, param);
+    } else if (IsSampleItemType(type) || type == KX_TYPE_EMAIL) {
+        result = SampleRead(type, param);
+    }
+    // A stopped read must not end every later read at its first item.
+    StopFlag = false;
+    TraceTaskFinished(u"CKXFakePhone::Read");
+    return result;
+}
+
+int32_t CKXFakePhone::Write(int32_t type, uintptr_t param) {
+    theApp.WriteRefused = false;
+    theApp.ResetRequestStats();
+    int32_t result = KX_OK;
+    if (IsAuxType(type)) {
+        result = ForwardToAux(&CKXPhoneApp::AuxWrite, type, param);
+    } else if (IsSampleItemType(type) || type == KX_TYPE_EMAIL) {
+        result = SampleWrite(type, param);
+    }
+    StopFlag = false;
+    TraceTaskFinished(u"CKXFakePhone::Write");
+    return result;
+}
+
+int32_t CKXFakePhone::Verify(int32_t type, uintptr_t param) {
+    if (IsSampleItemType(type)) {
+        SampleVerify(type, param); // the item check reports through the block, never by result
+        return KX_OK;
+    }
+    if (type == KX_TYPE_EMAIL || type == KX_TYPE_MESSAGE)
+        return SampleVerify(type, param);
+    return KX_OK;
+}
+
+int32_t CKXFakePhone::Delete(int32_t type, uintptr_t param) {
+    return IsSampleItemType(type) ? SampleDelete(type, param) : KX_OK;
+}
+
+int32_t CKXFakePhone::Stop(int32_t type, uintptr_t param) {
+    kxtrace::DebugPrint(u"\r\n orlen T3 Stopped\r\n");
+    StopFlag = true;
+    // End the transfer in flight too, but only while an operation runs: nothing else clears it.
+    if (theApp.runningOperations.load() > 0)
+        theApp.CancelFlag = true;
+    theApp.LoadAuxModule();
+    if (KXAuxEntry stop = theApp.AuxStop())
+        stop(type, param);
+    return KX_OK;
+}
+
+int32_t CKXFakePhone::UninitSync(uint32_t, uint32_t) {
+    return KX_OK;
+}
+
+int32_t CKXFakePhone::CleanChangeLog(int32_t, uintptr_t) {
+    return KX_FAILED;
+}
+
+void CKXFakePhone::CheckPhoneReady() {
+    KX_CheckPhoneReady(DeviceSerialNarrow().c_str(), LocalPort(), 8182, 0, 0,
+                       static_cast<int32_t>(theApp.timing().phoneReadyTimeoutMs));
+}

@@ -1,0 +1,85 @@
+// The one phone object: the host's connection settings, the stop flag, and the dispatch of every
+// exported operation by data type to its worker. Workers live in the files of their subsystem.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include <kxphone/kxphone.h>
+
+class ContactRecord;
+class CalendarRecord;
+template <class T> class RecordList;
+
+class CKXFakePhone {
+public:
+    CKXFakePhone();
+    ~CKXFakePhone();
+    CKXFakePhone(const CKXFakePhone&) = delete;
+    CKXFakePhone& operator=(const CKXFakePhone&) = delete;
+
+    // --- dispatch (called by the exports with their arguments) ---
+    int32_t InitSync(uint32_t reserved, const InitSyncParams* params);
+    int32_t GetProfile(int32_t type, uintptr_t out);
+    int32_t Inquire(int32_t type, uintptr_t param);
+    int32_t Read(int32_t type, uintptr_t param);
+    int32_t Write(int32_t type, uintptr_t param);
+    int32_t Verify(int32_t type, uintptr_t param);
+    int32_t Delete(int32_t type, uintptr_t param);
+    int32_t Stop(int32_t type, uintptr_t param);
+    int32_t UninitSync(uint32_t a, uint32_t b);
+    int32_t CleanChangeLog(int32_t type, uintptr_t param);
+
+    // --- contacts ---
+    // Full read. list null: every record goes to the host (messages and callbacks); otherwise
+    // copies are collected into list and nothing is sent.
+    int32_t ReadContact(RecordList<ContactRecord>* list);
+
+    // --- calendar ---
+    // Full read; list as for ReadContact. Bit 0 of flags skips restarting the handset's tracking.
+    int32_t ReadCalendar(uint32_t flags, RecordList<CalendarRecord>* list);
+
+    // --- backup files (folder chosen by the host) ---
+    int32_t BackupContent(const std::u16string& folder);
+    int32_t RestoreContent(const std::u16string& folder, int32_t mode);
+    int32_t BackupCalendar(const std::u16string& folder);
+    int32_t RestoreCalendar(const std::u16string& folder, int32_t mode);
+
+    // Asks the device-control library whether the handset is still reachable (result unused).
+    void CheckPhoneReady();
+
+    // --- sample store: items of types 4, 5, 11, 13 and e-mail of type 14 ---
+    int32_t SampleRead(int32_t type, uintptr_t param);
+    int32_t SampleWrite(int32_t type, uintptr_t param);
+    int32_t SampleDelete(int32_t type, uintptr_t param);
+    int32_t SampleVerify(int32_t type, uintptr_t param);
+
+    // --- settings given by the host ---
+    void SetBaseUrl(const std::u16string& url);
+    std::u16string BaseUrl() const;
+    KXHostWindow* HostWindow() const { return hostWindow_.load(); }
+    int32_t LocalPort() const { return localPort_.load(); }
+    std::u16string DeviceSerial() const;
+    // The serial narrowed for the device-control library.
+    std::string DeviceSerialNarrow() const;
+
+    // Raised by Stop; polled by readers and writers between items and batches.
+    std::atomic<bool> StopFlag{false};
+
+    // From the host's device description (GetProfile of type 1): "pid" and the class from "sdk".
+    std::atomic<int32_t> ProductId{0};
+    std::atomic<int32_t> PlatformClass{5};
+
+    // Capability word and information text handed out by Inquire(2).
+    uint32_t CapabilityWord = 15;
+    char16_t InformationText[1024] = {};
+
+private:
+    std::atomic<KXHostWindow*> hostWindow_{nullptr};
+    std::atomic<int32_t> localPort_{115200};
+    mutable std::mutex settingsLock_; // BaseUrl and DeviceSerial may be read by worker threads
+    std::u16string baseUrl_;
+    std::u16string deviceSerial_;
+};
