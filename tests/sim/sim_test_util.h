@@ -26,7 +26,8 @@ struct Raw {
 };
 
 // Sends bytes on a fresh connection, reads until the server closes.
-inline Raw Exchange(int port, const std::string& bytes) {
+// halfClose: end the sending side after the bytes (a peer that gives up mid-request).
+inline Raw Exchange(int port, const std::string& bytes, bool halfClose = false) {
     Raw r;
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -39,6 +40,8 @@ inline Raw Exchange(int port, const std::string& bytes) {
     }
     r.connected = true;
     send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (halfClose)
+        shutdown(fd, SHUT_WR);
     std::string all;
     char buf[65536];
     for (;;) {
@@ -80,6 +83,7 @@ inline std::string DriverRequest(const std::string& method, const std::string& p
 inline std::string Compact(const Json::Value& v) {
     Json::StreamWriterBuilder b;
     b["indentation"] = "";
+    b["emitUTF8"] = true;
     return Json::writeString(b, v);
 }
 
