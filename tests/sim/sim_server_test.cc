@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "sim_test_util.h"
+#include "support/paths.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -248,9 +249,7 @@ TEST(SimStore, AFileStoreKeepsItsDataAcrossARestart) {
 
 // The real executable: "listening on" once ready, handset-side commands on a store file.
 TEST(SimExecutable, ServesUntilInterruptedAndRunsCommandsOnAStoreFile) {
-    const char* bin = std::getenv("KX_BIN_DIR");
-    ASSERT_NE(bin, nullptr);
-    std::string exe = std::string(bin) + "/kxphone-sim";
+    std::string exe = kxtest::BinDir() + "/kxphone-sim";
     std::string db = TempPath("cli.db");
     for (const char* suffix : {"", "-wal", "-shm"})
         std::remove((db + suffix).c_str());
