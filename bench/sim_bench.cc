@@ -19,6 +19,7 @@
 
 #include "seed.h"
 #include "server.h"
+#include "service.h"
 #include "store.h"
 #include "transport/payload_cipher.h"
 
@@ -101,6 +102,16 @@ int main(int argc, char** argv) {
         std::to_string(envelope.size()) + "\r\n\r\n" + envelope;
     size_t answer = Exchange(server.port(), request);
     printf("one 50-contact answer: %zu bytes\n", answer);
+    {
+        // The same request without the network: store, JSON, envelope.
+        kxsim::Service service(*store);
+        auto t3 = Clock::now();
+        const int n = requests / 4;
+        for (int i = 0; i < n; ++i)
+            service.Handle("GET", "/contact/do/read", envelope);
+        printf("handler alone (store + JSON + envelope): %.2f ms per 50-contact read\n",
+               1000 * Seconds(t3) / n);
+    }
 
     for (int clients : {1, 2}) {
         std::atomic<int> failures{0};
