@@ -1,6 +1,7 @@
 // The service protocol over loopback: answer shapes, writes, groups and change logs.
 #include <gtest/gtest.h>
 
+#include "service.h"
 #include "sim_test_util.h"
 #include "support/sim_fixture.h"
 
@@ -340,6 +341,29 @@ TEST_F(SimService, BadRequestsGetANonZeroStatusAndChangeNothing) {
     kxsim::StoreCounts counts = sim.store().Counts();
     EXPECT_EQ(counts.contacts, 6);
     EXPECT_EQ(counts.events, 20);
+}
+
+} // namespace
+
+namespace {
+
+// Answers are written by the service's own writer: what JsonCpp reads back must be what went in,
+// NUL and control characters included (a raw NUL would end the deciphered text early).
+TEST(SimSeal, WritesCompactJsonThatReadsBackUnchanged) {
+    Json::Value doc(Json::objectValue);
+    doc["status"] = 0;
+    doc["big"] = Json::Value(static_cast<Json::UInt64>(18446744073709551615ull));
+    doc["neg"] = -4;
+    doc["objects"][0]["b"] = std::string("q\"b\\s\r\n\t\x01\x1f", 10) + std::string(1, '\0') + "z 🌸 é";
+    doc["objects"][0]["a"] = "";
+    doc["objects"][1] = Json::Value(Json::objectValue);
+    doc["flag"] = true;
+    doc["none"] = Json::Value();
+    std::string text = simtest::Open(kxsim::Service::Seal(doc));
+    EXPECT_EQ(text,
+              "{\"big\":18446744073709551615,\"flag\":true,\"neg\":-4,\"none\":null,\"objects\":[{\"a\":\"\","
+              "\"b\":\"q\\\"b\\\\s\\r\\n\\t\\u0001\\u001f\\u0000z 🌸 é\"},{}],\"status\":0}");
+    EXPECT_EQ(simtest::Parse(text), doc);
 }
 
 } // namespace
