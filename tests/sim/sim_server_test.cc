@@ -68,6 +68,13 @@ TEST(SimFaults, EachModeBreaksTheNextMatchingRequestsThenGoesAway) {
     EXPECT_EQ(Call(port, "PUT", "/contact/do/create", &doc)["status"].asInt(), 0);
     EXPECT_EQ(sim.store().Counts().contacts, 4);
 
+    // The plain-text group request has no "status": refused, it answers nothing.
+    ASSERT_TRUE(sim.AddFault("status:-1:/contact/build_group_id:1"));
+    simtest::Raw group =
+        Exchange(port, DriverRequest("GET", "/contact/build_group_id", "cmd=get_group_title;value=1"));
+    EXPECT_EQ(group.httpStatus, 500);
+    EXPECT_EQ(group.body, "");
+
     // "/session_ctrl" dropped twice without an answer.
     ASSERT_TRUE(sim.AddFault("drop:/session_ctrl:2"));
     for (int i = 0; i < 3; ++i) {
@@ -86,8 +93,9 @@ TEST(SimFaults, EachModeBreaksTheNextMatchingRequestsThenGoesAway) {
     for (const kxsim::JournalEntry& e : sim.Requests())
         if (!e.fault.empty())
             faults.push_back(e.fault);
-    EXPECT_EQ(faults, (std::vector<std::string>{"refuse", "refuse", "close_mid_body", "undecipherable",
-                                                "non_json", "status", "status", "drop", "drop", "stall"}));
+    EXPECT_EQ(faults,
+              (std::vector<std::string>{"refuse", "refuse", "close_mid_body", "undecipherable", "non_json",
+                                        "status", "status", "status", "drop", "drop", "stall"}));
 }
 
 TEST(SimFaults, RulesParseFromTheCommandLineForm) {
