@@ -285,7 +285,8 @@ TEST_F(HttpHelperTest, CancelDuringABackOffEndsWith21AtOnce) {
     const int port = kxtest::UnusedPort();
     std::thread canceller([&] {
         // The second reset never comes: the back-off before the 3rd attempt starts after the first.
-        while (adb.Calls().empty())
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (adb.Calls().empty() && std::chrono::steady_clock::now() < giveUp)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         theApp.CancelFlag = true;
