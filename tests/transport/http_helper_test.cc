@@ -408,7 +408,7 @@ private:
 };
 
 TEST(KillProcess, TerminatesEveryProcessOfTheNameIgnoringCase) {
-    kxtest::TraceCapture trace;
+    kxtest::TransportTrace trace;
     theApp.SetEnv(nullptr);
     const std::string name = "kxd" + std::to_string(::getpid());
     DummyProcesses dummies(name);
@@ -430,7 +430,7 @@ TEST(KillProcess, TerminatesEveryProcessOfTheNameIgnoringCase) {
 }
 
 TEST(KillProcess, AnUnreadableListGivesZeroAndAFailedKillIsTraced) {
-    kxtest::TraceCapture trace;
+    kxtest::TransportTrace trace;
     kxtest::ProcessListEnv env;
     env.processes = {{20, "adb"}, {21, "adb"}};
     env.failingPid = 20;
