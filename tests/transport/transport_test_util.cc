@@ -1,6 +1,5 @@
 #include "transport_test_util.h"
 
-
 #include <fstream>
 
 #include "platform/format.h"
