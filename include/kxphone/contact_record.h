@@ -91,7 +91,7 @@ public:
             CopyFrom(other);
         return *this;
     }
-    virtual ~ContactField();
+    virtual ~ContactField() = default;
 
     const int32_t version = 100;
     int32_t nReserved = 0;
@@ -118,7 +118,8 @@ public:
     // Copies every member except the version; fields and raw bytes are copied deeply.
     ContactRecord(const ContactRecord& other);
     ContactRecord& operator=(const ContactRecord& other);
-    virtual ~ContactRecord();
+    // Inline so that hosts reading records need none of the driver's code.
+    virtual ~ContactRecord() { RemoveAllFields(); }
 
     // Every member back to its default; deletes the fields and frees the raw bytes.
     void Reset();
@@ -140,7 +141,11 @@ public:
         return index >= 0 && static_cast<size_t>(index) < fields_.size() ? fields_[index] : nullptr;
     }
     // Deletes every field.
-    void RemoveAllFields();
+    void RemoveAllFields() {
+        for (ContactField* f : fields_)
+            delete f;
+        fields_.clear();
+    }
 
     // The field that carries the record's picture path: the first of type 1, else 2, else 3,
     // else 5. Null when none exists.

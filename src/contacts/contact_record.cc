@@ -2,8 +2,6 @@
 
 #include "calendar/time_conversions.h"
 
-ContactField::~ContactField() = default;
-
 void ContactField::CopyFrom(const ContactField& other) {
     nReserved = other.nReserved;
     nType = other.nType;
@@ -34,10 +32,6 @@ ContactRecord& ContactRecord::operator=(const ContactRecord& other) {
     if (this != &other)
         CopyFrom(other);
     return *this;
-}
-
-ContactRecord::~ContactRecord() {
-    RemoveAllFields();
 }
 
 void ContactRecord::CopyFrom(const ContactRecord& other) {
@@ -120,12 +114,6 @@ ContactField* ContactRecord::FindField(int32_t type, int32_t* position) const {
 
 bool ContactRecord::HasField(int32_t type) const {
     return FindField(type) != nullptr;
-}
-
-void ContactRecord::RemoveAllFields() {
-    for (ContactField* f : fields_)
-        delete f;
-    fields_.clear();
 }
 
 ContactField* ContactRecord::PictureHolder() const {
