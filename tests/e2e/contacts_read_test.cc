@@ -11,6 +11,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "contacts/contact_groups.h"
@@ -298,6 +299,24 @@ TEST_F(ContactsReadE2E, StopBetweenBatchesGives21) {
     host_.Clear();
     EXPECT_EQ(KX_OK, ReadAll());
     EXPECT_EQ(120u, host_.Count(kRecordRead));
+}
+
+TEST_F(ContactsReadE2E, StopFromAnotherThreadWhileReading) {
+    Start();
+    AddContacts(150);
+    std::thread stopper;
+    host_.SetHook([&](uint32_t code, intptr_t) {
+        if (code == kRecordRead && !stopper.joinable()) {
+            // The next batch hangs on the handset; Stop arrives from the host's other thread.
+            sim_->AddFault("stall:2:/contact/do/read:1");
+            stopper = std::thread([] { ::Stop(KX_TYPE_CONTACT, 0); });
+        }
+    });
+    EXPECT_EQ(KX_STOPPED, ReadAll());
+    stopper.join();
+    EXPECT_LE(host_.Count(kRecordRead), 50u);
+    EXPECT_EQ((std::vector<HostMessage>{{kReadFailed, KX_STOPPED}}), Finals());
+    EXPECT_FALSE(theApp.CancelFlag.load());
 }
 
 TEST_F(ContactsReadE2E, RefusedReadRequestChecksTheHandset) {
