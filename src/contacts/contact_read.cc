@@ -110,6 +110,10 @@ int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
             if (objects.isArray()) {
                 records.Reserve(objects.size());
                 for (const Json::Value& object : objects) {
+                    if (!object.isObject()) {
+                        KX_TRACE_ERROR(kCaller, u"contact entry is not an object");
+                        continue;
+                    }
                     std::unique_ptr<ContactRecord> record(new ContactRecord);
                     if (kxconv::ToContactEx(object, record.get()))
                         records.Add(std::move(record));
