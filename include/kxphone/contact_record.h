@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/oledate.h"
@@ -126,7 +127,7 @@ public:
 
     // Appends a copy of field when its text is not empty (the readers' form). True when added.
     bool AddField(const ContactField& field);
-    bool AddField(int32_t type, const std::u16string& data);
+    bool AddField(int32_t type, std::u16string data);
     // Appends a copy whatever its text; returns the new field (owned by the record).
     ContactField* AppendField(const ContactField& field);
 

@@ -85,11 +85,11 @@ bool ContactRecord::AddField(const ContactField& field) {
     return true;
 }
 
-bool ContactRecord::AddField(int32_t type, const std::u16string& data) {
+bool ContactRecord::AddField(int32_t type, std::u16string data) {
     if (data.empty())
         return false;
     fields_.reserve(fields_.size() + 1);
-    fields_.push_back(new ContactField(type, data));
+    fields_.push_back(new ContactField(type, std::move(data)));
     return true;
 }
 
