@@ -4,6 +4,7 @@
 #include <kxphone/contact_record.h>
 #include <kxphone/record_list.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,23 +35,20 @@ std::string IdText(const Json::Value& id) {
     return std::string();
 }
 
-// The id of every change-log entry that takes part in the read (objects and nulls; other
-// entries are skipped without counting). The answer itself can then be released.
-void CollectIds(const Json::Value& objects, std::vector<std::string>* ids, size_t* total) {
-    *total = objects.size();
-    ids->reserve(objects.size());
+// The id of every change-log entry, by position: objects and nulls take part in the read,
+// other entries are skipped without counting (nullopt). The answer itself can then go.
+std::vector<std::optional<std::string>> CollectIds(const Json::Value& objects) {
+    std::vector<std::optional<std::string>> ids;
+    ids.reserve(objects.size());
     for (const Json::Value& entry : objects) {
         if (entry.isObject())
-            ids->push_back(IdText(entry["__id"]));
+            ids.emplace_back(IdText(entry["__id"]));
         else if (entry.isNull())
-            ids->push_back(std::string());
+            ids.emplace_back(std::string());
         else
-            ids->push_back("\x01"); // marks an entry that does not take part
+            ids.emplace_back(std::nullopt);
     }
-}
-
-bool Skipped(const std::string& id) {
-    return id.size() == 1 && id[0] == '\x01';
+    return ids;
 }
 
 } // namespace
@@ -60,8 +58,7 @@ int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
     ReadReporter reporter(KX_TYPE_CONTACT, kCaller, true, true, list != nullptr);
     int32_t result = KX_OK;
 
-    std::vector<std::string> ids;
-    size_t total = 0;
+    std::vector<std::optional<std::string>> ids;
     {
         ServiceReply changeLog = ServiceCall(service::kContactChangeLog, nullptr);
         if (!changeLog.ok()) {
@@ -70,13 +67,16 @@ int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
             result = changeLog.outcome == ServiceReply::kStopped ? KX_STOPPED : KX_FAILED;
         } else {
             const Json::Value& objects = changeLog.objects();
-            if (objects.isArray())
-                CollectIds(objects, &ids, &total);
-            else if (!objects.isNull())
+            if (objects.isArray()) {
+                ids = CollectIds(objects);
+            } else if (!objects.isNull()) {
+                KX_TRACE_ERROR(kCaller, u"contact change log has no id list");
                 result = KX_FAILED;
+            }
         }
     }
 
+    const size_t total = ids.size();
     const size_t batchSize = ProductId.load() == kSmallBatchProduct ? kSmallBatch : kBatch;
     size_t index = 0;
     int delivered = 0;
@@ -84,11 +84,11 @@ int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
     while (result == KX_OK && index < total && !StopFlag.load()) {
         Json::Value& batch = request["objects"] = Json::Value(Json::arrayValue);
         while (index < total && batch.size() < batchSize) {
-            const std::string& id = ids[index++];
-            if (Skipped(id))
+            const std::optional<std::string>& id = ids[index++];
+            if (!id)
                 continue;
             Json::Value item(Json::objectValue);
-            item["__id"] = id;
+            item["__id"] = *id;
             batch.append(std::move(item));
         }
         if (batch.empty())

@@ -591,6 +591,8 @@ TEST(ContactMapping, RoundTripKeepsTheFields) {
     std::sort(a.begin(), a.end());
     std::sort(b.begin(), b.end());
     EXPECT_EQ(a, b) << Describe(b);
+    // The id learnt while writing also answers the title while reading.
+    EXPECT_EQ((std::vector<std::string>{"cmd=get_group_id;value=Family"}), groups.requests);
 }
 
 } // namespace
