@@ -112,8 +112,8 @@ void Convert(const Json::Value& document, benchmark::State& state) {
 
 void PerContact(benchmark::State& state, size_t contacts) {
     state.counters["us_per_contact"] =
-        benchmark::Counter(static_cast<double>(contacts) * 1e-6, benchmark::Counter::kIsIterationInvariantRate |
-                                                                     benchmark::Counter::kInvert);
+        benchmark::Counter(static_cast<double>(contacts) * 1e-6,
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetItemsProcessed(static_cast<int64_t>(contacts) * state.iterations());
 }
 
