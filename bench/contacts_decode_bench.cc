@@ -31,7 +31,8 @@ public:
         char pattern[] = "/tmp/kx_contacts_benchXXXXXX";
         dir_ = mkdtemp(pattern);
     }
-    ~BenchEnv() override {
+    ~BenchEnv() override { Remove(); }
+    void Remove() {
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
@@ -97,6 +98,11 @@ Recording& Recorded() {
             return true;
         });
         theApp.SetEnv(&rec->env);
+        // The recording lives until exit; its scratch folder must not outlive the process.
+        std::atexit([] {
+            theApp.SetEnv(nullptr);
+            Recorded().env.Remove();
+        });
         return rec;
     }();
     return *r;
