@@ -111,13 +111,12 @@ TEST_F(KxsyncContacts, FailedReadAndBadUsageExitNonZero) {
                                 " contacts read");
     EXPECT_EQ(1, run.exitCode);
     EXPECT_TRUE(run.lines.empty());
-    EXPECT_EQ(2, RunCommand(kxsync_ + " contacts read").exitCode); // no --url
     EXPECT_EQ(2, RunCommand(kxsync_ + " --url nowhere contacts read").exitCode);
     EXPECT_EQ(2, RunCommand(kxsync_ + " contacts write").exitCode);
 }
 
 TEST_F(KxsyncContacts, DemoReadsASeededPhone) {
-    CommandRun run = RunCommand(Env() + kxsync_ + " demo --contacts 40 --seed 2");
+    CommandRun run = RunCommand(Env() + kxsync_ + " demo 40 2");
     EXPECT_EQ(0, run.exitCode);
     std::string text;
     for (const std::string& l : run.lines)

@@ -1,23 +1,20 @@
 // "kxsync contacts read": a host session around Read(2, 0). Records arrive as message 2525 on
-// our host window while Read runs on the main thread; a second thread turns Ctrl-C into Stop.
+// the host window while Read runs on the main thread; Ctrl-C becomes Stop on another thread.
 #include "contacts_command.h"
 
 #include <kxphone/contact_record.h>
 #include <kxphone/kxphone.h>
 
-#include <dlfcn.h>
-#include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <map>
-#include <thread>
 
 #include <json/json.h>
+
+#include "commands.h"
 
 namespace kxsync {
 
@@ -51,10 +48,6 @@ std::string Utf8(const std::u16string& s) {
         }
     }
     return out;
-}
-
-std::u16string Wide(const std::string& ascii) {
-    return std::u16string(ascii.begin(), ascii.end());
 }
 
 // Readable names of the field types.
@@ -127,13 +120,30 @@ std::string FieldName(int32_t type) {
     return it != FieldNames().end() ? it->second : "field" + std::to_string(type);
 }
 
+// A date as "yyyy-mm-dd hh:mm:ss" (days since 1899-12-30, rounded to the second); empty when
+// invalid. Worked out here: this host links none of the driver's code.
 std::string DateText(const platform::OleDate& d) {
-    platform::CivilTime c;
-    if (!d.ToCivil(&c))
+    if (!d.valid() || !(std::fabs(d.days) < 3e6))
         return "";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
-                  c.second);
+    // Before 1899-12-30 the whole days count backwards while the fraction runs forwards.
+    double whole = std::trunc(d.days);
+    int64_t seconds = static_cast<int64_t>(whole) * 86400 + std::llround(std::fabs(d.days - whole) * 86400);
+    int64_t day = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    int64_t rest = seconds - day * 86400;
+    // Civil date of a day count (from 1970-01-01 after the shift), proleptic Gregorian.
+    int64_t z = day - 25569 + 719468;
+    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    int64_t doe = z - era * 146097;
+    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    int64_t mp = (5 * doy + 2) / 153;
+    int64_t dd = doy - (153 * mp + 2) / 5 + 1;
+    int64_t mm = mp < 10 ? mp + 3 : mp - 9;
+    int64_t yy = yoe + era * 400 + (mm <= 2);
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(yy),
+                  static_cast<long long>(mm), static_cast<long long>(dd), static_cast<long long>(rest / 3600),
+                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
     return buf;
 }
 
@@ -208,67 +218,21 @@ std::string ReadableLine(const ContactRecord& r) {
     return line;
 }
 
-// ---------------------------------------------------------------- the driver
+// ---------------------------------------------------------------- the session
 
-struct Driver {
-    void* module = nullptr;
-    decltype(&InitDriver) initDriver = nullptr;
-    decltype(&SetParam) setParam = nullptr;
-    decltype(&InitSync) initSync = nullptr;
-    decltype(&Read) read = nullptr;
-    decltype(&Stop) stop = nullptr;
-    decltype(&UninitSync) uninitSync = nullptr;
+// Both callbacks are given, as a host that uses them would; they only count.
+void KX_STDCALL CountRecordCallback(uint32_t, uintptr_t) {
+    ++g_recordCallbacks;
+}
+void KX_STDCALL CountProgressCallback(int32_t) {
+    ++g_progressCallbacks;
+}
 
-    bool Load(const std::string& path) {
-        module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!module) {
-            std::fprintf(stderr, "kxsync: cannot load %s: %s\n", path.c_str(), dlerror());
-            return false;
-        }
-        initDriver = reinterpret_cast<decltype(initDriver)>(dlsym(module, "InitDriver"));
-        setParam = reinterpret_cast<decltype(setParam)>(dlsym(module, "SetParam"));
-        initSync = reinterpret_cast<decltype(initSync)>(dlsym(module, "InitSync"));
-        read = reinterpret_cast<decltype(read)>(dlsym(module, "Read"));
-        stop = reinterpret_cast<decltype(stop)>(dlsym(module, "Stop"));
-        uninitSync = reinterpret_cast<decltype(uninitSync)>(dlsym(module, "UninitSync"));
-        if (!initDriver || !setParam || !initSync || !read || !stop || !uninitSync) {
-            std::fprintf(stderr, "kxsync: %s lacks the driver's exports\n", path.c_str());
-            return false;
-        }
-        return true;
-    }
-    ~Driver() {
-        if (module)
-            dlclose(module);
-    }
-};
-
-// ---------------------------------------------------------------- the host session
-
-struct Session {
+// Draws nothing itself: the host window draws the bar from the progress messages.
+struct ReadState {
     const ContactReadOptions* options = nullptr;
     ContactReadOutcome* outcome = nullptr;
-    int drawnPercent = -1;
-    bool tty = isatty(STDERR_FILENO) != 0;
-
-    void Progress(int percent) {
-        outcome->lastPercent = percent;
-        if (!options->progress || percent == drawnPercent)
-            return;
-        if (!tty) {
-            // A log file gets a line per tenth instead of a bar.
-            if (percent / 10 != drawnPercent / 10 || drawnPercent < 0)
-                std::fprintf(stderr, "progress %d%%\n", percent);
-            drawnPercent = percent;
-            return;
-        }
-        drawnPercent = percent;
-        const int width = 40;
-        int filled = percent < 0 ? 0 : percent > 100 ? width : percent * width / 100;
-        std::fprintf(stderr, "\r[%.*s%.*s] %3d%%", filled, "########################################",
-                     width - filled, "                                        ", percent);
-        std::fflush(stderr);
-    }
+    bool bar = false;
 
     void Record(const ContactRecord* r) {
         ++outcome->delivered;
@@ -278,171 +242,65 @@ struct Session {
         if (outcome->samples.size() < options->keepSamples)
             outcome->samples.push_back(line);
         if (options->print) {
-            bool bar = options->progress && tty && drawnPercent >= 0;
             if (bar)
-                std::fputs("\r\033[K", stderr); // the bar is drawn again after the line
+                std::fputs("\r\033[K", stderr); // the bar comes back with the next percentage
             std::fwrite(line.data(), 1, line.size(), stdout);
             std::fputc('\n', stdout);
-            if (bar)
-                drawnPercent = -1;
         }
     }
 };
-
-Session* g_session = nullptr; // the host window and callbacks have no user pointer
-
-struct HostWindow {
-    KXHostWindow base;
-};
-
-intptr_t HostProc(KXHostWindow*, uint32_t msg, uintptr_t code, intptr_t value) {
-    if (msg != KX_HOST_MESSAGE || !g_session)
-        return 0;
-    if (code == KXMessageCode(KX_TYPE_CONTACT, KX_EVENT_RECORD_READ))
-        g_session->Record(reinterpret_cast<const ContactRecord*>(value));
-    else if (code == KX_PROGRESS_PERCENT)
-        g_session->Progress(static_cast<int>(value));
-    else if (code == KXMessageCode(KX_TYPE_CONTACT, KX_EVENT_READ_FINISHED) ||
-             code == KXMessageCode(KX_TYPE_CONTACT, KX_EVENT_READ_FAILED)) {
-        g_session->outcome->finalCode = static_cast<int32_t>(code);
-        g_session->outcome->finalValue = value;
-    }
-    return 0;
-}
-
-void KX_STDCALL OnRecord(uint32_t, uintptr_t) {
-    if (g_session)
-        ++g_session->outcome->callbacks;
-}
-void KX_STDCALL OnProgress(int32_t) {}
-
-// Ctrl-C: the handler only writes to a pipe; the watcher thread calls Stop.
-int g_interruptPipe[2] = {-1, -1};
-
-void OnInterrupt(int) {
-    char c = 'i';
-    ssize_t ignored = write(g_interruptPipe[1], &c, 1);
-    (void)ignored;
-}
 
 } // namespace
 
-std::string ProgramFolder() {
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return ".";
-    path[n] = '\0';
-    std::string p(path);
-    size_t slash = p.rfind('/');
-    return slash == std::string::npos ? "." : p.substr(0, slash);
-}
-
-bool ParseServiceUrl(const std::string& url, ServiceAddress* out) {
-    std::string rest = url;
-    if (rest.compare(0, 7, "http://") == 0)
-        rest = rest.substr(7);
-    while (!rest.empty() && rest.back() == '/')
-        rest.pop_back();
-    size_t colon = rest.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        return false;
-    char* end = nullptr;
-    long port = std::strtol(rest.c_str() + colon + 1, &end, 10);
-    if (*end != '\0' || port <= 0 || port > 65535)
-        return false;
-    out->ip = rest.substr(0, colon);
-    out->port = static_cast<int>(port);
-    return true;
-}
-
-bool ReadContacts(const ServiceAddress& address, const ContactReadOptions& options,
+void ReadContacts(Session& session, const std::string& address, int port, const ContactReadOptions& options,
                   ContactReadOutcome* outcome) {
-    Driver driver;
-    if (!driver.Load(ProgramFolder() + "/vexoCorsaT3.so"))
-        return false;
-
-    Session session;
-    session.options = &options;
-    session.outcome = outcome;
-    g_session = &session;
-    HostWindow window{{&HostProc}};
+    ReadState state;
+    state.options = &options;
+    state.outcome = outcome;
+    state.bar = session.options.progress && isatty(STDERR_FILENO);
+    session.window.SetHandler([&state](uint32_t code, intptr_t value) {
+        if (code == KXMessageCode(KX_TYPE_CONTACT, KX_EVENT_RECORD_READ)) {
+            state.Record(reinterpret_cast<const ContactRecord*>(value));
+        } else if (code == KX_PROGRESS_PERCENT) {
+            state.outcome->lastPercent = static_cast<int>(value);
+        } else if (code == KXMessageCode(KX_TYPE_CONTACT, KX_EVENT_READ_FINISHED) ||
+                   code == KXMessageCode(KX_TYPE_CONTACT, KX_EVENT_READ_FAILED)) {
+            state.outcome->finalCode = code;
+            state.outcome->finalValue = value;
+        }
+    });
 
     uint32_t id = 0;
-    driver.initDriver(&id);
-    std::u16string ip = Wide(address.ip), serial = Wide(address.serial);
-    std::u16string base = Wide("http://" + address.ip + ":" + std::to_string(address.port));
-    driver.setParam(ip.c_str(), address.port, &OnRecord, &OnProgress);
-    InitSyncParams params{0, &window.base, address.port, base.c_str(), serial.c_str()};
-    driver.initSync(0, &params);
+    session.api.InitDriver(&id);
+    std::u16string ip = Utf16(address), serial = Utf16(session.options.serial);
+    std::u16string base = Utf16("http://" + address + ":" + std::to_string(port));
+    session.api.SetParam(ip.c_str(), port, &CountRecordCallback, &CountProgressCallback);
+    InitSyncParams params{0, session.window.window(), port, base.c_str(), serial.c_str()};
+    session.api.InitSync(0, &params);
 
-    // Stop comes from a second thread, as a host's cancel button would send it.
-    bool piped = pipe(g_interruptPipe) == 0;
-    struct sigaction action, previous;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = &OnInterrupt;
-    if (piped)
-        sigaction(SIGINT, &action, &previous);
-    std::thread watcher;
-    if (piped) {
-        watcher = std::thread([&driver] {
-            for (;;) {
-                char c = 0;
-                if (read(g_interruptPipe[0], &c, 1) != 1 || c == 'q')
-                    return;
-                std::fputs("\nkxsync: stopping...\n", stderr);
-                driver.stop(KX_TYPE_CONTACT, 0);
-            }
-        });
-    }
-
+    session.runningType = KX_TYPE_CONTACT; // what Ctrl-C stops
     auto start = std::chrono::steady_clock::now();
-    outcome->result = driver.read(KX_TYPE_CONTACT, 0);
+    outcome->result = session.api.Read(KX_TYPE_CONTACT, 0);
     outcome->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    session.runningType = 0;
 
-    if (piped) {
-        sigaction(SIGINT, &previous, nullptr);
-        char q = 'q';
-        ssize_t ignored = write(g_interruptPipe[1], &q, 1);
-        (void)ignored;
-        watcher.join();
-        close(g_interruptPipe[0]);
-        close(g_interruptPipe[1]);
-    }
-    if (options.progress && session.drawnPercent >= 0 && session.tty)
-        std::fputc('\n', stderr);
-    driver.uninitSync(0, 0);
-    g_session = nullptr;
-    return true;
+    session.window.FinishProgress();
+    session.window.SetHandler(nullptr);
+    session.window.Clear();
+    session.api.UninitSync(0, 0);
 }
 
-int ContactsCommand(const ServiceAddress& address, const std::vector<std::string>& args) {
-    if (args.empty() || args[0] != "read") {
-        std::fputs(
-            "usage: kxsync --url http://127.0.0.1:PORT [--serial S] contacts read [--json] [--no-progress]\n",
-            stderr);
+int RunContacts(Session& session) {
+    if (session.options.arguments != std::vector<std::string>{"read"}) {
+        std::fputs("usage: kxsync --url http://127.0.0.1:PORT [--serial S] contacts read [--json]\n", stderr);
         return 2;
     }
     ContactReadOptions options;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--json") {
-            options.json = true;
-        } else if (args[i] == "--no-progress") {
-            options.progress = false;
-        } else {
-            std::fprintf(stderr, "kxsync: unknown option %s\n", args[i].c_str());
-            return 2;
-        }
-    }
-    if (address.port <= 0) {
-        std::fputs("kxsync: contacts read needs --url http://IP:PORT\n", stderr);
-        return 2;
-    }
+    options.json = session.options.json;
     ContactReadOutcome outcome;
-    if (!ReadContacts(address, options, &outcome))
-        return 1;
-    std::fprintf(stderr, "kxsync: %d contacts in %.2f s, Read returned %d\n", outcome.delivered,
-                 outcome.seconds, outcome.result);
+    ReadContacts(session, session.options.address, session.options.port, options, &outcome);
+    std::fprintf(stderr, "kxsync: %d contacts in %.2f s, Read returned %s\n", outcome.delivered,
+                 outcome.seconds, ResultText(outcome.result).c_str());
     return outcome.result == KX_OK ? 0 : 1;
 }
 

@@ -16,6 +16,7 @@
 
 #include <json/json.h>
 
+#include "commands.h"
 #include "contacts_command.h"
 
 extern char** environ;
@@ -136,23 +137,32 @@ long StoredContacts(int port) {
 
 } // namespace
 
-int DemoCommand(const std::vector<std::string>& args) {
+// The folder kxsync runs from, where kxphone-sim is built too.
+std::string ProgramFolder() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return ".";
+    path[n] = '\0';
+    std::string p(path);
+    size_t slash = p.rfind('/');
+    return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+int RunDemo(Session& session) {
+    const std::vector<std::string>& args = session.options.arguments;
     int contacts = 500;
     std::string seed = "1";
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--contacts" && i + 1 < args.size()) {
-            contacts = std::atoi(args[++i].c_str());
-        } else if (args[i] == "--seed" && i + 1 < args.size()) {
-            seed = args[++i];
-        } else {
-            std::fputs("usage: kxsync demo [--contacts N] [--seed S]\n", stderr);
-            return 2;
-        }
-    }
-    if (contacts < 0) {
-        std::fputs("kxsync: --contacts takes a count\n", stderr);
+    char* end = nullptr;
+    if (args.size() > 2 || (!args.empty() && (std::strtol(args[0].c_str(), &end, 10) < 0 || *end != '\0')) ||
+        (args.size() == 2 && (std::strtoull(args[1].c_str(), &end, 10), *end != '\0'))) {
+        std::fputs("usage: kxsync demo [N [SEED]]\n", stderr);
         return 2;
     }
+    if (!args.empty())
+        contacts = std::atoi(args[0].c_str());
+    if (args.size() == 2)
+        seed = args[1];
 
     std::printf("Starting kxphone-sim with %d seeded contacts (seed %s)...\n", contacts, seed.c_str());
     std::fflush(stdout);
@@ -162,18 +172,16 @@ int DemoCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "kxsync: %s\n", error.c_str());
         return 1;
     }
-    std::printf("Handset service on 127.0.0.1:%d; reading all contacts through the driver...\n", sim.port());
+    std::printf("Handset service on 127.0.0.1:%d; reading all contacts through %s...\n", sim.port(),
+                session.options.driverPath.c_str());
     std::fflush(stdout);
 
-    ServiceAddress address;
-    address.port = sim.port();
-    address.serial = "kxphone-sim";
     ContactReadOptions options;
     options.print = false;
     options.keepSamples = 3;
     ContactReadOutcome outcome;
-    if (!ReadContacts(address, options, &outcome))
-        return 1;
+    uint32_t callbacksBefore = g_recordCallbacks.load();
+    ReadContacts(session, "127.0.0.1", sim.port(), options, &outcome);
     long stored = StoredContacts(sim.port());
     sim.Stop();
 
@@ -183,9 +191,9 @@ int DemoCommand(const std::vector<std::string>& args) {
     std::printf("Time:               %.3f s (%.0f contacts/s)\n", outcome.seconds,
                 outcome.seconds > 0 ? outcome.delivered / outcome.seconds : 0.0);
     std::printf("Last progress:      %d%%\n", outcome.lastPercent);
-    std::printf("Record callbacks:   %d\n", outcome.callbacks);
-    std::printf("Read returned:      %d (final message 0x%X, value %ld)\n", outcome.result, outcome.finalCode,
-                static_cast<long>(outcome.finalValue));
+    std::printf("Record callbacks:   %u\n", g_recordCallbacks.load() - callbacksBefore);
+    std::printf("Read returned:      %s (final message 0x%X, value %ld)\n",
+                ResultText(outcome.result).c_str(), outcome.finalCode, static_cast<long>(outcome.finalValue));
     std::printf("Samples:\n");
     for (const std::string& line : outcome.samples)
         std::printf("  %s\n", line.c_str());

@@ -1,62 +1,73 @@
-// kxsync: a command-line host for the driver. It loads vexoCorsaT3.so by path like a desktop
-// host, gives it a host window and runs one operation.
+// kxsync: a command-line host for the KXPhone driver.
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
-#include <vector>
 
-#include "contacts_command.h"
+#include "commands.h"
+#include "driver_library.h"
+#include "host_window.h"
+#include "interrupt.h"
+#include "options.h"
+#include "session.h"
 
 namespace {
 
-const char kUsage[] = "usage: kxsync [--url http://127.0.0.1:PORT] [--serial S] COMMAND [ARGS]\n"
-                      "\n"
-                      "commands:\n"
-                      "  contacts read [--json] [--no-progress]\n"
-                      "                   print every contact of the handset (JSON lines with --json);\n"
-                      "                   progress on stderr, Ctrl-C stops the read\n"
-                      "  demo [--contacts N] [--seed S]\n"
-                      "                   start kxphone-sim with seeded contacts and read them all\n";
+void PrintUsage(FILE* out) {
+    std::fprintf(out, "Usage: kxsync [options] COMMAND [ARG...]\n\nCommands:\n");
+    for (const kxsync::Command& command : kxsync::Commands()) {
+        std::string head = std::string(command.name) + (*command.usage ? " " : "") + command.usage;
+        std::fprintf(out, "  %-16s  %s\n", head.c_str(), command.summary);
+    }
+    std::fprintf(out, "\n%s", kxsync::OptionsUsage());
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    kxsync::ServiceAddress address;
-    int i = 1;
-    for (; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "-h" || a == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (a.compare(0, 2, "--") != 0)
-            break;
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "kxsync: %s needs a value\n%s", a.c_str(), kUsage);
-            return 2;
-        }
-        std::string value = argv[++i];
-        if (a == "--url") {
-            if (!kxsync::ParseServiceUrl(value, &address)) {
-                std::fprintf(stderr, "kxsync: --url takes http://IP:PORT\n");
-                return 2;
-            }
-        } else if (a == "--serial") {
-            address.serial = value;
-        } else {
-            std::fprintf(stderr, "kxsync: unknown option %s\n%s", a.c_str(), kUsage);
-            return 2;
-        }
-    }
-    if (i >= argc) {
-        std::fputs(kUsage, stderr);
+    kxsync::Options options;
+    std::string error;
+    if (!kxsync::ParseOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "kxsync: %s\n\n", error.c_str());
+        PrintUsage(stderr);
         return 2;
     }
-    std::string command = argv[i];
-    std::vector<std::string> args(argv + i + 1, argv + argc);
-    if (command == "contacts")
-        return kxsync::ContactsCommand(address, args);
-    if (command == "demo")
-        return kxsync::DemoCommand(args);
-    std::fprintf(stderr, "kxsync: unknown command %s\n%s", command.c_str(), kUsage);
-    return 2;
+    if (options.help) {
+        PrintUsage(stdout);
+        return 0;
+    }
+    const kxsync::Command* command = kxsync::FindCommand(options.command);
+    if (!command) {
+        if (options.command.empty())
+            std::fprintf(stderr, "kxsync: no command given\n\n");
+        else
+            std::fprintf(stderr, "kxsync: unknown command %s\n\n", options.command.c_str());
+        PrintUsage(stderr);
+        return 2;
+    }
+    // The driver reads the trace target when it writes; set it before loading.
+    if (!options.traceFile.empty())
+        ::setenv("KXPHONE_TRACE_FILE", options.traceFile.c_str(), 1);
+    if (options.driverPath.empty())
+        options.driverPath = kxsync::DriverLibrary::DefaultPath();
+
+    kxsync::DriverLibrary driver;
+    kxsync::HostWindow window(options.progress);
+    std::atomic<kxsync::Session*> running{nullptr};
+    // Before the driver can start any thread, so every thread inherits the blocked signals.
+    kxsync::InterruptToStop interrupt([&] {
+        if (kxsync::Session* session = running.load())
+            session->api.Stop(session->runningType.load(), 0);
+    });
+    if (!driver.Load(options.driverPath)) {
+        std::fprintf(stderr, "kxsync: %s\n", driver.error().c_str());
+        return 1;
+    }
+    options.driverPath = driver.path();
+    kxsync::Session session{options, driver.api(), window};
+    running = &session;
+    int status = command->run(session);
+    running = nullptr;
+    window.FinishProgress();
+    return status;
 }
