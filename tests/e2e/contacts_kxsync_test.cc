@@ -130,6 +130,9 @@ TEST_F(KxsyncContacts, DemoReadsASeededPhone) {
     EXPECT_GE(skipped, 1) << text; // the seeded phone has contacts of other accounts
     EXPECT_EQ(40, read + skipped) << text;
     EXPECT_NE(text.find("Samples:"), std::string::npos) << text;
+    // Received pictures went to a scratch folder of the demo, not to the user's.
+    EXPECT_NE(text.find("Pictures received:"), std::string::npos) << text;
+    EXPECT_FALSE(fs::exists(home_ + "/Vexo"));
 }
 
 } // namespace

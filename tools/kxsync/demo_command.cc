@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <json/json.h>
@@ -176,6 +177,15 @@ int RunDemo(Session& session) {
                 session.options.driverPath.c_str());
     std::fflush(stdout);
 
+    // The driver writes every received picture into the user's application-data folder; the
+    // demo lends it a scratch folder instead and clears it afterwards.
+    char scratch[] = "/tmp/kxsync_demo_XXXXXX";
+    bool lent = mkdtemp(scratch) != nullptr;
+    const char* previous = std::getenv("XDG_DATA_HOME");
+    std::string kept = previous ? previous : "";
+    if (lent)
+        setenv("XDG_DATA_HOME", scratch, 1);
+
     ContactReadOptions options;
     options.print = false;
     options.keepSamples = 3;
@@ -185,6 +195,19 @@ int RunDemo(Session& session) {
     long stored = StoredContacts(sim.port());
     sim.Stop();
 
+    size_t pictures = 0;
+    if (lent) {
+        std::error_code ec;
+        for (auto it = std::filesystem::directory_iterator(std::string(scratch) + "/Vexo/data", ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+            ++pictures;
+        std::filesystem::remove_all(scratch, ec);
+        if (previous)
+            setenv("XDG_DATA_HOME", kept.c_str(), 1);
+        else
+            unsetenv("XDG_DATA_HOME");
+    }
+
     std::printf("\nContacts read:      %d\n", outcome.delivered);
     if (stored >= 0)
         std::printf("Skipped:            %ld (other accounts)\n", stored - outcome.delivered);
@@ -192,6 +215,7 @@ int RunDemo(Session& session) {
                 outcome.seconds > 0 ? outcome.delivered / outcome.seconds : 0.0);
     std::printf("Last progress:      %d%%\n", outcome.lastPercent);
     std::printf("Record callbacks:   %u\n", g_recordCallbacks.load() - callbacksBefore);
+    std::printf("Pictures received:  %zu (written to files, removed after the demo)\n", pictures);
     std::printf("Read returned:      %s (final message 0x%X, value %ld)\n",
                 ResultText(outcome.result).c_str(), outcome.finalCode, static_cast<long>(outcome.finalValue));
     std::printf("Samples:\n");
