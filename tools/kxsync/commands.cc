@@ -4,11 +4,10 @@ namespace kxsync {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
+        {"contacts", "read [--json]", "every contact of the handset; Ctrl-C stops the read", &RunContacts},
         {"hello", "", "a short host session: InitDriver, SetParam, InitSync, one Read, UninitSync",
          &RunHello},
-        {"contacts", "read", "print every contact of the handset (--json: JSON lines); Ctrl-C stops",
-         &RunContacts},
-        {"demo", "[N [SEED]]", "start kxphone-sim with seeded contacts (500) and read them all", &RunDemo},
+        {"demo", "", "the demonstration session", &RunDemo},
     };
     return commands;
 }

@@ -18,11 +18,11 @@ struct Command {
 const std::vector<Command>& Commands();
 const Command* FindCommand(const std::string& name);
 
-// hello.cc
-int RunHello(Session& session);
 // contacts_command.cc: "contacts read"
 int RunContacts(Session& session);
-// demo_command.cc
+
+// hello.cc, demo_command.cc
+int RunHello(Session& session);
 int RunDemo(Session& session);
 
 } // namespace kxsync

@@ -22,7 +22,7 @@ namespace {
 
 // ---------------------------------------------------------------- text
 
-std::string Utf8(const std::u16string& s) {
+std::string ToUtf8(const std::u16string& s) {
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
@@ -162,7 +162,7 @@ std::u16string PicturePath(const ContactRecord& r) {
 // and the picture file.
 std::string JsonLine(const ContactRecord& r) {
     Json::Value v(Json::objectValue);
-    v["id"] = Utf8(r.strPIMID);
+    v["id"] = ToUtf8(r.strPIMID);
     v["modified"] = DateText(r.strLastModify);
     Json::Value& fields = v["fields"] = Json::Value(Json::objectValue);
     for (int32_t i = 0; i < r.GetFieldCount(); ++i) {
@@ -170,7 +170,7 @@ std::string JsonLine(const ContactRecord& r) {
         if (!f || f->strData.empty())
             continue;
         std::string name = FieldName(f->nType);
-        Json::Value value(Utf8(f->strData));
+        Json::Value value(ToUtf8(f->strData));
         if (!fields.isMember(name)) {
             fields[name] = value;
         } else {
@@ -185,7 +185,7 @@ std::string JsonLine(const ContactRecord& r) {
     }
     std::u16string picture = PicturePath(r);
     if (!picture.empty())
-        v["picture"] = Utf8(picture);
+        v["picture"] = ToUtf8(picture);
     Json::StreamWriterBuilder w;
     w["indentation"] = "";
     w["emitUTF8"] = true;
@@ -201,9 +201,9 @@ std::string ReadableLine(const ContactRecord& r) {
         if (!f || f->strData.empty())
             continue;
         if (f->nType == 1 || f->nType == 2) {
-            name += (name.empty() ? "" : " ") + Utf8(f->strData);
+            name += (name.empty() ? "" : " ") + ToUtf8(f->strData);
         } else if (shown < 3 && f->nType != 3002) {
-            std::string text = Utf8(f->strData);
+            std::string text = ToUtf8(f->strData);
             if (text.size() > 40)
                 text = text.substr(0, 37) + "...";
             details += "  " + FieldName(f->nType) + "=" + text;
@@ -212,7 +212,7 @@ std::string ReadableLine(const ContactRecord& r) {
             ++more;
         }
     }
-    std::string line = Utf8(r.strPIMID) + "  " + (name.empty() ? "(no name)" : name) + details;
+    std::string line = ToUtf8(r.strPIMID) + "  " + (name.empty() ? "(no name)" : name) + details;
     if (more)
         line += "  (+" + std::to_string(more) + " more)";
     return line;

@@ -157,7 +157,7 @@ int RunDemo(Session& session) {
     char* end = nullptr;
     if (args.size() > 2 || (!args.empty() && (std::strtol(args[0].c_str(), &end, 10) < 0 || *end != '\0')) ||
         (args.size() == 2 && (std::strtoull(args[1].c_str(), &end, 10), *end != '\0'))) {
-        std::fputs("usage: kxsync demo [N [SEED]]\n", stderr);
+        std::fputs("usage: kxsync demo [N [SEED]] (seeded contacts, 500 by default)\n", stderr);
         return 2;
     }
     if (!args.empty())
