@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/oledate.h"
+#include "splitmix.h"
 #include "transport/base64.h"
 
 namespace kxsim {
@@ -14,15 +16,13 @@ namespace {
 
 const char* const kMime = "vnd.android.cursor.item/";
 
-// splitmix64: small, fast and the same on every platform (std distributions are not).
 class Rng {
 public:
     explicit Rng(uint64_t seed) : s_(seed) {}
     uint64_t Next() {
-        uint64_t z = (s_ += 0x9e3779b97f4a7c15ull);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-        return z ^ (z >> 31);
+        uint64_t x = s_;
+        s_ += kSplitMixStep;
+        return SplitMix(x);
     }
     int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
     bool Chance(int percent) { return Below(100) < percent; }
@@ -34,36 +34,17 @@ private:
     uint64_t s_;
 };
 
-int64_t DaysFromCivil(int y, int m, int d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int* y, int* m, int* d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    *y = static_cast<int>(yoe + era * 400 + (*m <= 2));
-}
-
 // "20260316T093000Z"
 std::string UtcStamp(int64_t ms) {
     int64_t secs = ms / 1000;
     int64_t days = secs / 86400;
     int sod = static_cast<int>(secs % 86400);
-    int y, m, d;
-    CivilFromDays(days, &y, &m, &d);
+    int64_t y;
+    unsigned m, d;
+    platform::CivilFromDays(days, &y, &m, &d);
     char buf[64];
-    snprintf(buf, sizeof buf, "%04d%02d%02dT%02d%02d%02dZ", y, m, d, sod / 3600, sod / 60 % 60, sod % 60);
+    snprintf(buf, sizeof buf, "%04d%02u%02uT%02d%02d%02dZ", static_cast<int>(y), m, d, sod / 3600,
+             sod / 60 % 60, sod % 60);
     return buf;
 }
 
@@ -108,7 +89,7 @@ void Chunk(std::string* png, const char* type, const std::string& data) {
 } // namespace
 
 int64_t UtcMs(int year, int month, int day, int hour, int minute, int second) {
-    return ((DaysFromCivil(year, month, day) * 24 + hour) * 60 + minute) * 60000 + second * 1000LL;
+    return ((platform::DaysFromCivil(year, month, day) * 24 + hour) * 60 + minute) * 60000 + second * 1000LL;
 }
 
 std::string MakePng(int width, int height, uint64_t seed) {
@@ -678,7 +659,7 @@ EventSpec RandomEvent(Rng& rng, int index) {
     static const char* const kZones[] = {"UTC", "480;60", "480;0", "-300;60", "60;60", "0;0", "330;0"};
     EventSpec e;
     e.title = std::string(rng.Pick(kTitlesEv)) + " #" + Num(index);
-    int64_t day = DaysFromCivil(2025, 6, 1) + rng.Below(730);
+    int64_t day = platform::DaysFromCivil(2025, 6, 1) + rng.Below(730);
     int kind = rng.Below(100);
     if (kind < 15) {
         e.allDay = true;
@@ -696,8 +677,9 @@ EventSpec RandomEvent(Rng& rng, int index) {
     if (kind >= 50) {
         // Rules that agree with the first occurrence, as a calendar app writes them.
         static const char* const kDays[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
-        int y, m, d;
-        CivilFromDays(day, &y, &m, &d);
+        int64_t y;
+        unsigned m, d;
+        platform::CivilFromDays(day, &y, &m, &d);
         const int wd = static_cast<int>((day % 7 + 11) % 7); // 1970-01-01 was a Thursday
         int r = rng.Below(6);
         switch (r) {
