@@ -283,8 +283,8 @@ std::optional<fs::path> SampleStore::DeviceFile(const std::u16string& devicePath
 
 int32_t SampleStore::ReadItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
     int32_t result = KX_OK;
+    EnsureDirectories();
     if (list) {
-        EnsureDirectories();
         int64_t total = TotalBytes(*list), done = 0;
         for (size_t index = 0; index < list->size(); ++index) {
             const KXSampleItem* item = (*list)[index];
@@ -326,8 +326,8 @@ int32_t SampleStore::ReadItems(const KXSampleItemList* list, const std::atomic<b
 
 int32_t SampleStore::WriteItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
     int32_t result = KX_OK;
+    EnsureDirectories();
     if (list) {
-        EnsureDirectories();
         int64_t total = TotalBytes(*list), done = 0;
         for (size_t index = 0; index < list->size(); ++index) {
             KXSampleItem* item = (*list)[index];
