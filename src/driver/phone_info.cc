@@ -8,8 +8,8 @@
 #include <kxphone/host_blocks.h>
 
 #include "driver/app.h"
+#include "driver/host_messages.h"
 #include "driver/phone_time.h"
-#include "driver/sample_store_messages.h"
 #include "driver/trace.h"
 #include "platform/format.h"
 
@@ -88,13 +88,14 @@ static int32_t Listing(CKXFakePhone& phone, const uint32_t* words) {
     if (!words || words[1] != KX_LISTING_REQUEST_MAGIC)
         return KX_OK;
     int32_t listed = phone.m_SampleStore.ListFolder(words[2]);
-    SendSampleMessage(listed ? 0x4000A : 0x4000B, 0);
+    SendFinalHostMessage(u"CKXFakePhone::Inquire", listed ? KX_SAMPLE_LISTING_DONE : KX_SAMPLE_LISTING_EMPTY,
+                         0);
     return KX_OK;
 }
 
 std::u16string CKXFakePhone::GetPhoneTime() {
     Json::Value answer;
-    if (!RequestPhoneInfo(BaseUrl(), &answer) || !answer.isObject())
+    if (!RequestPhoneInfo(&answer) || !answer.isObject())
         return {};
     const Json::Value& time = answer["time"];
     if (!time.isObject())

@@ -6,9 +6,15 @@
 #include "driver/app.h"
 #include "platform/format.h"
 #include "platform/oledate.h"
+#include "transport/service_request.h"
 
-bool RequestPhoneInfo(const std::u16string&, Json::Value*) {
-    return false; // the service frame is not available yet
+bool RequestPhoneInfo(Json::Value* answer) {
+    ServiceReply reply = ServiceCall(service::kPhoneTime, nullptr);
+    // Only the time matters here, whatever the answer's status says.
+    if (!reply.answered() || !reply.document.isObject())
+        return false;
+    *answer = std::move(reply.document);
+    return true;
 }
 
 namespace {

@@ -6,17 +6,13 @@
 #include <system_error>
 
 #include "driver/app.h"
-#include "driver/sample_store_messages.h"
+#include "driver/host_messages.h"
 #include "driver/trace.h"
 #include "platform/format.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr uint32_t kReadFinished = 0x40001, kReadItemDone = 0x40002, kReadFailed = 0x40003;
-constexpr uint32_t kWriteFinished = 0x40004, kWriteItemDone = 0x40005, kWriteFailed = 0x40006;
-constexpr uint32_t kDeleteFinished = 0x40007, kDeleteItemDone = 0x40008, kDeleteFailed = 0x40009;
 
 char16_t Lower(char16_t c) {
     return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
@@ -282,6 +278,7 @@ std::optional<fs::path> SampleStore::DeviceFile(const std::u16string& devicePath
 }
 
 int32_t SampleStore::ReadItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
+    ItemReporter report(kSampleItemRead, u"CKXFakePhone::Read");
     int32_t result = KX_OK;
     EnsureDirectories();
     if (list) {
@@ -307,24 +304,18 @@ int32_t SampleStore::ReadItems(const KXSampleItemList* list, const std::atomic<b
                 if (item->file->size > 0)
                     done += item->file->size;
             }
-            SendSampleMessage(KX_PROGRESS_ITEM_BEGIN, 0);
-            SendSampleMessage(KX_PROGRESS_PERCENT, Percent(done, total));
-            SendSampleMessage(kReadItemDone, static_cast<intptr_t>(index));
-            SendSampleMessage(KX_PROGRESS_ITEM_DONE, 0);
+            report.Item(Percent(done, total), static_cast<intptr_t>(index));
             if (stop.load()) {
                 result = KX_STOPPED;
                 break;
             }
         }
     }
-    if (result == KX_OK)
-        SendSampleMessage(kReadFinished, 0);
-    else
-        SendSampleMessage(kReadFailed, result == KX_STOPPED ? KX_STOPPED : 0);
-    return result;
+    return report.Finish(result);
 }
 
 int32_t SampleStore::WriteItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
+    ItemReporter report(kSampleItemWrite, u"CKXFakePhone::Write");
     int32_t result = KX_OK;
     EnsureDirectories();
     if (list) {
@@ -362,24 +353,18 @@ int32_t SampleStore::WriteItems(const KXSampleItemList* list, const std::atomic<
                 CreateParentOf(fs::path(Text(item->hostPath)));
                 item->flags &= ~KX_ITEM_PENDING;
             }
-            SendSampleMessage(KX_PROGRESS_ITEM_BEGIN, 0);
-            SendSampleMessage(KX_PROGRESS_PERCENT, Percent(done, total));
-            SendSampleMessage(kWriteItemDone, static_cast<intptr_t>(index));
-            SendSampleMessage(KX_PROGRESS_ITEM_DONE, 0);
+            report.Item(Percent(done, total), static_cast<intptr_t>(index));
             if (stop.load()) {
                 result = KX_STOPPED;
                 break;
             }
         }
     }
-    if (result == KX_OK)
-        SendSampleMessage(kWriteFinished, 0);
-    else
-        SendSampleMessage(kWriteFailed, result == KX_STOPPED ? KX_STOPPED : 0);
-    return result;
+    return report.Finish(result);
 }
 
 int32_t SampleStore::DeleteItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
+    ItemReporter report(kSampleItemDelete, u"CKXFakePhone::Delete");
     int32_t result = KX_OK;
     if (list) {
         int64_t total = TotalBytes(*list), done = 0;
@@ -400,10 +385,7 @@ int32_t SampleStore::DeleteItems(const KXSampleItemList* list, const std::atomic
                     if (item->file->size > 0)
                         done += item->file->size;
                 }
-                SendSampleMessage(KX_PROGRESS_ITEM_BEGIN, 0);
-                SendSampleMessage(KX_PROGRESS_PERCENT, Percent(done, total));
-                SendSampleMessage(kDeleteItemDone, static_cast<intptr_t>(index));
-                SendSampleMessage(KX_PROGRESS_ITEM_DONE, 0);
+                report.Item(Percent(done, total), static_cast<intptr_t>(index));
             }
             if (stop.load()) {
                 result = KX_STOPPED;
@@ -411,11 +393,7 @@ int32_t SampleStore::DeleteItems(const KXSampleItemList* list, const std::atomic
             }
         }
     }
-    if (result == KX_OK)
-        SendSampleMessage(kDeleteFinished, 0);
-    else
-        SendSampleMessage(kDeleteFailed, result == KX_STOPPED ? KX_STOPPED : 0);
-    return result;
+    return report.Finish(result);
 }
 
 void SampleStore::VerifyItem(KXVerifyBlock* block) {
@@ -503,9 +481,9 @@ int32_t SampleStore::ListFolder(uint32_t type) {
             return 0;
         }
     }
-    SendSampleMessage(KX_PROGRESS_ITEM_BEGIN, 0);
-    SendSampleMessage(KX_PROGRESS_PERCENT, percent);
-    SendSampleMessage(KX_PROGRESS_ITEM_DONE, 0);
+    SendHostMessage(KX_PROGRESS_ITEM_BEGIN, 0);
+    SendHostMessage(KX_PROGRESS_PERCENT, percent);
+    SendHostMessage(KX_PROGRESS_ITEM_DONE, 0);
     return 1;
 }
 

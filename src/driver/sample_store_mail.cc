@@ -2,15 +2,13 @@
 #include <algorithm>
 
 #include "driver/app.h"
+#include "driver/host_messages.h"
 #include "driver/sample_store.h"
-#include "driver/sample_store_messages.h"
 #include "driver/trace.h"
 #include "platform/format.h"
 
 namespace {
 
-constexpr uint32_t kMailRead = 0xE0001, kMailReadFailed = 0xE0002, kMailReadFinished = 0xE0003;
-constexpr uint32_t kMailWritten = 0xE0004, kMailWriteFailed = 0xE0005, kMailWriteFinished = 0xE0006;
 constexpr size_t kMailCapacity = 1000; // the store refuses more
 constexpr size_t kMessageTextMax = 1024;
 
@@ -179,6 +177,7 @@ int32_t SampleStore::MailSummary(uintptr_t* slot) {
 }
 
 int32_t SampleStore::ReadMail(const KXChar* folder, const std::atomic<bool>& stop) {
+    ItemReporter report(kMailRead, u"CKXFakePhone::Read");
     int32_t result = KX_OK;
     // Copies, so the host sees stable items even if a write runs meanwhile.
     std::vector<KXMailItem> items;
@@ -197,23 +196,17 @@ int32_t SampleStore::ReadMail(const KXChar* folder, const std::atomic<bool>& sto
     if (result != KX_OK)
         KX_TRACE_ERROR(u"SampleStore::ReadMail", u"Unknown mail folder");
     for (size_t i = 0; i < items.size(); ++i) {
-        SendSampleMessage(KX_PROGRESS_ITEM_BEGIN, 0);
-        SendSampleMessage(kMailRead, reinterpret_cast<intptr_t>(&items[i]));
-        SendSampleMessage(KX_PROGRESS_PERCENT, static_cast<intptr_t>((i + 1) * 100 / items.size()));
-        SendSampleMessage(KX_PROGRESS_ITEM_DONE, 0);
+        report.Item(static_cast<int>((i + 1) * 100 / items.size()), reinterpret_cast<intptr_t>(&items[i]));
         if (stop.load()) {
             result = KX_STOPPED;
             break;
         }
     }
-    if (result == KX_OK)
-        SendSampleMessage(kMailReadFinished, 0);
-    else
-        SendSampleMessage(kMailReadFailed, result == KX_STOPPED ? KX_STOPPED : 0);
-    return result;
+    return report.Finish(result);
 }
 
 int32_t SampleStore::WriteMail(const KXMailItemList* list, const std::atomic<bool>& stop) {
+    ItemReporter report(kMailWrite, u"CKXFakePhone::Write");
     int32_t result = KX_OK;
     if (list) {
         size_t total = list->size();
@@ -233,22 +226,14 @@ int32_t SampleStore::WriteMail(const KXMailItemList* list, const std::atomic<boo
                 KX_TRACE_ERROR(u"SampleStore::WriteMail", u"Mail refused: unknown folder or mailbox full");
                 break;
             }
-            SendSampleMessage(KX_PROGRESS_ITEM_BEGIN, 0);
-            SendSampleMessage(kMailWritten, reinterpret_cast<intptr_t>(item));
-            SendSampleMessage(KX_PROGRESS_PERCENT, static_cast<intptr_t>((i + 1) * 100 / total));
-            SendSampleMessage(KX_PROGRESS_ITEM_DONE, 0);
+            report.Item(static_cast<int>((i + 1) * 100 / total), reinterpret_cast<intptr_t>(item));
             if (stop.load()) {
                 result = KX_STOPPED;
                 break;
             }
         }
     }
-    if (result == KX_OK)
-        SendSampleMessage(kMailWriteFinished, 0);
-    else
-        SendSampleMessage(kMailWriteFailed,
-                          (result == KX_STOPPED || result == KX_WRITE_REFUSED) ? result : 0);
-    return result;
+    return report.Finish(result);
 }
 
 int32_t SampleStore::VerifyMail(KXVerifyBlock* block) {

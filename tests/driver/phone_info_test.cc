@@ -88,24 +88,6 @@ TEST_F(PhoneInfoTest, PropertyDocumentNeverWritesPastTheHostBuffer) {
     EXPECT_EQ(phone().Inquire(KX_INQUIRE_PHONE_PROPERTIES, 0), KX_INVALID_ARGUMENT);
 }
 
-TEST_F(PhoneInfoTest, StatusWithoutAnAnswer) {
-    KXAnswerBlock block{1023, nullptr};
-    EXPECT_EQ(phone().Inquire(KX_INQUIRE_PHONE_STATUS, reinterpret_cast<uintptr_t>(&block)), KX_OK);
-    EXPECT_EQ(block.capacity, 1024);
-    ASSERT_EQ(block.buffer, phone().InformationText);
-    EXPECT_EQ(std::u16string(block.buffer), u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<phonestatus>\r\n"
-                                            u"<version>1.00</version>\r\n<status>2</status>\r\n"
-                                            u"<time></time>\r\n</phonestatus >");
-    std::string trace = Trace();
-    size_t enter = trace.find("[Tag=Call],[Module=vexoCorsaT3.dll],[Caller=CKXFakePhone::Inquire],"
-                              "[Action=Enter],[Function=InquirePhoneStatus]");
-    size_t leave = trace.find("[Tag=Call],[Module=vexoCorsaT3.dll],[Caller=CKXFakePhone::Inquire],"
-                              "[Action=Leave],[Function=InquirePhoneStatus]");
-    EXPECT_NE(enter, std::string::npos);
-    EXPECT_NE(leave, std::string::npos);
-    EXPECT_LT(enter, leave);
-}
-
 // The zone is faked as "unavailable" with a bias of UTC+8, so local time is UTC + 8 h.
 class ZoneEnv : public kxtest::TempModuleEnv {
 public:
