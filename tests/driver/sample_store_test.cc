@@ -19,7 +19,7 @@ protected:
         DriverDirTest::SetUp();
         uintptr_t slot = 0;
         phone().GetProfile(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(&slot)); // fresh tree
-        window_.got.clear();
+        host_.Clear();
     }
     CKXFakePhone& phone() { return theApp.m_FakePhone; }
     fs::path PhoneMemory() const { return dir_ / "Phone Memory"; }
@@ -67,15 +67,15 @@ TEST_F(SampleStoreTest, ReadCopiesAndReportsBytesDone) {
         Item(Host("1/a.jpg"), u"Pic Download", u"/Phone Memory (C:)/pics/", u"a.jpg", 1000), nullptr,
         Item(Host("2/b.jpg"), u"Pic Download", u"/Memory Card (D:)/", u"b.jpg", 3000)};
     EXPECT_EQ(phone().Read(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(&list)), KX_OK);
-    EXPECT_EQ(window_.got, (Messages{{0x10004, 0},
-                                     {0x10002, 25},
-                                     {0x40002, 0},
-                                     {0x10003, 0},
-                                     {0x10004, 0},
-                                     {0x10002, 100},
-                                     {0x40002, 2},
-                                     {0x10003, 0},
-                                     {0x40001, 0}}));
+    EXPECT_EQ(host_.Messages(), (Messages{{0x10004, 0},
+                                          {0x10002, 25},
+                                          {0x40002, 0},
+                                          {0x10003, 0},
+                                          {0x10004, 0},
+                                          {0x10002, 100},
+                                          {0x40002, 2},
+                                          {0x10003, 0},
+                                          {0x40001, 0}}));
     EXPECT_EQ(fs::file_size(dir_ / "host" / "1" / "a.jpg"), 1000u);
     EXPECT_EQ(fs::file_size(dir_ / "host" / "2" / "b.jpg"), 3000u);
 }
@@ -87,9 +87,9 @@ TEST_F(SampleStoreTest, NullListsSendOnlyTheFinalMessage) {
     } ops[] = {
         {&CKXFakePhone::Read, 0x40001}, {&CKXFakePhone::Write, 0x40004}, {&CKXFakePhone::Delete, 0x40007}};
     for (const auto& op : ops) {
-        window_.got.clear();
+        host_.Clear();
         EXPECT_EQ((phone().*op.op)(KX_TYPE_FILE, 0), KX_OK);
-        EXPECT_EQ(window_.got, (Messages{{op.finished, 0}}));
+        EXPECT_EQ(host_.Messages(), (Messages{{op.finished, 0}}));
     }
     EXPECT_TRUE(fs::is_directory(PhoneMemory())); // created when missing
     EXPECT_TRUE(fs::is_directory(dir_ / "Memory Card"));
@@ -99,22 +99,22 @@ TEST_F(SampleStoreTest, StopEndsTheListAfterTheItemsMessages) {
     KXSampleItemList list = {Item(Host("a"), u"", u"/Phone Memory (C:)/", u"a.mid", 10, 0x20001),
                              Item(Host("b"), u"", u"/Phone Memory (C:)/", u"b.mid", 10, 0x20001),
                              Item(Host("c"), u"", u"/Phone Memory (C:)/", u"c.mid", 10, 0x20001)};
-    window_.onMessage = [&](uint32_t code, intptr_t) {
+    host_.SetHook([&](uint32_t code, intptr_t) {
         if (code == 0x40005)
             phone().StopFlag = true;
-    };
+    });
     EXPECT_EQ(phone().Write(KX_TYPE_RINGTONE, reinterpret_cast<uintptr_t>(&list)), KX_STOPPED);
-    EXPECT_EQ(window_.got,
+    EXPECT_EQ(Got(),
               (Messages{{0x10004, 0}, {0x10002, 33}, {0x40005, 0}, {0x10003, 0}, {0x40006, KX_STOPPED}}));
     EXPECT_FALSE(phone().StopFlag.load()); // Write clears it
 
     // Delete tests the flag for null entries too.
-    window_.got.clear();
-    window_.onMessage = nullptr;
+    host_.Clear();
+    host_.SetHook(nullptr);
     phone().StopFlag = true;
     KXSampleItemList nulls = {nullptr, list[0]};
     EXPECT_EQ(phone().Delete(KX_TYPE_RINGTONE, reinterpret_cast<uintptr_t>(&nulls)), KX_STOPPED);
-    EXPECT_EQ(window_.got, (Messages{{0x40009, KX_STOPPED}}));
+    EXPECT_EQ(host_.Messages(), (Messages{{0x40009, KX_STOPPED}}));
     phone().StopFlag = false;
 }
 
@@ -133,19 +133,18 @@ TEST_F(SampleStoreTest, WriteRegistersInTheFolderFoundWithoutRegardToCase) {
     EXPECT_EQ(FileNames(folder), (std::vector<std::u16string>{u"p.jpg"}));
     EXPECT_EQ(phone().m_SampleStore.FindFolder(u"ring download")->name, u"Ring Download");
     EXPECT_EQ(phone().m_SampleStore.FindFolder(u"Nowhere"), nullptr);
-    EXPECT_EQ(window_.got.back(), (std::pair<uint32_t, intptr_t>{0x40004, 0}));
+    EXPECT_EQ(host_.Messages().back(), (kxtest::HostMessage{0x40004, 0}));
 
     // Delete removes the record by its exact name; the file stays on disk.
     KXSampleItemList wrongCase = {Item(u"", u"Pic Download", u"", u"P.JPG", 500)};
     phone().Delete(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(&wrongCase));
     EXPECT_EQ(folder->files.size(), 1u);
     KXSampleItemList exact = {Item(u"", u"Pic Download", u"", u"p.jpg", 500)};
-    window_.got.clear();
+    host_.Clear();
     EXPECT_EQ(phone().Delete(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(&exact)), KX_OK);
     EXPECT_TRUE(folder->files.empty());
     EXPECT_TRUE(fs::exists(PhoneMemory() / "Pictures" / "p.jpg"));
-    EXPECT_EQ(window_.got,
-              (Messages{{0x10004, 0}, {0x10002, 100}, {0x40008, 0}, {0x10003, 0}, {0x40007, 0}}));
+    EXPECT_EQ(Got(), (Messages{{0x10004, 0}, {0x10002, 100}, {0x40008, 0}, {0x10003, 0}, {0x40007, 0}}));
 }
 
 TEST_F(SampleStoreTest, DevicePathsNeverLeaveTheStore) {
@@ -168,19 +167,18 @@ TEST_F(SampleStoreTest, DevicePathsNeverLeaveTheStore) {
     for (size_t i = 0; i < std::size(reads); ++i)
         EXPECT_FALSE(fs::exists(dir_ / "host" / ("r" + std::to_string(i)))) << i;
     // Counted as done like a failed copy.
-    EXPECT_EQ(window_.got[window_.got.size() - 4], (std::pair<uint32_t, intptr_t>{0x10002, 100}));
+    EXPECT_EQ(Got()[Got().size() - 4], (kxtest::HostMessage{0x10002, 100}));
     EXPECT_NE(Trace().find("[Action=Error],[Function=Device path outside the store: /tmp/secret.txt]"),
               std::string::npos);
 
     KXSampleItem* up = Item(Host("up.jpg"), u"Pic Download", u"/Phone Memory (C)/../", u"up.jpg", 10);
     KXSampleItemList writes = {up};
-    window_.got.clear();
+    host_.Clear();
     EXPECT_EQ(phone().Write(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(&writes)), KX_OK);
     EXPECT_FALSE(fs::exists(dir_ / "up.jpg"));
     EXPECT_NE(up->flags & KX_ITEM_PENDING, 0u); // not written
     EXPECT_TRUE(phone().m_SampleStore.FindFolder(u"Pic Download")->files.empty());
-    EXPECT_EQ(window_.got,
-              (Messages{{0x10004, 0}, {0x10002, 100}, {0x40005, 0}, {0x10003, 0}, {0x40004, 0}}));
+    EXPECT_EQ(Got(), (Messages{{0x10004, 0}, {0x10002, 100}, {0x40005, 0}, {0x10003, 0}, {0x40004, 0}}));
 
     // Inside the store, "." parts and doubled slashes are harmless.
     auto inside = phone().m_SampleStore.DeviceFile(u"/Phone Memory (C:)/./a//b/", u"c.jpg", true);
@@ -191,8 +189,7 @@ TEST_F(SampleStoreTest, DevicePathsNeverLeaveTheStore) {
 TEST_F(SampleStoreTest, FolderItemsOnlyAreCompleteAtOnce) {
     KXSampleItemList list = {Item(Host("d1/"), u"", u"", u"", 0)};
     EXPECT_EQ(phone().Read(KX_TYPE_FILE, reinterpret_cast<uintptr_t>(&list)), KX_OK);
-    EXPECT_EQ(window_.got,
-              (Messages{{0x10004, 0}, {0x10002, 100}, {0x40002, 0}, {0x10003, 0}, {0x40001, 0}}));
+    EXPECT_EQ(Got(), (Messages{{0x10004, 0}, {0x10002, 100}, {0x40002, 0}, {0x10003, 0}, {0x40001, 0}}));
     EXPECT_TRUE(fs::is_directory(dir_ / "host" / "d1"));
 }
 
@@ -238,23 +235,24 @@ TEST_F(SampleStoreTest, ListingsRefillFoldersAndReport) {
                  {5, 100, u"Pic Download", {u"Pic1.jpg", u"Pic2.bmp", u"Pic3.jpg"}},
                  {11, 100, u"Pic Download", {u"Pic1.jpg", u"Pic2.bmp", u"Pic3.jpg"}}};
     for (const auto& c : cases) {
-        window_.got.clear();
+        host_.Clear();
         uint32_t request[3] = {0, 2, c.type};
         EXPECT_EQ(phone().Inquire(KX_TYPE_RINGTONE, reinterpret_cast<uintptr_t>(request)), KX_OK);
-        EXPECT_EQ(window_.got, (Messages{{0x10004, 0}, {0x10002, c.percent}, {0x10003, 0}, {0x4000A, 0}}));
+        EXPECT_EQ(host_.Messages(),
+                  (Messages{{0x10004, 0}, {0x10002, c.percent}, {0x10003, 0}, {0x4000A, 0}}));
         EXPECT_EQ(FileNames(phone().m_SampleStore.FindFolder(c.folder)), c.files);
     }
     EXPECT_EQ(phone().m_SampleStore.FindFolder(u"Ring Download")->files[1]->size, 16384);
     EXPECT_EQ(phone().m_SampleStore.FindFolder(u"Ring Download")->files[1]->formatId, 0x20005);
 
-    window_.got.clear();
+    host_.Clear();
     uint32_t wrongMagic[3] = {0, 3, 4};
     EXPECT_EQ(phone().Inquire(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(wrongMagic)), KX_OK);
     EXPECT_EQ(phone().Inquire(KX_TYPE_PICTURE, 0), KX_OK);
-    EXPECT_TRUE(window_.got.empty());
+    EXPECT_TRUE(host_.Messages().empty());
     uint32_t unknown[3] = {0, 2, 7};
     EXPECT_EQ(phone().Inquire(KX_TYPE_FILE, reinterpret_cast<uintptr_t>(unknown)), KX_OK);
-    EXPECT_EQ(window_.got, (Messages{{0x4000B, 0}}));
+    EXPECT_EQ(host_.Messages(), (Messages{{0x4000B, 0}}));
 }
 
 TEST_F(SampleStoreTest, MemoryListingMirrorsTheStoreDirectories) {
@@ -262,7 +260,7 @@ TEST_F(SampleStoreTest, MemoryListingMirrorsTheStoreDirectories) {
     WriteBytes(dir_ / "Memory Card" / "DCIM" / "p.jpg", 77);
     uint32_t request[3] = {0, 2, 13};
     EXPECT_EQ(phone().Inquire(KX_TYPE_FILE, reinterpret_cast<uintptr_t>(request)), KX_OK);
-    EXPECT_EQ(window_.got, (Messages{{0x10004, 0}, {0x10002, 100}, {0x10003, 0}, {0x4000A, 0}}));
+    EXPECT_EQ(host_.Messages(), (Messages{{0x10004, 0}, {0x10002, 100}, {0x10003, 0}, {0x4000A, 0}}));
     KXFolderRecord* phoneMemory = phone().m_SampleStore.FindFolder(u"Phone Memory (C:)");
     ASSERT_NE(phoneMemory, nullptr);
     ASSERT_EQ(phoneMemory->files.size(), 1u);
@@ -281,22 +279,22 @@ TEST_F(SampleStoreTest, MemoryListingMirrorsTheStoreDirectories) {
 
 TEST_F(SampleStoreTest, MailReadAndWriteSequences) {
     std::vector<std::u16string> subjects;
-    window_.onMessage = [&](uint32_t code, intptr_t value) {
+    host_.SetHook([&](uint32_t code, intptr_t value) {
         if (code == 0xE0001)
             subjects.push_back(reinterpret_cast<const KXMailItem*>(value)->subject);
-    };
+    });
     EXPECT_EQ(phone().Read(KX_TYPE_EMAIL, reinterpret_cast<uintptr_t>(u"inbox")), KX_OK);
-    ASSERT_EQ(window_.got.size(), 9u);
-    EXPECT_EQ(window_.got[0], (std::pair<uint32_t, intptr_t>{0x10004, 0}));
-    EXPECT_EQ(window_.got[1].first, 0xE0001u);
-    EXPECT_EQ(window_.got[2], (std::pair<uint32_t, intptr_t>{0x10002, 50}));
-    EXPECT_EQ(window_.got[6], (std::pair<uint32_t, intptr_t>{0x10002, 100}));
-    EXPECT_EQ(window_.got[8], (std::pair<uint32_t, intptr_t>{0xE0003, 0}));
+    ASSERT_EQ(Got().size(), 9u);
+    EXPECT_EQ(Got()[0], (kxtest::HostMessage{0x10004, 0}));
+    EXPECT_EQ(Got()[1].code, 0xE0001u);
+    EXPECT_EQ(Got()[2], (kxtest::HostMessage{0x10002, 50}));
+    EXPECT_EQ(Got()[6], (kxtest::HostMessage{0x10002, 100}));
+    EXPECT_EQ(Got()[8], (kxtest::HostMessage{0xE0003, 0}));
     EXPECT_EQ(subjects, (std::vector<std::u16string>{u"Lunch", u"Weekly news"}));
 
-    window_.got.clear();
+    host_.Clear();
     EXPECT_EQ(phone().Read(KX_TYPE_EMAIL, reinterpret_cast<uintptr_t>(u"Nowhere")), KX_FAILED);
-    EXPECT_EQ(window_.got, (Messages{{0xE0002, 0}}));
+    EXPECT_EQ(host_.Messages(), (Messages{{0xE0002, 0}}));
 
     KXMailItem mail;
     mail.folder = u"Sub Box2";
@@ -304,25 +302,25 @@ TEST_F(SampleStoreTest, MailReadAndWriteSequences) {
     KXMailItem lost;
     lost.folder = u"Nowhere";
     KXMailItemList list = {&mail, &lost, &mail};
-    window_.got.clear();
+    host_.Clear();
     size_t before = phone().m_SampleStore.MailCount();
     EXPECT_EQ(phone().Write(KX_TYPE_EMAIL, reinterpret_cast<uintptr_t>(&list)), KX_WRITE_REFUSED);
-    EXPECT_EQ(window_.got, (Messages{{0x10004, 0},
-                                     {0xE0004, reinterpret_cast<intptr_t>(&mail)},
-                                     {0x10002, 33},
-                                     {0x10003, 0},
-                                     {0xE0005, KX_WRITE_REFUSED}}));
+    EXPECT_EQ(host_.Messages(), (Messages{{0x10004, 0},
+                                          {0xE0004, reinterpret_cast<intptr_t>(&mail)},
+                                          {0x10002, 33},
+                                          {0x10003, 0},
+                                          {0xE0005, KX_WRITE_REFUSED}}));
     EXPECT_EQ(phone().m_SampleStore.MailCount(), before + 1);
 
     // A stop after the first item.
     KXMailItemList two = {&mail, &mail};
-    window_.got.clear();
-    window_.onMessage = [&](uint32_t code, intptr_t) {
+    host_.Clear();
+    host_.SetHook([&](uint32_t code, intptr_t) {
         if (code == 0xE0004)
             phone().StopFlag = true;
-    };
+    });
     EXPECT_EQ(phone().Write(KX_TYPE_EMAIL, reinterpret_cast<uintptr_t>(&two)), KX_STOPPED);
-    EXPECT_EQ(window_.got.back(), (std::pair<uint32_t, intptr_t>{0xE0005, KX_STOPPED}));
+    EXPECT_EQ(host_.Messages().back(), (kxtest::HostMessage{0xE0005, KX_STOPPED}));
 
     KXVerifyBlock block{0, 1, &mail, nullptr};
     EXPECT_EQ(phone().Verify(KX_TYPE_EMAIL, reinterpret_cast<uintptr_t>(&block)), KX_OK);
