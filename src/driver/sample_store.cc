@@ -9,6 +9,7 @@
 #include "driver/host_messages.h"
 #include "driver/trace.h"
 #include "platform/format.h"
+#include "transport/text_encoding.h"
 
 namespace fs = std::filesystem;
 
@@ -18,25 +19,24 @@ char16_t Lower(char16_t c) {
     return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
 }
 
-bool SameNoCase(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 std::u16string Text(const KXChar* text) {
     return text ? std::u16string(text) : std::u16string();
+}
+
+// Paths travel as UTF-8 bytes; texts that are not valid UTF-16 / UTF-8 are mended, never thrown on.
+fs::path ToPath(const std::u16string& text) {
+    return fs::path(WideToUtf8(text));
+}
+
+std::u16string FromPath(const fs::path& path) {
+    return Utf8ToWide(path.string());
 }
 
 KXFolderRecord* FindIn(const KXPointerArray<KXFolderRecord>& list, const std::u16string& name) {
     for (KXFolderRecord* folder : list) {
         if (!folder)
             continue;
-        if (SameNoCase(folder->name, name))
+        if (SampleStore::SameNoCase(folder->name, name))
             return folder;
         if (KXFolderRecord* inner = FindIn(folder->subfolders, name))
             return inner;
@@ -94,7 +94,7 @@ bool CopyOver(const fs::path& from, const fs::path& to) {
 
 // Format ids by file extension, for the files found in the store directories.
 int32_t FormatOfExtension(const fs::path& file) {
-    std::u16string ext = file.extension().u16string();
+    std::u16string ext = FromPath(file.extension());
     for (auto& c : ext)
         c = Lower(c);
     const struct {
@@ -124,10 +124,10 @@ void MirrorDirectory(const fs::path& dir, KXFolderRecord* folder, int depth, siz
                 continue;
             int32_t bytes = static_cast<int32_t>(std::min<uintmax_t>(size, INT32_MAX));
             folder->files.push_back(
-                NewFile(it->path().filename().u16string(), bytes, FormatOfExtension(it->path())));
+                NewFile(FromPath(it->path().filename()), bytes, FormatOfExtension(it->path())));
         } else if (depth > 0 && it->is_directory(e2)) {
             auto* sub = NewFolder(u"", 1, 0, 0);
-            sub->name = it->path().filename().u16string();
+            sub->name = FromPath(it->path().filename());
             folder->subfolders.push_back(sub);
             MirrorDirectory(it->path(), sub, depth - 1, budget);
         }
@@ -135,6 +135,11 @@ void MirrorDirectory(const fs::path& dir, KXFolderRecord* folder, int depth, siz
 }
 
 } // namespace
+
+bool SampleStore::SameNoCase(const std::u16string& a, const std::u16string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
+}
 
 SampleStore::SampleStore() {
     FillFolderFixtures();
@@ -226,7 +231,7 @@ bool SampleStore::EnsureDirectories() const {
         std::error_code ec;
         if (dir.empty() || (!fs::is_directory(dir, ec) && !fs::create_directories(dir, ec))) {
             KX_TRACE_ERROR(u"SampleStore::EnsureDirectories",
-                           platform::Format(u"Cannot create store directory %s", dir.u16string().c_str()));
+                           platform::Format(u"Cannot create store directory %s", FromPath(dir).c_str()));
             ok = false;
         }
     }
@@ -262,7 +267,7 @@ std::optional<fs::path> SampleStore::DeviceFile(const std::u16string& devicePath
             if (part == u"..")
                 return std::nullopt;
             if (!part.empty() && part != u".") {
-                result /= fs::path(part);
+                result /= ToPath(part);
                 named = true;
             }
             part.clear();
@@ -287,7 +292,7 @@ int32_t SampleStore::ReadItems(const KXSampleItemList* list, const std::atomic<b
             const KXSampleItem* item = (*list)[index];
             if (!item)
                 continue;
-            fs::path hostPath(Text(item->hostPath));
+            fs::path hostPath = ToPath(Text(item->hostPath));
             CreateParentOf(hostPath);
             if (item->file) {
                 std::optional<fs::path> source =
@@ -299,7 +304,7 @@ int32_t SampleStore::ReadItems(const KXSampleItemList* list, const std::atomic<b
                                                     item->file->name.c_str()));
                 } else if (!CopyOver(*source, hostPath)) {
                     KX_TRACE_ERROR(u"SampleStore::Read",
-                                   platform::Format(u"Copy failed: %s", source->u16string().c_str()));
+                                   platform::Format(u"Copy failed: %s", FromPath(*source).c_str()));
                 }
                 if (item->file->size > 0)
                     done += item->file->size;
@@ -335,10 +340,10 @@ int32_t SampleStore::WriteItems(const KXSampleItemList* list, const std::atomic<
                                                     item->file->name.c_str()));
                 } else {
                     CreateParentOf(*target);
-                    written = CopyOver(fs::path(Text(item->hostPath)), *target);
+                    written = CopyOver(ToPath(Text(item->hostPath)), *target);
                     if (!written)
                         KX_TRACE_ERROR(u"SampleStore::Write",
-                                       platform::Format(u"Copy failed: %s", target->u16string().c_str()));
+                                       platform::Format(u"Copy failed: %s", FromPath(*target).c_str()));
                 }
                 // Only a file that is really in the store is listed and reported as written.
                 if (written) {
@@ -350,7 +355,7 @@ int32_t SampleStore::WriteItems(const KXSampleItemList* list, const std::atomic<
                 if (item->file->size > 0)
                     done += item->file->size;
             } else {
-                CreateParentOf(fs::path(Text(item->hostPath)));
+                CreateParentOf(ToPath(Text(item->hostPath)));
                 item->flags &= ~KX_ITEM_PENDING;
             }
             report.Item(Percent(done, total), static_cast<intptr_t>(index));

@@ -73,6 +73,9 @@ public:
     int32_t VerifyMail(KXVerifyBlock* block);
     size_t MailCount() const;
 
+    // Folder names compare without regard to the case of ASCII letters.
+    static bool SameNoCase(const std::u16string& a, const std::u16string& b);
+
 private:
     void FillFolderFixtures();
     KXMailFolder* FindMailFolder(const std::u16string& name);

@@ -186,6 +186,16 @@ TEST_F(SampleStoreTest, DevicePathsNeverLeaveTheStore) {
     EXPECT_EQ(*inside, PhoneMemory() / "a" / "b" / "c.jpg");
 }
 
+TEST_F(SampleStoreTest, BrokenTextsAreMendedNotThrownOn) {
+    WriteBytes(PhoneMemory() / "ok.mid", 10);
+    std::u16string host = (dir_ / "host").u16string() + u"/\xD800.mid";
+    KXSampleItemList list = {Item(host, u"", u"/Phone Memory (C:)/", u"ok.mid", 10),
+                             Item(Host("x"), u"", u"/Phone Memory (C:)/", u"\xDC00.mid", 10)};
+    EXPECT_EQ(phone().Read(KX_TYPE_RINGTONE, reinterpret_cast<uintptr_t>(&list)), KX_OK);
+    EXPECT_TRUE(fs::exists(dir_ / "host" / "\xEF\xBF\xBD.mid")); // U+FFFD
+    EXPECT_EQ(Got().back(), (kxtest::HostMessage{0x40001, 0}));
+}
+
 TEST_F(SampleStoreTest, FolderItemsOnlyAreCompleteAtOnce) {
     KXSampleItemList list = {Item(Host("d1/"), u"", u"", u"", 0)};
     EXPECT_EQ(phone().Read(KX_TYPE_FILE, reinterpret_cast<uintptr_t>(&list)), KX_OK);
