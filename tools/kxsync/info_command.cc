@@ -1,39 +1,19 @@
 #include "info_command.h"
 
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include <kxphone/host_blocks.h>
 #include <kxphone/profiles.h>
 
+#include "commands.h"
+#include "platform/utf.h"
+
 namespace {
 
 std::string Utf8(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return platform::Utf16ToUtf8(text);
 }
 
 std::string Utf8(const KXChar* text) {
@@ -87,6 +67,8 @@ void PrintMailFolders(std::ostream& out, const KXPointerArray<KXMailFolder>& lis
 }
 
 } // namespace
+
+namespace kxsync {
 
 int RunInfoCommand(const InfoDriverApi& api, std::ostream& out) {
     int failure = 0;
@@ -186,3 +168,16 @@ int RunInfoCommand(const InfoDriverApi& api, std::ostream& out) {
     }
     return failure;
 }
+
+int RunInfo(Session& session) {
+    if (!OpenSession(session)) {
+        CloseSession(session);
+        return 1;
+    }
+    int failure = RunInfoCommand({session.api.GetProfile, session.api.InquireInfo}, std::cout);
+    std::cout.flush();
+    CloseSession(session);
+    return failure == 0 ? 0 : 1;
+}
+
+} // namespace kxsync

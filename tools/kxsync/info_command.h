@@ -7,6 +7,8 @@
 
 #include <kxphone/kxphone.h>
 
+namespace kxsync {
+
 struct InfoDriverApi {
     int32_t(KX_STDCALL* GetProfile)(int32_t type, uintptr_t out);
     int32_t(KX_STDCALL* InquireInfo)(int32_t type, uintptr_t param);
@@ -14,3 +16,5 @@ struct InfoDriverApi {
 
 // Writes the report to out; 0 when every call answered, else the first failing result.
 int RunInfoCommand(const InfoDriverApi& api, std::ostream& out);
+
+} // namespace kxsync
