@@ -1,11 +1,12 @@
 #include "driver/phone_time.h"
 
 #include <cctype>
-#include <cstdio>
 
+#include "calendar/time_conversions.h"
 #include "driver/app.h"
 #include "platform/format.h"
 #include "platform/oledate.h"
+#include "platform/utf.h"
 #include "transport/service_request.h"
 
 bool RequestPhoneInfo(Json::Value* answer) {
@@ -52,30 +53,15 @@ std::u16string PhoneTimeText(const std::string& raw) {
     std::string text = Trim(raw);
     if (text.empty())
         return {};
-    platform::CivilTime utc;
-    if (text.find('-', 1) == std::string::npos) {
-        int64_t n = 0;
-        if (!ReadMillis(text, &n))
-            return {};
-        int64_t seconds = (n > 0 && n < 1000) ? n : n / 1000; // small values are seconds
-        platform::OleDate date = platform::OleDate::FromCivil(1970, 1, 1).AddSeconds(seconds);
-        if (!date.ToCivil(&utc))
-            return {};
-    } else {
-        if (text.size() < 19 || std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d", &utc.year, &utc.month,
-                                            &utc.day, &utc.hour, &utc.minute, &utc.second) != 6)
-            return {};
-        platform::OleDate check = platform::OleDate::FromCivil(utc);
-        if (!check.valid())
-            return {};
-    }
+    // A "now" that is not one whole number (nor a date text) is no time at all, not 1970.
+    int64_t millis = 0;
+    if (text.find('-', 1) == std::string::npos && !ReadMillis(text, &millis))
+        return {};
+    platform::OleDate date;
     platform::CivilTime local;
-    if (!theApp.env()->UtcToLocal(utc, &local)) {
-        platform::OleDate shifted =
-            platform::OleDate::FromCivil(utc).AddSeconds(-60LL * theApp.env()->ZoneBiasMinutes());
-        if (!shifted.ToCivil(&local))
-            return {};
-    }
+    if (!CalConv::MillisTextToDate(platform::Utf8ToUtf16(text), /*allDay=*/false, &date) || !date.valid() ||
+        !date.ToCivil(&local))
+        return {};
     return platform::Format(u"%04d-%02d-%02d %02d:%02d:%02d", local.year, local.month, local.day, local.hour,
                             local.minute, local.second);
 }
