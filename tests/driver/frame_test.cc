@@ -486,3 +486,28 @@ TEST_F(Frame, AStopRacingTheEndOfAnOperationNeverLeavesTheCancelFlagRaised) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(RequestStats, ABridgeResetInProgressDoesNotHoldThemBack) {
+    std::unique_lock<std::mutex> resetting(theApp.ResetLock);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        theApp.ResetRequestStats();
+        theApp.AddRequestTime(false, 120);
+        theApp.AddRequestTime(true, 30);
+        theApp.AddRequestTime(false, 5);
+        done = true;
+    });
+    for (int i = 0; i < 5000 && !done.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    bool finished = done.load();
+    resetting.unlock();
+    worker.join();
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(theApp.StatsWithoutRetry(), 125u);
+    EXPECT_EQ(theApp.StatsWithRetry(), 30u);
+    theApp.ResetRequestStats();
+}
+
+} // namespace
