@@ -1,0 +1,153 @@
+#include "transport/payload_cipher.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "transport/base64.h"
+#include "transport/text_encoding.h"
+
+namespace {
+
+std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 15]);
+    }
+    return out;
+}
+
+// Enciphers with the openssl command-line tool, as an independent check of our block layer.
+std::string OpensslEcb(const std::string& plain) {
+    char inPath[] = "/tmp/kxcipherXXXXXX";
+    int fd = mkstemp(inPath);
+    EXPECT_GE(fd, 0);
+    FILE* f = fdopen(fd, "wb");
+    fwrite(plain.data(), 1, plain.size(), f);
+    fclose(f);
+    std::string command =
+        std::string("openssl enc -aes-128-ecb -nopad -K ") + Hex(kPayloadKey) + " -in " + inPath;
+    FILE* p = popen(command.c_str(), "r");
+    EXPECT_NE(p, nullptr);
+    std::string out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+        out.append(buffer, n);
+    EXPECT_EQ(pclose(p), 0);
+    std::remove(inPath);
+    return out;
+}
+
+TEST(PayloadCipher, BlocksMatchOpensslWithZeroPadding) {
+    for (size_t n : {16u, 17u, 1u, 100u, 4096u}) {
+        std::string plain;
+        for (size_t i = 0; i < n; ++i)
+            plain.push_back(static_cast<char>('A' + i % 26));
+        std::string padded = plain + std::string((16 - n % 16) % 16, '\0');
+        std::string ours = AesEncryptEcb(kPayloadKey, plain.data(), plain.size());
+        EXPECT_EQ(ours.size(), padded.size()) << n;
+        EXPECT_EQ(Hex(ours), Hex(OpensslEcb(padded))) << n;
+        EXPECT_EQ(AesDecryptEcb(kPayloadKey, ours.data(), ours.size()), padded) << n;
+    }
+}
+
+TEST(PayloadCipher, EnvelopeSizesFollowTheBlockRule) {
+    EXPECT_EQ(EncryptPayload(""), "");
+    std::string sixteen = EncryptPayload("{\"status\":12345}");
+    EXPECT_EQ(sixteen.size(), 24u);
+    EXPECT_EQ(sixteen.substr(22), "==");
+    std::string seventeen = EncryptPayload("{\"status\":123456}");
+    EXPECT_EQ(Base64Decode(seventeen.data(), seventeen.size()).size(), 32u);
+}
+
+TEST(PayloadCipher, RoundTripKeepsPaddingAndIgnoresLineBreaks) {
+    std::string json = "{\"objects\":[{\"__id\":\"1\",\"name\":\"Zo\xC3\xAB\"}],\"status\":0}";
+    std::string envelope = EncryptPayload(json.c_str());
+    std::string plain = DecryptPayload(envelope.data(), envelope.size());
+    ASSERT_EQ(plain.size() % 16, 0u);
+    EXPECT_EQ(std::string(plain.c_str()), json); // callers stop at the first NUL
+
+    std::string longJson(2000, 'x');
+    std::string wrapped = EncryptPayload(longJson.c_str());
+    ASSERT_NE(wrapped.find("\r\n"), std::string::npos);
+    std::string flat;
+    for (char c : wrapped)
+        if (c != '\r' && c != '\n')
+            flat.push_back(c);
+    EXPECT_EQ(DecryptPayload(flat.data(), flat.size()), DecryptPayload(wrapped.data(), wrapped.size()));
+}
+
+TEST(PayloadCipher, GarbageNeverFailsHard) {
+    EXPECT_EQ(DecryptPayload("", 0), "");
+    EXPECT_EQ(DecryptPayload("!!!", 3), "");
+    std::string partial = DecryptPayload("QUJD", 4); // three bytes: no whole block
+    EXPECT_EQ(partial, "ABC");
+    EXPECT_EQ(AesEncryptEcb("short", "abc", 3), "");
+}
+
+TEST(Base64, LineBreaksAfterEveryFullLine) {
+    std::string bytes57(57, '\x01');
+    std::string text = Base64Encode(bytes57.data(), bytes57.size());
+    EXPECT_EQ(text.size(), 78u);
+    EXPECT_EQ(text.substr(76), "\r\n");
+
+    std::string bytes912(912, '\x7f');
+    std::string lines = Base64Encode(bytes912.data(), bytes912.size());
+    EXPECT_EQ(lines.size(), 16u * 78u);
+    for (size_t i = 0; i < 16; ++i)
+        EXPECT_EQ(lines.substr(i * 78 + 76, 2), "\r\n") << i;
+
+    std::string bytes58(58, 'a'); // one full line, then a shorter one ending bare
+    std::string two = Base64Encode(bytes58.data(), bytes58.size());
+    EXPECT_EQ(two.size(), 78u + 4u);
+    EXPECT_EQ(two.substr(78), "YQ==");
+}
+
+TEST(Base64, KnownVectorsAndLenientDecoding) {
+    EXPECT_EQ(Base64Encode("foobar", 6), "Zm9vYmFy");
+    EXPECT_EQ(Base64Encode("fooba", 5), "Zm9vYmE=");
+    EXPECT_EQ(Base64Encode("foob", 4), "Zm9vYg==");
+    EXPECT_EQ(Base64Decode("Zm9v\r\nYmE=", 10), "fooba");
+    EXPECT_EQ(Base64Decode("Z m 9 v", 7), "foo");
+    EXPECT_EQ(Base64Decode("Zg", 2), "f");
+    EXPECT_EQ(Base64Decode("Z", 1), "");
+}
+
+TEST(TextEncoding, ConvertsAndReplacesInvalidInput) {
+    EXPECT_EQ(WideToUtf8(u"a\u00e9\u4e2d\U0001F600"), "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
+    EXPECT_EQ(Utf8ToWide(std::string("a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80")), u"a\u00e9\u4e2d\U0001F600");
+    EXPECT_EQ(WideToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+    EXPECT_EQ(Utf8ToWide(std::string("a\xFF"
+                                     "b")),
+              u"a\uFFFDb");
+    EXPECT_EQ(Utf8ToWide(std::string("\xE4\xB8")), u"\uFFFD");       // truncated
+    EXPECT_EQ(Utf8ToWide(std::string("\xC0\x80")), u"\uFFFD\uFFFD"); // overlong
+}
+
+TEST(TextEncoding, LimitedCutsOnWholeCharacters) {
+    EXPECT_EQ(WideToUtf8Limited(u"a\u00e9", 2), "a");
+    EXPECT_EQ(WideToUtf8Limited(u"a\u00e9", 3), "a\xC3\xA9");
+    EXPECT_EQ(WideToUtf8Limited(u"\U0001F600x", 3), "");
+    std::u16string chinese(3000, u'\u4e2d');
+    std::string cut = WideToUtf8Limited(chinese, 5120);
+    EXPECT_EQ(cut.size(), 5118u); // 1706 whole characters
+    EXPECT_EQ(Utf8ToWide(cut), std::u16string(1706, u'\u4e2d'));
+}
+
+TEST(TextEncoding, Base64Utf16StopsAtNul) {
+    const char utf16le[] = {'h', 0, 'i', 0, 0, 0, 'x', 0};
+    std::string b64 = Base64Encode(utf16le, sizeof utf16le);
+    EXPECT_EQ(Base64Utf16ToUtf8(b64.data(), b64.size()), "hi");
+    const char odd[] = {'o', 0, 'k'};
+    std::string b64odd = Base64Encode(odd, sizeof odd);
+    EXPECT_EQ(Base64Utf16ToUtf8(b64odd.data(), b64odd.size()), "ok");
+}
+
+} // namespace
