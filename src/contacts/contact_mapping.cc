@@ -199,7 +199,12 @@ bool WritePicture(const std::string& bytes, std::u16string* path) {
 
 // The picture file's bytes when it exists and is smaller than the limit.
 bool ReadPicture(const std::u16string& path, std::string* bytes) {
-    std::FILE* f = std::fopen(WideToUtf8(path).c_str(), "rb");
+    const std::string name = WideToUtf8(path);
+    // Opening a pipe or a device could block for ever or never end.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(name, ec))
+        return false;
+    std::FILE* f = std::fopen(name.c_str(), "rb");
     if (!f)
         return false;
     bool ok = false;
@@ -310,8 +315,16 @@ struct RowReader {
             ReadPhone(row);
         } else if (Equals(mimetype, kEmail)) {
             std::u16string address = WideMember(row, "data1");
-            if (record->AddField(KX_CF_EMAIL + emails, address))
-                ++emails;
+            if (address.empty())
+                return;
+            // From 1500 on the types mean other things (web site, addresses): a further address
+            // would come back as one of those.
+            if (KX_CF_EMAIL + emails >= KX_CF_WEB_SITE) {
+                if (emails++ == KX_CF_WEB_SITE - KX_CF_EMAIL)
+                    KX_TRACE_ERROR(kCaller, u"e-mail addresses past the 500th dropped");
+                return;
+            }
+            record->AddField(KX_CF_EMAIL + emails++, std::move(address));
         } else if (Equals(mimetype, kGroup)) {
             std::u16string id = WideMember(row, "data1");
             std::u16string title;

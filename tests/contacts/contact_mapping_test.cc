@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <json/json.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -214,6 +215,18 @@ TEST(ContactMappingRead, RowKinds) {
         FieldList got = ReadRows(c.rows);
         EXPECT_EQ(c.fields, got) << c.name << "\n got: " << Describe(got);
     }
+}
+
+// E-mail types run from 1000 up to 1499; past that the numbers name web sites and addresses.
+TEST(ContactMappingRead, EMailNumbersStopBeforeOtherTypes) {
+    std::string rows = "[";
+    for (int i = 0; i < 520; ++i)
+        rows += "{" MT "email_v2\",\"data1\":\"m" + std::to_string(i) + "@x\"},";
+    rows += "{" MT "website\",\"data1\":\"http://x\"}]";
+    FieldList got = ReadRows(rows);
+    ASSERT_EQ(501u, got.size());
+    EXPECT_EQ((std::pair<int32_t, std::string>(1499, "m499@x")), got[499]);
+    EXPECT_EQ((std::pair<int32_t, std::string>(1500, "http://x")), got[500]);
 }
 
 TEST(ContactMappingRead, AccountIdAndTimes) {
@@ -507,6 +520,15 @@ TEST(ContactMappingWrite, Pictures) {
         {"at the limit", file("limit.png", 307200), false},
         {"empty file", file("empty.png", 0), false},
         {"missing", Utf8ToWide(appData.dir() + "/missing.png"), false},
+        // Nobody writes into the pipe: opening it would wait for ever.
+        {"a pipe",
+         [&] {
+             std::string path = appData.dir() + "/pipe.png";
+             EXPECT_EQ(0, mkfifo(path.c_str(), 0600));
+             return Utf8ToWide(path);
+         }(),
+         false},
+        {"a folder", Utf8ToWide(appData.dir()), false},
         {"no path", u"", false},
     };
     for (const Case& c : cases) {
