@@ -338,6 +338,28 @@ TEST(ContactMappingRead, PicturesLandInFiles) {
     EXPECT_EQ(2, std::distance(fs::directory_iterator(appData.pictures()), fs::directory_iterator()));
 }
 
+TEST(ContactMappingRead, PictureFolderUnusableFallsBackToTheTemporaryFolder) {
+    TempAppData appData;
+    // The application-data "folder" is a file: the picture folder cannot be made in it.
+    std::ofstream(appData.dir() + "/share") << "x";
+    fs::create_directory(appData.dir() + "/tmp");
+    const char* oldTmp = std::getenv("TMPDIR");
+    std::string saved = oldTmp ? oldTmp : "";
+    setenv("TMPDIR", (appData.dir() + "/tmp").c_str(), 1);
+    ContactRecord r;
+    int result = kxconv::ToContactEx(
+        Contact("[{" MT "name\",\"data2\":\"Ann\"},{" MT "photo\",\"data15\":\"iVBORw0KGgo=\"}]"), &r);
+    if (oldTmp)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    ASSERT_EQ(1, result);
+    ASSERT_EQ(1, r.GetFieldCount());
+    fs::path path(U8(r.GetField(0)->strFilePath));
+    EXPECT_EQ(fs::path(appData.dir()) / "tmp", path.parent_path());
+    EXPECT_EQ(8u, fs::file_size(path));
+}
+
 // ---------------------------------------------------------------- writing, by row kind
 
 ContactRecord Record(const std::vector<std::pair<int32_t, std::u16string>>& fields) {
