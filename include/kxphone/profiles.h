@@ -10,15 +10,10 @@
 #include <vector>
 
 #include <kxphone/kxphone.h>
+#include <kxphone/ole_date.h>
 
 // A pointer array shared with the host; its elements belong to the record that holds it.
 template <class T> using KXPointerArray = std::vector<T*>;
-
-// A date as the host keeps it: days since 1899-12-30 00:00:00 and a validity status (0 valid).
-struct KXDateValue {
-    double days = 0.0;
-    int32_t status = 0;
-};
 
 struct KXRect {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
@@ -169,8 +164,8 @@ struct KXFileRecord {
     int32_t width = 0;
     int32_t height = 0;
     int32_t word2 = 7;
-    KXDateValue created;
-    KXDateValue modified;
+    platform::OleDate created;
+    platform::OleDate modified;
 };
 
 class KXFolderRecord {
@@ -191,8 +186,8 @@ public:
     KXPointerArray<KXFolderRecord> subfolders;
     int32_t word1 = 0, word2 = 0, word3 = 0, word4 = 0;
     int32_t word5 = -1;
-    KXDateValue created;
-    KXDateValue modified;
+    platform::OleDate created;
+    platform::OleDate modified;
 };
 
 struct KXFormatEntry {
