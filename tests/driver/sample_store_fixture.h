@@ -10,7 +10,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <utility>
