@@ -1,5 +1,6 @@
 // One calendar event as the host sees it: a fixed block of numbers and dates and an owned array
-// of typed text items. The layout is shared with the host, so the member order is part of the
+// of typed text items. Dates are platform::OleDate values (days since 1899-12-30, local time;
+// 0.0 stands for "no date"). The layout is shared with the host, so the member order is part of the
 // interface; everything is inline so that a host can copy records without linking the driver.
 //
 // Ownership: a record owns its CalendarField items (destroying or resetting it destroys them).
@@ -11,16 +12,7 @@
 #include <string>
 #include <vector>
 
-// A date as the host keeps it: days since 1899-12-30 00:00:00 (the fraction is the time of day)
-// and a status, 0 = valid. 0.0 stands for "no date" throughout the calendar code. Naturally
-// aligned: a packed double would be a misaligned object for every reference taken to it.
-struct KXDate {
-    double days = 0.0;
-    int32_t status = 0;
-
-    bool operator==(const KXDate& o) const { return days == o.days && status == o.status; }
-    bool operator!=(const KXDate& o) const { return !(*this == o); }
-};
+#include "platform/oledate.h"
 
 // Type codes of CalendarField::nType.
 enum KXCalendarFieldType : int32_t {
@@ -104,10 +96,10 @@ public:
         lFlag = 0;
         nCalendarId = 0;
         strId.clear();
-        dtStart = KXDate();
-        dtEnd = KXDate();
-        dtLastModified = KXDate();
-        dtAux = KXDate();
+        dtStart = platform::OleDate();
+        dtEnd = platform::OleDate();
+        dtLastModified = platform::OleDate();
+        dtAux = platform::OleDate();
         lAux1 = -1;
         lPhoneId = -1;
         nAux2 = 0;
@@ -124,7 +116,7 @@ public:
         lRecurDayMask = 0;
         lRecurInterval = 1;
         lAux6 = 0;
-        dtRecurEnd = KXDate();
+        dtRecurEnd = platform::OleDate();
         bRecurHasEnd = 0;
         lReminderMinutes = 0;
         lAux7 = 1;
@@ -162,10 +154,10 @@ public:
     int32_t lFlag; // 8 create, 4 update, 0x20 delete
     int32_t nCalendarId;
     std::u16string strId;
-    KXDate dtStart;
-    KXDate dtEnd;
-    KXDate dtLastModified;
-    KXDate dtAux;
+    platform::OleDate dtStart;
+    platform::OleDate dtEnd;
+    platform::OleDate dtLastModified;
+    platform::OleDate dtAux;
     int32_t lAux1;
     int32_t lPhoneId;
     int32_t nAux2;
@@ -182,7 +174,7 @@ public:
     int32_t lRecurDayMask; // 1 Sunday .. 64 Saturday
     int32_t lRecurInterval;
     int32_t lAux6;
-    KXDate dtRecurEnd;
+    platform::OleDate dtRecurEnd;
     int32_t bRecurHasEnd;
     int32_t lReminderMinutes; // -1: no alarm
     int32_t lAux7;

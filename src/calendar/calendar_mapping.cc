@@ -253,7 +253,7 @@ std::string TimeZoneValue(const std::u16string& field, const CalendarRecord& rec
             parts[i] = text.substr(pos, semi == std::string::npos ? std::string::npos : semi - pos);
         pos = semi == std::string::npos ? text.size() + 1 : semi + 1;
     }
-    int year = CivilOf(CalConv::ToOle(record.dtStart)).year;
+    int year = CivilOf(record.dtStart).year;
     std::string value = std::to_string(-static_cast<int64_t>(CalConv::NarrowToNumber(parts[0])));
     value += ";" + parts[1];
     for (int i = 2; i < 4; ++i) {
@@ -274,7 +274,7 @@ std::string ExdateValue(const std::u16string& field, const CalendarRecord& recor
         KX_TRACE_ERROR(kFromCaller, u"exception list is not XML");
         return std::string();
     }
-    platform::CivilTime start = CivilOf(CalConv::ToOle(record.dtStart));
+    platform::CivilTime start = CivilOf(record.dtStart);
     std::string value;
     for (pugi::xml_node root : doc.children()) {
         for (pugi::xml_node e : root.children()) {
@@ -322,8 +322,7 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
     record->nCalendarId = CalConv::NarrowToNumber(Text(row, "calendar_id"));
     std::string updated = Text(row, "last_update_time");
     if (!updated.empty())
-        record->dtLastModified =
-            CalConv::ToKx(ReadMillis(updated, false, CalConv::ToOle(record->dtLastModified)));
+        record->dtLastModified = ReadMillis(updated, false, record->dtLastModified);
     record->lReminderMinutes = -1;
     record->lAux7 = 1;
     record->pSource = 0;
@@ -332,9 +331,8 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
 
     ReadExdates(Text(row, "exdate"), *record, exdates);
 
-    record->dtStart =
-        CalConv::ToKx(ReadMillis(Text(row, "dtstart"), isAllDay, CalConv::ToOle(record->dtStart)));
-    record->dtEnd = CalConv::ToKx(ReadMillis(Text(row, "dtend"), isAllDay, CalConv::ToOle(record->dtEnd)));
+    record->dtStart = ReadMillis(Text(row, "dtstart"), isAllDay, record->dtStart);
+    record->dtEnd = ReadMillis(Text(row, "dtend"), isAllDay, record->dtEnd);
 
     std::string duration = Upper(Trim(Text(row, "duration")));
     if (!duration.empty() && (duration.back() == 'S' || duration.back() == 'D')) {
@@ -342,7 +340,7 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
         std::string number = Without(Without(duration, "P"), seconds ? "S" : "D");
         if (!number.empty()) {
             int64_t span = static_cast<int64_t>(CalConv::NarrowToNumber(number)) * (seconds ? 1 : 86400);
-            KXDate end = CalConv::ToKx(CalConv::ToOle(record->dtStart).AddSeconds(span));
+            platform::OleDate end = record->dtStart.AddSeconds(span);
             if (end != record->dtEnd)
                 KX_TRACE_ERROR(kToCaller, u"dttime error");
             record->dtEnd = end;
@@ -415,11 +413,11 @@ int FromCalendarEx(const CalendarRecord& record, Json::Value* row) {
         r["allDay"] = "1";
 
     if (!IsZeroDate(record.dtStart))
-        r["dtstart"] = Millis(ToOle(record.dtStart), allDay);
+        r["dtstart"] = Millis(record.dtStart, allDay);
     if (!IsZeroDate(record.dtEnd))
-        r["dtend"] = Millis(ToOle(record.dtEnd), allDay);
+        r["dtend"] = Millis(record.dtEnd, allDay);
     if (!IsZeroDate(record.dtStart) && !IsZeroDate(record.dtEnd)) {
-        int64_t seconds = ToOle(record.dtEnd).TotalSeconds() - ToOle(record.dtStart).TotalSeconds();
+        int64_t seconds = record.dtEnd.TotalSeconds() - record.dtStart.TotalSeconds();
         r["duration"] = "P" + std::to_string(seconds) + "S";
     }
 
@@ -484,7 +482,7 @@ bool FromCalendarException(const CalendarRecord& parent, const std::u16string* e
     }
     const bool parentAllDay = parent.bAllDay != 0;
     const CalendarField* zone = parent.LastField(KX_CAL_TIMEZONE);
-    platform::CivilTime parentStart = CivilOf(ToOle(parent.dtStart));
+    platform::CivilTime parentStart = CivilOf(parent.dtStart);
     bool appended = false;
     for (pugi::xml_node root : doc.children()) {
         for (pugi::xml_node e : root.children("modification")) {

@@ -1,5 +1,5 @@
-// Small helpers the calendar conversions share: the host's date type against the platform's,
-// and the narrow (wire) texts the rules and JSON rows are made of.
+// Small helpers the calendar conversions share: the calendar's "no date" and the narrow (wire)
+// texts the rules and JSON rows are made of.
 #pragma once
 
 #include <cstdint>
@@ -13,22 +13,8 @@
 
 namespace CalConv {
 
-inline platform::OleDate ToOle(const KXDate& d) {
-    platform::OleDate o;
-    o.days = d.days;
-    o.status = d.status;
-    return o;
-}
-
-inline KXDate ToKx(const platform::OleDate& o) {
-    KXDate d;
-    d.days = o.days;
-    d.status = o.status;
-    return d;
-}
-
 // The calendar's "no date".
-inline bool IsZeroDate(const KXDate& d) {
+inline bool IsZeroDate(const platform::OleDate& d) {
     return d.days == 0.0;
 }
 

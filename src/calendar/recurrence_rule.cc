@@ -38,18 +38,18 @@ int32_t NumberAt(const std::string& text, size_t pos, size_t length) {
 
 // "yyyymmddThhmmss[Z]" read by position as a UTC instant; all-day ends keep their date as the
 // handset counts all-day instances at midnight UTC.
-KXDate UntilToDate(const std::string& until, bool allDay) {
+platform::OleDate UntilToDate(const std::string& until, bool allDay) {
     int32_t year = NumberAt(until, 0, 4), month = NumberAt(until, 4, 2), day = NumberAt(until, 6, 2);
     if (allDay)
-        return ToKx(platform::OleDate::FromCivil(year, month, day));
+        return platform::OleDate::FromCivil(year, month, day);
     platform::OleDate utc = platform::OleDate::FromCivil(year, month, day, NumberAt(until, 9, 2),
                                                          NumberAt(until, 11, 2), NumberAt(until, 13, 2));
-    return ToKx(UtcToLocal(utc));
+    return UtcToLocal(utc);
 }
 
 std::string DateToUntil(const CalendarRecord& record) {
     platform::CivilTime end, start;
-    if (!ToOle(record.dtRecurEnd).ToCivil(&end) || !ToOle(record.dtStart).ToCivil(&start))
+    if (!record.dtRecurEnd.ToCivil(&end) || !record.dtStart.ToCivil(&start))
         return std::string();
     platform::OleDate until;
     if (record.bAllDay) {
@@ -167,7 +167,7 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
             platform::CivilTime start;
             if (!parts.bymonthday.empty())
                 record->lRecurDay = NarrowToNumber(parts.bymonthday);
-            else if (ToOle(record->dtStart).ToCivil(&start))
+            else if (record->dtStart.ToCivil(&start))
                 record->lRecurDay = start.day;
             else
                 record->lRecurDay = 1;
@@ -209,7 +209,7 @@ std::string BuildRecurrenceRule(const CalendarRecord& record) {
             int32_t day = record.lRecurDay;
             platform::CivilTime start;
             if (day == 0)
-                day = ToOle(record.dtStart).ToCivil(&start) ? start.day : 1;
+                day = record.dtStart.ToCivil(&start) ? start.day : 1;
             bymonthday = NarrowNumber(day);
         } else if (record.lRecurByWeekday == 1) {
             byday = WeekAndDays(record);

@@ -56,7 +56,7 @@ TEST(ToCalendarEx, DurationsAndEnds) {
     FixedZoneEnv zone(480);
     const struct {
         const char* row;
-        KXDate start, end;
+        platform::OleDate start, end;
         bool dttimeError;
     } cases[] = {
         // 2012-01-17 00:00 UTC is 08:00 at UTC+8.

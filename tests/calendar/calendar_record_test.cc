@@ -47,7 +47,7 @@ TEST(CalendarRecord, ConstructionAndResetGiveTheStartingValues) {
         EXPECT_EQ(0, rec->lReminderMinutes);
         EXPECT_EQ(0u, rec->pSource);
         EXPECT_EQ(0, rec->bAllDay);
-        for (const KXDate* d :
+        for (const platform::OleDate* d :
              {&rec->dtStart, &rec->dtEnd, &rec->dtLastModified, &rec->dtAux, &rec->dtRecurEnd}) {
             EXPECT_EQ(0.0, d->days);
             EXPECT_EQ(0, d->status);

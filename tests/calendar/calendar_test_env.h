@@ -35,12 +35,8 @@ private:
     int firstWeekday_;
 };
 
-inline KXDate Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    platform::OleDate o = platform::OleDate::FromCivil(y, mo, d, h, mi, s);
-    KXDate k;
-    k.days = o.days;
-    k.status = o.status;
-    return k;
+inline platform::OleDate Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+    return platform::OleDate::FromCivil(y, mo, d, h, mi, s);
 }
 
 } // namespace caltest

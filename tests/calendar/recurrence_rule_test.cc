@@ -12,33 +12,33 @@ struct RuleCase {
     const char* rule;
     int eastMinutes;
     bool allDay;
-    KXDate start;
+    platform::OleDate start;
     // expected record
     int32_t type, interval, mask, byWeekday, week, day, month, hasEnd;
-    KXDate recurEnd;
+    platform::OleDate recurEnd;
     // written back on a PC whose week starts on Sunday
     const char* back;
 };
 
 const RuleCase kRules[] = {
-    {"FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR", 480, false, Date(2012, 3, 5, 9), 2, 0, 62, 0, 0, 0, 0, 0, KXDate(),
-     "FREQ=WEEKLY;WKST=SU;BYDAY=MO,TU,WE,TH,FR"},
+    {"FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR", 480, false, Date(2012, 3, 5, 9), 2, 0, 62, 0, 0, 0, 0, 0,
+     platform::OleDate(), "FREQ=WEEKLY;WKST=SU;BYDAY=MO,TU,WE,TH,FR"},
     {"FREQ=WEEKLY;WKST=MO;INTERVAL=2;BYDAY=MO,WE", 480, false, Date(2012, 3, 5, 9), 2, 2, 10, 0, 0, 0, 0, 0,
-     KXDate(), "FREQ=WEEKLY;INTERVAL=2;WKST=SU;BYDAY=MO,WE"},
-    {"FREQ=MONTHLY;BYDAY=-1FR", 480, false, Date(2012, 3, 30, 9), 3, 1, 32, 1, -1, 0, 0, 0, KXDate(),
-     "FREQ=MONTHLY;WKST=SU;BYDAY=-1FR"},
-    {"FREQ=MONTHLY;BYDAY=2MO", 480, false, Date(2012, 3, 12, 9), 3, 1, 2, 1, 2, 0, 0, 0, KXDate(),
+     platform::OleDate(), "FREQ=WEEKLY;INTERVAL=2;WKST=SU;BYDAY=MO,WE"},
+    {"FREQ=MONTHLY;BYDAY=-1FR", 480, false, Date(2012, 3, 30, 9), 3, 1, 32, 1, -1, 0, 0, 0,
+     platform::OleDate(), "FREQ=MONTHLY;WKST=SU;BYDAY=-1FR"},
+    {"FREQ=MONTHLY;BYDAY=2MO", 480, false, Date(2012, 3, 12, 9), 3, 1, 2, 1, 2, 0, 0, 0, platform::OleDate(),
      "FREQ=MONTHLY;WKST=SU;BYDAY=2MO"},
     {"FREQ=MONTHLY;BYMONTHDAY=15;BYDAY=MO", 480, false, Date(2012, 3, 15, 9), 3, 1, 0, 0, 0, 15, 0, 0,
-     KXDate(), "FREQ=MONTHLY;WKST=SU;BYMONTHDAY=15"},
+     platform::OleDate(), "FREQ=MONTHLY;WKST=SU;BYMONTHDAY=15"},
     // The sign of a yearly week is not taken.
     {"FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", 480, false, Date(2012, 10, 28, 2), 4, 1, 1, 1, 0, 0, 10, 0,
-     KXDate(), "FREQ=YEARLY;WKST=SU;BYMONTH=10;BYDAY=0SU"},
-    {"FREQ=YEARLY;BYMONTHDAY=17;BYMONTH=1", 480, true, Date(2012, 1, 17), 4, 1, 0, 0, 0, 17, 1, 0, KXDate(),
-     "FREQ=YEARLY;WKST=SU;BYMONTHDAY=17;BYMONTH=1"},
-    {"FREQ=YEARLY;BYMONTH=3", 480, false, Date(2012, 3, 5, 9), 4, 1, 0, 0, 0, 5, 3, 0, KXDate(),
+     platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTH=10;BYDAY=0SU"},
+    {"FREQ=YEARLY;BYMONTHDAY=17;BYMONTH=1", 480, true, Date(2012, 1, 17), 4, 1, 0, 0, 0, 17, 1, 0,
+     platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTHDAY=17;BYMONTH=1"},
+    {"FREQ=YEARLY;BYMONTH=3", 480, false, Date(2012, 3, 5, 9), 4, 1, 0, 0, 0, 5, 3, 0, platform::OleDate(),
      "FREQ=YEARLY;WKST=SU;BYMONTHDAY=5;BYMONTH=3"},
-    {"FREQ=DAILY;COUNT=10", 480, false, Date(2012, 3, 5, 9), 1, 1, 0, 0, 0, 0, 0, 0, KXDate(),
+    {"FREQ=DAILY;COUNT=10", 480, false, Date(2012, 3, 5, 9), 1, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(),
      "FREQ=DAILY;WKST=SU"},
     {"FREQ=DAILY;UNTIL=20120301T155959Z", 480, false, Date(2012, 2, 20, 23, 59, 59), 1, 1, 0, 0, 0, 0, 0, 1,
      Date(2012, 3, 1, 23, 59, 59), "FREQ=DAILY;UNTIL=20120301T155959Z;WKST=SU"},
@@ -49,11 +49,12 @@ const RuleCase kRules[] = {
      Date(2012, 3, 1), "FREQ=DAILY;UNTIL=20120301T235959Z;WKST=SU"},
     {"FREQ=WEEKLY;UNTIL=20120301T155959Z;BYDAY=TH", 480, true, Date(2012, 2, 2), 2, 1, 16, 0, 0, 0, 0, 1,
      Date(2012, 3, 1), "FREQ=WEEKLY;UNTIL=20120301T235959Z;WKST=SU;BYDAY=TH"},
-    {"FREQ=DAILY;FREQ=WEEKLY;BYDAY=SA", 0, false, Date(2012, 3, 3), 2, 1, 64, 0, 0, 0, 0, 0, KXDate(),
-     "FREQ=WEEKLY;WKST=SU;BYDAY=SA"},
-    {"FREQ=HOURLY;INTERVAL=2", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, KXDate(), ""},
-    {"freq=DAILY", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, KXDate(), ""},
-    {"", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, KXDate(), ""},
+    {"FREQ=DAILY;FREQ=WEEKLY;BYDAY=SA", 0, false, Date(2012, 3, 3), 2, 1, 64, 0, 0, 0, 0, 0,
+     platform::OleDate(), "FREQ=WEEKLY;WKST=SU;BYDAY=SA"},
+    {"FREQ=HOURLY;INTERVAL=2", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(),
+     ""},
+    {"freq=DAILY", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(), ""},
+    {"", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(), ""},
 };
 
 TEST(RecurrenceRule, ReadAndWrittenBack) {
