@@ -8,7 +8,8 @@ namespace {
 
 using caltest::Date;
 using caltest::FixedZoneEnv;
-using caltest::TraceCapture;
+using caltest::Traced;
+using kxtest::TraceCapture;
 
 Json::Value Parse(const std::string& text) {
     Json::Value v;
@@ -49,7 +50,7 @@ TEST(ToCalendarEx, AllDayWithDurationInSecondsHasNoZoneShift) {
     EXPECT_EQ(0, r.lRecurType);
     EXPECT_TRUE(r.fields.empty());
     // The missing "dtend" read as the epoch, which the duration overrides.
-    EXPECT_TRUE(trace.Has("[Caller=kxconv::ToCalendarEx],[Action=Error],[Function=dttime error]"));
+    EXPECT_TRUE(Traced(trace, "[Caller=kxconv::ToCalendarEx],[Action=Error],[Function=dttime error]"));
 }
 
 TEST(ToCalendarEx, DurationsAndEnds) {
@@ -80,7 +81,7 @@ TEST(ToCalendarEx, DurationsAndEnds) {
         ASSERT_TRUE(kxconv::ToCalendarEx(Parse(c.row), &r, nullptr, nullptr));
         EXPECT_EQ(c.start, r.dtStart);
         EXPECT_EQ(c.end, r.dtEnd);
-        EXPECT_EQ(c.dttimeError, trace.Has("dttime error"));
+        EXPECT_EQ(c.dttimeError, Traced(trace, "dttime error"));
     }
 }
 
@@ -164,8 +165,8 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
     EXPECT_EQ(9, exdates[0].parentId);
     EXPECT_EQ("2012/03/05 09:00:00", exdates[0].instant);
     EXPECT_EQ("2012/03/12 09:00:00", exdates[1].instant);
-    EXPECT_TRUE(trace.Has("exdate not a UTC instant: 2012-03-19"));
-    EXPECT_TRUE(trace.Has("exdate not a UTC instant: 20120332T010000Z"));
+    EXPECT_TRUE(Traced(trace, "exdate not a UTC instant: 2012-03-19"));
+    EXPECT_TRUE(Traced(trace, "exdate not a UTC instant: 20120332T010000Z"));
 
     // All-day exdates keep their date; a leading comma belongs to the first part.
     CalendarRecord a;
@@ -375,8 +376,8 @@ TEST(FromCalendarException, AllDayInstancesAndNothingToSend) {
     EXPECT_FALSE(CalConv::FromCalendarException(parent, &broken, &rows, u"", u"5", 14));
     EXPECT_FALSE(CalConv::FromCalendarException(parent, nullptr, &rows, u"", u"5", 14));
     EXPECT_EQ(1u, rows.size());
-    EXPECT_TRUE(trace.Has("exception list is not XML"));
-    EXPECT_TRUE(trace.Has("no exception list"));
+    EXPECT_TRUE(Traced(trace, "exception list is not XML"));
+    EXPECT_TRUE(Traced(trace, "no exception list"));
 }
 
 // --- merge ---
@@ -408,9 +409,9 @@ TEST(MergeCalendarExceptions, ModificationReplacesThatDaysRemoval) {
     EXPECT_EQ(u"<exception><deletion time=\"2012/04/01\"/></exception>",
               FieldText(*records[1], KX_CAL_EXCEPTIONS));
     EXPECT_TRUE(records[2]->fields.empty()) << "only the first record of an id takes the list";
-    EXPECT_TRUE(trace.Has("no event 99 for its exceptions"));
-    EXPECT_TRUE(trace.Has("no event 98 for its exceptions"));
-    EXPECT_TRUE(trace.Has("exception element is not XML"));
+    EXPECT_TRUE(Traced(trace, "no event 99 for its exceptions"));
+    EXPECT_TRUE(Traced(trace, "no event 98 for its exceptions"));
+    EXPECT_TRUE(Traced(trace, "exception element is not XML"));
 }
 
 TEST(MergeCalendarExceptions, ReadAndWrittenBackAgree) {

@@ -41,40 +41,14 @@ inline platform::OleDate Date(int y, int mo, int d, int h = 0, int mi = 0, int s
 
 } // namespace caltest
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
+
+#include "support/trace_capture.h"
 
 namespace caltest {
 
-// Sends the driver's trace lines to a file of its own while alive.
-class TraceCapture {
-public:
-    TraceCapture() {
-        char name[] = "/tmp/kxcal_traceXXXXXX";
-        int fd = ::mkstemp(name);
-        if (fd >= 0)
-            ::close(fd);
-        path_ = name;
-        ::setenv("KXPHONE_TRACE_FILE", path_.c_str(), 1);
-    }
-    ~TraceCapture() {
-        ::unsetenv("KXPHONE_TRACE_FILE");
-        std::remove(path_.c_str());
-    }
-    std::string Text() const {
-        std::ifstream in(path_);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    bool Has(const std::string& needle) const { return Text().find(needle) != std::string::npos; }
-
-private:
-    std::string path_;
-};
+inline bool Traced(const kxtest::TraceCapture& trace, const std::string& needle) {
+    return trace.Text().find(needle) != std::string::npos;
+}
 
 } // namespace caltest
