@@ -1,6 +1,10 @@
 #include "tracesink.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -39,9 +43,39 @@ std::string ToUtf8(const char16_t* text) {
     return out;
 }
 
-std::mutex& SinkLock() {
-    static std::mutex* lock = new std::mutex; // outlives every caller, even at unload
-    return *lock;
+// The open trace file. Kept open between lines so tracing costs one write per line; reopened
+// when KXPHONE_TRACE_FILE names another file or the file was removed.
+struct Sink {
+    std::mutex lock;
+    std::string path;
+    int fd = -1;
+};
+
+Sink& TheSink() {
+    static Sink* sink = new Sink; // outlives every caller, even during unload
+    return *sink;
+}
+
+// Writes the whole line; a single write() on an O_APPEND descriptor keeps concurrent writers,
+// even in other processes, from splitting each other's lines.
+bool WriteAll(int fd, const std::string& line) {
+    size_t done = 0;
+    while (done < line.size()) {
+        ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool Reusable(const Sink& sink, const char* target) {
+    if (sink.fd < 0 || sink.path != target)
+        return false;
+    struct stat st;
+    return ::fstat(sink.fd, &st) == 0 && st.st_nlink > 0;
 }
 
 } // namespace
@@ -50,19 +84,20 @@ extern "C" int32_t OutputString(const char16_t* tag, int32_t level, const char16
     (void)tag;
     (void)level;
     const char* target = std::getenv("KXPHONE_TRACE_FILE");
-    if (!target || !*target)
+    if (!target || !*target || !text)
         return 0;
     std::string line = ToUtf8(text);
-    std::lock_guard<std::mutex> hold(SinkLock());
-    if (target[0] == '-' && target[1] == '\0') {
-        std::fwrite(line.data(), 1, line.size(), stderr);
-        std::fflush(stderr);
-        return 0;
+    Sink& sink = TheSink();
+    std::lock_guard<std::mutex> hold(sink.lock);
+    if (target[0] == '-' && target[1] == '\0')
+        return WriteAll(STDERR_FILENO, line) ? 0 : -1;
+    if (!Reusable(sink, target)) {
+        if (sink.fd >= 0)
+            ::close(sink.fd);
+        sink.path = target;
+        sink.fd = ::open(target, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (sink.fd < 0)
+            return -1;
     }
-    FILE* f = std::fopen(target, "ab");
-    if (!f)
-        return -1;
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fclose(f);
-    return 0;
+    return WriteAll(sink.fd, line) ? 0 : -1;
 }

@@ -37,6 +37,33 @@ int CKXPhoneApp::MilliSleep(uint32_t count) {
     return 0;
 }
 
+void CKXPhoneApp::BeginCancellableOperation() {
+    std::lock_guard<std::mutex> hold(cancelLock_);
+    ++cancellableOperations_;
+}
+
+void CKXPhoneApp::EndCancellableOperation(const char16_t* caller) {
+    std::lock_guard<std::mutex> hold(cancelLock_);
+    --cancellableOperations_;
+    ClearCancelFlag(caller);
+}
+
+void CKXPhoneApp::ClearCancelFlag(const char16_t* caller) {
+    if (!CancelFlag.load())
+        return;
+    if (caller)
+        KX_TRACE_INFO(caller, u"Cancel flag found, set it to false!");
+    CancelFlag = false;
+}
+
+bool CKXPhoneApp::RaiseCancelIfRunning() {
+    std::lock_guard<std::mutex> hold(cancelLock_);
+    if (cancellableOperations_ <= 0)
+        return false;
+    CancelFlag = true;
+    return true;
+}
+
 void CKXPhoneApp::RenewTaskStamp() {
     std::u16string stamp = platform::Format(u"%010u_", env()->TickCount());
     std::lock_guard<std::mutex> hold(taskStampLock_);

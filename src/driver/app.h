@@ -31,7 +31,11 @@ public:
     int MilliSleep(uint32_t count);
 
     // The OS and the protocol's durations. Tests replace them before any call; production never does.
-    platform::Env* env() const { return env_.load(); }
+    // env() is usable even before theApp is constructed (static objects that trace early).
+    platform::Env* env() const {
+        platform::Env* e = env_.load();
+        return e ? e : platform::Env::Default();
+    }
     void SetEnv(platform::Env* env) { env_.store(env ? env : platform::Env::Default()); }
     const platform::Timing& timing() const { return timing_; }
     void SetTiming(const platform::Timing& timing) { timing_ = timing; }
@@ -54,12 +58,20 @@ public:
     KXAuxEntry AuxWrite() const { return auxWrite_.load(); }
     KXAuxEntry AuxStop() const { return auxStop_.load(); }
 
-    // Operations that run now; Stop raises the cancel flag only while one does.
-    struct Running {
-        explicit Running(CKXPhoneApp& app) : app_(app) { ++app_.runningOperations; }
-        ~Running() { --app_.runningOperations; }
-        CKXPhoneApp& app_;
-    };
+    // The cancel flag. Stop raises it only while an operation that talks to the handset runs
+    // (Read, Write, ClearChangeLog, InquireInfo, Backup, Restore), so a transfer in flight ends
+    // soon; such an operation clears it on its way out. Raising and the final clearing share one
+    // lock, so a Stop that races the end of the operation can never leave the flag raised with
+    // nothing running.
+    void BeginCancellableOperation();
+    // Ends one such operation and clears the flag; with a caller, the clearing is traced
+    // ("Cancel flag found, set it to false!") when the flag was set.
+    void EndCancellableOperation(const char16_t* caller);
+    // Clears the flag (traced with caller when it was set). The exported functions call it on
+    // their way out.
+    void ClearCancelFlag(const char16_t* caller);
+    // Raises the flag if a cancellable operation runs; true when raised.
+    bool RaiseCancelIfRunning();
 
     std::mutex ResetLock;       // one bridge reset at a time; guards RequestStats
     std::mutex BridgeCheckLock; // one bridge health check at a time
@@ -67,8 +79,8 @@ public:
     std::atomic<bool> BridgeCheckInProgress{false};
     std::atomic<int32_t> BridgeCheckResult{0};
 
+    // Read by the transport and MilliSleep: while set, transfers and waits end early.
     std::atomic<bool> CancelFlag{false};
-    std::atomic<int> runningOperations{0};
 
     std::atomic<KXRecordCallback> RecordCallback{nullptr};
     std::atomic<KXProgressCallback> ProgressCallback{nullptr};
@@ -80,6 +92,9 @@ public:
     CKXFakePhone m_FakePhone;
 
 private:
+    std::mutex cancelLock_;
+    int cancellableOperations_ = 0; // guarded by cancelLock_
+
     mutable std::mutex taskStampLock_;
     std::u16string taskStamp_;
     std::atomic<uint32_t> statsWithoutRetry_{0};

@@ -2,42 +2,67 @@
 // the cancel flag and map results. Nothing thrown ever leaves them.
 #include <kxphone/kxphone.h>
 
-#include <exception>
-
 #include "driver/app.h"
+#include "driver/host_messages.h"
 #include "driver/trace.h"
 #include "platform/format.h"
 
 namespace {
 
-int32_t MapResult(int32_t result) {
-    return result == KX_OK || result == KX_WRITE_REFUSED || result == KX_STOPPED ? result : KX_OTHER_FAILURE;
+std::u16string Text(const KXChar* text) {
+    return text ? std::u16string(text) : std::u16string();
 }
 
-void ClearCancelFlag(const char16_t* caller) {
-    if (theApp.CancelFlag.load()) {
-        KX_TRACE_INFO(caller, u"Cancel flag found, set it to false!");
-        theApp.CancelFlag = false;
-    }
-}
-
-// Runs one phone operation between its Enter and Leave lines. A failure that escapes as an
-// exception is a general failure of that operation.
-template <class Operation> int32_t Framed(const char16_t* caller, const char16_t* function, Operation op) {
-    CKXPhoneApp::Running running(theApp);
-    KX_TRACE_ENTER(caller, function);
-    int32_t result;
+// Runs a phone operation; a failure that escapes as an exception is a general failure.
+template <class Operation> int32_t Guarded(Operation op) {
     try {
-        result = op();
-    } catch (const std::exception&) {
-        result = KX_FAILED;
+        return op();
+    } catch (...) {
+        return KX_FAILED;
     }
-    KX_TRACE_LEAVE(caller, function);
+}
+
+// How one traced export runs its phone operation.
+struct Frame {
+    const char16_t* caller;   // the export's name
+    const char16_t* function; // "theApp.m_FakePhone.<operation>"
+    bool taskStamp;           // Read, Write, ClearChangeLog start a new task
+    bool cancellable;         // Stop may raise the cancel flag while it runs
+};
+
+// Enter line, task stamp, the operation, Leave line. The caller then clears the cancel flag.
+template <class Operation> int32_t RunFramed(const Frame& frame, Operation op) {
+    KX_TRACE_ENTER(frame.caller, frame.function);
+    if (frame.taskStamp)
+        theApp.RenewTaskStamp();
+    int32_t result = Guarded(op);
+    KX_TRACE_LEAVE(frame.caller, frame.function);
     return result;
 }
 
-std::u16string Text(const KXChar* text) {
-    return text ? std::u16string(text) : std::u16string();
+// A frame whose operation Stop may cancel; afterLeave runs between the Leave line and the
+// clearing of the cancel flag.
+template <class Operation, class AfterLeave>
+int32_t RunCancellable(const Frame& frame, Operation op, AfterLeave afterLeave) {
+    theApp.BeginCancellableOperation();
+    int32_t result = RunFramed(frame, op);
+    try {
+        afterLeave(result);
+    } catch (...) {
+    }
+    theApp.EndCancellableOperation(frame.caller);
+    return result;
+}
+
+template <class Operation> int32_t RunCancellable(const Frame& frame, Operation op) {
+    return RunCancellable(frame, op, [](int32_t) {});
+}
+
+// A frame that Stop does not cancel; it still clears a flag raised for another call.
+template <class Operation> int32_t RunPlain(const Frame& frame, Operation op) {
+    int32_t result = RunFramed(frame, op);
+    theApp.ClearCancelFlag(frame.caller);
+    return result;
 }
 
 } // namespace
@@ -45,112 +70,97 @@ std::u16string Text(const KXChar* text) {
 KX_EXPORT void KX_STDCALL InitDriver(uint32_t* driverId) {
     if (driverId)
         *driverId = KX_DRIVER_ID;
-    if (theApp.CancelFlag.load())
-        theApp.CancelFlag = false;
+    theApp.ClearCancelFlag(u"InitDriver");
 }
 
 KX_EXPORT int32_t KX_STDCALL SetParam(const KXChar* ip, int32_t port, KXRecordCallback recordCallback,
                                       KXProgressCallback progressCallback) {
     theApp.RecordCallback = recordCallback;
     theApp.ProgressCallback = progressCallback;
-    theApp.m_FakePhone.SetBaseUrl(platform::Format(u"http://%s:%d", Text(ip).c_str(), port));
+    Guarded([&] {
+        theApp.m_FakePhone.SetBaseUrl(platform::Format(u"http://%s:%d", Text(ip).c_str(), port));
+        return KX_OK;
+    });
     return KX_OK;
 }
 
 KX_EXPORT void KX_STDCALL OnInputData(uint32_t, uint32_t) {}
 
 KX_EXPORT int32_t KX_STDCALL InitSync(uint32_t reserved, InitSyncParams* params) {
-    int32_t result = Framed(u"InitSync", u"theApp.m_FakePhone.InitSync",
-                            [&] { return theApp.m_FakePhone.InitSync(reserved, params); });
-    ClearCancelFlag(u"InitSync");
-    return result;
+    return RunPlain({u"InitSync", u"theApp.m_FakePhone.InitSync", false, false},
+                    [&] { return theApp.m_FakePhone.InitSync(reserved, params); });
 }
 
 KX_EXPORT int32_t KX_STDCALL GetProfile(int32_t type, uintptr_t out) {
-    int32_t result = Framed(u"GetProfile", u"theApp.m_FakePhone.GetProfile",
-                            [&] { return theApp.m_FakePhone.GetProfile(type, out); });
-    ClearCancelFlag(u"GetProfile");
-    return result;
+    return RunPlain({u"GetProfile", u"theApp.m_FakePhone.GetProfile", false, false},
+                    [&] { return theApp.m_FakePhone.GetProfile(type, out); });
 }
 
 KX_EXPORT int32_t KX_STDCALL Read(int32_t type, uintptr_t param) {
-    theApp.RenewTaskStamp();
-    int32_t result =
-        Framed(u"Read", u"theApp.m_FakePhone.Read", [&] { return theApp.m_FakePhone.Read(type, param); });
-    ClearCancelFlag(u"Read");
-    return MapResult(result);
+    return NormaliseResult(RunCancellable({u"Read", u"theApp.m_FakePhone.Read", true, true},
+                                          [&] { return theApp.m_FakePhone.Read(type, param); }));
 }
 
 KX_EXPORT int32_t KX_STDCALL Write(int32_t type, uintptr_t param) {
-    theApp.RenewTaskStamp();
-    int32_t result =
-        Framed(u"Write", u"theApp.m_FakePhone.Write", [&] { return theApp.m_FakePhone.Write(type, param); });
-    ClearCancelFlag(u"Write");
-    return MapResult(result);
+    return NormaliseResult(RunCancellable({u"Write", u"theApp.m_FakePhone.Write", true, true},
+                                          [&] { return theApp.m_FakePhone.Write(type, param); }));
 }
 
 KX_EXPORT int32_t KX_STDCALL DeleteIO(int32_t type, uintptr_t param) {
-    int32_t result = Framed(u"DeleteIO", u"theApp.m_FakePhone.Delete",
-                            [&] { return theApp.m_FakePhone.Delete(type, param); });
-    ClearCancelFlag(u"DeleteIO");
-    return result;
+    return RunPlain({u"DeleteIO", u"theApp.m_FakePhone.Delete", false, false},
+                    [&] { return theApp.m_FakePhone.Delete(type, param); });
 }
 
 KX_EXPORT int32_t KX_STDCALL InquireInfo(int32_t type, uintptr_t param) {
-    int32_t result = Framed(u"InquireInfo", u"theApp.m_FakePhone.Inquire",
-                            [&] { return theApp.m_FakePhone.Inquire(type, param); });
-    ClearCancelFlag(u"InquireInfo");
-    return MapResult(result);
+    return NormaliseResult(RunCancellable({u"InquireInfo", u"theApp.m_FakePhone.Inquire", false, true},
+                                          [&] { return theApp.m_FakePhone.Inquire(type, param); }));
 }
 
 KX_EXPORT int32_t KX_STDCALL Verify(int32_t type, uintptr_t param) {
-    int32_t result = Framed(u"Verify", u"theApp.m_FakePhone.Verify",
-                            [&] { return theApp.m_FakePhone.Verify(type, param); });
-    ClearCancelFlag(u"Verify");
-    return result;
+    return RunPlain({u"Verify", u"theApp.m_FakePhone.Verify", false, false},
+                    [&] { return theApp.m_FakePhone.Verify(type, param); });
 }
 
 KX_EXPORT void KX_STDCALL ClearChangeLog(int32_t type, uintptr_t param) {
-    theApp.RenewTaskStamp();
-    int32_t result = Framed(u"ClearChangeLog", u"theApp.m_FakePhone.CleanChangeLog",
-                            [&] { return theApp.m_FakePhone.CleanChangeLog(type, param); });
-    if (result != KX_OK && result != KX_STOPPED && result != KX_WRITE_REFUSED) {
-        theApp.m_FakePhone.CheckPhoneReady();
-    }
-    ClearCancelFlag(u"ClearChangeLog");
+    RunCancellable(
+        {u"ClearChangeLog", u"theApp.m_FakePhone.CleanChangeLog", true, true},
+        [&] { return theApp.m_FakePhone.CleanChangeLog(type, param); },
+        [](int32_t result) {
+            // The failure may be a lost handset; the answer only shows in the trace.
+            if (result != KX_OK && result != KX_STOPPED && result != KX_WRITE_REFUSED)
+                theApp.m_FakePhone.CheckPhoneReady();
+        });
 }
 
 KX_EXPORT int32_t KX_STDCALL Stop(int32_t type, uintptr_t param) {
     KX_TRACE_ENTER(u"Stop", u"theApp.m_FakePhone.Stop");
-    theApp.m_FakePhone.Stop(type, param);
+    Guarded([&] { return theApp.m_FakePhone.Stop(type, param); });
     KX_TRACE_LEAVE(u"Stop", u"theApp.m_FakePhone.Stop");
     return KX_OK;
 }
 
 KX_EXPORT int32_t KX_STDCALL UninitSync(uint32_t a, uint32_t b) {
-    int32_t result = Framed(u"UninitSync", u"theApp.m_FakePhone.UninitSync",
-                            [&] { return theApp.m_FakePhone.UninitSync(a, b); });
-    ClearCancelFlag(u"UninitSync");
+    int32_t result = RunPlain({u"UninitSync", u"theApp.m_FakePhone.UninitSync", false, false},
+                              [&] { return theApp.m_FakePhone.UninitSync(a, b); });
     theApp.ReleaseAuxModule();
     return result;
 }
 
 namespace {
 
-// Backup and Restore route by their own numbering: 2 calendar, 3 contacts.
-int32_t RouteBackup(const char16_t* name, int32_t type, int32_t (*calendar)(const std::u16string&, int32_t),
-                    int32_t (*contacts)(const std::u16string&, int32_t), const KXChar* path, int32_t mode) {
-    int32_t result = KX_FAILED;
-    try {
-        if (type == KX_BACKUP_CALENDAR)
-            result = calendar(Text(path), mode);
-        else if (type == KX_BACKUP_CONTACT)
-            result = contacts(Text(path), mode);
-        else
-            KX_ERROR_LINE(name);
-    } catch (const std::exception&) {
-        result = KX_FAILED;
+// Backup and Restore number their types on their own: 2 calendar, 3 contacts. They write no
+// Enter/Leave lines; another type gets the error line and 1.
+template <class Calendar, class Contacts>
+int32_t RouteBackup(const char16_t* name, int32_t type, Calendar calendar, Contacts contacts) {
+    if (type != KX_BACKUP_CALENDAR && type != KX_BACKUP_CONTACT) {
+        KX_ERROR_LINE(name);
+        return KX_FAILED;
     }
+    theApp.BeginCancellableOperation();
+    int32_t result = type == KX_BACKUP_CALENDAR ? Guarded(calendar) : Guarded(contacts);
+    // A Stop during the transfer raised the cancel flag; it must not outlive this call. No line:
+    // these two functions trace nothing of their own on success.
+    theApp.EndCancellableOperation(nullptr);
     return result;
 }
 
@@ -158,19 +168,14 @@ int32_t RouteBackup(const char16_t* name, int32_t type, int32_t (*calendar)(cons
 
 KX_EXPORT int32_t KX_STDCALL Backup(int32_t type, const KXChar*, int32_t, const KXChar* path, uint32_t,
                                     uint32_t) {
-    CKXPhoneApp::Running running(theApp);
     return RouteBackup(
-        u"Backup", type,
-        [](const std::u16string& p, int32_t) { return theApp.m_FakePhone.BackupCalendar(p); },
-        [](const std::u16string& p, int32_t) { return theApp.m_FakePhone.BackupContent(p); }, path, 0);
+        u"Backup", type, [&] { return theApp.m_FakePhone.BackupCalendar(Text(path)); },
+        [&] { return theApp.m_FakePhone.BackupContent(Text(path)); });
 }
 
 KX_EXPORT int32_t KX_STDCALL Restore(int32_t type, const KXChar*, int32_t, const KXChar* path, uint32_t,
                                      int32_t mode, uint32_t) {
-    CKXPhoneApp::Running running(theApp);
     return RouteBackup(
-        u"Restore", type,
-        [](const std::u16string& p, int32_t m) { return theApp.m_FakePhone.RestoreCalendar(p, m); },
-        [](const std::u16string& p, int32_t m) { return theApp.m_FakePhone.RestoreContent(p, m); }, path,
-        mode);
+        u"Restore", type, [&] { return theApp.m_FakePhone.RestoreCalendar(Text(path), mode); },
+        [&] { return theApp.m_FakePhone.RestoreContent(Text(path), mode); });
 }

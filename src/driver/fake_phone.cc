@@ -122,9 +122,9 @@ int32_t CKXFakePhone::Delete(int32_t type, uintptr_t param) {
 int32_t CKXFakePhone::Stop(int32_t type, uintptr_t param) {
     kxtrace::DebugPrint(u"\r\n orlen T3 Stopped\r\n");
     StopFlag = true;
-    // End the transfer in flight too, but only while an operation runs: nothing else clears it.
-    if (theApp.runningOperations.load() > 0)
-        theApp.CancelFlag = true;
+    // Also end the transfer in flight, so the running operation stops within about a second
+    // instead of after its current request.
+    theApp.RaiseCancelIfRunning();
     theApp.LoadAuxModule();
     if (KXAuxEntry stop = theApp.AuxStop())
         stop(type, param);

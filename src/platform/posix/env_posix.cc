@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <thread>
 
 namespace platform {
@@ -239,7 +240,10 @@ public:
 } // namespace
 
 Env* Env::Default() {
-    static PosixEnv* env = new PosixEnv; // never destroyed: used during library unload
+    // Never destroyed (used while the library unloads), and not on the heap, so unloading the
+    // library leaves nothing behind.
+    alignas(PosixEnv) static unsigned char storage[sizeof(PosixEnv)];
+    static PosixEnv* env = new (storage) PosixEnv;
     return env;
 }
 

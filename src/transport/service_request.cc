@@ -1,0 +1,153 @@
+#include "transport/service_request.h"
+
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+#include "driver/app.h"
+#include "driver/trace.h"
+#include "transport/http_helper.h"
+#include "transport/payload_cipher.h"
+
+namespace service {
+
+// method, path, time-out in seconds, body kind
+const ServiceRequest kContactRead = {HttpMethod::Get, u"/contact/do/read", 600, ServiceBody::Enciphered};
+const ServiceRequest kContactChangeLog = {HttpMethod::Get, u"/contact/do/changelog", 600, ServiceBody::None};
+const ServiceRequest kCalendarRead = {HttpMethod::Get, u"/calendar/do/read", 600, ServiceBody::Enciphered};
+const ServiceRequest kCalendarChangeLog = {HttpMethod::Get, u"/calendar/do/changelog", 600,
+                                           ServiceBody::None};
+const ServiceRequest kCalendarSetTracking = {HttpMethod::Get, u"/calendar/do/set_tracking", 600,
+                                             ServiceBody::None};
+const ServiceRequest kTrackingChangeLog = {HttpMethod::Get, u"/tracking/do/changelog", 600,
+                                           ServiceBody::Enciphered};
+const ServiceRequest kTrackingUpdate = {HttpMethod::Get, u"/tracking/do/update", 600,
+                                        ServiceBody::Enciphered};
+const ServiceRequest kPhoneTime = {HttpMethod::Get, u"/info/abc", 600, ServiceBody::None};
+const ServiceRequest kBuildGroupId = {HttpMethod::Get, u"/contact/build_group_id", 600, ServiceBody::Plain};
+const ServiceRequest kSessionCtrl = {HttpMethod::Post, u"/session_ctrl", 300, ServiceBody::None};
+
+namespace {
+const ServiceRequest kContactFastRead = {HttpMethod::Get, u"/contact/do/fastread", 600,
+                                         ServiceBody::Enciphered};
+const ServiceRequest kCalendarFastRead = {HttpMethod::Get, u"/calendar/do/fastread", 600,
+                                          ServiceBody::Enciphered};
+// Writes may make the handset work for a long time: 1800 s.
+const ServiceRequest kWrites[2][3] = {
+    {{HttpMethod::Put, u"/contact/do/create", 1800, ServiceBody::Enciphered},
+     {HttpMethod::Post, u"/contact/do/update", 1800, ServiceBody::Enciphered},
+     {HttpMethod::Delete, u"/contact/do/delete", 1800, ServiceBody::Enciphered}},
+    {{HttpMethod::Put, u"/calendar/do/create", 1800, ServiceBody::Enciphered},
+     {HttpMethod::Post, u"/calendar/do/update", 1800, ServiceBody::Enciphered},
+     {HttpMethod::Delete, u"/calendar/do/delete", 1800, ServiceBody::Enciphered}},
+};
+} // namespace
+
+const ServiceRequest& FastRead(ServiceKind kind) {
+    return kind == ServiceKind::Contact ? kContactFastRead : kCalendarFastRead;
+}
+
+const ServiceRequest& Write(ServiceKind kind, ServiceWrite op) {
+    return kWrites[kind == ServiceKind::Contact ? 0 : 1][static_cast<int>(op)];
+}
+
+} // namespace service
+
+namespace {
+
+const char16_t kCaller[] = u"ServiceCall";
+
+ServiceReply Exchange(const ServiceRequest& request, const char* body, size_t length, bool plainAnswer) {
+    CHttpHelper helper;
+    helper.SetIpAddressAndPort(theApp.m_FakePhone.BaseUrl());
+    std::unique_ptr<char[]> answer;
+    size_t answerLength = 0;
+    int32_t r = helper.httpRequest(request.method, request.path, &answer, body, length,
+                                   request.timeoutSeconds, &answerLength);
+    ServiceReply reply;
+    reply.transportCode = r;
+    if (r != 0) {
+        reply.outcome = r == KX_STOPPED ? ServiceReply::kStopped : ServiceReply::kTransport;
+        return reply;
+    }
+    // The answer is text: it ends at its first NUL.
+    answerLength = strnlen(answer.get(), answerLength);
+    if (answerLength == 0) {
+        reply.outcome = ServiceReply::kNoAnswer;
+        return reply;
+    }
+    if (plainAnswer) {
+        reply.outcome = ServiceReply::kOk;
+        reply.text.assign(answer.get(), answerLength);
+        return reply;
+    }
+    return ParseServiceAnswer(answer.get(), answerLength);
+}
+
+} // namespace
+
+std::string WriteCompactJson(const Json::Value& value) {
+    thread_local std::unique_ptr<Json::StreamWriter> writer = [] {
+        Json::StreamWriterBuilder builder;
+        builder["indentation"] = "";
+        builder["commentStyle"] = "None";
+        builder["emitUTF8"] = true;
+        return std::unique_ptr<Json::StreamWriter>(builder.newStreamWriter());
+    }();
+    std::ostringstream out;
+    writer->write(value, &out);
+    return out.str();
+}
+
+ServiceReply ParseServiceAnswer(const char* envelope, size_t length) {
+    ServiceReply reply;
+    reply.transportCode = 0;
+    reply.text = DecryptPayload(envelope, strnlen(envelope, length));
+    reply.text.resize(std::strlen(reply.text.c_str())); // drop the zero padding
+    thread_local std::unique_ptr<Json::CharReader> reader = [] {
+        Json::CharReaderBuilder builder; // comments allowed, as the service has always been read
+        return std::unique_ptr<Json::CharReader>(builder.newCharReader());
+    }();
+    std::string errors;
+    const char* text = reply.text.data();
+    if (reply.text.empty() || !reader->parse(text, text + reply.text.size(), &reply.document, &errors) ||
+        !reply.document.isObject()) {
+        KX_TRACE_ERROR(kCaller, u"Json::Reader::parse failed, the answer is not a JSON object");
+        reply.document = Json::Value();
+        reply.outcome = ServiceReply::kBadAnswer;
+        return reply;
+    }
+    // A missing "status" has always read as 0; one that is not a number is a broken answer.
+    const Json::Value& status = reply.document["status"];
+    if (status.isNull()) {
+        reply.status = 0;
+    } else if (status.isNumeric() && status.isConvertibleTo(Json::intValue)) {
+        reply.status = status.asInt();
+    } else {
+        KX_TRACE_ERROR(kCaller, u"the answer's status is not a number");
+        reply.outcome = ServiceReply::kBadAnswer;
+        return reply;
+    }
+    reply.outcome = reply.status == 0 ? ServiceReply::kOk : ServiceReply::kStatus;
+    return reply;
+}
+
+ServiceReply ServiceCallText(const ServiceRequest& request, const std::string& compactJson) {
+    const bool plain = request.body == ServiceBody::Plain;
+    if (request.body == ServiceBody::None || compactJson.empty())
+        return Exchange(request, nullptr, 0, plain);
+    if (plain)
+        return Exchange(request, compactJson.data(), compactJson.size(), true);
+    std::string envelope = EncryptPayload(compactJson.c_str());
+    return Exchange(request, envelope.data(), envelope.size(), false);
+}
+
+ServiceReply ServiceCall(const ServiceRequest& request, const Json::Value* body) {
+    if (!body || request.body == ServiceBody::None)
+        return Exchange(request, nullptr, 0, request.body == ServiceBody::Plain);
+    return ServiceCallText(request, WriteCompactJson(*body));
+}
+
+ServiceReply ServiceCallPlain(const ServiceRequest& request, const std::string& body) {
+    return Exchange(request, body.empty() ? nullptr : body.data(), body.size(), true);
+}

@@ -1,0 +1,177 @@
+#include "transport/socket_client.h"
+
+#include <handsetcontrol.h>
+
+#include "driver/app.h"
+#include "driver/trace.h"
+#include "platform/format.h"
+#include "transport/byte_array.h"
+
+namespace {
+const char16_t kRecv[] = u"SocketClient::Recv";
+const int kLingerSeconds = 30;
+} // namespace
+
+int32_t SocketClient::Connect(const char* host, int32_t port) {
+    platform::Env* env = theApp.env();
+    if (!host || port < 1 || port > 65535) {
+        KX_ERROR_LINE(u"SocketClient::Connect");
+        return -3;
+    }
+    Close();
+    int fd = env->SocketOpen();
+    if (fd < 0) {
+        KX_ERROR_LINE(u"SocketClient::Connect");
+        return -1;
+    }
+    if (env->SocketSetLinger(fd, true, kLingerSeconds) != 0)
+        KX_ERROR_LINE(u"SocketClient::Connect");
+    if (env->SocketConnect(fd, host, port) != 0) {
+        KX_ERROR_LINE(u"SocketClient::Connect");
+        env->SocketClose(fd);
+        return -2;
+    }
+    fd_ = fd;
+    host_ = host;
+    port_ = port;
+    return 0;
+}
+
+int32_t SocketClient::Send(const char* data, size_t length) {
+    platform::Env* env = theApp.env();
+    int error = 0;
+    if (fd_ < 0 || env->SocketPendingError(fd_, &error) != 0 || error != 0) {
+        KX_ERROR_LINE(u"SocketClient::Send");
+        return -1;
+    }
+    if (!data || length == 0) {
+        KX_ERROR_LINE(u"SocketClient::Send");
+        return -1;
+    }
+    // A stream socket may take fewer bytes than offered; that is not a failure.
+    size_t done = 0;
+    while (done < length) {
+        long n = env->SocketSend(fd_, data + done, length - done);
+        if (n <= 0) {
+            KX_ERROR_LINE(u"SocketClient::Send");
+            return -1;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int32_t SocketClient::Select(uint32_t steps, const std::atomic<bool>* cancel, uint32_t* waited) {
+    platform::Env* env = theApp.env();
+    const int stepMs = static_cast<int>(theApp.timing().selectStepMs);
+    uint32_t i = 0;
+    int32_t result = 1;
+    for (; i < steps; ++i) {
+        if (cancel && cancel->load())
+            break;
+        int r = env->SocketWaitReadable(fd_, stepMs);
+        if (r < 0) {
+            KX_ERROR_LINE(u"SocketClient::Select");
+            result = -1;
+            break;
+        }
+        if (r > 0) {
+            result = 0;
+            break;
+        }
+    }
+    if (waited)
+        *waited = i;
+    return result;
+}
+
+int32_t SocketClient::CheckBridge() {
+    platform::Env* env = theApp.env();
+    const platform::Timing& timing = theApp.timing();
+    if (theApp.BridgeCheckLock.try_lock()) {
+        theApp.BridgeCheckInProgress = true;
+        std::u16string command =
+            platform::Format(u"-s %s shell date", theApp.m_FakePhone.DeviceSerial().c_str());
+        int32_t rc = KX_RunAdbCmd(command.c_str(), static_cast<int32_t>(command.size()), nullptr, 0,
+                                  static_cast<int32_t>(timing.adbCommandTimeoutMs));
+        if (rc != 0) {
+            KX_TRACE_ERROR(kRecv, u" #################### [Adb Response Error !!!!] #################### ");
+            KX_ERROR_LINE(kRecv);
+            theApp.BridgeCheckResult = -1;
+        } else {
+            theApp.BridgeCheckResult = 0;
+            KX_TRACE_INFO(kRecv, u" #################### Adb Status OK, !!!!!! #################### ");
+        }
+        int32_t result = theApp.BridgeCheckResult.load();
+        theApp.BridgeCheckInProgress = false;
+        theApp.BridgeCheckLock.unlock();
+        return result;
+    }
+    // Another exchange is asking the bridge already: wait for its answer and share it.
+    KX_TRACE_INFO(kRecv, u" #################### [Adb Response Is Checking......] #################### ");
+    env->SleepMillis(timing.bridgeCheckFirstWaitMs);
+    while (theApp.BridgeCheckInProgress.load())
+        env->SleepMillis(timing.bridgeCheckPollMs);
+    return theApp.BridgeCheckResult.load();
+}
+
+int32_t SocketClient::Recv(ByteArray* into, size_t* received, uint32_t timeoutSeconds,
+                           const std::atomic<bool>* cancel, size_t limit, uint32_t* waited) {
+    platform::Env* env = theApp.env();
+    const uint32_t window = theApp.timing().bridgeCheckAfterSteps;
+    uint32_t steps = timeoutSeconds <= window ? timeoutSeconds : window;
+    *received = 0;
+    *waited = 0;
+    int32_t r = Select(steps, cancel, waited);
+    if (r > 0) {
+        // A cancelled wait needs no bridge check: the exchange ends anyway.
+        if (cancel && cancel->load())
+            return 0;
+        KX_TRACE_ERROR(kRecv, u" #################### [Wait Device Response Timeout, Check The Adb "
+                              u"Response!!!] #################### ");
+        return CheckBridge();
+    }
+    if (r < 0) {
+        KX_ERROR_LINE(kRecv);
+        return -1;
+    }
+    int error = 0;
+    if (env->SocketPendingError(fd_, &error) != 0 || error != 0) {
+        KX_ERROR_LINE(kRecv);
+        return -1;
+    }
+    long pending = 0;
+    if (env->SocketPendingBytes(fd_, &pending) != 0 || pending <= 0) {
+        // Readable with nothing pending: the peer closed the connection.
+        KX_ERROR_LINE(kRecv);
+        return -1;
+    }
+    size_t count = static_cast<size_t>(pending);
+    if (into->Size() > limit || count > limit - into->Size()) {
+        KX_TRACE_ERROR(
+            kRecv, platform::Format(u"answer larger than %u bytes, giving up", static_cast<unsigned>(limit)));
+        KX_ERROR_LINE(kRecv);
+        return -1;
+    }
+    long n = env->SocketRecv(fd_, into->Tail(count), count);
+    if (n < 0 || static_cast<size_t>(n) != count) {
+        KX_ERROR_LINE(kRecv);
+        return -1;
+    }
+    into->Commit(count);
+    *received = count;
+    return 0;
+}
+
+int32_t SocketClient::Close() {
+    if (fd_ >= 0) {
+        platform::Env* env = theApp.env();
+        if (env->SocketSetLinger(fd_, false, 0) != 0)
+            KX_ERROR_LINE(u"SocketClient::Close");
+        env->SocketClose(fd_);
+        fd_ = -1;
+    }
+    port_ = 0;
+    host_.clear();
+    return 0;
+}

@@ -1,0 +1,165 @@
+// The outside face of the driver: the fifteen exports in the public header, the version script
+// and the Windows export table must name the same functions, and the built plug-in must export
+// exactly those, with C linkage.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <kxphone/kxphone.h>
+
+#include "support/host_window_recorder.h"
+#include "support/paths.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// name -> ordinal from the .def file.
+std::map<std::string, int> DefOrdinals() {
+    std::map<std::string, int> out;
+    std::istringstream def(ReadFile(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.def"));
+    std::string line;
+    bool inExports = false;
+    std::regex entry(R"(^\s*(\w+)\s+@(\d+)\s*$)");
+    while (std::getline(def, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find("EXPORTS") != std::string::npos) {
+            inExports = true;
+            continue;
+        }
+        std::smatch m;
+        if (inExports && std::regex_match(line, m, entry))
+            out[m[1]] = std::stoi(m[2]);
+    }
+    return out;
+}
+
+std::set<std::string> VersionScriptGlobals() {
+    std::string text = ReadFile(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.map");
+    size_t begin = text.find("global:");
+    size_t end = text.find("local:");
+    std::set<std::string> out;
+    if (begin == std::string::npos || end == std::string::npos)
+        return out;
+    std::regex name(R"([A-Za-z_]\w*)");
+    std::string globals = text.substr(begin + 7, end - begin - 7);
+    for (std::sregex_iterator i(globals.begin(), globals.end(), name), e; i != e; ++i)
+        out.insert(i->str());
+    return out;
+}
+
+std::set<std::string> HeaderExports() {
+    std::string text = ReadFile(kxtest::SourceDir() + "/include/kxphone/kxphone.h");
+    std::regex decl(R"(KX_EXPORT\s+\w+\s+KX_STDCALL\s+(\w+)\s*\()");
+    std::set<std::string> out;
+    for (std::sregex_iterator i(text.begin(), text.end(), decl), e; i != e; ++i)
+        out.insert((*i)[1]);
+    return out;
+}
+
+const std::set<std::string> kExports = {"InitDriver", "Backup",      "ClearChangeLog", "Restore",
+                                        "SetParam",   "OnInputData", "InitSync",       "GetProfile",
+                                        "Read",       "Write",       "DeleteIO",       "InquireInfo",
+                                        "Verify",     "Stop",        "UninitSync"};
+
+TEST(ExportTable, DefOrdinalsVersionScriptAndHeaderAgree) {
+    std::map<std::string, int> def = DefOrdinals();
+    const std::map<std::string, int> expected = {
+        {"InitDriver", 1},  {"Backup", 2},       {"ClearChangeLog", 3}, {"Restore", 4}, {"SetParam", 5},
+        {"OnInputData", 7}, {"InitSync", 8},     {"GetProfile", 9},     {"Read", 10},   {"Write", 11},
+        {"DeleteIO", 12},   {"InquireInfo", 13}, {"Verify", 14},        {"Stop", 15},   {"UninitSync", 16}};
+    EXPECT_EQ(def, expected);
+    std::set<int> ordinals;
+    for (auto& [name, ordinal] : def)
+        ordinals.insert(ordinal);
+    EXPECT_EQ(ordinals.size(), 15u) << "an ordinal is used twice";
+    EXPECT_EQ(ordinals.count(6), 0u) << "slot 6 stays empty";
+
+    std::set<std::string> defNames;
+    for (auto& [name, ordinal] : def)
+        defNames.insert(name);
+    EXPECT_EQ(VersionScriptGlobals(), defNames);
+    EXPECT_EQ(HeaderExports(), defNames);
+    EXPECT_EQ(defNames, kExports);
+}
+
+// The dynamic symbols the plug-in defines, as nm sees them: name -> type letter.
+std::map<std::string, char> DefinedDynamicSymbols(const std::string& library) {
+    std::map<std::string, char> out;
+    std::string command = "nm -D --defined-only '" + library + "' 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name)
+            out[name] = type[0];
+        else if (std::istringstream(line) >> type >> name) // undefined-address forms
+            out[name] = type[0];
+    }
+    ::pclose(pipe);
+    return out;
+}
+
+TEST(PluginSmoke, ExportsExactlyTheFifteenFunctionsWithCLinkage) {
+    std::string library = kxtest::BinDir() + "/vexoCorsaT3.so";
+    std::map<std::string, char> symbols = DefinedDynamicSymbols(library);
+    ASSERT_FALSE(symbols.empty()) << "nm found nothing in " << library;
+    std::set<std::string> names;
+    for (auto& [name, type] : symbols) {
+        names.insert(name);
+        EXPECT_EQ(type, 'T') << name << " is not a plain function";
+        EXPECT_NE(name.rfind("_Z", 0), 0u) << name << " is a C++ name";
+    }
+    EXPECT_EQ(names, kExports);
+}
+
+TEST(PluginSmoke, LoadedByPathItRunsAShortHostSession) {
+    std::string library = kxtest::BinDir() + "/vexoCorsaT3.so";
+    void* driver = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(driver, nullptr) << ::dlerror();
+    for (const std::string& name : kExports)
+        EXPECT_NE(::dlsym(driver, name.c_str()), nullptr) << name;
+
+    auto initDriver = reinterpret_cast<decltype(&InitDriver)>(::dlsym(driver, "InitDriver"));
+    auto setParam = reinterpret_cast<decltype(&SetParam)>(::dlsym(driver, "SetParam"));
+    auto initSync = reinterpret_cast<decltype(&InitSync)>(::dlsym(driver, "InitSync"));
+    auto read = reinterpret_cast<decltype(&Read)>(::dlsym(driver, "Read"));
+    auto write = reinterpret_cast<decltype(&Write)>(::dlsym(driver, "Write"));
+    auto uninitSync = reinterpret_cast<decltype(&UninitSync)>(::dlsym(driver, "UninitSync"));
+    ASSERT_TRUE(initDriver && setParam && initSync && read && write && uninitSync);
+
+    uint32_t id = 0;
+    initDriver(&id);
+    EXPECT_EQ(id, 0x26080018u);
+    EXPECT_EQ(setParam(u"127.0.0.1", 1, nullptr, nullptr), 0);
+    kxtest::HostWindowRecorder recorder;
+    InitSyncParams params{0, recorder.window(), 1, u"http://127.0.0.1:1", u"SMOKE"};
+    EXPECT_EQ(initSync(0, &params), 0);
+    EXPECT_EQ(initSync(0, nullptr), 11);
+    EXPECT_EQ(read(7, 0), 1100);
+    EXPECT_EQ(write(7, 0), 0);
+    EXPECT_EQ(uninitSync(0, 0), 0);
+    EXPECT_EQ(uninitSync(0, 0), 0);
+    EXPECT_TRUE(recorder.Messages().empty());
+    EXPECT_EQ(::dlclose(driver), 0);
+}
+
+} // namespace

@@ -1,0 +1,242 @@
+#include "driver/host_messages.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "driver/app.h"
+#include "support/host_window_recorder.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using kxtest::HostMessage;
+using kxtest::HostWindowRecorder;
+
+// What the host saw, callbacks and window messages in one order.
+std::vector<HostMessage>* g_seen = nullptr;
+constexpr uint32_t kRecordCallbackMark = 0xCA110000; // marks callback entries in g_seen
+constexpr uint32_t kProgressCallbackMark = 0xCA11FFFF;
+
+void KX_STDCALL RecordCb(uint32_t code, uintptr_t value) {
+    g_seen->push_back({kRecordCallbackMark ^ code, static_cast<intptr_t>(value)});
+}
+void KX_STDCALL ProgressCb(int32_t percent) {
+    g_seen->push_back({kProgressCallbackMark, percent});
+}
+
+class HostMessages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_seen = &seen_;
+        recorder_.SetHook([this](uint32_t code, intptr_t value) { seen_.push_back({code, value}); });
+        InitSyncParams params{0, recorder_.window(), 5555, u"http://127.0.0.1:5555", u"SERIAL"};
+        ASSERT_EQ(theApp.m_FakePhone.InitSync(0, &params), 0);
+        theApp.RecordCallback = &RecordCb;
+        theApp.ProgressCallback = &ProgressCb;
+    }
+    void TearDown() override {
+        theApp.RecordCallback = nullptr;
+        theApp.ProgressCallback = nullptr;
+        InitSyncParams none{0, nullptr, 115200, u"", u""};
+        theApp.m_FakePhone.InitSync(0, &none);
+        g_seen = nullptr;
+    }
+    HostWindowRecorder recorder_;
+    std::vector<HostMessage> seen_;
+};
+
+TEST_F(HostMessages, FullReadOfThreeRecordsInOrderWithCallbacks) {
+    int records[3];
+    ReadReporter reporter(KX_TYPE_CONTACT, u"CKXFakePhone::ReadContact", true, true);
+    for (int i = 0; i < 3; ++i) {
+        reporter.Record(&records[i]);
+        reporter.Progress(i + 1, 3);
+    }
+    EXPECT_EQ(reporter.Finish(0), 0);
+    auto p = [&](int i) { return reinterpret_cast<intptr_t>(&records[i]); };
+    std::vector<HostMessage> expected;
+    for (int i = 0; i < 3; ++i) {
+        int percent = (i + 1) * 100 / 3;
+        expected.push_back({kRecordCallbackMark ^ 0x20001u, p(i)});
+        expected.push_back({0x20001, p(i)});
+        expected.push_back({kProgressCallbackMark, percent});
+        expected.push_back({0x10002, percent});
+        expected.push_back({0x10003, 0});
+    }
+    expected.push_back({0x20003, 0});
+    EXPECT_EQ(seen_, expected) << HostWindowRecorder::Describe(seen_);
+    EXPECT_EQ(recorder_.ValuesOf(0x10002), (std::vector<intptr_t>{33, 66, 100}));
+    EXPECT_EQ(recorder_.ForeignMessages(), 0u);
+}
+
+TEST_F(HostMessages, ReadWithoutCallbacksAndSilentRead) {
+    int record = 0;
+    ReadReporter changeLog(KX_TYPE_CALENDAR, u"CKXFakePhone::ReadCalendarWithChangeLog", false, false);
+    changeLog.Record(&record);
+    changeLog.Progress(1, 1);
+    changeLog.Finish(0);
+    EXPECT_EQ(
+        seen_,
+        (std::vector<HostMessage>{
+            {0x80001, reinterpret_cast<intptr_t>(&record)}, {0x10002, 100}, {0x10003, 0}, {0x80003, 0}}))
+        << HostWindowRecorder::Describe(seen_);
+
+    seen_.clear();
+    ReadReporter backup(KX_TYPE_CALENDAR, u"CKXFakePhone::ReadCalendar", true, true, /*silent=*/true);
+    backup.Record(&record);
+    backup.Progress(1, 1);
+    EXPECT_EQ(backup.Finish(-3), 1100);
+    EXPECT_TRUE(seen_.empty()) << HostWindowRecorder::Describe(seen_);
+}
+
+TEST_F(HostMessages, ReadOutcomeIsNormalisedAndWrappedInSendMessageLines) {
+    struct Case {
+        int32_t result;
+        uint32_t code;
+        intptr_t value;
+    } cases[] = {{0, 0x20003, 0},    {21, 0x20002, 21},   {12, 0x20002, 12},
+                 {1, 0x20002, 1100}, {-4, 0x20002, 1100}, {1100, 0x20002, 1100}};
+    for (const Case& c : cases) {
+        kxtest::TraceCapture trace;
+        seen_.clear();
+        ReadReporter reporter(KX_TYPE_CONTACT, u"CKXFakePhone::ReadContact", true, true);
+        EXPECT_EQ(reporter.Finish(c.result), c.value == 0 ? 0 : c.value) << c.result;
+        EXPECT_EQ(seen_, (std::vector<HostMessage>{{c.code, c.value}})) << c.result;
+        auto lines = trace.Lines();
+        ASSERT_EQ(lines.size(), 2u) << trace.Text();
+        EXPECT_NE(lines[0].find("[Tag=Call],[Module=vexoCorsaT3.dll],[Caller=CKXFakePhone::ReadContact],"
+                                "[Action=Enter],[Function=WindowsAPI::SendMessage],"),
+                  std::string::npos)
+            << lines[0];
+        EXPECT_NE(lines[1].find("[Action=Leave],[Function=WindowsAPI::SendMessage],"), std::string::npos)
+            << lines[1];
+    }
+}
+
+TEST_F(HostMessages, WriteSequenceAndOutcome) {
+    int a = 0, b = 0;
+    kxtest::TraceCapture trace;
+    WriteReporter reporter(KX_TYPE_CALENDAR, u"CKXFakePhone::WriteCalendar");
+    reporter.BatchBegin(WriteReporter::BatchPercent(2, 3));
+    reporter.BatchBegin(WriteReporter::BatchPercent(3, 3));
+    reporter.RecordWritten(&a);
+    reporter.RecordWritten(&b);
+    reporter.WriteBackDone();
+    EXPECT_EQ(reporter.Finish(0), 0);
+    auto p = [](int* r) { return reinterpret_cast<intptr_t>(r); };
+    EXPECT_EQ(seen_, (std::vector<HostMessage>{{0x10004, 0},
+                                               {0x10002, 66},
+                                               {0x10004, 0},
+                                               {0x10002, 99},
+                                               {0x80004, p(&a)},
+                                               {0x80004, p(&b)},
+                                               {0x10002, 99},
+                                               {0x80006, 0}}))
+        << HostWindowRecorder::Describe(seen_);
+    std::string text = trace.Text();
+    size_t begin = text.find("Orlen vexoCorsaT3.dll-Begin SendMessage To Caller\r\n");
+    size_t enter = text.find("[Action=Enter],[Function=WindowsAPI::SendMessage]");
+    size_t leave = text.find("[Action=Leave],[Function=WindowsAPI::SendMessage]");
+    size_t end = text.find("Orlen vexoCorsaT3.dll-End SendMessage To Caller\r\n");
+    ASSERT_NE(begin, std::string::npos) << text;
+    ASSERT_NE(end, std::string::npos) << text;
+    EXPECT_LT(begin, enter);
+    EXPECT_LT(enter, leave);
+    EXPECT_LT(leave, end);
+
+    for (int32_t result : {12, 21, 1, -6}) {
+        seen_.clear();
+        int32_t expected = result == 12 || result == 21 ? result : 1100;
+        EXPECT_EQ(reporter.Finish(result), expected);
+        EXPECT_EQ(seen_, (std::vector<HostMessage>{{0x80005, expected}})) << result;
+    }
+
+    seen_.clear();
+    WriteReporter silent(KX_TYPE_CONTACT, u"CKXFakePhone::WriteContact", /*silent=*/true);
+    silent.BatchBegin(10);
+    silent.RecordWritten(&a);
+    silent.WriteBackDone();
+    EXPECT_EQ(silent.Finish(-1), 1100);
+    EXPECT_TRUE(seen_.empty()) << HostWindowRecorder::Describe(seen_);
+}
+
+TEST(WriteReporterPercent, CappedAt99) {
+    struct {
+        int64_t taken, total;
+        int percent;
+    } cases[] = {{0, 0, 0},
+                 {0, 10, 0},
+                 {1, 3, 33},
+                 {50, 100, 50},
+                 {99, 100, 99},
+                 {100, 100, 99},
+                 {3000000000LL, 3000000000LL, 99}};
+    for (auto& c : cases)
+        EXPECT_EQ(WriteReporter::BatchPercent(c.taken, c.total), c.percent) << c.taken << "/" << c.total;
+}
+
+TEST_F(HostMessages, SampleItemAndMailSequences) {
+    ItemReporter read(kSampleItemRead, u"CKXFakePhone::SampleRead");
+    read.Item(ItemReporter::BytePercent(1000, 4000), 0);
+    read.Item(ItemReporter::BytePercent(4000, 4000), 1);
+    read.Finish(0);
+    EXPECT_EQ(seen_, (std::vector<HostMessage>{{0x10004, 0},
+                                               {0x10002, 25},
+                                               {0x40002, 0},
+                                               {0x10003, 0},
+                                               {0x10004, 0},
+                                               {0x10002, 100},
+                                               {0x40002, 1},
+                                               {0x10003, 0},
+                                               {0x40001, 0}}))
+        << HostWindowRecorder::Describe(seen_);
+
+    seen_.clear();
+    int mail = 0;
+    ItemReporter mailWrite(kMailWrite, u"CKXFakePhone::SampleWrite");
+    mailWrite.Item(50, reinterpret_cast<intptr_t>(&mail));
+    EXPECT_EQ(seen_,
+              (std::vector<HostMessage>{
+                  {0x10004, 0}, {0xE0004, reinterpret_cast<intptr_t>(&mail)}, {0x10002, 50}, {0x10003, 0}}))
+        << HostWindowRecorder::Describe(seen_);
+
+    // Failure values: items report 21 or 0; e-mail writes also let 12 through.
+    struct Case {
+        const ItemSequence* sequence;
+        int32_t result;
+        uint32_t code;
+        intptr_t value;
+    } cases[] = {
+        {&kSampleItemRead, 21, 0x40003, 21}, {&kSampleItemRead, 1, 0x40003, 0},
+        {&kSampleItemWrite, 0, 0x40004, 0},  {&kSampleItemWrite, 12, 0x40006, 0},
+        {&kSampleItemDelete, 0, 0x40007, 0}, {&kSampleItemDelete, 21, 0x40009, 21},
+        {&kMailRead, 0, 0xE0003, 0},         {&kMailRead, 12, 0xE0002, 0},
+        {&kMailRead, 21, 0xE0002, 21},       {&kMailWrite, 0, 0xE0006, 0},
+        {&kMailWrite, 12, 0xE0005, 12},      {&kMailWrite, 1100, 0xE0005, 0},
+    };
+    for (const Case& c : cases) {
+        seen_.clear();
+        ItemReporter reporter(*c.sequence, u"CKXFakePhone::SampleRead");
+        EXPECT_EQ(reporter.Finish(c.result), c.result);
+        EXPECT_EQ(seen_, (std::vector<HostMessage>{{c.code, c.value}}))
+            << std::hex << c.code << " " << std::dec << c.result;
+    }
+    EXPECT_EQ(ItemReporter::BytePercent(1, 3), 33);
+    EXPECT_EQ(ItemReporter::BytePercent(0, 0), 0);
+}
+
+TEST(HostMessagesNoWindow, NothingIsSentAndNothingBreaks) {
+    HostWindowRecorder recorder;
+    InitSyncParams none{0, nullptr, 115200, u"", u""};
+    ASSERT_EQ(theApp.m_FakePhone.InitSync(0, &none), 0);
+    int record = 0;
+    ReadReporter reporter(KX_TYPE_CONTACT, u"CKXFakePhone::ReadContact", false, false);
+    reporter.Record(&record);
+    reporter.Progress(1, 0);
+    EXPECT_EQ(reporter.Finish(21), 21);
+    SendHostMessage(0x10004, 0);
+    EXPECT_TRUE(recorder.Messages().empty());
+}
+
+} // namespace

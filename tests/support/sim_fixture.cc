@@ -1,0 +1,116 @@
+#include "sim_fixture.h"
+
+namespace kxtest {
+
+namespace {
+
+Json::Value One(const Json::Value& v) {
+    Json::Value list(Json::arrayValue);
+    list.append(v);
+    return list;
+}
+
+Json::Value IdObject(const std::string& id) {
+    Json::Value v(Json::objectValue);
+    v["__id"] = id;
+    return v;
+}
+
+} // namespace
+
+SimFixture::SimFixture(const SimOptions& o) {
+    store_ = kxsim::Store::Open(o.db, &error_);
+    if (!store_) {
+        if (error_.empty())
+            error_ = "cannot open the store";
+        return;
+    }
+    if ((o.contacts > 0 || o.events > 0) && store_->IsEmpty()) {
+        kxsim::StoreResult r = kxsim::Seed(*store_, {o.contacts, o.events, o.seed});
+        if (!r.ok) {
+            error_ = "seeding failed: " + r.error;
+            return;
+        }
+    }
+    store_->SetFixedClock(o.clockMs);
+    server_.reset(new kxsim::Server(*store_));
+    server_->SetQuiet(o.quiet);
+    if (!server_->Start(0, &error_) && error_.empty())
+        error_ = "cannot start the server";
+}
+
+SimFixture::~SimFixture() {
+    if (server_)
+        server_->Stop();
+    server_.reset();
+}
+
+int SimFixture::port() const {
+    return server_ ? server_->port() : 0;
+}
+
+std::string SimFixture::BaseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(port());
+}
+
+std::u16string SimFixture::BaseUrl16() const {
+    std::string url = BaseUrl();
+    return std::u16string(url.begin(), url.end());
+}
+
+std::string SimFixture::AddContact(const Json::Value& contact) {
+    Json::Value answers;
+    if (!store_->CreateContacts(One(contact), kxsim::Origin::kHandset, &answers).ok)
+        return "";
+    return answers[0]["__id"].asString();
+}
+
+bool SimFixture::ModifyContact(const Json::Value& contact) {
+    Json::Value answers;
+    return store_->UpdateContacts(One(contact), kxsim::Origin::kHandset, &answers).ok &&
+           answers[0]["count"].asString() == "1";
+}
+
+bool SimFixture::DeleteContact(const std::string& id) {
+    Json::Value answers;
+    return store_->DeleteContacts(One(IdObject(id)), kxsim::Origin::kHandset, &answers).ok &&
+           answers[0]["count"].asString() == "1";
+}
+
+std::string SimFixture::AddEvent(const Json::Value& row) {
+    Json::Value answers;
+    if (!store_->CreateEvents(One(row), kxsim::Origin::kHandset, &answers).ok)
+        return "";
+    return answers[0]["__id"].asString();
+}
+
+bool SimFixture::ModifyEvent(const Json::Value& row) {
+    Json::Value answers;
+    return store_->UpdateEvents(One(row), kxsim::Origin::kHandset, &answers).ok &&
+           answers[0]["count"].asString() == "1";
+}
+
+bool SimFixture::DeleteEvent(const std::string& id) {
+    Json::Value answers;
+    return store_->DeleteEvents(One(IdObject(id)), kxsim::Origin::kHandset, &answers).ok &&
+           answers[0]["count"].asString() == "1";
+}
+
+bool SimFixture::AddFault(const std::string& spec) {
+    kxsim::FaultRule rule;
+    std::string error;
+    if (!kxsim::Faults::ParseSpec(spec, &rule, &error))
+        return false;
+    server_->faults().Add(rule);
+    return true;
+}
+
+std::vector<kxsim::JournalEntry> SimFixture::Requests(const std::string& path) {
+    std::vector<kxsim::JournalEntry> out;
+    for (kxsim::JournalEntry& e : server_->journal().Entries())
+        if (path.empty() || e.path == path)
+            out.push_back(std::move(e));
+    return out;
+}
+
+} // namespace kxtest

@@ -1,0 +1,284 @@
+// Framing, request bytes and the receive loop of HttpClient against a scripted loopback peer.
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "support/scripted_peer.h"
+#include "transport/byte_array.h"
+#include "transport/http_client.h"
+#include "transport_test_util.h"
+
+namespace {
+
+using kxtest::HttpAnswer;
+using kxtest::PeerAction;
+using kxtest::PeerScript;
+using kxtest::ScriptedPeer;
+
+std::string Text(const ByteArray& a) {
+    return std::string(a.Data() ? a.Data() : "", a.Size());
+}
+
+struct PkgCase {
+    const char* name;
+    std::string bytes;
+    int32_t expected;
+    std::string body;
+};
+
+TEST(HttpPkgFinished, ReadsTheAnswerAsTheServiceSendsIt) {
+    const PkgCase cases[] = {
+        {"header incomplete", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", -1, ""},
+        {"body incomplete", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab", -2, ""},
+        {"complete", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabcde", 5, "abcde"},
+        {"bytes beyond the length are ignored", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabcde", 3,
+         "abc"},
+        {"no length: complete and empty", "HTTP/1.1 200 OK\r\nServer: x\r\n\r\nabcde", 0, ""},
+        {"no blank after the colon", "HTTP/1.1 200 OK\r\nContent-Length:12\r\n\r\n0123456789AB", 12,
+         "0123456789AB"},
+        {"several blanks", "HTTP/1.1 200 OK\r\nContent-Length:   3\r\n\r\nxyz", 3, "xyz"},
+        {"the field name is case-sensitive", "HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\nxyz", 0, ""},
+        {"a length in the body does not count", "HTTP/1.1 200 OK\r\n\r\nContent-Length: 3\r\n", 0, ""},
+        {"a sign is not a digit", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nxyz", 0, ""},
+        {"error status is an answer", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 2\r\n\r\nno", 2,
+         "no"},
+        {"declared length over the limit", "HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\n", -4, ""},
+    };
+    for (const PkgCase& c : cases) {
+        ByteArray response;
+        EXPECT_EQ(HttpClient::HttpPkgFinished(c.bytes.data(), c.bytes.size(), &response), c.expected)
+            << c.name;
+        EXPECT_EQ(Text(response), c.body) << c.name;
+    }
+}
+
+TEST(HttpPkgFinished, ResumedScanFindsABlankLineSplitAcrossDeliveries) {
+    const std::string whole = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody";
+    for (size_t cut = 1; cut < whole.size(); ++cut) {
+        HttpClient::PkgScan scan;
+        int32_t first = HttpClient::HttpPkgScan(whole.data(), cut, &scan, HttpClient::kMaxAnswerBytes);
+        EXPECT_LT(first, 0) << cut;
+        EXPECT_EQ(HttpClient::HttpPkgScan(whole.data(), whole.size(), &scan, HttpClient::kMaxAnswerBytes), 4)
+            << cut;
+        EXPECT_EQ(scan.bodyStart, whole.size() - 4) << cut;
+    }
+}
+
+// Counts the sends of each request and can make the socket take a few bytes at a time.
+class SendRecordingEnv : public kxtest::ProcessListEnv {
+public:
+    long SocketSend(int fd, const void* data, size_t length) override {
+        ++sends;
+        return target()->SocketSend(fd, data, length < maxChunk ? length : maxChunk);
+    }
+    std::atomic<int> sends{0};
+    size_t maxChunk = SIZE_MAX;
+};
+
+class HttpClientTest : public kxtest::TransportTest {};
+
+TEST_F(HttpClientTest, SendsExactlyTheRequestBytesInOneWrite) {
+    SendRecordingEnv counting;
+    theApp.SetEnv(&counting);
+    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Send(HttpAnswer("ok"))}; });
+    HttpClient client;
+    ByteArray response;
+    EXPECT_EQ(
+        client.Get("127.0.0.1", peer.Port(), "/contact/do/read", "hello", 5, &response, 10, nullptr, "S1"),
+        2);
+    EXPECT_EQ(counting.sends.load(), 1);
+    EXPECT_EQ(
+        client.Post("127.0.0.1", peer.Port(), "/session_ctrl", nullptr, 0, nullptr, 10, nullptr, nullptr), 2);
+    EXPECT_EQ(client.Put("127.0.0.1", peer.Port(), "/a", "", 0, nullptr, 10, nullptr, "S2"), 2);
+    EXPECT_EQ(
+        client.Delete("127.0.0.1", peer.Port(), "/calendar/do/delete", "xy", 2, nullptr, 10, nullptr, "S3"),
+        2);
+    EXPECT_EQ(counting.sends.load(), 4);
+    std::vector<std::string> requests = peer.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0], "GET /contact/do/read HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:S1\r\n"
+                           "Content-Length:5\r\n\r\nhello");
+    EXPECT_EQ(requests[1], "POST /session_ctrl HTTP/1.1\r\nCache-Control: no-cache\r\n\r\n");
+    EXPECT_EQ(requests[2], "PUT /a HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:S2\r\n\r\n");
+    EXPECT_EQ(requests[3],
+              "DELETE /calendar/do/delete HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:S3\r\n"
+              "Content-Length:2\r\n\r\nxy");
+    EXPECT_EQ(Text(response), "ok");
+    theApp.SetEnv(&env);
+}
+
+TEST_F(HttpClientTest, PartialSendsAreResumedUntilEveryByteIsOut) {
+    SendRecordingEnv trickle;
+    trickle.maxChunk = 7;
+    theApp.SetEnv(&trickle);
+    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Send(HttpAnswer(""))}; });
+    std::string body(1000, 'b');
+    HttpClient client;
+    EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/p", body.data(), body.size(), nullptr, 10, nullptr, "S"),
+              0);
+    ASSERT_EQ(peer.Requests().size(), 1u);
+    EXPECT_EQ(kxtest::RequestBody(peer.Requests()[0]), body);
+    EXPECT_GT(trickle.sends.load(), 100);
+    theApp.SetEnv(&env);
+}
+
+struct FramingCase {
+    const char* name;
+    PeerScript script;
+    int32_t expected;
+    std::string body;
+};
+
+TEST_F(HttpClientTest, FramingAgainstAScriptedPeer) {
+    const std::string head5 = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n";
+    const FramingCase cases[] = {
+        {"body split inside two deliveries",
+         {PeerAction::Send(head5 + "ab"), PeerAction::Pause(40), PeerAction::Send("cde")},
+         5,
+         "abcde"},
+        {"header split inside the blank line",
+         {PeerAction::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r"), PeerAction::Pause(40),
+          PeerAction::Send("\nabcde")},
+         5,
+         "abcde"},
+        {"no Content-Length", {PeerAction::Send("HTTP/1.1 200 OK\r\n\r\ntrailing bytes")}, 0, ""},
+        {"error status answered as success", {PeerAction::Send(HttpAnswer("oops", 500))}, 4, "oops"},
+        {"peer closes before the body is complete",
+         {PeerAction::Send(head5 + "ab"), PeerAction::Close()},
+         -4,
+         ""},
+        {"peer closes without answering", {PeerAction::Close()}, -4, ""},
+    };
+    for (const FramingCase& c : cases) {
+        ScriptedPeer peer([&](int, const std::string&) { return c.script; });
+        HttpClient client;
+        ByteArray response;
+        EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/x", nullptr, 0, &response, 100, nullptr, "S"),
+                  c.expected)
+            << c.name;
+        EXPECT_EQ(Text(response), c.body) << c.name;
+    }
+}
+
+TEST_F(HttpClientTest, ArgumentsAndConnectionFailures) {
+    HttpClient client;
+    EXPECT_EQ(client.Get(nullptr, 80, "/", nullptr, 0, nullptr, 1, nullptr, nullptr), -1);
+    EXPECT_EQ(client.Get("", 80, "/", nullptr, 0, nullptr, 1, nullptr, nullptr), -1);
+    EXPECT_EQ(client.Get("127.0.0.1", 0, "/", nullptr, 0, nullptr, 1, nullptr, nullptr), -1);
+    EXPECT_EQ(client.Get("127.0.0.1", 80, nullptr, nullptr, 0, nullptr, 1, nullptr, nullptr), -1);
+    trace.Clear();
+    EXPECT_EQ(client.Get("127.0.0.1", kxtest::UnusedPort(), "/", nullptr, 0, nullptr, 1, nullptr, nullptr),
+              -2);
+    EXPECT_EQ(trace.CountContaining("Connect Error, Try Again, Pls Wait..."), 3);
+    EXPECT_EQ(trace.CountFunction("Connect Success."), 0);
+}
+
+TEST_F(HttpClientTest, LargeAnswerInManyDeliveriesArrivesIntact) {
+    std::string body(3 << 20, '\0');
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>('a' + i % 23);
+    ScriptedPeer peer([&](int, const std::string&) {
+        PeerScript script{PeerAction::Send(HttpAnswer(body).substr(0, 100))};
+        std::string rest = HttpAnswer(body).substr(100);
+        for (size_t at = 0; at < rest.size(); at += 256 << 10)
+            script.push_back(PeerAction::Send(rest.substr(at, 256 << 10)));
+        return script;
+    });
+    HttpClient client;
+    ByteArray response;
+    EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/big", nullptr, 0, &response, 100, nullptr, "S"),
+              static_cast<int32_t>(body.size()));
+    EXPECT_TRUE(Text(response) == body);
+}
+
+TEST_F(HttpClientTest, AnswersOverTheLimitEndTheExchange) {
+    std::string endless(100 << 10, 'x'); // never a blank line
+    ScriptedPeer streaming([&](int, const std::string&) {
+        return PeerScript{PeerAction::Send(endless), PeerAction::Hold()};
+    });
+    HttpClient client;
+    client.SetAnswerLimit(64 << 10);
+    EXPECT_EQ(client.Get("127.0.0.1", streaming.Port(), "/", nullptr, 0, nullptr, 100, nullptr, "S"), -4);
+
+    ScriptedPeer declaring([](int, const std::string&) {
+        return PeerScript{PeerAction::Send("HTTP/1.1 200 OK\r\nContent-Length: 70000\r\n\r\nabc"),
+                          PeerAction::Hold()};
+    });
+    EXPECT_EQ(client.Get("127.0.0.1", declaring.Port(), "/", nullptr, 0, nullptr, 100, nullptr, "S"), -4);
+}
+
+TEST_F(HttpClientTest, SilenceUntilTheTimeOutChecksTheBridgeOnceAndGivesMinusFive) {
+    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
+    HttpClient client;
+    EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 3, nullptr, "S"), -5);
+    EXPECT_EQ(adb.Calls(), std::vector<std::string>({"<-s><SER123><shell><date>"}));
+    EXPECT_EQ(
+        trace.CountFunction(" #################### [Wait Device Response Timeout, Check The Adb Response!!!] "
+                            "#################### "),
+        1);
+    EXPECT_EQ(trace.CountFunction(" #################### Adb Status OK, !!!!!! #################### "), 1);
+}
+
+TEST_F(HttpClientTest, DeadBridgeDuringALongWaitGivesMinusFour) {
+    adb.QueueExitCodes({0, 1});
+    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
+    HttpClient client;
+    EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800, nullptr, "S"), -4);
+    EXPECT_EQ(adb.Calls(), std::vector<std::string>(2, "<-s><SER123><shell><date>"));
+    EXPECT_EQ(trace.CountFunction(" #################### Adb Status OK, !!!!!! #################### "), 1);
+    EXPECT_EQ(trace.CountFunction(" #################### [Adb Response Error !!!!] #################### "),
+              1);
+}
+
+TEST_F(HttpClientTest, AnAnswerAfterOneBridgeCheckIsStillTaken) {
+    theApp.SetTiming(kxtest::TestTiming(5));
+    // 35 protocol seconds of silence: one check after 30, then the answer.
+    ScriptedPeer peer([](int, const std::string&) {
+        return PeerScript{PeerAction::Pause(35 * 5), PeerAction::Send(HttpAnswer("late"))};
+    });
+    HttpClient client;
+    ByteArray response;
+    EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, &response, 1800, nullptr, "S"), 4);
+    EXPECT_EQ(Text(response), "late");
+    EXPECT_EQ(adb.Calls(), std::vector<std::string>({"<-s><SER123><shell><date>"}));
+}
+
+TEST_F(HttpClientTest, SilentExchangesShareOneBridgeCheck) {
+    adb.SetSleepSeconds(0.4);
+    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
+    int32_t results[2] = {0, 0};
+    std::thread other([&] {
+        HttpClient client;
+        results[1] = client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 2, nullptr, "B");
+    });
+    HttpClient client;
+    results[0] = client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 2, nullptr, "A");
+    other.join();
+    EXPECT_EQ(results[0], -5);
+    EXPECT_EQ(results[1], -5);
+    EXPECT_EQ(adb.Calls().size(), 1u);
+    EXPECT_EQ(
+        trace.CountFunction(" #################### [Adb Response Is Checking......] #################### "),
+        1);
+}
+
+TEST_F(HttpClientTest, CancelWhileWaitingGivesMinusSixWithinAboutOneStep) {
+    platform::Timing slow = kxtest::TestTiming(100); // one step = 100 ms; the bridge check would come at 3 s
+    theApp.SetTiming(slow);
+    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
+    std::thread canceller([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        theApp.CancelFlag = true;
+    });
+    auto start = std::chrono::steady_clock::now();
+    HttpClient client;
+    int32_t r = client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800, &theApp.CancelFlag, "S");
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    canceller.join();
+    EXPECT_EQ(r, -6);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(2500)); // well before the 3 s bridge check
+    EXPECT_TRUE(adb.Calls().empty());
+}
+
+} // namespace

@@ -1,0 +1,421 @@
+// The request engine: session ids, session confirmation, retries with bridge resets, cancel,
+// statistics, and KillProcess.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <thread>
+
+#include "platform/format.h"
+#include "support/scripted_peer.h"
+#include "transport/http_helper.h"
+#include "transport/text_encoding.h"
+#include "transport_test_util.h"
+
+extern char** environ;
+
+namespace {
+
+using kxtest::HttpAnswer;
+using kxtest::PeerAction;
+using kxtest::PeerScript;
+using kxtest::ScriptedPeer;
+
+bool IsSessionCtrl(const std::string& request) {
+    return kxtest::RequestLine(request) == "POST /session_ctrl HTTP/1.1";
+}
+
+std::string ForwardCall(int port) {
+    return "<-s><SER123><forward><tcp:" + std::to_string(port) + "><tcp:8182>";
+}
+
+struct UrlCase {
+    const char16_t* url;
+    const char16_t* host;
+    int32_t port;
+};
+
+TEST(SetIpAddressAndPort, TakesHostAndPortOutOfTheUrl) {
+    const UrlCase cases[] = {
+        {u"http://127.0.0.1:8182", u"127.0.0.1", 8182},
+        {u"http://127.0.0.1:8182/path?q=1", u"127.0.0.1", 8182},
+        {u"http://127.0.0.1", u"127.0.0.1", 0},
+        {u"http://user@10.0.0.1:80", u"10.0.0.1", 80},
+        {u"127.0.0.1:99", u"127.0.0.1", 99},
+        {u"http://:80", u"", 80},
+        {u"http://127.0.0.1:99999", u"127.0.0.1", 0},
+        {u"http://127.0.0.1:12ab", u"127.0.0.1", 12},
+        {u"", u"", 0},
+    };
+    for (const UrlCase& c : cases) {
+        CHttpHelper helper;
+        EXPECT_EQ(helper.SetIpAddressAndPort(c.url, 7), 0);
+        EXPECT_EQ(helper.Host(), c.host) << WideToUtf8(c.url);
+        EXPECT_EQ(helper.Port(), c.port) << WideToUtf8(c.url);
+    }
+}
+
+class HttpHelperTest : public kxtest::TransportTest {
+protected:
+    void SetUp() override {
+        TransportTest::SetUp();
+        env.processes = {{10, "adb"}, {11, "ADB"}, {12, "adbd"}, {13, "bash"}};
+    }
+    static void Point(CHttpHelper& helper, int port) {
+        helper.SetIpAddressAndPort(platform::Format(u"http://127.0.0.1:%d", port));
+    }
+};
+
+TEST_F(HttpHelperTest, FirstTimeSuccessSendsOneRequestAndOneConfirmationWithTheSameSessionId) {
+    ScriptedPeer peer([](int, const std::string& request) {
+        return PeerScript{PeerAction::Send(HttpAnswer(IsSessionCtrl(request) ? "" : "answer"))};
+    });
+    CHttpHelper helper;
+    helper.SetIpAddressAndPort(platform::Format(u"http://127.0.0.1:%d", peer.Port()));
+    theApp.ResetRequestStats();
+    std::unique_ptr<char[]> response;
+    size_t length = 99;
+    ASSERT_EQ(helper.httpRequestGet(u"/contact/do/read", &response, "body!", 5, 600, &length), 0);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(length, 6u);
+    EXPECT_EQ(std::string(response.get(), 7), std::string("answer\0", 7));
+
+    std::vector<std::string> requests = peer.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    const std::string sid = kxtest::HeaderValue(requests[0], "SessionID");
+    EXPECT_EQ(requests[0], "GET /contact/do/read HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:" + sid +
+                               "\r\nContent-Length:5\r\n\r\nbody!");
+    EXPECT_EQ(requests[1],
+              "POST /session_ctrl HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:" + sid + "\r\n\r\n");
+    // TaskStamp, the UUID, the tick count.
+    const std::string stamp = platform::Narrow(theApp.TaskStamp());
+    EXPECT_EQ(sid.compare(0, stamp.size(), stamp), 0) << sid;
+    EXPECT_TRUE(std::regex_match(sid, std::regex("[0-9]{10}_[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-"
+                                                 "[0-9a-f]{12}_[0-9]{10}")))
+        << sid;
+    EXPECT_EQ(trace.CountFunction("SID=" + sid), 1);
+    EXPECT_EQ(
+        trace.CountContaining("[Action=Info],[Function= #################### [ Done Without Retry, Time:"),
+        1);
+    EXPECT_EQ(theApp.StatsWithRetry(), 0u);
+    EXPECT_TRUE(adb.Calls().empty());
+}
+
+TEST_F(HttpHelperTest, AnEmptyBodyIsAnAnswerOfOneNulByte) {
+    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Send(HttpAnswer(""))}; });
+    CHttpHelper helper;
+    Point(helper, peer.Port());
+    std::unique_ptr<char[]> response;
+    size_t length = 99;
+    ASSERT_EQ(helper.httpRequestPost(u"/x", &response, nullptr, 0, 600, &length), 0);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response[0], '\0');
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(peer.Requests()[0], "POST /x HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:" +
+                                      kxtest::HeaderValue(peer.Requests()[0], "SessionID") + "\r\n\r\n");
+}
+
+// Records how long the engine slept between connection attempts.
+class TimelineEnv : public kxtest::ProcessListEnv {
+public:
+    int SocketConnect(int fd, const char* ip, int port) override {
+        std::lock_guard<std::mutex> hold(lock);
+        if (sleptSinceConnect > 0 || connects.empty())
+            gaps.push_back(sleptSinceConnect);
+        sleptSinceConnect = 0;
+        connects.push_back(port);
+        return target()->SocketConnect(fd, ip, port);
+    }
+    void SleepMillis(uint32_t ms) override {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            sleptSinceConnect += ms;
+        }
+        target()->SleepMillis(ms);
+    }
+    std::mutex lock;
+    std::vector<int> connects;
+    std::vector<uint32_t> gaps; // sleep before each attempt (the first is 0)
+    uint32_t sleptSinceConnect = 0;
+};
+
+struct OperationCase {
+    HttpMethod method;
+    const char* caller;
+    const char* sendFail;
+};
+
+TEST_F(HttpHelperTest, AHandsetThatNeverAnswersGetsSixAttemptsAndFiveResets) {
+    const OperationCase cases[] = {
+        {HttpMethod::Get, "CHttpHelper::httpRequestGet",
+         " #################### [Send Command Fail, Kill Service And Try Again] #################### "},
+        {HttpMethod::Put, "CHttpHelper::httpRequestPut",
+         " #################### [Send Command Fail, Kill Service And Try Again] #################### "},
+        {HttpMethod::Post, "CHttpHelper::httpRequestPost",
+         " #################### [Send Command Fail, Kill Service And Try Again] #################### "},
+        {HttpMethod::Delete, "CHttpHelper::httpRequestDelete",
+         " #################### [Send Command Fail, Kill Service And Try Again] #################### \r\n"},
+    };
+    const platform::Timing timing = theApp.timing();
+    for (const OperationCase& c : cases) {
+        TimelineEnv timeline;
+        timeline.processes = env.processes;
+        theApp.SetEnv(&timeline);
+        kxtest::FakeAdb freshAdb;
+        trace.Clear();
+        const int port = kxtest::UnusedPort();
+        CHttpHelper helper;
+        Point(helper, port);
+        std::unique_ptr<char[]> response;
+        EXPECT_EQ(helper.httpRequest(c.method, u"/never", &response, "b", 1, 600), -2) << c.caller;
+        EXPECT_FALSE(response);
+
+        EXPECT_EQ(timeline.connects.size(), 18u) << c.caller; // 6 attempts of 3 connects
+        EXPECT_EQ(freshAdb.Calls(), std::vector<std::string>(5, ForwardCall(port))) << c.caller;
+        EXPECT_EQ(timeline.Terminated(), std::vector<int>({10, 11, 10, 11, 10, 11, 10, 11, 10, 11}))
+            << c.caller;
+        // Two reset waits between attempts; the back-off comes on top before the 3rd and the 5th.
+        const uint32_t reset = 2 * timing.resetWaitMs, backoff = timing.retryBackoffMs;
+        EXPECT_EQ(timeline.gaps,
+                  std::vector<uint32_t>({0, reset, reset + backoff, reset, reset + backoff, reset}))
+            << c.caller;
+        const std::string prefix = std::string("[Caller=") + c.caller + "],[Action=Error],[Function=";
+        EXPECT_EQ(trace.CountContaining(prefix + c.sendFail + "],[Time="), 5) << c.caller;
+        EXPECT_EQ(trace.CountContaining(prefix +
+                                        " #################### Retry End Or Cancel:0 #################### ]"),
+                  1)
+            << c.caller;
+    }
+    theApp.SetEnv(&env);
+}
+
+TEST_F(HttpHelperTest, ConfirmationsThatAlwaysFailStillDeliverTheAnswer) {
+    ScriptedPeer peer([](int, const std::string& request) {
+        return IsSessionCtrl(request) ? PeerScript{PeerAction::Close()}
+                                      : PeerScript{PeerAction::Send(HttpAnswer("kept"))};
+    });
+    CHttpHelper helper;
+    Point(helper, peer.Port());
+    theApp.ResetRequestStats();
+    std::unique_ptr<char[]> response;
+    ASSERT_EQ(helper.httpRequestGet(u"/r", &response, nullptr, 0, 600), 0);
+    EXPECT_STREQ(response.get(), "kept");
+    int main = 0, confirmations = 0;
+    for (const std::string& r : peer.Requests())
+        (IsSessionCtrl(r) ? confirmations : main)++;
+    EXPECT_EQ(main, 1);
+    EXPECT_EQ(confirmations, 6);
+    EXPECT_EQ(adb.Calls(), std::vector<std::string>(5, ForwardCall(peer.Port())));
+    EXPECT_EQ(
+        trace.CountFunction(" #################### [ SID_CTRL Send Command Fail, Kill Service And Try Again] "
+                            "#################### "),
+        5);
+    EXPECT_EQ(trace.CountFunction(" #################### Retry End Or Cancel:6 #################### "), 1);
+    EXPECT_EQ(trace.CountContaining("[Function= #################### [ Done With Retry [0/6] [6/6], Time:"),
+              1);
+    EXPECT_EQ(theApp.StatsWithoutRetry(), 0u);
+}
+
+TEST_F(HttpHelperTest, RetriesCountInTheDoneTrace) {
+    // Two failed attempts, then an answer.
+    ScriptedPeer peer([](int index, const std::string& request) {
+        if (index < 2)
+            return PeerScript{PeerAction::Close()};
+        return PeerScript{PeerAction::Send(HttpAnswer(IsSessionCtrl(request) ? "" : "third"))};
+    });
+    CHttpHelper helper;
+    Point(helper, peer.Port());
+    std::unique_ptr<char[]> response;
+    ASSERT_EQ(helper.httpRequestPut(u"/w", &response, "x", 1, 1800), 0);
+    EXPECT_STREQ(response.get(), "third");
+    EXPECT_EQ(trace.CountContaining("[Function= #################### [ Done With Retry [2/6] [0/6], Time:"),
+              1);
+    EXPECT_EQ(adb.Calls().size(), 2u);
+}
+
+TEST_F(HttpHelperTest, TwoThreadsFailingTogetherResetOnce) {
+    platform::Timing timing = theApp.timing();
+    timing.resetWaitMs = 150; // the reset stays in progress while the other thread fails
+    theApp.SetTiming(timing);
+    ScriptedPeer peer([](int index, const std::string& request) {
+        if (index < 2)
+            return PeerScript{PeerAction::Close()};
+        return PeerScript{PeerAction::Send(HttpAnswer(IsSessionCtrl(request) ? "" : "fine"))};
+    });
+    std::atomic<int> ready{0};
+    int32_t results[2] = {-100, -100};
+    auto work = [&](int i, const char16_t* path) {
+        CHttpHelper helper;
+        Point(helper, peer.Port());
+        ++ready;
+        while (ready.load() < 2) {
+        }
+        std::unique_ptr<char[]> response;
+        results[i] = helper.httpRequestGet(path, &response, nullptr, 0, 600);
+    };
+    std::thread a(work, 0, u"/a");
+    std::thread b(work, 1, u"/b");
+    a.join();
+    b.join();
+    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(results[1], 0);
+    EXPECT_EQ(adb.Calls(), std::vector<std::string>({ForwardCall(peer.Port())}));
+    EXPECT_EQ(env.Terminated(), std::vector<int>({10, 11}));
+    EXPECT_EQ(trace.CountFunction(" #################### [Send Command Fail, Kill Service And Try Again] "
+                                  "#################### "),
+              1);
+    EXPECT_EQ(
+        trace.CountFunction(" #################### [  Resetting Adb Service.......  ] #################### "),
+        1);
+}
+
+TEST_F(HttpHelperTest, CancelDuringABackOffEndsWith21AtOnce) {
+    platform::Timing timing = theApp.timing();
+    timing.retryBackoffMs = 60000;
+    theApp.SetTiming(timing);
+    const int port = kxtest::UnusedPort();
+    std::thread canceller([&] {
+        // The second reset never comes: the back-off before the 3rd attempt starts after the first.
+        while (adb.Calls().empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        theApp.CancelFlag = true;
+    });
+    auto start = std::chrono::steady_clock::now();
+    CHttpHelper helper;
+    Point(helper, port);
+    std::unique_ptr<char[]> response;
+    int32_t r = helper.httpRequestDelete(u"/d", &response, nullptr, 0, 1800);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    canceller.join();
+    EXPECT_EQ(r, 21);
+    EXPECT_EQ(adb.Calls().size(), 1u);
+    EXPECT_EQ(env.Terminated().size(), 2u); // no second reset
+    EXPECT_LT(elapsed, std::chrono::seconds(30));
+    EXPECT_GE(trace.CountContaining("Function = CHttpHelper::httpRequestDelete GetLastError"), 1);
+}
+
+TEST_F(HttpHelperTest, CancelSeenAtTheTopOfTheRetryLoopIsReportedAsStopped) {
+    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Send(HttpAnswer("x"))}; });
+    CHttpHelper helper;
+    Point(helper, peer.Port());
+    theApp.CancelFlag = true;
+    std::unique_ptr<char[]> response;
+    EXPECT_EQ(helper.httpRequestGet(u"/c", &response, nullptr, 0, 600), 21);
+    EXPECT_FALSE(response);
+    EXPECT_EQ(peer.Connections(), 0);
+}
+
+TEST_F(HttpHelperTest, ResetWaitersGiveUpOnCancel) {
+    // Another thread holds the reset: this one waits, and a cancel ends the wait with 21.
+    theApp.ResetLock.lock();
+    theApp.ResetInProgress = true;
+    std::thread canceller([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        theApp.CancelFlag = true;
+    });
+    CHttpHelper helper;
+    Point(helper, kxtest::UnusedPort());
+    int32_t r = helper.httpRequestPost(u"/p", nullptr, nullptr, 0, 600);
+    canceller.join();
+    theApp.ResetInProgress = false;
+    theApp.ResetLock.unlock();
+    EXPECT_EQ(r, 21);
+    EXPECT_TRUE(adb.Calls().empty());
+    EXPECT_EQ(
+        trace.CountFunction(" #################### [ Resetting Adb Service....... ] #################### "),
+        1);
+}
+
+// Two copies of sleep under a name of this test, so no real bridge is ever touched.
+class DummyProcesses {
+public:
+    explicit DummyProcesses(const std::string& name) {
+        dir_ = "/tmp/kx_kill_" + std::to_string(::getpid());
+        ::mkdir(dir_.c_str(), 0700);
+        path_ = dir_ + "/" + name;
+        std::string copy = "cp /bin/sleep " + path_;
+        EXPECT_EQ(std::system(copy.c_str()), 0);
+    }
+    ~DummyProcesses() {
+        for (pid_t pid : pids_) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        std::remove(path_.c_str());
+        ::rmdir(dir_.c_str());
+    }
+    pid_t Start(const std::string& program) {
+        char arg[] = "30";
+        char* argv[] = {const_cast<char*>(program.c_str()), arg, nullptr};
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+        pids_.push_back(pid);
+        return pid;
+    }
+    // True when the process ended by SIGKILL.
+    static bool Killed(pid_t pid) {
+        int status = 0;
+        for (int i = 0; i < 500; ++i) {
+            if (::waitpid(pid, &status, WNOHANG) == pid)
+                return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string dir_, path_;
+    std::vector<pid_t> pids_;
+};
+
+TEST(KillProcess, TerminatesEveryProcessOfTheNameIgnoringCase) {
+    kxtest::TraceCapture trace;
+    theApp.SetEnv(nullptr);
+    const std::string name = "kxd" + std::to_string(::getpid());
+    DummyProcesses dummies(name);
+    pid_t first = dummies.Start(dummies.Path());
+    pid_t second = dummies.Start(dummies.Path());
+    pid_t bystander = dummies.Start("/bin/sleep");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // until /proc shows the new names
+
+    std::string upper = name;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    CHttpHelper helper;
+    EXPECT_EQ(helper.KillProcess(upper.c_str()), 1);
+    EXPECT_TRUE(DummyProcesses::Killed(first));
+    EXPECT_TRUE(DummyProcesses::Killed(second));
+    int status = 0;
+    EXPECT_EQ(::waitpid(bystander, &status, WNOHANG), 0); // still running
+    EXPECT_EQ(trace.CountFunction(" #################### [ Adb.exe Killed...] #################### "), 2);
+}
+
+TEST(KillProcess, AnUnreadableListGivesZeroAndAFailedKillIsTraced) {
+    kxtest::TraceCapture trace;
+    kxtest::ProcessListEnv env;
+    env.processes = {{20, "adb"}, {21, "adb"}};
+    env.failingPid = 20;
+    theApp.SetEnv(&env);
+    CHttpHelper helper;
+    EXPECT_EQ(helper.KillProcess(), 1);
+    EXPECT_EQ(env.Terminated(), std::vector<int>({20, 21}));
+    EXPECT_EQ(trace.CountFunction(" #################### [ Adb.exe Killed...] #################### "), 1);
+    EXPECT_EQ(trace.CountContaining("Function = CHttpHelper::KillProcess GetLastError"), 1);
+    env.listable = false;
+    EXPECT_EQ(helper.KillProcess(), 0);
+    EXPECT_EQ(env.Terminated().size(), 2u);
+    theApp.SetEnv(nullptr);
+}
+
+} // namespace

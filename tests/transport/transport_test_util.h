@@ -1,0 +1,82 @@
+// Shared pieces of the transport tests: the trace lines written during a test, a process list
+// that never reaches real processes, and a fixture with a scaled protocol clock.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver/app.h"
+#include "platform/env.h"
+#include "platform/timing.h"
+#include "support/fake_adb.h"
+
+namespace kxtest {
+
+// Trace lines go to a file of this process; Clear() starts a test from an empty one.
+class TraceCapture {
+public:
+    TraceCapture();
+    void Clear();
+    std::vector<std::string> Lines() const;
+    // Lines whose Function field is exactly text (or, for error lines, that contain it).
+    int CountFunction(const std::string& text) const;
+    int CountContaining(const std::string& text) const;
+
+private:
+    std::string path_;
+};
+
+// Lists a fixed set of processes and records terminations instead of killing anything.
+class ProcessListEnv : public platform::EnvWrapper {
+public:
+    ProcessListEnv() : EnvWrapper(platform::Env::Default()) {}
+    bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        *out = processes;
+        return listable;
+    }
+    bool TerminateProcess(int pid) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        terminated.push_back(pid);
+        return pid != failingPid;
+    }
+    std::vector<int> Terminated() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return terminated;
+    }
+
+    std::vector<platform::ProcessEntry> processes;
+    bool listable = true;
+    int failingPid = -1;
+
+private:
+    std::mutex lock_;
+    std::vector<int> terminated;
+};
+
+// msPerSecond: how long one protocol second lasts. The bridge command keeps a real limit: the
+// fake bridge is a shell script and needs its milliseconds.
+inline platform::Timing TestTiming(uint32_t msPerSecond) {
+    platform::Timing t = platform::Timing::Scaled(msPerSecond);
+    t.adbCommandTimeoutMs = 5000;
+    t.phoneReadyTimeoutMs = 5000;
+    return t;
+}
+
+class TransportTest : public ::testing::Test {
+protected:
+    static constexpr const char16_t* kSerial = u"SER123";
+
+    void SetUp() override;
+    void TearDown() override;
+    void PointAt(int port);
+
+    TraceCapture trace;
+    FakeAdb adb;
+    ProcessListEnv env;
+};
+
+} // namespace kxtest

@@ -1,0 +1,47 @@
+// What the server was asked: one entry per connection it accepted, so a test can assert exactly
+// what the driver sent (method, path, "SessionID", deciphered body) and which sessions were never
+// confirmed. Kept in memory (the newest 100000 entries) and, when a file is given, appended to it
+// as JSON lines as they happen.
+#pragma once
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kxsim {
+
+struct JournalEntry {
+    int64_t seq = 0;
+    int64_t timeMs = 0;
+    std::string method, path, session;
+    std::string body;  // deciphered (plain for the group requests), "" without a body
+    std::string fault; // the fault applied ("refuse", "status", ...) or ""
+    std::string error; // why the request was bad, or ""
+    int httpStatus = 0;
+};
+
+class Journal {
+public:
+    ~Journal();
+    bool OpenFile(const std::string& path, std::string* error);
+    void Add(JournalEntry entry);
+    std::vector<JournalEntry> Entries();
+    void Clear();
+    // Sessions of requests (other than "/session_ctrl") that no "/session_ctrl" confirmed later.
+    std::vector<std::string> UnconfirmedSessions();
+
+    static Json::Value ToJson(const JournalEntry& e);
+
+private:
+    std::mutex mu_;
+    std::deque<JournalEntry> entries_;
+    int64_t next_ = 1;
+    FILE* file_ = nullptr;
+};
+
+} // namespace kxsim

@@ -1,0 +1,251 @@
+#include "service.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+#include "transport/payload_cipher.h"
+
+namespace kxsim {
+
+namespace {
+
+enum class Body { kNone, kJson };
+
+struct Route {
+    const char* method;
+    const char* path;
+    Body body;
+    ServiceStatus (*handler)(Store& store, const Json::Value& request, Json::Value* answer,
+                             std::string* error);
+};
+
+bool ObjectsOf(const Json::Value& request, const Json::Value** objects, std::string* error) {
+    const Json::Value& o = request["objects"];
+    if (!o.isArray()) {
+        *error = "\"objects\" is not an array";
+        return false;
+    }
+    *objects = &o;
+    return true;
+}
+
+ServiceStatus Answer(const StoreResult& r, Json::Value objects, Json::Value* answer, std::string* error) {
+    if (!r.ok) {
+        *error = r.error;
+        return kStatusStoreError;
+    }
+    (*answer)["objects"] = std::move(objects);
+    return kStatusOk;
+}
+
+// {"contact": 1} or {"calendar": "1"}: the kind a tracking request is about.
+bool Wants(const Json::Value& request, const char* kind) {
+    const Json::Value& v = request[kind];
+    if (v.isString())
+        return v.asString() == "1";
+    return v.isIntegral() && v.asInt64() == 1;
+}
+
+using StoreWrite = StoreResult (Store::*)(const Json::Value&, Origin, Json::Value*);
+
+template <StoreWrite op>
+ServiceStatus Write(Store& store, const Json::Value& request, Json::Value* answer, std::string* error) {
+    const Json::Value* objects;
+    if (!ObjectsOf(request, &objects, error))
+        return kStatusBadRequest;
+    Json::Value out;
+    StoreResult r = (store.*op)(*objects, Origin::kDriver, &out);
+    return Answer(r, std::move(out), answer, error);
+}
+
+using StoreRead = StoreResult (Store::*)(const Json::Value&, Json::Value*);
+
+template <StoreRead op>
+ServiceStatus Read(Store& store, const Json::Value& request, Json::Value* answer, std::string* error) {
+    const Json::Value* objects;
+    if (!ObjectsOf(request, &objects, error))
+        return kStatusBadRequest;
+    Json::Value out;
+    StoreResult r = (store.*op)(*objects, &out);
+    return Answer(r, std::move(out), answer, error);
+}
+
+const Route kRoutes[] = {
+    {"GET", "/contact/do/changelog", Body::kNone,
+     [](Store& s, const Json::Value&, Json::Value* a, std::string*) {
+         (*a)["objects"] = s.ContactIds();
+         return kStatusOk;
+     }},
+    {"GET", "/contact/do/read", Body::kJson, Read<&Store::ReadContacts>},
+    {"GET", "/contact/do/fastread", Body::kJson, Read<&Store::ContactTimes>},
+    {"PUT", "/contact/do/create", Body::kJson, Write<&Store::CreateContacts>},
+    {"POST", "/contact/do/update", Body::kJson, Write<&Store::UpdateContacts>},
+    {"DELETE", "/contact/do/delete", Body::kJson, Write<&Store::DeleteContacts>},
+    {"GET", "/calendar/do/changelog", Body::kNone,
+     [](Store& s, const Json::Value&, Json::Value* a, std::string*) {
+         (*a)["objects"] = s.EventIds();
+         return kStatusOk;
+     }},
+    {"GET", "/calendar/do/read", Body::kJson, Read<&Store::ReadEvents>},
+    {"GET", "/calendar/do/fastread", Body::kJson, Read<&Store::EventTimes>},
+    {"PUT", "/calendar/do/create", Body::kJson, Write<&Store::CreateEvents>},
+    {"POST", "/calendar/do/update", Body::kJson, Write<&Store::UpdateEvents>},
+    {"DELETE", "/calendar/do/delete", Body::kJson, Write<&Store::DeleteEvents>},
+    {"GET", "/calendar/do/set_tracking", Body::kNone,
+     [](Store& s, const Json::Value&, Json::Value*, std::string* e) {
+         StoreResult r = s.SetCalendarTracking(true);
+         *e = r.error;
+         return r.ok ? kStatusOk : kStatusStoreError;
+     }},
+    {"GET", "/tracking/do/changelog", Body::kJson,
+     [](Store& s, const Json::Value& req, Json::Value* a, std::string* e) {
+         const char* kind = Wants(req, "contact") ? "contact" : Wants(req, "calendar") ? "calendar" : nullptr;
+         if (kind == nullptr) {
+             *e = "neither \"contact\" nor \"calendar\" asked for";
+             return kStatusBadRequest;
+         }
+         (*a)["objects"] = s.ChangeLog(kind);
+         return kStatusOk;
+     }},
+    {"GET", "/tracking/do/update", Body::kJson,
+     [](Store& s, const Json::Value& req, Json::Value*, std::string* e) {
+         const Json::Value& ids = req["objects"];
+         if (!ids.isNull() && !ids.isArray()) {
+             *e = "\"objects\" is not an array";
+             return kStatusBadRequest;
+         }
+         bool any = false;
+         for (const char* kind : {"contact", "calendar"}) {
+             if (!Wants(req, kind))
+                 continue;
+             any = true;
+             StoreResult r = s.ClearChangeLog(kind, ids.isArray() ? &ids : nullptr);
+             if (!r.ok) {
+                 *e = r.error;
+                 return kStatusBadRequest;
+             }
+         }
+         if (!any)
+             *e = "neither \"contact\" nor \"calendar\" to clear";
+         return any ? kStatusOk : kStatusBadRequest;
+     }},
+    {"GET", "/info/abc", Body::kNone,
+     [](Store& s, const Json::Value&, Json::Value* a, std::string*) {
+         (*a)["time"]["now"] = std::to_string(s.NowMs());
+         return kStatusOk;
+     }},
+    {"POST", "/session_ctrl", Body::kNone,
+     [](Store&, const Json::Value&, Json::Value*, std::string*) { return kStatusOk; }},
+};
+
+const char kGroupPath[] = "/contact/build_group_id";
+
+const Route* FindRoute(const std::string& path) {
+    for (const Route& r : kRoutes)
+        if (path == r.path)
+            return &r;
+    return nullptr;
+}
+
+// "cmd=get_group_id;value=Friends" or "cmd=get_group_title;value=7".
+ServiceAnswer GroupRequest(Store& store, const std::string& method, const std::string& body) {
+    ServiceAnswer a;
+    a.plainBody = body;
+    static const char kId[] = "cmd=get_group_id;value=";
+    static const char kTitle[] = "cmd=get_group_title;value=";
+    if (method != "GET") {
+        a.httpStatus = 405;
+        a.error = "group request with method " + method;
+    } else if (body.compare(0, sizeof kId - 1, kId) == 0) {
+        StoreResult r = store.GroupIdForTitle(body.substr(sizeof kId - 1), &a.body);
+        if (!r.ok) {
+            a.httpStatus = 500;
+            a.error = r.error;
+        }
+    } else if (body.compare(0, sizeof kTitle - 1, kTitle) == 0) {
+        a.body = store.GroupTitleForId(body.substr(sizeof kTitle - 1));
+    } else {
+        a.httpStatus = 400;
+        a.error = "unknown group command: " + body.substr(0, 64);
+    }
+    return a;
+}
+
+} // namespace
+
+bool IsServicePath(const std::string& path) {
+    return path == kGroupPath || FindRoute(path) != nullptr;
+}
+
+std::string Service::Seal(const Json::Value& doc) {
+    thread_local const std::unique_ptr<Json::StreamWriter> writer = [] {
+        Json::StreamWriterBuilder b;
+        b["indentation"] = "";
+        b["emitUTF8"] = true;
+        return std::unique_ptr<Json::StreamWriter>(b.newStreamWriter());
+    }();
+    std::ostringstream os;
+    writer->write(doc, &os);
+    return EncryptPayload(os.str().c_str());
+}
+
+std::string Service::StatusBody(int status) {
+    Json::Value doc(Json::objectValue);
+    doc["status"] = status;
+    return Seal(doc);
+}
+
+ServiceAnswer Service::Handle(const std::string& method, const std::string& path, const std::string& body) {
+    if (path == kGroupPath)
+        return GroupRequest(store_, method, body);
+
+    ServiceAnswer a;
+    const Route* route = FindRoute(path);
+    if (route == nullptr) {
+        a.httpStatus = 404;
+        a.error = "unknown path " + path;
+        a.body = StatusBody(kStatusUnknownPath);
+        return a;
+    }
+    if (method != route->method) {
+        a.httpStatus = 405;
+        a.error = method + " is not the method of " + path;
+        a.body = StatusBody(kStatusUnknownPath);
+        return a;
+    }
+    Json::Value request(Json::objectValue);
+    if (route->body == Body::kJson) {
+        std::string plain = DecryptPayload(body.data(), body.size());
+        plain.resize(std::strlen(plain.c_str())); // the zero padding ends the text
+        a.plainBody = plain;
+        thread_local const std::unique_ptr<Json::CharReader> reader = [] {
+            Json::CharReaderBuilder b;
+            b["collectComments"] = false;
+            return std::unique_ptr<Json::CharReader>(b.newCharReader());
+        }();
+        std::string errors;
+        if (plain.empty() || !reader->parse(plain.data(), plain.data() + plain.size(), &request, &errors) ||
+            !request.isObject()) {
+            a.httpStatus = 400;
+            a.error = plain.empty() ? "body does not decipher" : "body is not a JSON object: " + errors;
+            a.body = StatusBody(kStatusBadBody);
+            return a;
+        }
+    }
+    Json::Value answer(Json::objectValue);
+    answer["status"] = kStatusOk;
+    ServiceStatus status = route->handler(store_, request, &answer, &a.error);
+    if (status != kStatusOk) {
+        a.httpStatus = status == kStatusStoreError ? 500 : 400;
+        a.body = StatusBody(status);
+        return a;
+    }
+    a.body = Seal(answer);
+    return a;
+}
+
+} // namespace kxsim

@@ -1,0 +1,48 @@
+// The handset data service: one request (method, path, body as received) in, one answer out.
+// Bodies travel in the service envelope except for the group requests, which are plain text.
+#pragma once
+
+#include <json/value.h>
+
+#include <string>
+
+#include "store.h"
+
+namespace kxsim {
+
+// "status" values of answers. 0 is success; -1 and -4 (write refused) come only from fault
+// injection, so the driver's refusal handling can be exercised on purpose.
+enum ServiceStatus {
+    kStatusOk = 0,
+    kStatusBadBody = 1,    // the body did not decipher to a JSON object
+    kStatusBadRequest = 2, // the document lacks what the path needs
+    kStatusUnknownPath = 3,
+    kStatusStoreError = 5, // the store refused the change; nothing was written
+};
+
+struct ServiceAnswer {
+    int httpStatus = 200;
+    std::string body;      // as sent: envelope text, or plain text for group requests
+    std::string plainBody; // the deciphered request body (or the plain one), for the journal
+    std::string error;     // non-empty when the request was bad; traced on stderr
+};
+
+class Service {
+public:
+    explicit Service(Store& store) : store_(store) {}
+
+    ServiceAnswer Handle(const std::string& method, const std::string& path, const std::string& body);
+
+    // The envelope of a JSON document, written compactly with UTF-8 left as it is.
+    static std::string Seal(const Json::Value& doc);
+    // The envelope of {"status": status}.
+    static std::string StatusBody(int status);
+
+private:
+    Store& store_;
+};
+
+// The paths of the service protocol (for fault rules that name a path).
+bool IsServicePath(const std::string& path);
+
+} // namespace kxsim

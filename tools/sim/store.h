@@ -1,0 +1,135 @@
+// The simulated handset's providers: raw contacts with their data rows and groups, calendar
+// events with reminders and exception rows, and one change log per kind, in one SQLite file
+// (or in memory). Rows go in and out as the service's JSON objects, so the protocol layer
+// never sees SQL.
+//
+// Every public operation is one transaction: it either applies completely or, when it reports
+// a failure, leaves the store as it was. Operations are serialised by an internal mutex, so a
+// test thread may edit the store while the server thread answers requests.
+#pragma once
+
+#include <json/value.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace kxsim {
+
+// Who made a change: the driver's own writes stay out of the change logs, edits made "on the
+// handset" go in.
+enum class Origin { kDriver, kHandset };
+
+// Outcome of a store operation. A failed operation changed nothing.
+struct StoreResult {
+    bool ok = true;
+    std::string error; // why it failed, for the trace on stderr
+    static StoreResult Fail(std::string why) { return StoreResult{false, std::move(why)}; }
+};
+
+struct StoreCounts {
+    int64_t contacts = 0, dataRows = 0, groups = 0, events = 0, exceptions = 0, reminders = 0;
+    int64_t contactLog = 0, calendarLog = 0;
+};
+
+class Store {
+public:
+    ~Store();
+    // path ":memory:" gives a private in-memory store. nullptr with *error set on failure.
+    static std::unique_ptr<Store> Open(const std::string& path, std::string* error);
+
+    bool IsEmpty();
+    StoreCounts Counts();
+
+    // Milliseconds since the epoch used for "sync4" and "last_update_time"; 0 = the real clock.
+    void SetFixedClock(int64_t ms) { fixedClockMs_ = ms; }
+    int64_t FixedClock() const { return fixedClockMs_; }
+    int64_t NowMs() const;
+
+    // --- contacts ---
+    // Every contact id, ascending: [{"__id": "12"}, ...].
+    Json::Value ContactIds();
+    // The contacts among ids (array of {"__id"}), in request order; unknown ids are left out.
+    StoreResult ReadContacts(const Json::Value& ids, Json::Value* objects);
+    // [{"__id", "sync4"}] for the known ids.
+    StoreResult ContactTimes(const Json::Value& ids, Json::Value* objects);
+    // One answer object per given contact object, in order: {"__id", "count"}.
+    StoreResult CreateContacts(const Json::Value& objects, Origin origin, Json::Value* answers);
+    StoreResult UpdateContacts(const Json::Value& objects, Origin origin, Json::Value* answers);
+    StoreResult DeleteContacts(const Json::Value& objects, Origin origin, Json::Value* answers);
+
+    // --- groups ---
+    // The id of the group with this title, creating a user group on first use; "" for an
+    // empty title. A "System Group: " prefix is accepted in the title.
+    StoreResult GroupIdForTitle(const std::string& title, std::string* id);
+    // The title, with "System Group: " in front for system groups; "" when unknown.
+    std::string GroupTitleForId(const std::string& id);
+    // A system group (created when the store is created) or a user group.
+    StoreResult AddGroup(const std::string& title, const std::string& systemId, int64_t* id);
+
+    // --- calendar ---
+    // Ids of every event that is not an exception row, ascending.
+    Json::Value EventIds();
+    // The events among ids, in request order; each event is followed by its exception rows.
+    StoreResult ReadEvents(const Json::Value& ids, Json::Value* objects);
+    // [{"__id", "last_update_time", "iCalGUID"}] for the known ids.
+    StoreResult EventTimes(const Json::Value& ids, Json::Value* objects);
+    // Answer objects {"__id", "iCalGUID", "count"}, one per given row, in order.
+    StoreResult CreateEvents(const Json::Value& objects, Origin origin, Json::Value* answers);
+    StoreResult UpdateEvents(const Json::Value& objects, Origin origin, Json::Value* answers);
+    StoreResult DeleteEvents(const Json::Value& objects, Origin origin, Json::Value* answers);
+
+    // --- change logs ---
+    // kind "contact" or "calendar": [{"__id", "_add", "_modify", "_delete"}] ascending by id.
+    Json::Value ChangeLog(const std::string& kind);
+    // Clears the whole log of a kind, or only the given ids (array of {"__id"}).
+    StoreResult ClearChangeLog(const std::string& kind, const Json::Value* ids);
+    // Calendar edits on the handset are logged only while tracking is on (on in a new store).
+    StoreResult SetCalendarTracking(bool on);
+    bool CalendarTracking();
+
+    // Runs fn inside one transaction (for seeding); rolled back when fn returns false.
+    StoreResult Batch(const std::function<bool(Store&)>& fn);
+
+private:
+    class Stmt;
+    friend class Stmt;
+    friend class Transaction;
+    Store() = default;
+
+    sqlite3_stmt* Prepare(const char* sql);
+    bool Exec(const char* sql);
+    std::string LastError() const;
+
+    // Unlocked helpers; the caller holds mu_ and a transaction.
+    StoreResult InsertContact(const Json::Value& obj, int64_t* id);
+    StoreResult InsertDataRows(int64_t contactId, const Json::Value& data);
+    bool ContactExists(int64_t id);
+    void ContactObject(int64_t id, Json::Value* out);
+    StoreResult InsertEvent(const Json::Value& row, int64_t* id, std::string* guid);
+    StoreResult WriteEventColumns(int64_t id, const Json::Value& row, bool creating);
+    StoreResult WriteReminders(int64_t id, const Json::Value& data);
+    bool EventRow(int64_t id, Json::Value* out, int64_t* parent);
+    void LogChange(const char* kind, int64_t id, char what);
+
+    sqlite3* db_ = nullptr;
+    std::unordered_map<const char*, sqlite3_stmt*> stmts_;
+    std::recursive_mutex mu_;
+    std::atomic<int64_t> fixedClockMs_{0};
+    int depth_ = 0; // nesting of Transaction: only the outermost begins and commits
+};
+
+// Id text of a request object ("__id" as a string or a number); false when absent or not a
+// plain decimal.
+bool IdOf(const Json::Value& obj, int64_t* id);
+// A scalar member as text ("" when absent or null); false when it is an object or an array.
+bool TextOf(const Json::Value& obj, const char* key, std::string* out);
+
+} // namespace kxsim
