@@ -7,6 +7,7 @@
 #include "driver/trace.h"
 #include "platform/format.h"
 #include "transport/id_batch.h"
+#include "transport/service_request.h"
 
 namespace {
 
@@ -95,9 +96,6 @@ int32_t CKXFakePhone::ReadCalendar(uint32_t flags, RecordList<CalendarRecord>* l
     return RunCalendarRead(flags, list, &CalendarServiceExchange);
 }
 
-#if __has_include("transport/service_request.h")
-#include "transport/service_request.h"
-
 CalendarReply CalendarServiceExchange(CalendarRequest request, const Json::Value* body) {
     const ServiceRequest& r = request == CalendarRequest::kSetTracking ? service::kCalendarSetTracking
                               : request == CalendarRequest::kIdList    ? service::kCalendarChangeLog
@@ -124,9 +122,3 @@ CalendarReply CalendarServiceExchange(CalendarRequest request, const Json::Value
     out.document = std::move(reply.document);
     return out;
 }
-#else
-// The service frame has not landed on this branch yet: every request goes unanswered.
-CalendarReply CalendarServiceExchange(CalendarRequest, const Json::Value*) {
-    return CalendarReply();
-}
-#endif
