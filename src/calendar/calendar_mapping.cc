@@ -452,6 +452,7 @@ int FromCalendarEx(const CalendarRecord& record, Json::Value* row) {
             r["eventTimezone"] = TimeZoneValue(f->strData, record, allDay);
             break;
         case KX_CAL_EXCEPTIONS: {
+            // Read whole: the list is not sent as text, and cut short it would no longer be XML.
             std::string exdate = ExdateValue(f->strData, record);
             if (!exdate.empty())
                 r["exdate"] = exdate;

@@ -2,6 +2,7 @@
 
 #include "calendar/calendar_mapping.h"
 #include "calendar_test_env.h"
+#include "platform/format.h"
 #include "transport/text_encoding.h"
 
 namespace {
@@ -315,6 +316,24 @@ TEST(FromCalendarEx, ExdateFromTheExceptionList) {
     Json::Value row;
     CalConv::FromCalendarEx(r, &row);
     EXPECT_EQ("20120305T010000Z,20120312T010000Z", row["exdate"].asString());
+
+    // A long list is read whole: cut to 5120 characters it would no longer be XML.
+    std::u16string many = u"<exception>";
+    for (int day = 0; day < 300; ++day) {
+        platform::CivilTime c;
+        Date(2013, 1, 1).AddSeconds(day * 86400LL).ToCivil(&c);
+        many += platform::Format(u"<deletion time=\"%04d/%02d/%02d\"/>", c.year, c.month, c.day);
+    }
+    many += u"</exception>";
+    ASSERT_GT(many.size(), 5120u);
+    CalendarRecord longList;
+    longList.dtStart = Date(2013, 1, 1, 9);
+    longList.AddField(KX_CAL_EXCEPTIONS, many);
+    row = Json::Value();
+    CalConv::FromCalendarEx(longList, &row);
+    std::string exdate = row["exdate"].asString();
+    EXPECT_EQ(300u * 17 - 1, exdate.size());
+    EXPECT_EQ("20131027T010000Z", exdate.substr(exdate.size() - 16));
 
     r.fields.back()->strData = u"<exception";
     row = Json::Value();
