@@ -196,6 +196,16 @@ std::string ModificationElement(const Json::Value& row) {
     return Serialise(e);
 }
 
+// "yyyymmdd": how removed instances of all-day events may be written.
+bool IsDateOnly(const std::string& part) {
+    if (part.size() != 8)
+        return false;
+    for (char c : part)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
 // The removed instances of one row. A part that is no UTC instant is skipped: nothing is built
 // from an invalid date.
 void ReadExdates(const std::string& text, const CalendarRecord& record, CalendarExdateList* exdates) {
@@ -208,6 +218,9 @@ void ReadExdates(const std::string& text, const CalendarRecord& record, Calendar
         platform::OleDate instant;
         if (std::sscanf(part.c_str(), "%4d%2d%2dT%2d%2d%2dZ", &y, &mo, &d, &h, &mi, &s) == 6)
             instant = platform::OleDate::FromCivil(y, mo, d, h, mi, s);
+        else if (record.bAllDay && IsDateOnly(part))
+            instant = platform::OleDate::FromCivil(std::stoi(part.substr(0, 4)), std::stoi(part.substr(4, 2)),
+                                                   std::stoi(part.substr(6, 2)));
         else
             instant.status = platform::OleDate::kInvalid;
         if (!instant.valid()) {

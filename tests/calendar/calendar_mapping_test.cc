@@ -173,11 +173,12 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
     CalendarRecord a;
     exdates.clear();
     ASSERT_TRUE(kxconv::ToCalendarEx(
-        Parse(R"({"__id":"4","allDay":"1","exdate":"20120305T000000Z,20120306T000000Z"})"), &a, &exdates,
-        nullptr));
-    ASSERT_EQ(2u, exdates.size());
+        Parse(R"({"__id":"4","allDay":"1","exdate":"20120305T000000Z,20120306,20120307T000000Z"})"), &a,
+        &exdates, nullptr));
+    ASSERT_EQ(3u, exdates.size());
     EXPECT_EQ("2012/03/05 00:00:00", exdates[0].instant);
     EXPECT_EQ("2012/03/06 00:00:00", exdates[1].instant);
+    EXPECT_EQ("2012/03/07 00:00:00", exdates[2].instant);
     exdates.clear();
     ASSERT_TRUE(kxconv::ToCalendarEx(Parse(R"({"exdate":",20120305T000000Z"})"), &a, &exdates, nullptr));
     EXPECT_TRUE(exdates.empty());
