@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <json/json.h>
@@ -224,6 +226,34 @@ TEST_F(CalendarReadE2E, FailedBatchesEndWith1100AndCheckThePhone) {
                                             "<-s><SIMSERIAL><forward><tcp:" + port + "><tcp:8182>"}),
                   calls);
     }
+}
+
+TEST_F(CalendarReadE2E, StopFromAnotherThreadEndsAfterTheBatchWith21) {
+    kxtest::SimFixture sim({.events = 65});
+    Connect(sim);
+    // The host presses stop while the first record's progress is on screen; its Stop call runs
+    // on a thread of its own.
+    std::promise<void> pressed;
+    std::thread stopper;
+    bool once = false;
+    recorder.SetHook([&](uint32_t code, intptr_t) {
+        if (code != KX_PROGRESS_PERCENT || once)
+            return;
+        once = true;
+        stopper = std::thread([&] {
+            theApp.m_FakePhone.Stop(KX_TYPE_CALENDAR, 0);
+            pressed.set_value();
+        });
+        pressed.get_future().wait();
+    });
+    EXPECT_EQ(KX_STOPPED, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, 0));
+    stopper.join();
+    EXPECT_EQ((std::vector<size_t>{30}), ReadBatches(sim));
+    EXPECT_EQ(0u, recorder.Count(0x80001));
+    ASSERT_FALSE(recorder.Messages().empty());
+    EXPECT_EQ(0x80002u, recorder.Messages().back().code);
+    EXPECT_EQ(KX_STOPPED, recorder.Messages().back().value);
+    EXPECT_FALSE(theApp.m_FakePhone.StopFlag) << "the next read starts afresh";
 }
 
 // --- the recurrence fields mean what the handset's rule means ---
