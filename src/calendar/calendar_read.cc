@@ -39,14 +39,14 @@ int32_t RunCalendarRead(uint32_t flags, RecordList<CalendarRecord>* list, Calend
     if (!(flags & KX_READ_NO_TRACKING))
         exchange(CalendarRequest::kSetTracking, nullptr); // its outcome does not matter
 
-    CalendarReply idList = exchange(CalendarRequest::kIdList, nullptr);
+    const CalendarReply idList = exchange(CalendarRequest::kIdList, nullptr);
     if (idList.kind != CalendarReply::kOk) {
         result = FailureOf(idList, u"calendar id list");
-    } else if (!static_cast<const Json::Value&>(idList.document)["objects"].isArray()) {
+    } else if (!idList.document["objects"].isArray()) {
         KX_TRACE_ERROR(kCaller, u"calendar id list: no objects");
         result = KX_FAILED;
     } else {
-        const Json::Value& ids = static_cast<const Json::Value&>(idList.document)["objects"];
+        const Json::Value& ids = idList.document["objects"];
         const int total = static_cast<int>(ids.size());
         Json::ArrayIndex position = 0;
         while (position < ids.size() && !phone.StopFlag) {
