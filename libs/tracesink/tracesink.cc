@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <string>
 
 namespace {
@@ -52,7 +53,10 @@ struct Sink {
 };
 
 Sink& TheSink() {
-    static Sink* sink = new Sink; // outlives every caller, even during unload
+    // Outlives every caller, even during unload, and is not on the heap, so unloading the library
+    // leaves nothing behind.
+    alignas(Sink) static unsigned char storage[sizeof(Sink)];
+    static Sink* sink = new (storage) Sink;
     return *sink;
 }
 

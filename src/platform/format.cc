@@ -16,6 +16,21 @@ void AppendPadded(std::u16string* out, const std::u16string& text, int width, bo
         out->append(pad, u' ');
 }
 
+// printf of one number; any width fits.
+template <class T> void AppendNumber(std::u16string* out, const std::string& spec, T value) {
+    char buffer[128];
+    int n = std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+    if (n < 0)
+        return;
+    if (static_cast<size_t>(n) < sizeof buffer) {
+        out->append(buffer, buffer + n);
+        return;
+    }
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(&big[0], big.size(), spec.c_str(), value);
+    out->append(big.begin(), big.begin() + n);
+}
+
 } // namespace
 
 std::u16string Widen(const std::string& ascii) {
@@ -109,7 +124,6 @@ std::u16string FormatV(const char16_t* format, va_list args) {
         if (!conv)
             break;
         p = q;
-        char buffer[512];
         switch (conv) {
         case u's': {
             const char16_t* s = va_arg(args, const char16_t*);
@@ -141,12 +155,11 @@ std::u16string FormatV(const char16_t* format, va_list args) {
             spec += size == 2 ? "ll" : size == 1 ? "l" : "";
             spec.push_back(static_cast<char>(conv));
             if (size == 2)
-                std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, long long));
+                AppendNumber(&out, spec, va_arg(args, long long));
             else if (size == 1)
-                std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, long));
+                AppendNumber(&out, spec, va_arg(args, long));
             else
-                std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, int));
-            out += Widen(buffer);
+                AppendNumber(&out, spec, va_arg(args, int));
             break;
         }
         case u'f':
@@ -156,13 +169,11 @@ std::u16string FormatV(const char16_t* format, va_list args) {
         case u'e':
         case u'E': {
             spec.push_back(static_cast<char>(conv));
-            std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, double));
-            out += Widen(buffer);
+            AppendNumber(&out, spec, va_arg(args, double));
             break;
         }
         case u'p': {
-            std::snprintf(buffer, sizeof buffer, "%p", va_arg(args, void*));
-            out += Widen(buffer);
+            AppendNumber(&out, "%p", va_arg(args, void*));
             break;
         }
         default: // unknown conversion: keep it as written

@@ -67,10 +67,12 @@ OleDate OleDate::FromTotalSeconds(int64_t seconds) {
     int64_t day =
         seconds >= 0 ? seconds / kSecondsPerDay : -((-seconds + kSecondsPerDay - 1) / kSecondsPerDay);
     int64_t rest = seconds - day * kSecondsPerDay; // 0 .. 86399
+    // Before day zero the integer part names the day and the fraction, taken positive, the time:
+    // 1899-12-29 06:00 is -1.25.
     if (day >= 0)
         d.days = static_cast<double>(day) + static_cast<double>(rest) / kSecondsPerDay;
     else
-        d.days = static_cast<double>(day + (rest ? 1 : 0)) - static_cast<double>(rest) / kSecondsPerDay;
+        d.days = static_cast<double>(day) - static_cast<double>(rest) / kSecondsPerDay;
     return d;
 }
 

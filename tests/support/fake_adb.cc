@@ -1,5 +1,7 @@
 #include "support/fake_adb.h"
 
+#include "support/paths.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,8 +14,7 @@ namespace kxtest {
 namespace {
 
 std::string ScriptPath() {
-    const char* source = std::getenv("KX_SOURCE_DIR");
-    return std::string(source ? source : ".") + "/tests/support/fake_adb.sh";
+    return SourceDir() + "/tests/support/fake_adb.sh";
 }
 
 const std::string& ProcessDir() {

@@ -1,5 +1,5 @@
-// Where the built products and the sources are. ctest passes KX_BIN_DIR and KX_SOURCE_DIR; a test
-// program started by hand falls back to the folders of the build that made it.
+// Where the built products and the sources are: the folders of the build that made the test
+// program, unless KX_BIN_DIR / KX_SOURCE_DIR say otherwise.
 #pragma once
 
 #include <string>

@@ -2,7 +2,9 @@
 // object's life: an in-memory store (or a file), seeded on request, with the fault rules, the
 // journal and handset-side edits at hand. The destructor stops the server and joins its thread.
 //
-//   kxtest::SimFixture sim({.contacts = 120});
+//   kxtest::SimOptions o;
+//   o.contacts = 120;
+//   kxtest::SimFixture sim(o);
 //   ASSERT_TRUE(sim.ok()) << sim.error();
 //   phone.SetParam(sim.BaseUrl()...);
 //   sim.AddFault("status:-4:/contact/do/create:1");

@@ -285,7 +285,8 @@ TEST_F(HttpHelperTest, CancelDuringABackOffEndsWith21AtOnce) {
     const int port = kxtest::UnusedPort();
     std::thread canceller([&] {
         // The second reset never comes: the back-off before the 3rd attempt starts after the first.
-        while (adb.Calls().empty())
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (adb.Calls().empty() && std::chrono::steady_clock::now() < giveUp)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         theApp.CancelFlag = true;
@@ -315,25 +316,52 @@ TEST_F(HttpHelperTest, CancelSeenAtTheTopOfTheRetryLoopIsReportedAsStopped) {
     EXPECT_EQ(peer.Connections(), 0);
 }
 
-TEST_F(HttpHelperTest, ResetWaitersGiveUpOnCancel) {
-    // Another thread holds the reset: this one waits, and a cancel ends the wait with 21.
-    theApp.ResetLock.lock();
-    theApp.ResetInProgress = true;
-    std::thread canceller([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        theApp.CancelFlag = true;
+struct WaitingCase {
+    HttpMethod method;
+    const char* resetting;        // the main loop's waiting text
+    const char* sessionResetting; // the confirmation loop's
+};
+
+TEST_F(HttpHelperTest, WaitersForAnotherThreadsResetTraceTheirOperationsTextAndGiveUpOnCancel) {
+    const WaitingCase cases[] = {
+        {HttpMethod::Get, " #################### [  Resetting Adb Service.......  ] #################### ",
+         " #################### [ SID_CTRL  Resetting Adb Service....... ] #################### "},
+        {HttpMethod::Put, " #################### [ Resetting Adb Service....... ] #################### ",
+         " #################### [ SID_CTRL  Resetting Adb Service....... ] #################### "},
+        {HttpMethod::Post, " #################### [ Resetting Adb Service....... ] #################### ",
+         " #################### [ SID_CTRL  Resetting Adb Service....... ] #################### "},
+        {HttpMethod::Delete, " #################### [ Resetting Adb Service...... ] #################### ",
+         " #################### [ SID_CTRL  Resetting Adb Service...... ] #################### "},
+    };
+    ScriptedPeer peer([](int, const std::string& request) {
+        return IsSessionCtrl(request) ? PeerScript{PeerAction::Close()}
+                                      : PeerScript{PeerAction::Send(HttpAnswer("main"))};
     });
-    CHttpHelper helper;
-    Point(helper, kxtest::UnusedPort());
-    int32_t r = helper.httpRequestPost(u"/p", nullptr, nullptr, 0, 600);
-    canceller.join();
-    theApp.ResetInProgress = false;
-    theApp.ResetLock.unlock();
-    EXPECT_EQ(r, 21);
+    for (const WaitingCase& c : cases) {
+        for (bool confirmation : {false, true}) {
+            trace.Clear();
+            theApp.CancelFlag = false;
+            // Another thread holds the reset: this one waits, and a cancel ends the wait with 21.
+            theApp.ResetLock.lock();
+            theApp.ResetInProgress = true;
+            std::thread canceller([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                theApp.CancelFlag = true;
+            });
+            CHttpHelper helper;
+            Point(helper, confirmation ? peer.Port() : kxtest::UnusedPort());
+            std::unique_ptr<char[]> response;
+            int32_t r = helper.httpRequest(c.method, u"/p", &response, nullptr, 0, 600);
+            canceller.join();
+            theApp.ResetInProgress = false;
+            theApp.ResetLock.unlock();
+            EXPECT_EQ(r, 21);
+            EXPECT_FALSE(response);
+            EXPECT_EQ(trace.CountFunction(confirmation ? c.sessionResetting : c.resetting), 1)
+                << c.resetting << confirmation;
+        }
+    }
     EXPECT_TRUE(adb.Calls().empty());
-    EXPECT_EQ(
-        trace.CountFunction(" #################### [ Resetting Adb Service....... ] #################### "),
-        1);
 }
 
 // Two copies of sleep under a name of this test, so no real bridge is ever touched.
@@ -380,7 +408,7 @@ private:
 };
 
 TEST(KillProcess, TerminatesEveryProcessOfTheNameIgnoringCase) {
-    kxtest::TraceCapture trace;
+    kxtest::TransportTrace trace;
     theApp.SetEnv(nullptr);
     const std::string name = "kxd" + std::to_string(::getpid());
     DummyProcesses dummies(name);
@@ -402,7 +430,7 @@ TEST(KillProcess, TerminatesEveryProcessOfTheNameIgnoringCase) {
 }
 
 TEST(KillProcess, AnUnreadableListGivesZeroAndAFailedKillIsTraced) {
-    kxtest::TraceCapture trace;
+    kxtest::TransportTrace trace;
     kxtest::ProcessListEnv env;
     env.processes = {{20, "adb"}, {21, "adb"}};
     env.failingPid = 20;

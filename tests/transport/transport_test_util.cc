@@ -1,70 +1,20 @@
 #include "transport_test_util.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <fstream>
 
 #include "platform/format.h"
 
 namespace kxtest {
 
-namespace {
-const std::string& TraceFile() {
-    // Set once, before any test starts a thread: the sink reads the variable on every line.
-    static const std::string path = [] {
-        std::string p = "/tmp/kx_transport_trace_" + std::to_string(::getpid()) + ".log";
-        ::setenv("KXPHONE_TRACE_FILE", p.c_str(), 1);
-        return p;
-    }();
-    return path;
-}
-} // namespace
-
-TraceCapture::TraceCapture() : path_(TraceFile()) {
-    Clear();
+void TransportTrace::Clear() {
+    std::ofstream truncate(capture_.path(), std::ios::trunc);
 }
 
-void TraceCapture::Clear() {
-    std::ofstream truncate(path_, std::ios::trunc);
-}
-
-std::vector<std::string> TraceCapture::Lines() const {
-    std::vector<std::string> lines;
-    std::ifstream in(path_);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // Lines end in CR LF; some messages carry a CR LF of their own inside the Function field.
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find("]:\r\n", start);
-        size_t errorEnd = all.find("\r\n", start);
-        if (all.compare(start, 5, "[TID=") == 0 && end != std::string::npos) {
-            lines.push_back(all.substr(start, end + 2 - start));
-            start = end + 4;
-        } else if (errorEnd != std::string::npos) {
-            lines.push_back(all.substr(start, errorEnd - start));
-            start = errorEnd + 2;
-        } else {
-            lines.push_back(all.substr(start));
-            break;
-        }
-    }
-    return lines;
-}
-
-int TraceCapture::CountFunction(const std::string& text) const {
+int TransportTrace::CountContaining(const std::string& text) const {
+    const std::string all = capture_.Text();
     int n = 0;
-    for (const std::string& line : Lines())
-        if (line.find("[Function=" + text + "],[Time=") != std::string::npos)
-            ++n;
-    return n;
-}
-
-int TraceCapture::CountContaining(const std::string& text) const {
-    int n = 0;
-    for (const std::string& line : Lines())
-        if (line.find(text) != std::string::npos)
-            ++n;
+    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + text.size()))
+        ++n;
     return n;
 }
 

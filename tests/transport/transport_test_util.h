@@ -12,21 +12,23 @@
 #include "platform/env.h"
 #include "platform/timing.h"
 #include "support/fake_adb.h"
+#include "support/trace_capture.h"
 
 namespace kxtest {
 
-// Trace lines go to a file of this process; Clear() starts a test from an empty one.
-class TraceCapture {
+// The trace lines written during a test, counted by their fixed texts. Messages may carry a
+// CR LF of their own, so counting works on the whole text, not on split lines.
+class TransportTrace {
 public:
-    TraceCapture();
     void Clear();
-    std::vector<std::string> Lines() const;
-    // Lines whose Function field is exactly text (or, for error lines, that contain it).
-    int CountFunction(const std::string& text) const;
+    // Trace lines whose Function field is exactly text.
+    int CountFunction(const std::string& text) const {
+        return CountContaining("[Function=" + text + "],[Time=");
+    }
     int CountContaining(const std::string& text) const;
 
 private:
-    std::string path_;
+    TraceCapture capture_;
 };
 
 // Lists a fixed set of processes and records terminations instead of killing anything.
@@ -74,7 +76,7 @@ protected:
     void TearDown() override;
     void PointAt(int port);
 
-    TraceCapture trace;
+    TransportTrace trace;
     FakeAdb adb;
     ProcessListEnv env;
 };

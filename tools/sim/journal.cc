@@ -10,8 +10,10 @@
 namespace kxsim {
 
 namespace {
+// Bounds for a long-running server; the file gets every byte.
 const size_t kMaxEntries = 100000;
-}
+const size_t kMaxKeptBody = 4u << 20;
+} // namespace
 
 Journal::~Journal() {
     if (file_ != nullptr)
@@ -59,6 +61,10 @@ void Journal::Add(JournalEntry entry) {
         std::string line = Json::writeString(b, ToJson(entry)) + "\n";
         fwrite(line.data(), 1, line.size(), file_);
         fflush(file_);
+    }
+    if (entry.body.size() > kMaxKeptBody) {
+        entry.body.resize(kMaxKeptBody);
+        entry.error += entry.error.empty() ? "body cut to 4 MiB" : "; body cut to 4 MiB";
     }
     entries_.push_back(std::move(entry));
     if (entries_.size() > kMaxEntries)

@@ -1,7 +1,7 @@
 // What the server was asked: one entry per connection it accepted, so a test can assert exactly
 // what the driver sent (method, path, "SessionID", deciphered body) and which sessions were never
-// confirmed. Kept in memory (the newest 100000 entries) and, when a file is given, appended to it
-// as JSON lines as they happen.
+// confirmed. Kept in memory (the newest 100000 entries, bodies up to 4 MiB) and, when a file is
+// given, appended to it in full as JSON lines as they happen.
 #pragma once
 
 #include <json/value.h>

@@ -62,7 +62,7 @@ std::string UtcStamp(int64_t ms) {
     int sod = static_cast<int>(secs % 86400);
     int y, m, d;
     CivilFromDays(days, &y, &m, &d);
-    char buf[24];
+    char buf[64];
     snprintf(buf, sizeof buf, "%04d%02d%02dT%02d%02d%02dZ", y, m, d, sod / 3600, sod / 60 % 60, sod % 60);
     return buf;
 }

@@ -160,9 +160,11 @@ private:
                 Reset();
                 return;
             }
-            e.httpStatus = 200;
+            // The group requests have no "status": a refusal is an empty answer there.
+            const bool plain = path_ == "/contact/build_group_id";
+            e.httpStatus = plain ? 500 : 200;
             srv_.journal.Add(e);
-            Send(Message(200, Service::StatusBody(action->value)));
+            Send(Message(e.httpStatus, plain ? std::string() : Service::StatusBody(action->value)));
             return;
         }
 

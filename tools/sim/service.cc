@@ -181,16 +181,103 @@ bool IsServicePath(const std::string& path) {
     return path == kGroupPath || FindRoute(path) != nullptr;
 }
 
-std::string Service::Seal(const Json::Value& doc) {
-    thread_local const std::unique_ptr<Json::StreamWriter> writer = [] {
+namespace {
+
+// Compact JSON with UTF-8 left as it is and object members in key order, as JsonCpp writes
+// them, but straight into one buffer: the answers are large and written on every read.
+void AppendQuoted(const char* b, const char* e, std::string* out) {
+    static const char kHex[] = "0123456789abcdef";
+    out->push_back('"');
+    const char* run = b;
+    for (const char* p = b; p != e; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out->append(run, p);
+        run = p + 1;
+        switch (c) {
+        case '"':
+            out->append("\\\"");
+            break;
+        case '\\':
+            out->append("\\\\");
+            break;
+        case '\n':
+            out->append("\\n");
+            break;
+        case '\r':
+            out->append("\\r");
+            break;
+        case '\t':
+            out->append("\\t");
+            break;
+        default:
+            out->append("\\u00");
+            out->push_back(kHex[c >> 4]);
+            out->push_back(kHex[c & 15]);
+        }
+    }
+    out->append(run, e);
+    out->push_back('"');
+}
+
+void AppendJson(const Json::Value& v, std::string* out) {
+    switch (v.type()) {
+    case Json::stringValue: {
+        const char *b, *e;
+        v.getString(&b, &e);
+        AppendQuoted(b, e, out);
+        break;
+    }
+    case Json::intValue:
+        out->append(std::to_string(v.asLargestInt()));
+        break;
+    case Json::uintValue:
+        out->append(std::to_string(v.asLargestUInt()));
+        break;
+    case Json::arrayValue: {
+        out->push_back('[');
+        bool first = true;
+        for (const Json::Value& item : v) {
+            if (!first)
+                out->push_back(',');
+            first = false;
+            AppendJson(item, out);
+        }
+        out->push_back(']');
+        break;
+    }
+    case Json::objectValue: {
+        out->push_back('{');
+        bool first = true;
+        for (auto it = v.begin(); it != v.end(); ++it) {
+            if (!first)
+                out->push_back(',');
+            first = false;
+            const char* end;
+            const char* key = it.memberName(&end);
+            AppendQuoted(key, end, out);
+            out->push_back(':');
+            AppendJson(*it, out);
+        }
+        out->push_back('}');
+        break;
+    }
+    default: { // null, bool, real: rare, written by JsonCpp itself
         Json::StreamWriterBuilder b;
         b["indentation"] = "";
-        b["emitUTF8"] = true;
-        return std::unique_ptr<Json::StreamWriter>(b.newStreamWriter());
-    }();
-    std::ostringstream os;
-    writer->write(doc, &os);
-    return EncryptPayload(os.str().c_str());
+        out->append(Json::writeString(b, v));
+    }
+    }
+}
+
+} // namespace
+
+std::string Service::Seal(const Json::Value& doc) {
+    thread_local std::string text;
+    text.clear();
+    AppendJson(doc, &text);
+    return EncryptPayload(text.c_str());
 }
 
 std::string Service::StatusBody(int status) {

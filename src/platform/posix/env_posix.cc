@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -163,9 +164,21 @@ public:
 
     std::string OwnModulePath() override {
         Dl_info info;
-        if (::dladdr(reinterpret_cast<void*>(&Env::Default), &info) == 0 || !info.dli_fname)
+        if (::dladdr(reinterpret_cast<void*>(&Env::Default), &info) == 0 || !info.dli_fname ||
+            !*info.dli_fname)
             return {};
-        return info.dli_fname;
+        // Code linked into the program reports the program as it was started (maybe relative to
+        // the working directory at start); make it absolute.
+        if (info.dli_fname[0] == '/')
+            return info.dli_fname;
+        char resolved[PATH_MAX];
+        if (::realpath(info.dli_fname, resolved))
+            return resolved;
+        ssize_t n = ::readlink("/proc/self/exe", resolved, sizeof resolved - 1);
+        if (n <= 0)
+            return info.dli_fname;
+        resolved[n] = '\0';
+        return resolved;
     }
     void* OpenModule(const std::string& path) override {
         return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -179,8 +192,10 @@ public:
         if (loc == static_cast<locale_t>(0))
             return 0;
         int first = *::nl_langinfo_l(_NL_TIME_FIRST_WEEKDAY, loc); // 1 = reference day
-        // glibc hands the reference day back as a number in the pointer.
-        long ref = static_cast<long>(reinterpret_cast<intptr_t>(::nl_langinfo_l(_NL_TIME_WEEK_1STDAY, loc)));
+        // glibc hands the reference day back as a 32-bit number in the pointer; the upper half
+        // of the pointer is whatever the union held before.
+        long ref = static_cast<long>(
+            static_cast<uint32_t>(reinterpret_cast<uintptr_t>(::nl_langinfo_l(_NL_TIME_WEEK_1STDAY, loc))));
         ::freelocale(loc);
         // The reference day is a date as yyyymmdd; 19971130 is a Sunday.
         int refWeekday = 0;
@@ -210,8 +225,9 @@ public:
 
     bool LocalToUtc(const CivilTime& local, CivilTime* utc) override {
         struct tm t = ToTm(local);
+        t.tm_wday = -1; // mktime sets it on success; -1 is also a valid answer (1969-12-31 23:59:59 UTC)
         time_t s = ::mktime(&t);
-        if (s == static_cast<time_t>(-1) && !(t.tm_year == 69 && t.tm_mday == 31))
+        if (s == static_cast<time_t>(-1) && t.tm_wday == -1)
             return false;
         struct tm u;
         if (!gmtime_r(&s, &u))

@@ -1,0 +1,207 @@
+// The POSIX Env against the real system: what the driver relies on from each service.
+#include "platform/env.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "support/paths.h"
+
+namespace {
+
+platform::Env* env() {
+    return platform::Env::Default();
+}
+
+// Sets an environment variable for one scope.
+class ScopedEnvVar {
+public:
+    ScopedEnvVar(const char* name, const char* value) : name_(name) {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        if (had_)
+            old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+        ::tzset();
+    }
+    ~ScopedEnvVar() {
+        if (had_)
+            ::setenv(name_, old_.c_str(), 1);
+        else
+            ::unsetenv(name_);
+        ::tzset();
+    }
+
+private:
+    const char* name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+TEST(PosixEnv, ClockAndThreadBasics) {
+    EXPECT_EQ(env(), platform::Env::Default());
+    uint32_t t0 = env()->TickCount();
+    env()->SleepMillis(20);
+    uint32_t elapsed = env()->TickCount() - t0; // wraps like a 32-bit tick count
+    EXPECT_GE(elapsed, 20u);
+    EXPECT_LT(elapsed, 60000u);
+
+    time_t now = ::time(nullptr);
+    EXPECT_LE(std::llabs(env()->WallSeconds() - now), 2);
+    platform::CivilTime utc = env()->UtcNow();
+    struct tm t = {};
+    t.tm_year = utc.year - 1900;
+    t.tm_mon = utc.month - 1;
+    t.tm_mday = utc.day;
+    t.tm_hour = utc.hour;
+    t.tm_min = utc.minute;
+    t.tm_sec = utc.second;
+    EXPECT_LE(std::llabs(static_cast<long long>(::timegm(&t) - now)), 2);
+    EXPECT_GE(utc.millisecond, 0);
+    EXPECT_LE(utc.millisecond, 999);
+    EXPECT_EQ(env()->ThreadId(), static_cast<uint32_t>(::getpid()))
+        << "the main thread's id is the process id";
+
+    errno = ENOSPC;
+    EXPECT_EQ(env()->LastError(), ENOSPC);
+}
+
+TEST(PosixEnv, UuidsAreLowerCaseAndDistinct) {
+    std::regex form("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$");
+    std::set<std::string> seen;
+    for (int i = 0; i < 50; ++i) {
+        std::string id = env()->NewUuid();
+        EXPECT_TRUE(std::regex_match(id, form)) << id;
+        seen.insert(id);
+    }
+    EXPECT_EQ(seen.size(), 50u);
+}
+
+TEST(PosixEnv, OwnModuleAndLoading) {
+    std::string own = env()->OwnModulePath();
+    ASSERT_FALSE(own.empty());
+    EXPECT_EQ(own.front(), '/') << own;
+    EXPECT_NE(own.find("tests_platform"), std::string::npos) << "the code is linked into the test program";
+
+    void* module = env()->OpenModule(kxtest::BinDir() + "/AuxSyncModule.so");
+    ASSERT_NE(module, nullptr);
+    EXPECT_NE(env()->ModuleSymbol(module, "Read"), nullptr);
+    EXPECT_NE(env()->ModuleSymbol(module, "Stop"), nullptr);
+    EXPECT_EQ(env()->ModuleSymbol(module, "NoSuchEntry"), nullptr);
+    env()->CloseModule(module);
+    EXPECT_EQ(env()->OpenModule(kxtest::BinDir() + "/NoSuchModule.so"), nullptr);
+}
+
+TEST(PosixEnv, ProcessListHoldsThisProcess) {
+    std::vector<platform::ProcessEntry> processes;
+    ASSERT_TRUE(env()->ListProcesses(&processes));
+    bool found = false;
+    for (const platform::ProcessEntry& p : processes)
+        found = found || (p.pid == ::getpid() && p.name == "tests_platform");
+    EXPECT_TRUE(found);
+}
+
+TEST(PosixEnv, AppDataDir) {
+    {
+        ScopedEnvVar xdg("XDG_DATA_HOME", "/srv/data");
+        EXPECT_EQ(env()->AppDataDir(), "/srv/data");
+    }
+    ScopedEnvVar xdg("XDG_DATA_HOME", nullptr);
+    ScopedEnvVar home("HOME", "/home/kx");
+    EXPECT_EQ(env()->AppDataDir(), "/home/kx/.local/share");
+}
+
+TEST(PosixEnv, FirstWeekdayIsSundayForTheCLocaleAndWhenUnknown) {
+    {
+        ScopedEnvVar all("LC_ALL", "C");
+        EXPECT_EQ(env()->FirstWeekday(), 0);
+    }
+    ScopedEnvVar all("LC_ALL", "xx_NOWHERE.UTF-8");
+    EXPECT_EQ(env()->FirstWeekday(), 0);
+}
+
+TEST(PosixEnv, ZoneConversions) {
+    ScopedEnvVar tz("TZ", "Europe/Berlin");
+    struct Case {
+        platform::CivilTime local;
+        platform::CivilTime utc;
+    } cases[] = {
+        {{2026, 7, 1, 12, 0, 0, 0}, {2026, 7, 1, 10, 0, 0, 0}},    // summer time
+        {{2026, 1, 15, 0, 30, 0, 0}, {2026, 1, 14, 23, 30, 0, 0}}, // standard time
+        {{1970, 1, 1, 0, 59, 59, 0}, {1969, 12, 31, 23, 59, 59, 0}},
+    };
+    for (const Case& c : cases) {
+        platform::CivilTime utc, local;
+        ASSERT_TRUE(env()->LocalToUtc(c.local, &utc));
+        EXPECT_EQ(std::tie(utc.year, utc.month, utc.day, utc.hour, utc.minute, utc.second),
+                  std::tie(c.utc.year, c.utc.month, c.utc.day, c.utc.hour, c.utc.minute, c.utc.second));
+        ASSERT_TRUE(env()->UtcToLocal(c.utc, &local));
+        EXPECT_EQ(
+            std::tie(local.year, local.month, local.day, local.hour, local.minute, local.second),
+            std::tie(c.local.year, c.local.month, c.local.day, c.local.hour, c.local.minute, c.local.second));
+    }
+    EXPECT_EQ(env()->ZoneBiasMinutes(), -60);
+    ScopedEnvVar ny("TZ", "America/New_York");
+    EXPECT_EQ(env()->ZoneBiasMinutes(), 300);
+}
+
+TEST(PosixEnv, LoopbackSocketRoundTrip) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    int port = ntohs(address.sin_port);
+
+    int fd = env()->SocketOpen();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(env()->SocketSetLinger(fd, true, 0), 0);
+    ASSERT_EQ(env()->SocketConnect(fd, "127.0.0.1", port), 0);
+    int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+
+    EXPECT_EQ(env()->SocketWaitReadable(fd, 0), 0) << "nothing sent yet";
+    EXPECT_EQ(env()->SocketSend(fd, "ping", 4), 4);
+    char buffer[16] = {};
+    EXPECT_EQ(::recv(peer, buffer, 4, MSG_WAITALL), 4);
+    EXPECT_EQ(::send(peer, "pong!", 5, 0), 5);
+    EXPECT_EQ(env()->SocketWaitReadable(fd, 5000), 1);
+    long pending = 0;
+    int error = -1;
+    EXPECT_EQ(env()->SocketPendingBytes(fd, &pending), 0);
+    EXPECT_EQ(pending, 5);
+    EXPECT_EQ(env()->SocketPendingError(fd, &error), 0);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(env()->SocketRecv(fd, buffer, sizeof buffer), 5);
+    EXPECT_EQ(std::string(buffer, 5), "pong!");
+    ::close(peer);
+    EXPECT_EQ(env()->SocketWaitReadable(fd, 5000), 1);
+    EXPECT_EQ(env()->SocketRecv(fd, buffer, sizeof buffer), 0) << "end of stream";
+    EXPECT_EQ(env()->SocketClose(fd), 0);
+
+    ::close(listener);
+    int again = env()->SocketOpen();
+    EXPECT_EQ(env()->SocketConnect(again, "127.0.0.1", port), -1);
+    EXPECT_EQ(env()->LastError(), ECONNREFUSED);
+    EXPECT_EQ(env()->SocketConnect(again, "not-an-address", port), -1);
+    env()->SocketClose(again);
+}
+
+} // namespace

@@ -1,0 +1,369 @@
+// The service protocol over loopback: answer shapes, writes, groups and change logs.
+#include <gtest/gtest.h>
+
+#include "service.h"
+#include "sim_test_util.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+using simtest::Call;
+using simtest::Ids;
+using simtest::Objects;
+
+const int64_t kClock = 1767225600000; // 2026-01-01 00:00:00 UTC
+
+Json::Value Contact(const std::string& given, const std::string& phone) {
+    Json::Value c(Json::objectValue);
+    c["account_name"] = "pcsc";
+    c["account_type"] = "com.vexo.android.pcsc";
+    c["sourceid"] = "5";
+    Json::Value name(Json::objectValue);
+    name["mimetype"] = "vnd.android.cursor.item/name";
+    name["data2"] = given;
+    c["__data"].append(name);
+    Json::Value p(Json::objectValue);
+    p["mimetype"] = "vnd.android.cursor.item/phone_v2";
+    p["data1"] = phone;
+    p["data2"] = "2";
+    p["is_primary"] = "1";
+    c["__data"].append(p);
+    return c;
+}
+
+Json::Value Event(const std::string& title) {
+    Json::Value e(Json::objectValue);
+    e["calendar_id"] = "4";
+    e["title"] = title;
+    e["dtstart"] = "1767862800000";
+    e["dtend"] = "1767866400000";
+    e["allDay"] = "0";
+    e["hasAlarm"] = "1";
+    e["__data"][0]["method"] = "1";
+    e["__data"][0]["minutes"] = "15";
+    e["rrule"] = "FREQ=WEEKLY;WKST=SU;BYDAY=TH";
+    e["eventTimezone"] = "480";
+    e["dirty"] = "1";
+    return e;
+}
+
+std::string LogText(const Json::Value& objects) {
+    std::string out;
+    for (const Json::Value& e : objects)
+        out += e["__id"].asString() + ":" + e["_add"].asString() + e["_modify"].asString() +
+               e["_delete"].asString() + " ";
+    return out;
+}
+
+kxtest::SimOptions Seeded() {
+    kxtest::SimOptions o;
+    o.contacts = 6;
+    o.events = 20;
+    o.seed = 7;
+    o.clockMs = kClock;
+    return o;
+}
+
+class SimService : public ::testing::Test {
+protected:
+    kxtest::SimFixture sim{Seeded()};
+    int port = sim.port();
+};
+
+TEST_F(SimService, ReadPathsAnswerWithTheDriversShapes) {
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    simtest::Raw raw;
+    Json::Value ids = Call(port, "GET", "/contact/do/changelog", nullptr, &raw);
+    EXPECT_EQ(raw.httpStatus, 200);
+    EXPECT_EQ(raw.declaredLength, static_cast<long>(raw.body.size()));
+    EXPECT_EQ(simtest::Compact(ids), "{\"objects\":[{\"__id\":\"1\"},{\"__id\":\"2\"},{\"__id\":\"3\"},"
+                                     "{\"__id\":\"4\"},{\"__id\":\"5\"},{\"__id\":\"6\"}],\"status\":0}");
+
+    // In request order; unknown ids are left out; every value a string.
+    Json::Value req = Ids({"4", "999", "1"});
+    Json::Value read = Call(port, "GET", "/contact/do/read", &req);
+    ASSERT_EQ(read["status"].asInt(), 0);
+    ASSERT_EQ(read["objects"].size(), 2u);
+    const Json::Value& first = read["objects"][0];
+    EXPECT_EQ(first["__id"].asString(), "4");
+    EXPECT_EQ(read["objects"][1]["__id"].asString(), "1");
+    const Json::Value& jose = read["objects"][1];
+    EXPECT_EQ(jose["account_name"].asString(), "pcsc");
+    EXPECT_EQ(jose["account_type"].asString(), "com.vexo.android.pcsc");
+    EXPECT_EQ(jose["starred"].asString(), "1");
+    EXPECT_TRUE(jose["sync4"].isString());
+    ASSERT_TRUE(jose["__data"].isArray());
+    const Json::Value& name = jose["__data"][0];
+    EXPECT_EQ(name["mimetype"].asString(), "vnd.android.cursor.item/name");
+    EXPECT_EQ(name["data1"].asString(), "José García");
+    EXPECT_EQ(name["is_primary"].asString(), "0");
+
+    Json::Value info = Call(port, "GET", "/info/abc");
+    EXPECT_EQ(simtest::Compact(info), "{\"status\":0,\"time\":{\"now\":\"1767225600000\"}}");
+
+    raw = simtest::Exchange(port, simtest::DriverRequest("POST", "/session_ctrl", ""));
+    EXPECT_EQ(raw.httpStatus, 200);
+    EXPECT_EQ(raw.declaredLength, static_cast<long>(raw.body.size()));
+
+    Json::Value tracking = Call(port, "GET", "/calendar/do/set_tracking");
+    EXPECT_EQ(tracking["status"].asInt(), 0);
+}
+
+TEST_F(SimService, CalendarReadCarriesExceptionRowsWithTheirParent) {
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    Json::Value ids = Call(port, "GET", "/calendar/do/changelog");
+    ASSERT_EQ(ids["objects"].size(), 20u); // exception rows are not listed on their own
+
+    Json::Value req = Ids({"3"}); // the daily stand-up: one moved and one cancelled occurrence
+    Json::Value read = Call(port, "GET", "/calendar/do/read", &req);
+    ASSERT_EQ(read["objects"].size(), 2u);
+    const Json::Value& parent = read["objects"][0];
+    const Json::Value& moved = read["objects"][1];
+    EXPECT_EQ(parent["rrule"].asString(), "FREQ=DAILY;COUNT=10");
+    EXPECT_EQ(parent["duration"].asString(), "P900S");
+    EXPECT_FALSE(parent.isMember("dtend"));
+    EXPECT_EQ(parent["exdate"].asString(), "20260108T093000Z,20260110T093000Z");
+    EXPECT_EQ(parent["__data"][0]["minutes"].asString(), "5");
+    EXPECT_EQ(moved["parentID"].asString(), "3");
+    EXPECT_EQ(moved["iCalGUID"].asString(), parent["iCalGUID"].asString());
+    EXPECT_EQ(moved["originalInstanceTime"].asString(), "1767864600000"); // 2026-01-08 09:30 UTC
+    EXPECT_EQ(moved["dtstart"].asString(), "1767866400000");              // half an hour later
+    EXPECT_FALSE(moved["last_update_time"].asString().empty());
+
+    // Asking for the parent and its exception row gives each row once.
+    req = Ids({"3", "4", "3"});
+    EXPECT_EQ(Call(port, "GET", "/calendar/do/read", &req)["objects"].size(), 2u);
+
+    req = Ids({"3", "1"});
+    Json::Value times = Call(port, "GET", "/calendar/do/fastread", &req);
+    ASSERT_EQ(times["objects"].size(), 2u);
+    EXPECT_EQ(times["objects"][0]["iCalGUID"].asString(), parent["iCalGUID"].asString());
+    EXPECT_EQ(times["objects"][0]["last_update_time"].asString(), parent["last_update_time"].asString());
+}
+
+TEST_F(SimService, ContactWritesAnswerInRequestOrderAndStayOutOfTheChangeLog) {
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    Json::Value doc(Json::objectValue);
+    doc["objects"].append(Contact("Ann", "+1 555 0100"));
+    doc["objects"].append(Contact("Ben", "+1 555 0101"));
+    Json::Value created = Call(port, "PUT", "/contact/do/create", &doc);
+    ASSERT_EQ(created["status"].asInt(), 0);
+    ASSERT_EQ(created["objects"].size(), 2u);
+    EXPECT_EQ(created["objects"][0]["__id"].asString(), "7");
+    EXPECT_EQ(created["objects"][1]["__id"].asString(), "8");
+
+    // An update replaces the whole contact; an unknown id changes nothing and is answered in place.
+    Json::Value update(Json::objectValue);
+    Json::Value ann = Contact("Anna", "+1 555 0199");
+    ann["__id"] = "7";
+    ann["starred"] = "1";
+    Json::Value ghost = Contact("Ghost", "0");
+    ghost["__id"] = "4242";
+    update["objects"].append(ghost);
+    update["objects"].append(ann);
+    Json::Value updated = Call(port, "POST", "/contact/do/update", &update);
+    ASSERT_EQ(updated["objects"].size(), 2u);
+    EXPECT_EQ(simtest::Compact(updated["objects"]),
+              "[{\"__id\":\"4242\",\"count\":\"0\"},{\"__id\":\"7\",\"count\":\"1\"}]");
+    Json::Value req = Ids({"7"});
+    Json::Value read = Call(port, "GET", "/contact/do/read", &req);
+    EXPECT_EQ(read["objects"][0]["starred"].asString(), "1");
+    EXPECT_EQ(read["objects"][0]["__data"][0]["data2"].asString(), "Anna");
+    EXPECT_EQ(read["objects"][0]["__data"].size(), 2u);
+    EXPECT_EQ(read["objects"][0]["sync4"].asString(), "1767225600000");
+
+    Json::Value times = Call(port, "GET", "/contact/do/fastread", &req);
+    EXPECT_EQ(simtest::Compact(times["objects"]), "[{\"__id\":\"7\",\"sync4\":\"1767225600000\"}]");
+
+    Json::Value del = Ids({"8", "8"});
+    Json::Value deleted = Call(port, "DELETE", "/contact/do/delete", &del);
+    EXPECT_EQ(simtest::Compact(deleted["objects"]),
+              "[{\"__id\":\"8\",\"count\":\"1\"},{\"__id\":\"8\",\"count\":\"0\"}]");
+
+    Json::Value which(Json::objectValue);
+    which["contact"] = 1;
+    EXPECT_EQ(Call(port, "GET", "/tracking/do/changelog", &which)["objects"].size(), 0u);
+}
+
+TEST_F(SimService, HandsetEditsFillTheChangeLogsAndClearingEmptiesThem) {
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    std::string added = sim.AddContact(Contact("New", "+49 30 1234"));
+    ASSERT_EQ(added, "7");
+    Json::Value mod(Json::objectValue);
+    mod["__id"] = "2";
+    mod["starred"] = "1";
+    ASSERT_TRUE(sim.ModifyContact(mod));
+    ASSERT_TRUE(sim.DeleteContact("5"));
+    mod["__id"] = "7"; // added, then modified: still an addition
+    ASSERT_TRUE(sim.ModifyContact(mod));
+
+    Json::Value which(Json::objectValue);
+    which["contact"] = 1;
+    Json::Value log = Call(port, "GET", "/tracking/do/changelog", &which);
+    EXPECT_EQ(LogText(log["objects"]), "2:010 5:001 7:110 ");
+
+    // Calendar: an edited occurrence shows up as a change of its recurring event.
+    std::string event = sim.AddEvent(Event("Weekly"));
+    ASSERT_FALSE(event.empty());
+    Json::Value moved(Json::objectValue);
+    moved["parentID"] = "3";
+    moved["originalInstanceTime"] = "1767778200000";
+    moved["dtstart"] = "1767780000000";
+    moved["dtend"] = "1767780900000";
+    ASSERT_FALSE(sim.AddEvent(moved).empty());
+    ASSERT_TRUE(sim.DeleteEvent("1"));
+    Json::Value cal(Json::objectValue);
+    cal["calendar"] = 1;
+    log = Call(port, "GET", "/tracking/do/changelog", &cal);
+    EXPECT_EQ(LogText(log["objects"]), "1:001 3:010 " + event + ":110 ");
+
+    // Clearing calendar entries by id, then the whole contact log.
+    Json::Value clear = Ids({"1", "3"});
+    clear["calendar"] = "1";
+    EXPECT_EQ(Call(port, "GET", "/tracking/do/update", &clear)["status"].asInt(), 0);
+    EXPECT_EQ(LogText(Call(port, "GET", "/tracking/do/changelog", &cal)["objects"]), event + ":110 ");
+    Json::Value clearContacts(Json::objectValue);
+    clearContacts["contact"] = "1";
+    EXPECT_EQ(simtest::Compact(Call(port, "GET", "/tracking/do/update", &clearContacts)), "{\"status\":0}");
+    EXPECT_EQ(Call(port, "GET", "/tracking/do/changelog", &which)["objects"].size(), 0u);
+
+    // With calendar tracking off, handset edits leave no entry; the driver's tracking request
+    // switches it back on.
+    ASSERT_TRUE(sim.store().SetCalendarTracking(false).ok);
+    ASSERT_TRUE(sim.DeleteEvent("2"));
+    EXPECT_EQ(LogText(Call(port, "GET", "/tracking/do/changelog", &cal)["objects"]), event + ":110 ");
+    Call(port, "GET", "/calendar/do/set_tracking");
+    ASSERT_TRUE(sim.DeleteEvent("5"));
+    EXPECT_EQ(LogText(Call(port, "GET", "/tracking/do/changelog", &cal)["objects"]),
+              "5:001 " + event + ":110 ");
+}
+
+TEST_F(SimService, CalendarWritesReturnIdsAndGuidsAndReplaceAnOccurrenceOnce) {
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    Json::Value doc = Objects(Event("Chess club ♟"));
+    Json::Value created = Call(port, "PUT", "/calendar/do/create", &doc);
+    ASSERT_EQ(created["objects"].size(), 1u);
+    std::string id = created["objects"][0]["__id"].asString();
+    std::string guid = created["objects"][0]["iCalGUID"].asString();
+    EXPECT_EQ(guid.size(), 36u);
+
+    // Exception rows as the driver writes them; the same occurrence twice keeps one row.
+    Json::Value ex(Json::objectValue);
+    ex["calendar_id"] = "4";
+    ex["iCalGUID"] = guid;
+    ex["parentID"] = id;
+    ex["title"] = "Chess club (moved)";
+    ex["dtstart"] = "1768471200000";
+    ex["dtend"] = "1768474800000";
+    ex["originalInstanceTime"] = "1768467600000";
+    Json::Value exDoc = Objects(ex);
+    std::string first = Call(port, "PUT", "/calendar/do/create", &exDoc)["objects"][0]["__id"].asString();
+    exDoc["objects"][0]["title"] = "Chess club (moved again)";
+    std::string second = Call(port, "PUT", "/calendar/do/create", &exDoc)["objects"][0]["__id"].asString();
+    EXPECT_EQ(first, second);
+    ex["parentID"] = "9999"; // no such parent: nothing stored, no id
+    exDoc = Objects(ex);
+    EXPECT_EQ(Call(port, "PUT", "/calendar/do/create", &exDoc)["objects"][0]["__id"].asString(), "");
+
+    Json::Value req = Ids({id.c_str()});
+    Json::Value read = Call(port, "GET", "/calendar/do/read", &req);
+    ASSERT_EQ(read["objects"].size(), 2u);
+    EXPECT_EQ(read["objects"][0]["title"].asString(), "Chess club ♟");
+    EXPECT_EQ(read["objects"][1]["title"].asString(), "Chess club (moved again)");
+
+    // An update without an alarm drops the reminders; the answer keeps the stored identifier.
+    Json::Value upd = Event("Chess club");
+    upd["__id"] = id;
+    upd["hasAlarm"] = "0";
+    upd.removeMember("__data");
+    Json::Value updDoc = Objects(upd);
+    Json::Value updated = Call(port, "POST", "/calendar/do/update", &updDoc);
+    EXPECT_EQ(updated["objects"][0]["iCalGUID"].asString(), guid);
+    read = Call(port, "GET", "/calendar/do/read", &req);
+    EXPECT_FALSE(read["objects"][0].isMember("__data"));
+    EXPECT_EQ(read["objects"][0]["hasAlarm"].asString(), "0");
+
+    // Deleting the event takes its exception rows along.
+    Json::Value del = Ids({id.c_str()});
+    EXPECT_EQ(Call(port, "DELETE", "/calendar/do/delete", &del)["objects"][0]["count"].asString(), "1");
+    req = Ids({first.c_str()});
+    EXPECT_EQ(Call(port, "GET", "/calendar/do/read", &req)["objects"].size(), 0u);
+}
+
+TEST_F(SimService, GroupIdsAreCreatedOnFirstUseAndTitlesCarryTheSystemPrefix) {
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    std::string id = simtest::Group(port, "cmd=get_group_id;value=Chorprobe 🎵");
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ(simtest::Group(port, "cmd=get_group_id;value=Chorprobe 🎵"), id);
+    EXPECT_EQ(simtest::Group(port, "cmd=get_group_title;value=" + id), "Chorprobe 🎵");
+    // System groups: the id of the bare title, the title with the prefix.
+    std::string friends = simtest::Group(port, "cmd=get_group_id;value=Friends");
+    EXPECT_EQ(friends, "2");
+    EXPECT_EQ(simtest::Group(port, "cmd=get_group_title;value=2"), "System Group: Friends");
+    EXPECT_EQ(simtest::Group(port, "cmd=get_group_id;value=System Group: Friends"), "2");
+    EXPECT_EQ(simtest::Group(port, "cmd=get_group_title;value=4711"), "");
+    EXPECT_EQ(simtest::Group(port, "cmd=get_group_id;value="), "");
+    simtest::Raw bad =
+        simtest::Exchange(port, simtest::DriverRequest("GET", "/contact/build_group_id", "cmd=nope"));
+    EXPECT_EQ(bad.httpStatus, 400);
+    EXPECT_EQ(bad.body, "");
+}
+
+TEST_F(SimService, BadRequestsGetANonZeroStatusAndChangeNothing) {
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    struct Case {
+        const char* method;
+        const char* path;
+        std::string body;
+        int status;
+    } cases[] = {
+        {"GET", "/contact/do/read", "not an envelope", 1},
+        {"GET", "/contact/do/read", EncryptPayload("{\"objects\":"), 1},
+        {"GET", "/contact/do/read", EncryptPayload("[1,2]"), 1},
+        {"GET", "/contact/do/read", EncryptPayload("{\"objects\":{}}"), 2},
+        {"GET", "/tracking/do/changelog", EncryptPayload("{\"sms\":1}"), 2},
+        // The second contact's rows are not an array: the first is not created either.
+        {"PUT", "/contact/do/create",
+         EncryptPayload(
+             "{\"objects\":[{\"account_name\":\"pcsc\"},{\"account_name\":\"pcsc\",\"__data\":7}]}"),
+         5},
+        {"PUT", "/calendar/do/create",
+         EncryptPayload("{\"objects\":[{\"title\":\"x\"},{\"dtstart\":\"soon\"}]}"), 5},
+        {"GET", "/contact/do/create", EncryptPayload("{\"objects\":[]}"), 3},
+        {"GET", "/no/such/path", "", 3},
+    };
+    for (const Case& c : cases) {
+        simtest::Raw raw = simtest::Exchange(port, simtest::DriverRequest(c.method, c.path, c.body));
+        Json::Value answer = simtest::Parse(simtest::Open(raw.body));
+        EXPECT_EQ(answer["status"].asInt(), c.status) << c.method << " " << c.path << " " << c.body;
+        EXPECT_NE(raw.httpStatus, 200);
+    }
+    kxsim::StoreCounts counts = sim.store().Counts();
+    EXPECT_EQ(counts.contacts, 6);
+    EXPECT_EQ(counts.events, 20);
+}
+
+} // namespace
+
+namespace {
+
+// Answers are written by the service's own writer: what JsonCpp reads back must be what went in,
+// NUL and control characters included (a raw NUL would end the deciphered text early).
+TEST(SimSeal, WritesCompactJsonThatReadsBackUnchanged) {
+    Json::Value doc(Json::objectValue);
+    doc["status"] = 0;
+    doc["big"] = Json::Value(static_cast<Json::UInt64>(18446744073709551615ull));
+    doc["neg"] = -4;
+    doc["objects"][0]["b"] = std::string("q\"b\\s\r\n\t\x01\x1f", 10) + std::string(1, '\0') + "z 🌸 é";
+    doc["objects"][0]["a"] = "";
+    doc["objects"][1] = Json::Value(Json::objectValue);
+    doc["flag"] = true;
+    doc["none"] = Json::Value();
+    std::string text = simtest::Open(kxsim::Service::Seal(doc));
+    EXPECT_EQ(text,
+              "{\"big\":18446744073709551615,\"flag\":true,\"neg\":-4,\"none\":null,\"objects\":[{\"a\":\"\","
+              "\"b\":\"q\\\"b\\\\s\\r\\n\\t\\u0001\\u001f\\u0000z 🌸 é\"},{}],\"status\":0}");
+    EXPECT_EQ(simtest::Parse(text), doc);
+}
+
+} // namespace

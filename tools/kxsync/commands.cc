@@ -1,0 +1,21 @@
+#include "commands.h"
+
+namespace kxsync {
+
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> commands = {
+        {"hello", "", "a short host session: InitDriver, SetParam, InitSync, one Read, UninitSync",
+         &RunHello},
+        {"demo", "", "the demonstration session", &RunDemo},
+    };
+    return commands;
+}
+
+const Command* FindCommand(const std::string& name) {
+    for (const Command& command : Commands())
+        if (name == command.name)
+            return &command;
+    return nullptr;
+}
+
+} // namespace kxsync

@@ -1,0 +1,25 @@
+// The subcommands. To add one: write its Run function in a file of its own, declare it here and
+// add a row to the table in commands.cc.
+#pragma once
+
+#include <vector>
+
+#include "session.h"
+
+namespace kxsync {
+
+struct Command {
+    const char* name;
+    const char* usage;   // arguments after the name
+    const char* summary; // one line for the help text
+    int (*run)(Session& session);
+};
+
+const std::vector<Command>& Commands();
+const Command* FindCommand(const std::string& name);
+
+// hello.cc
+int RunHello(Session& session);
+int RunDemo(Session& session);
+
+} // namespace kxsync

@@ -1,0 +1,91 @@
+#include "options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace kxsync {
+
+namespace {
+
+bool ParsePort(const std::string& text, int* out) {
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 1 || value > 65535)
+        return false;
+    *out = static_cast<int>(value);
+    return true;
+}
+
+} // namespace
+
+const char* OptionsUsage() {
+    return "Options:\n"
+           "  --driver PATH     the driver library (default: vexoCorsaT3.so next to kxsync)\n"
+           "  --address IP      address of the handset service (default 127.0.0.1)\n"
+           "  --port N          local port forwarded to the handset service (default 8182)\n"
+           "  --serial SERIAL   device serial of the handset (default emulator-5554)\n"
+           "  --trace FILE      write the driver's trace lines to FILE (- for stderr)\n"
+           "  --no-progress     no progress bar\n"
+           "  -h, --help        this text\n";
+}
+
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.size() < 2 || arg[0] != '-') {
+            if (options->command.empty())
+                options->command = arg;
+            else
+                options->arguments.push_back(arg);
+            continue;
+        }
+        if (arg == "-h" || arg == "--help") {
+            options->help = true;
+            continue;
+        }
+        if (arg == "--no-progress") {
+            options->progress = false;
+            continue;
+        }
+        std::string name = arg, value;
+        bool hasValue = false;
+        size_t equals = arg.find('=');
+        if (equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            hasValue = true;
+        }
+        static const char* const kWithValue[] = {"--driver", "--address", "--port", "--serial", "--trace"};
+        bool known = false;
+        for (const char* option : kWithValue)
+            known = known || name == option;
+        if (!known) {
+            *error = "unknown option " + arg;
+            return false;
+        }
+        if (!hasValue) {
+            if (i + 1 >= argc) {
+                *error = name + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+        }
+        if (name == "--driver") {
+            options->driverPath = value;
+        } else if (name == "--address") {
+            options->address = value;
+        } else if (name == "--port") {
+            if (!ParsePort(value, &options->port)) {
+                *error = "bad port " + value;
+                return false;
+            }
+        } else if (name == "--serial") {
+            options->serial = value;
+        } else if (name == "--trace") {
+            options->traceFile = value;
+        }
+    }
+    return true;
+}
+
+} // namespace kxsync

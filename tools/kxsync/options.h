@@ -1,0 +1,27 @@
+// kxsync's command line: "kxsync [options] COMMAND [ARG...]", options anywhere.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kxsync {
+
+struct Options {
+    std::string command;
+    std::vector<std::string> arguments; // after the command
+    std::string driverPath;             // empty: vexoCorsaT3.so next to kxsync
+    std::string address = "127.0.0.1";  // the handset service as the host reaches it
+    int port = 8182;                    // local port forwarded to the handset service
+    std::string serial = "emulator-5554";
+    std::string traceFile; // empty: leave KXPHONE_TRACE_FILE as it is
+    bool progress = true;
+    bool help = false;
+};
+
+// False with error set for an unknown option or a bad value.
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
+
+// The option part of the usage text.
+const char* OptionsUsage();
+
+} // namespace kxsync
