@@ -1,13 +1,18 @@
 // "kxsync calendar read": every event of the handset as a readable line or a JSON line, with
-// its repeat pattern and the instances that were moved or cancelled.
+// its repeat pattern and the instances that were moved or cancelled. The records arrive after
+// the progress (the driver attaches the exception lists first), each valid only while its
+// message is handled.
 #include "calendar_command.h"
 
 #include <kxphone/calendar_record.h>
 #include <kxphone/kxphone.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include <json/json.h>
+
+#include "commands.h"
 
 namespace kxsync {
 
@@ -18,7 +23,17 @@ const char* const kDayCodes[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
 
 std::string FieldText(const CalendarRecord& r, int32_t type) {
     const CalendarField* f = r.LastField(type);
-    return f ? ToUtf8(f->strData) : std::string();
+    return f ? Utf8(f->strData) : std::string();
+}
+
+std::string DateTimeText(const platform::OleDate& d) {
+    platform::CivilTime c;
+    if (!d.ToCivil(&c))
+        return "";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
+                  c.second);
+    return buf;
 }
 
 std::string Days(int32_t mask) {
@@ -29,8 +44,8 @@ std::string Days(int32_t mask) {
     return text;
 }
 
-size_t Occurrences(const std::string& text, const char* what) {
-    size_t n = 0;
+int Occurrences(const std::string& text, const char* what) {
+    int n = 0;
     for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
         ++n;
     return n;
@@ -40,7 +55,7 @@ bool Repeats(const CalendarRecord& r) {
     return r.lRecurType >= 1 && r.lRecurType <= 4;
 }
 
-// "weekly MO,WE every 2 weeks until 2026-03-31".
+// "weekly MO,WE every 2 until 2026-03-31".
 std::string RepeatText(const CalendarRecord& r) {
     std::string text = kRepeatNames[r.lRecurType];
     if (r.lRecurType == 2) {
@@ -60,16 +75,18 @@ std::string RepeatText(const CalendarRecord& r) {
 
 std::string JsonLine(const CalendarRecord& r) {
     Json::Value v(Json::objectValue);
-    v["id"] = ToUtf8(r.strId);
+    v["id"] = Utf8(r.strId);
     v["title"] = FieldText(r, KX_CAL_TITLE);
     v["start"] = DateTimeText(r.dtStart);
     v["end"] = DateTimeText(r.dtEnd);
     v["allDay"] = r.bAllDay != 0;
     v["calendar"] = r.nCalendarId;
     v["modified"] = DateTimeText(r.dtLastModified);
-    for (const auto& text :
-         {std::make_pair("location", KX_CAL_LOCATION), std::make_pair("description", KX_CAL_DESCRIPTION),
-          std::make_pair("timeZone", KX_CAL_TIMEZONE), std::make_pair("iCalGUID", KX_CAL_ICAL_GUID)}) {
+    const std::pair<const char*, int32_t> texts[] = {{"location", KX_CAL_LOCATION},
+                                                     {"description", KX_CAL_DESCRIPTION},
+                                                     {"timeZone", KX_CAL_TIMEZONE},
+                                                     {"iCalGUID", KX_CAL_ICAL_GUID}};
+    for (const auto& text : texts) {
         std::string value = FieldText(r, text.second);
         if (!value.empty())
             v[text.first] = value;
@@ -105,10 +122,8 @@ std::string ReadableLine(const CalendarRecord& r) {
     std::string when = DateTimeText(r.dtStart);
     when = r.bAllDay ? when.substr(0, 10) + " (all day)" : when.substr(0, 16);
     std::string title = FieldText(r, KX_CAL_TITLE);
-    std::string line = ToUtf8(r.strId) + "  " + when + "  " + (title.empty() ? "(no title)" : title);
-    std::string notes;
-    if (Repeats(r))
-        notes = RepeatText(r);
+    std::string line = Utf8(r.strId) + "  " + when + "  " + (title.empty() ? "(no title)" : title);
+    std::string notes = Repeats(r) ? RepeatText(r) : std::string();
     std::string exceptions = FieldText(r, KX_CAL_EXCEPTIONS);
     if (!exceptions.empty()) {
         notes += (notes.empty() ? "" : "; ") + std::to_string(Occurrences(exceptions, "<modification")) +
@@ -121,76 +136,76 @@ std::string ReadableLine(const CalendarRecord& r) {
 
 } // namespace
 
-bool ReadCalendarEvents(const ServiceAddress& address, bool print, bool json, bool progressBar,
-                        size_t keepSamples, CalendarSummary* summary) {
-    RecordHandler onRecord = [&](const void* record) {
-        const CalendarRecord& r = *static_cast<const CalendarRecord*>(record);
-        ++summary->events;
-        summary->allDay += r.bAllDay != 0;
-        summary->recurring += Repeats(r);
+CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size_t keepSamples) {
+    CalendarSummary s;
+    bool barEnded = false;
+    session.window.SetHandler([&](uint32_t code, intptr_t value) {
+        if (code != KXMessageCode(KX_TYPE_CALENDAR, KX_EVENT_RECORD_READ))
+            return;
+        if (!barEnded) {
+            session.window.FinishProgress(); // the records come after all progress
+            barEnded = true;
+        }
+        const CalendarRecord& r = *reinterpret_cast<const CalendarRecord*>(value);
+        ++s.events;
+        s.allDay += r.bAllDay != 0;
+        s.recurring += Repeats(r);
         std::string exceptions = FieldText(r, KX_CAL_EXCEPTIONS);
         if (!exceptions.empty()) {
-            ++summary->withExceptions;
-            summary->modified += static_cast<int>(Occurrences(exceptions, "<modification"));
-            summary->removed += static_cast<int>(Occurrences(exceptions, "<deletion"));
+            ++s.withExceptions;
+            s.modified += Occurrences(exceptions, "<modification");
+            s.removed += Occurrences(exceptions, "<deletion");
         }
-        if (summary->samples.size() < keepSamples)
-            summary->samples.push_back(ReadableLine(r));
+        if (s.samples.size() < keepSamples)
+            s.samples.push_back(ReadableLine(r));
         if (print)
-            PrintRecordLine(json ? JsonLine(r) : ReadableLine(r));
-    };
-    return RunRead(address, KX_TYPE_CALENDAR, 0, progressBar, onRecord, &summary->session);
+            std::printf("%s\n", (json ? JsonLine(r) : ReadableLine(r)).c_str());
+    });
+    auto start = std::chrono::steady_clock::now();
+    session.runningType = KX_TYPE_CALENDAR;
+    s.result = session.api.Read(KX_TYPE_CALENDAR, 0);
+    session.runningType = 0;
+    s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    session.window.SetHandler(nullptr);
+    session.window.FinishProgress();
+    session.window.Clear();
+    std::fflush(stdout);
+    return s;
 }
 
-int CalendarDemoSection(const ServiceAddress& address) {
-    CalendarSummary s;
-    if (!ReadCalendarEvents(address, false, false, true, 3, &s))
-        return 1;
-    std::printf("\nEvents read:        %d (%d all-day)\n", s.events, s.allDay);
-    std::printf("Recurring events:   %d, %d of them with exceptions\n", s.recurring, s.withExceptions);
+int CalendarDemoSection(Session& session) {
+    std::printf("\nReading the calendar through the driver...\n");
+    std::fflush(stdout);
+    CalendarSummary s = ReadCalendarEvents(session, false, false, 3);
+    std::printf("Events read:        %d (%d all-day)\n", s.events, s.allDay);
+    std::printf("Recurring events:   %d, %d with exceptions\n", s.recurring, s.withExceptions);
     std::printf("Exceptions:         %d moved or changed instances, %d cancelled instances\n", s.modified,
                 s.removed);
-    std::printf("Time:               %.3f s\n", s.session.seconds);
-    std::printf("Read returned:      %d (final message 0x%X, value %ld)\n", s.session.result,
-                s.session.finalCode, static_cast<long>(s.session.finalValue));
+    std::printf("Time:               %.3f s\n", s.seconds);
+    std::printf("Read returned:      %s\n", ResultText(s.result).c_str());
     std::printf("Samples:\n");
     for (const std::string& line : s.samples)
         std::printf("  %s\n", line.c_str());
-    return s.session.result == 0 ? 0 : 1;
+    return s.result == KX_OK ? 0 : 1;
 }
 
-int CalendarCommand(const ServiceAddress& address, const std::vector<std::string>& args) {
-    const char* usage = "usage: kxsync --url http://IP:PORT calendar read [--json] [--no-progress]\n";
-    if (args.empty() || args[0] != "read") {
-        std::fputs(usage, stderr);
+int RunCalendar(Session& session) {
+    const std::vector<std::string>& args = session.options.arguments;
+    if (args.size() != 1 || args[0] != "read") {
+        std::fprintf(stderr, "usage: kxsync [options] calendar read [--json]\n");
         return 2;
     }
-    bool json = false, progress = true;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--json") {
-            json = true;
-        } else if (args[i] == "--no-progress") {
-            progress = false;
-        } else {
-            std::fputs(usage, stderr);
-            return 2;
-        }
-    }
-    if (address.port <= 0) {
-        std::fputs("kxsync: calendar read needs --url\n", stderr);
-        return 2;
-    }
-    CalendarSummary s;
-    if (!ReadCalendarEvents(address, true, json, progress, 0, &s))
-        return 1;
-    std::fflush(stdout);
-    if (s.session.result != 0) {
-        std::fprintf(stderr, "kxsync: the calendar read failed with %d\n", s.session.result);
+    const bool json = session.options.json;
+    if (!OpenSession(session)) {
+        CloseSession(session);
         return 1;
     }
-    std::fprintf(stderr, "%d events (%d recurring, %d moved and %d cancelled instances) in %.3f s\n",
-                 s.events, s.recurring, s.modified, s.removed, s.session.seconds);
-    return 0;
+    session.window.Clear();
+    CalendarSummary s = ReadCalendarEvents(session, true, json, 0);
+    std::fprintf(stderr, "%d events (%d recurring; %d moved and %d cancelled instances) in %.3f s: %s\n",
+                 s.events, s.recurring, s.modified, s.removed, s.seconds, ResultText(s.result).c_str());
+    CloseSession(session);
+    return s.result == KX_OK ? 0 : 1;
 }
 
 } // namespace kxsync

@@ -1,39 +1,34 @@
-// kxsync's calendar commands: "calendar read [--json] [--no-progress]" against a handset
-// service, and the calendar part of "demo".
+// kxsync's calendar: "calendar read [--json]" and the demo's calendar section.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "contacts_command.h"
-#include "host_session.h"
+#include "session.h"
 
 namespace kxsync {
 
-// What one calendar read brought: events, how many repeat, and their changed instances.
+// What one full calendar read brought: events, how many repeat, and their changed instances.
 struct CalendarSummary {
-    ReadSessionOutcome session;
+    int32_t result = -1; // what Read(8, 0) returned
     int events = 0;
     int allDay = 0;
     int recurring = 0;
-    int withExceptions = 0; // recurring events that carry an exception list
-    int modified = 0;       // modified instances over all events
-    int removed = 0;        // removed instances over all events
-    std::vector<std::string> samples;
+    int withExceptions = 0; // events that carry an exception list
+    int modified = 0;       // moved or changed instances over all events
+    int removed = 0;        // cancelled instances over all events
+    double seconds = 0;
+    std::vector<std::string> samples; // readable lines of the first events
 };
 
-// Reads the whole calendar through the driver (Read(8, 0)); lines are printed when print is set
-// (JSON lines with json) and the first keepSamples readable lines are kept. False when the
-// driver cannot be loaded.
-bool ReadCalendarEvents(const ServiceAddress& address, bool print, bool json, bool progressBar,
-                        size_t keepSamples, CalendarSummary* summary);
+// Runs Read(8, 0) in an open session. print: every event on stdout as it arrives (JSON lines
+// with json). The first keepSamples events are kept as readable lines.
+CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size_t keepSamples);
 
-// The demo's calendar section: reads the calendar of the simulator at address and prints the
-// summary. Exit code as for the commands.
-int CalendarDemoSection(const ServiceAddress& address);
-
-// "calendar read ...": args are what follows "calendar". Exit codes: 0 success, 1 the read
-// failed, 2 usage.
-int CalendarCommand(const ServiceAddress& address, const std::vector<std::string>& args);
+// The demo's calendar section: reads the calendar in an open session and prints the summary.
+// Exit status as for the commands.
+int CalendarDemoSection(Session& session);
 
 } // namespace kxsync

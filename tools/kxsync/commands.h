@@ -22,4 +22,7 @@ const Command* FindCommand(const std::string& name);
 int RunHello(Session& session);
 int RunDemo(Session& session);
 
+// calendar_command.cc
+int RunCalendar(Session& session);
+
 } // namespace kxsync

@@ -26,6 +26,7 @@ const char* OptionsUsage() {
            "  --serial SERIAL   device serial of the handset (default emulator-5554)\n"
            "  --trace FILE      write the driver's trace lines to FILE (- for stderr)\n"
            "  --no-progress     no progress bar\n"
+           "  --json            read commands print one JSON object per record\n"
            "  -h, --help        this text\n";
 }
 
@@ -45,6 +46,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         }
         if (arg == "--no-progress") {
             options->progress = false;
+            continue;
+        }
+        if (arg == "--json") {
+            options->json = true;
             continue;
         }
         std::string name = arg, value;

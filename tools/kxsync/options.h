@@ -15,6 +15,7 @@ struct Options {
     std::string serial = "emulator-5554";
     std::string traceFile; // empty: leave KXPHONE_TRACE_FILE as it is
     bool progress = true;
+    bool json = false; // read commands print JSON lines
     bool help = false;
 };
 

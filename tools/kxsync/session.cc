@@ -55,6 +55,34 @@ std::u16string Utf16(const std::string& text) {
     return out;
 }
 
+std::string Utf8(const std::u16string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        uint32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00u);
+        else if (c >= 0xD800 && c <= 0xDFFF)
+            c = 0xFFFD;
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
 std::string ResultText(int32_t result) {
     const char* meaning = result == KX_OK                 ? "success"
                           : result == KX_FAILED           ? "general failure"
@@ -66,27 +94,34 @@ std::string ResultText(int32_t result) {
     return std::to_string(result) + " (" + meaning + ")";
 }
 
+// Session lines go to stderr when stdout carries JSON lines.
+static FILE* Info(const Session& session) {
+    return session.options.json ? stderr : stdout;
+}
+
 bool OpenSession(Session& session) {
     const Options& o = session.options;
     uint32_t id = 0;
     session.api.InitDriver(&id);
-    std::printf("InitDriver: driver id 0x%08X\n", id);
+    std::fprintf(Info(session), "InitDriver: driver id 0x%08X\n", id);
 
     std::u16string address = Utf16(o.address);
     int32_t result = session.api.SetParam(address.c_str(), o.port, &OnRecord, &OnProgress);
-    std::printf("SetParam(%s, %d): %s\n", o.address.c_str(), o.port, ResultText(result).c_str());
+    std::fprintf(Info(session), "SetParam(%s, %d): %s\n", o.address.c_str(), o.port,
+                 ResultText(result).c_str());
 
     std::u16string baseAddress = Utf16("http://" + o.address + ":" + std::to_string(o.port));
     std::u16string serial = Utf16(o.serial);
     InitSyncParams params{0, session.window.window(), o.port, baseAddress.c_str(), serial.c_str()};
     result = session.api.InitSync(0, &params);
-    std::printf("InitSync(serial %s, port %d): %s\n", o.serial.c_str(), o.port, ResultText(result).c_str());
+    std::fprintf(Info(session), "InitSync(serial %s, port %d): %s\n", o.serial.c_str(), o.port,
+                 ResultText(result).c_str());
     return result == KX_OK;
 }
 
 void CloseSession(Session& session) {
     int32_t result = session.api.UninitSync(0, 0);
-    std::printf("UninitSync: %s\n", ResultText(result).c_str());
+    std::fprintf(Info(session), "UninitSync: %s\n", ResultText(result).c_str());
 }
 
 void PrintMessages(Session& session) {
