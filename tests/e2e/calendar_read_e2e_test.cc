@@ -206,6 +206,10 @@ TEST_F(CalendarReadE2E, EmptyCalendarGivesOnlyTheFinishedMessage) {
 
 TEST_F(CalendarReadE2E, FailedBatchesEndWith1100AndCheckThePhone) {
     kxtest::FakeAdb adb;
+    // The readiness check keeps its own budget: the fake bridge answers in its own time.
+    platform::Timing timing = platform::Timing::Scaled(1);
+    timing.phoneReadyTimeoutMs = 10000;
+    theApp.SetTiming(timing);
     for (const char* fault : {"status:-1:/calendar/do/read:1", "non_json:/calendar/do/read:1"}) {
         SCOPED_TRACE(fault);
         kxtest::SimFixture sim({.events = 40});
