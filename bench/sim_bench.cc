@@ -71,8 +71,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     double seedFile = Seconds(t0);
-    store->Batch([](kxsim::Store&) { return true; });
-    long size = FileSize(db) + FileSize(db + "-wal");
+    store.reset(); // closing checkpoints the write-ahead log into the file
+    long size = FileSize(db);
+    store = kxsim::Store::Open(db, &error);
     kxsim::StoreCounts c = store->Counts();
     printf(
         "seed %d contacts + %d events into a file: %.2f s, %.1f MB (%lld data rows, %lld exception rows)\n",

@@ -3,10 +3,12 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "sim_test_util.h"
 #include "support/paths.h"
@@ -224,6 +226,34 @@ TEST(SimServer, UnreadableHttpIsAnsweredAndNeverKillsTheServer) {
     // A peer that goes away in the middle of its body.
     Exchange(port, "GET /contact/do/read HTTP/1.1\r\nContent-Length:100\r\n\r\nshort", true);
     EXPECT_EQ(Call(port, "GET", "/contact/do/changelog")["objects"].size(), 3u);
+}
+
+// Two clients (the driver's reader and a write worker) and handset edits from a third thread.
+TEST(SimServer, ConcurrentClientsAndHandsetEditsEachGetWholeAnswers) {
+    kxtest::SimFixture sim(Small());
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const int port = sim.port();
+    std::atomic<int> bad{0};
+    auto client = [&](bool writer) {
+        for (int i = 0; i < 20; ++i) {
+            Json::Value doc =
+                writer ? simtest::Objects(Json::Value(Json::objectValue)) : simtest::Ids({"1", "2"});
+            Json::Value a =
+                Call(port, writer ? "PUT" : "GET", writer ? "/contact/do/create" : "/contact/do/read", &doc);
+            if (a["status"].asInt() != 0 || a["objects"].size() != (writer ? 1u : 2u))
+                ++bad;
+        }
+    };
+    std::thread reader(client, false), writer(client, true);
+    Json::Value contact(Json::objectValue);
+    for (int i = 0; i < 20; ++i)
+        if (sim.AddContact(contact).empty())
+            ++bad;
+    reader.join();
+    writer.join();
+    EXPECT_EQ(bad.load(), 0);
+    EXPECT_EQ(sim.store().Counts().contacts, 43);
+    EXPECT_EQ(sim.store().Counts().contactLog, 20); // only the handset's own additions
 }
 
 TEST(SimStore, AFileStoreKeepsItsDataAcrossARestart) {

@@ -79,8 +79,8 @@ TEST_F(SimService, ReadPathsAnswerWithTheDriversShapes) {
     EXPECT_EQ(simtest::Compact(ids), "{\"objects\":[{\"__id\":\"1\"},{\"__id\":\"2\"},{\"__id\":\"3\"},"
                                      "{\"__id\":\"4\"},{\"__id\":\"5\"},{\"__id\":\"6\"}],\"status\":0}");
 
-    // In request order; unknown ids are left out; every value a string.
-    Json::Value req = Ids({"4", "999", "1"});
+    // In request order, each contact once; unknown ids are left out; every value a string.
+    Json::Value req = Ids({"4", "999", "1", "4"});
     Json::Value read = Call(port, "GET", "/contact/do/read", &req);
     ASSERT_EQ(read["status"].asInt(), 0);
     ASSERT_EQ(read["objects"].size(), 2u);

@@ -18,7 +18,10 @@ struct Command {
 const std::vector<Command>& Commands();
 const Command* FindCommand(const std::string& name);
 
-// hello.cc
+// contacts_command.cc: "contacts read"
+int RunContacts(Session& session);
+
+// hello.cc, demo_command.cc
 int RunHello(Session& session);
 int RunDemo(Session& session);
 

@@ -25,9 +25,4 @@ int RunHello(Session& session) {
     return result == KX_OTHER_FAILURE ? 0 : 1;
 }
 
-int RunDemo(Session& session) {
-    std::printf("kxsync demo: driver %s\n", session.options.driverPath.c_str());
-    return RunHello(session);
-}
-
 } // namespace kxsync

@@ -16,6 +16,18 @@ bool ParsePort(const std::string& text, int* out) {
     return true;
 }
 
+// "http://IP:PORT" (the scheme may be left out) into address and port.
+bool ParseUrl(const std::string& url, Options* options) {
+    std::string rest = url.compare(0, 7, "http://") == 0 ? url.substr(7) : url;
+    while (!rest.empty() && rest.back() == '/')
+        rest.pop_back();
+    size_t colon = rest.rfind(':');
+    if (colon == std::string::npos || colon == 0 || !ParsePort(rest.substr(colon + 1), &options->port))
+        return false;
+    options->address = rest.substr(0, colon);
+    return true;
+}
+
 } // namespace
 
 const char* OptionsUsage() {
@@ -23,6 +35,7 @@ const char* OptionsUsage() {
            "  --driver PATH     the driver library (default: vexoCorsaT3.so next to kxsync)\n"
            "  --address IP      address of the handset service (default 127.0.0.1)\n"
            "  --port N          local port forwarded to the handset service (default 8182)\n"
+           "  --url URL         the handset service as http://IP:PORT (sets --address and --port)\n"
            "  --serial SERIAL   device serial of the handset (default emulator-5554)\n"
            "  --trace FILE      write the driver's trace lines to FILE (- for stderr)\n"
            "  --no-progress     no progress bar\n"
@@ -60,7 +73,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             value = arg.substr(equals + 1);
             hasValue = true;
         }
-        static const char* const kWithValue[] = {"--driver", "--address", "--port", "--serial", "--trace"};
+        static const char* const kWithValue[] = {"--driver", "--address", "--port",
+                                                 "--serial", "--trace",   "--url"};
         bool known = false;
         for (const char* option : kWithValue)
             known = known || name == option;
@@ -82,6 +96,11 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         } else if (name == "--port") {
             if (!ParsePort(value, &options->port)) {
                 *error = "bad port " + value;
+                return false;
+            }
+        } else if (name == "--url") {
+            if (!ParseUrl(value, options)) {
+                *error = "bad url " + value + " (http://IP:PORT expected)";
                 return false;
             }
         } else if (name == "--serial") {

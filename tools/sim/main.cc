@@ -1,6 +1,8 @@
 // kxphone-sim: the handset data service on 127.0.0.1, or a handset-side command on a store file.
 #include <json/value.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>

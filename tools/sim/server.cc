@@ -205,10 +205,30 @@ private:
                          [self = shared_from_this()](beast::error_code, size_t) { self->Close(); });
     }
 
+    // Ends our side, then reads until the peer closes (or a short while passes) before closing:
+    // closing with unread bytes (a request we refused half-way) would reset the connection and
+    // could destroy the answer before the peer has read it.
     void Close() {
         beast::error_code ec;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
-        stream_.socket().close(ec);
+        if (ec) {
+            stream_.socket().close(ec);
+            return;
+        }
+        stream_.expires_after(std::chrono::seconds(2));
+        Drain();
+    }
+
+    void Drain() {
+        stream_.async_read_some(net::buffer(drain_),
+                                [self = shared_from_this()](beast::error_code ec, size_t) {
+                                    if (!ec) {
+                                        self->Drain();
+                                        return;
+                                    }
+                                    beast::error_code ignored;
+                                    self->stream_.socket().close(ignored);
+                                });
     }
 
     // Ends the connection with a reset: the peer's next read fails.
@@ -225,6 +245,7 @@ private:
     net::steady_timer timer_;
     std::string method_, path_, session_, body_, out_;
     RequestFaults faults_;
+    char drain_[4096];
 };
 
 } // namespace

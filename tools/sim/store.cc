@@ -506,9 +506,11 @@ StoreResult Store::ReadContacts(const Json::Value& ids, Json::Value* objects) {
     std::lock_guard<std::recursive_mutex> lock(mu_);
     *objects = Json::Value(Json::arrayValue);
     Transaction t(*this); // one consistent snapshot for the batch
+    // Like a query for "_id IN (...)": each row once, however often it was asked for.
+    std::unordered_set<int64_t> sent;
     for (const Json::Value& e : ids) {
         int64_t id;
-        if (e.isObject() && IdOf(e, &id))
+        if (e.isObject() && IdOf(e, &id) && sent.insert(id).second)
             ContactObject(id, objects);
     }
     t.Commit();
@@ -518,9 +520,10 @@ StoreResult Store::ReadContacts(const Json::Value& ids, Json::Value* objects) {
 StoreResult Store::ContactTimes(const Json::Value& ids, Json::Value* objects) {
     std::lock_guard<std::recursive_mutex> lock(mu_);
     *objects = Json::Value(Json::arrayValue);
+    std::unordered_set<int64_t> sent;
     for (const Json::Value& e : ids) {
         int64_t id;
-        if (!e.isObject() || !IdOf(e, &id))
+        if (!e.isObject() || !IdOf(e, &id) || !sent.insert(id).second)
             continue;
         Stmt q(*this, "SELECT sync4 FROM raw_contacts WHERE _id=?");
         if (q.Int(1, id).Row()) {
@@ -770,9 +773,10 @@ StoreResult Store::ReadEvents(const Json::Value& ids, Json::Value* objects) {
 StoreResult Store::EventTimes(const Json::Value& ids, Json::Value* objects) {
     std::lock_guard<std::recursive_mutex> lock(mu_);
     *objects = Json::Value(Json::arrayValue);
+    std::unordered_set<int64_t> sent;
     for (const Json::Value& e : ids) {
         int64_t id;
-        if (!e.isObject() || !IdOf(e, &id))
+        if (!e.isObject() || !IdOf(e, &id) || !sent.insert(id).second)
             continue;
         Stmt q(*this, "SELECT last_update_time, iCalGUID FROM events WHERE _id=?");
         if (q.Int(1, id).Row()) {

@@ -56,7 +56,8 @@ public:
     // --- contacts ---
     // Every contact id, ascending: [{"__id": "12"}, ...].
     Json::Value ContactIds();
-    // The contacts among ids (array of {"__id"}), in request order; unknown ids are left out.
+    // The contacts among ids (array of {"__id"}), in request order, each once; unknown ids are
+    // left out.
     StoreResult ReadContacts(const Json::Value& ids, Json::Value* objects);
     // [{"__id", "sync4"}] for the known ids.
     StoreResult ContactTimes(const Json::Value& ids, Json::Value* objects);

@@ -1,0 +1,598 @@
+#include "contacts/contact_mapping.h"
+
+#include <kxphone/contact_record.h>
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "contacts/contact_groups.h"
+#include "driver/app.h"
+#include "transport/text_encoding.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+Json::Value Parse(const std::string& text) {
+    Json::CharReaderBuilder builder;
+    Json::Value v;
+    std::string errors;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &v, &errors)) << text << errors;
+    return v;
+}
+
+std::string U8(const std::u16string& s) {
+    return WideToUtf8(s);
+}
+
+typedef std::vector<std::pair<int32_t, std::string>> FieldList;
+
+FieldList Fields(const ContactRecord& r) {
+    FieldList out;
+    for (int32_t i = 0; i < r.GetFieldCount(); ++i)
+        out.emplace_back(r.GetField(i)->nType, U8(r.GetField(i)->strData));
+    return out;
+}
+
+std::string Describe(const FieldList& fields) {
+    std::string s;
+    for (const auto& f : fields)
+        s += std::to_string(f.first) + "=" + f.second + " | ";
+    return s;
+}
+
+// Group lookups answered from two tables, counting requests; unknown keys fail.
+struct FakeGroupService {
+    std::map<std::string, std::string> titles; // id -> title
+    std::map<std::string, std::string> ids;    // title -> id
+    std::vector<std::string> requests;
+
+    void Install() {
+        ContactGroups().Clear();
+        ContactGroups().SetRequester([this](const std::string& body, std::string* answer) {
+            requests.push_back(body);
+            const std::string titleCmd = "cmd=get_group_title;value=", idCmd = "cmd=get_group_id;value=";
+            const auto& table = body.compare(0, titleCmd.size(), titleCmd) == 0 ? titles : ids;
+            std::string key = body.substr(body.find("value=") + 6);
+            auto it = table.find(key);
+            if (it == table.end())
+                return false;
+            *answer = it->second;
+            return true;
+        });
+    }
+    ~FakeGroupService() {
+        ContactGroups().SetRequester(nullptr);
+        ContactGroups().Clear();
+    }
+};
+
+// The application-data folder lives in a fresh temporary directory.
+class TempAppData : public platform::EnvWrapper {
+public:
+    TempAppData() : EnvWrapper(platform::Env::Default()) {
+        char pattern[] = "/tmp/kxcontactsXXXXXX";
+        dir_ = mkdtemp(pattern);
+        theApp.SetEnv(this);
+    }
+    ~TempAppData() override {
+        theApp.SetEnv(nullptr);
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string AppDataDir() override { return dir_ + "/share"; }
+    std::string dir() const { return dir_; }
+    fs::path pictures() const { return fs::path(dir_) / "share" / "Vexo" / "data"; }
+
+private:
+    std::string dir_;
+};
+
+Json::Value Contact(const std::string& rows, const std::string& extra = "") {
+    return Parse(R"({"account_name":"pcsc","__id":"7",)" + extra + R"("__data":)" + rows + "}");
+}
+
+FieldList ReadRows(const std::string& rows) {
+    ContactRecord r;
+    EXPECT_EQ(1, kxconv::ToContactEx(Contact(rows), &r));
+    return Fields(r);
+}
+
+#define MT "\"mimetype\":\"vnd.android.cursor.item/"
+
+struct ReadCase {
+    const char* name;
+    std::string rows;
+    FieldList fields;
+};
+
+// ---------------------------------------------------------------- reading, by row kind
+
+TEST(ContactMappingRead, RowKinds) {
+    const ReadCase cases[] = {
+        {"name",
+         "[{" MT "name\",\"data1\":\"Ann "
+         "Lee\",\"data2\":\"Ann\",\"data3\":\"Lee\",\"data7\":\"an\",\"data9\":\"li\"}]",
+         {{1, "Ann"}, {2, "Lee"}, {4037, "an"}, {4038, "li"}}},
+        {"name, empty parts add nothing", "[{" MT "name\",\"data2\":\"\",\"data3\":\"Lee\"}]", {{2, "Lee"}}},
+        {"organization",
+         "[{" MT "organization\",\"data1\":\"Vexo\",\"data4\":\"CTO\"}]",
+         {{4004, "Vexo"}, {4015, "CTO"}}},
+        {"addresses",
+         "[{" MT "postal-address_v2\",\"data2\":\"1\",\"data4\":\"s\",\"data6\":\"n\",\"data5\":\"p\","
+         "\"data7\":\"c\","
+         "\"data8\":\"r\",\"data9\":\"z\",\"data10\":\"k\"},"
+         "{" MT "postal-address_v2\",\"data2\":\"2\",\"data4\":\"ws\",\"data10\":\"wk\"},"
+         "{" MT "postal-address_v2\",\"data2\":\"3\",\"data5\":\"op\"},"
+         "{" MT "postal-address_v2\",\"data2\":\"0\",\"data4\":\"custom\"},"
+         "{" MT "postal-address_v2\",\"data4\":\"no kind\"}]",
+         {{2002, "s"},
+          {2003, "n"},
+          {2019, "p"},
+          {2004, "c"},
+          {2005, "r"},
+          {2006, "z"},
+          {2008, "k"},
+          {2010, "ws"},
+          {2016, "wk"},
+          {2030, "op"}}},
+        {"two mobiles and a work number",
+         "[{" MT "phone_v2\",\"data1\":\"111\",\"data2\":\"2\"},{" MT
+         "phone_v2\",\"data1\":\"222\",\"data2\":\"2\"},"
+         "{" MT "phone_v2\",\"data1\":\"333\",\"data2\":\"3\"}]",
+         {{104, "111"}, {104, "222"}, {100, "333"}}},
+        {"home and work numbers: first, second, then dropped; empty numbers do not count",
+         "[{" MT "phone_v2\",\"data1\":\"\",\"data2\":\"1\"},{" MT
+         "phone_v2\",\"data1\":\"h1\",\"data2\":\"1\"},"
+         "{" MT "phone_v2\",\"data1\":\"h2\",\"data2\":\"1\"},{" MT
+         "phone_v2\",\"data1\":\"h3\",\"data2\":\"1\"},"
+         "{" MT "phone_v2\",\"data1\":\"w1\",\"data2\":\"3\"},{" MT
+         "phone_v2\",\"data1\":\"w2\",\"data2\":\"3\"},"
+         "{" MT "phone_v2\",\"data1\":\"w3\",\"data2\":\"3\"}]",
+         {{102, "h1"}, {103, "h2"}, {100, "w1"}, {101, "w2"}}},
+        {"every other phone type, and the dropped ones",
+         "[{" MT "phone_v2\",\"data1\":\"4\",\"data2\":\"4\"},{" MT
+         "phone_v2\",\"data1\":\"5\",\"data2\":\"5\"},"
+         "{" MT "phone_v2\",\"data1\":\"6\",\"data2\":\"6\"},{" MT
+         "phone_v2\",\"data1\":\"7\",\"data2\":\"7\"},"
+         "{" MT "phone_v2\",\"data1\":\"8\",\"data2\":\"8\"},{" MT
+         "phone_v2\",\"data1\":\"9\",\"data2\":\"9\"},"
+         "{" MT "phone_v2\",\"data1\":\"10\",\"data2\":\"10\"},{" MT
+         "phone_v2\",\"data1\":\"12\",\"data2\":\"12\"},"
+         "{" MT "phone_v2\",\"data1\":\"14\",\"data2\":\"14\"},{" MT
+         "phone_v2\",\"data1\":\"19\",\"data2\":\"19\"},"
+         "{" MT "phone_v2\",\"data1\":\"20\",\"data2\":\"20\"},{" MT
+         "phone_v2\",\"data1\":\"0\",\"data2\":\"0\"},"
+         "{" MT "phone_v2\",\"data1\":\"none\"}]",
+         {{112, "4"}, {111, "5"}, {106, "6"}, {108, "7"}, {114, "9"}, {116, "10"}, {119, "14"}, {117, "19"}}},
+        {"five e-mails, an empty one skipped",
+         "[{" MT "email_v2\",\"data1\":\"a@x\"},{" MT "email_v2\",\"data1\":\"\"},{" MT
+         "email_v2\",\"data1\":\"b@x\"},"
+         "{" MT "email_v2\",\"data1\":\"c@x\"},{" MT "email_v2\",\"data1\":\"d@x\"},{" MT
+         "email_v2\",\"data1\":\"e@x\"}]",
+         {{1000, "a@x"}, {1001, "b@x"}, {1002, "c@x"}, {1003, "d@x"}, {1004, "e@x"}}},
+        {"instant messaging",
+         "[{" MT "im\",\"data1\":\"p0\",\"data5\":\"0\"},{" MT "im\",\"data1\":\"p7\",\"data5\":\"7\"},"
+         "{" MT "im\",\"data1\":\"me\",\"data5\":\"-1\",\"data6\":\"Skype\"},"
+         "{" MT "im\",\"data1\":\"bare\",\"data5\":\"-1\"},"
+         "{" MT "im\",\"data1\":\"eight\",\"data5\":\"8\"},"
+         "{" MT "im\",\"data1\":\"named\",\"data5\":\"8\",\"data6\":\"Jabber\"}]",
+         {{4023, "p0"},
+          {4030, "p7"},
+          {4022, "Skype:me"},
+          {4022, ":bare"},
+          {4022, "eight"},
+          {4022, "Jabber:named"}}},
+        {"nickname and web site",
+         "[{" MT "nickname\",\"data1\":\"Nan\"},{" MT "website\",\"data1\":\"http://x\"}]",
+         {{4005, "Nan"}, {1500, "http://x"}}},
+        {"events",
+         "[{" MT "contact_event\",\"data1\":\"1980-05-17T00:00:00Z\",\"data2\":\"3\"},"
+         "{" MT "contact_event\",\"data1\":\"2001-06-02\",\"data2\":\"1\"},"
+         "{" MT "contact_event\",\"data1\":\"2002-01-01\",\"data2\":\"2\"}]",
+         {{4003, "1980-05-17"}, {4019, "2001-06-02"}}},
+        {"note line breaks", "[{" MT "note\",\"data1\":\"one\\ntwo\\n\"}]", {{3002, "one\r\ntwo\r\n"}}},
+        {"ignored rows",
+         "[{" MT "vexo_event_v2\",\"data1\":\"x\"},{" MT "Name\",\"data2\":\"x\"},{\"data1\":\"no type\"},"
+         "\"not a row\",7,{" MT "relation\",\"data1\":\"x\"}]",
+         {}},
+        {"non-ASCII text",
+         "[{" MT "name\",\"data2\":\"\xe5\xbc\xa0\xe4\xb8\x89 \xf0\x9f\x98\x80\"}]",
+         {{1, "\xe5\xbc\xa0\xe4\xb8\x89 \xf0\x9f\x98\x80"}}},
+    };
+    for (const ReadCase& c : cases) {
+        FieldList got = ReadRows(c.rows);
+        EXPECT_EQ(c.fields, got) << c.name << "\n got: " << Describe(got);
+    }
+}
+
+TEST(ContactMappingRead, AccountIdAndTimes) {
+    struct Case {
+        std::string json;
+        int result;
+    };
+    const Case cases[] = {
+        {R"({"account_name":"pcsc","__id":"1"})", 1},
+        {R"({"account_name":"  PCSC  ","__id":"1"})", 1},
+        {R"({"account_name":"PcSc","__id":"1"})", 1},
+        {R"({"account_name":"Google","__id":"1"})", 0},
+        {R"({"account_name":"pcsc2","__id":"1"})", 0},
+        {R"({"__id":"1"})", 0},
+        {R"([1,2])", 0},
+        {R"("pcsc")", 0},
+    };
+    for (const Case& c : cases) {
+        ContactRecord r;
+        EXPECT_EQ(c.result, kxconv::ToContactEx(Parse(c.json), &r)) << c.json;
+        if (c.result == 0) {
+            EXPECT_EQ(0, r.dtLocation);
+            EXPECT_EQ(0, r.GetFieldCount());
+        }
+    }
+
+    setenv("TZ", "Asia/Shanghai", 1);
+    tzset();
+    ContactRecord r;
+    ASSERT_EQ(1, kxconv::ToContactEx(Parse(R"({"account_name":"pcsc","__id":" 42 ","sync4":"1326758400000",
+        "__data":"not rows"})"),
+                                     &r));
+    unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(1, r.dtLocation);
+    EXPECT_EQ(42, r.lPhoneMemory);
+    EXPECT_EQ(u" 42 ", r.strPIMID);
+    platform::CivilTime c;
+    ASSERT_TRUE(r.strLastModify.ToCivil(&c));
+    EXPECT_EQ(2012, c.year);
+    EXPECT_EQ(17, c.day);
+    EXPECT_EQ(8, c.hour); // UTC midnight is eight in the morning in Shanghai
+    EXPECT_EQ(0, r.GetFieldCount());
+}
+
+TEST(ContactMappingRead, GroupsAndFavorite) {
+    FakeGroupService groups;
+    groups.titles = {{"3", "Family"}, {"4", "Friends"}, {"6", "System Group: My Contacts"}};
+    groups.Install();
+
+    const std::string rows =
+        "[{" MT "group_membership\",\"data1\":\"3\"},{" MT "group_membership\",\"data1\":\"4\"},"
+        "{" MT "group_membership\",\"data1\":\"\"}]";
+    ContactRecord a;
+    ASSERT_EQ(1, kxconv::ToContactEx(Contact(rows, R"("starred":"1",)"), &a));
+    EXPECT_EQ((FieldList{{3018, "Family;Friends;Vexo Favorite"}}), Fields(a));
+    EXPECT_EQ(2u, groups.requests.size());
+    EXPECT_EQ("cmd=get_group_title;value=3", groups.requests[0]);
+
+    // The second contact in the same groups costs nothing; a system group loses its prefix; a
+    // group the handset does not name is left out and asked again next time.
+    ContactRecord b;
+    ASSERT_EQ(1, kxconv::ToContactEx(Contact("[{" MT "group_membership\",\"data1\":\"4\"},"
+                                             "{" MT "group_membership\",\"data1\":\"6\"},"
+                                             "{" MT "group_membership\",\"data1\":\"9\"}]",
+                                             R"("starred":0,)"),
+                                     &b));
+    EXPECT_EQ((FieldList{{3018, "Friends;My Contacts"}}), Fields(b));
+    EXPECT_EQ(4u, groups.requests.size());
+    ContactRecord c;
+    ASSERT_EQ(1, kxconv::ToContactEx(
+                     Contact("[{" MT "group_membership\",\"data1\":\"9\"}]", R"("starred":"1",)"), &c));
+    EXPECT_EQ((FieldList{{3018, "Vexo Favorite"}}), Fields(c));
+    EXPECT_EQ(5u, groups.requests.size());
+    EXPECT_EQ("cmd=get_group_title;value=9", groups.requests.back());
+}
+
+TEST(ContactMappingRead, PicturesLandInFiles) {
+    TempAppData appData;
+    // "PNG" in base64 with the service's line breaks and a stray character.
+    const std::string photo = "{" MT "photo\",\"data15\":\"iVBO\\r\\nRw0K*Ggo=\"}";
+    ContactRecord named;
+    ASSERT_EQ(1, kxconv::ToContactEx(Contact("[{" MT "name\",\"data2\":\"Ann\"}," + photo + "]"), &named));
+    ASSERT_EQ(1, named.GetFieldCount());
+    std::string path = U8(named.GetField(0)->strFilePath);
+    EXPECT_EQ(appData.pictures(), fs::path(path).parent_path());
+    std::string file = fs::path(path).filename().string();
+    EXPECT_EQ("pic", file.substr(0, 3));
+    EXPECT_EQ(".png", file.substr(file.size() - 4));
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::string("\x89PNG\r\n\x1a\n", 8), bytes);
+
+    // Without a name the picture gets a holder of its own; every picture its own file.
+    ContactRecord nameless;
+    ASSERT_EQ(
+        1, kxconv::ToContactEx(Contact("[{" MT "phone_v2\",\"data1\":\"1\",\"data2\":\"2\"}," + photo + "]"),
+                               &nameless));
+    ASSERT_EQ(2, nameless.GetFieldCount());
+    EXPECT_EQ(KX_CF_PICTURE_HOLDER, nameless.GetField(1)->nType);
+    EXPECT_TRUE(nameless.GetField(1)->strData.empty());
+    EXPECT_NE(path, U8(nameless.GetField(1)->strFilePath));
+    EXPECT_TRUE(fs::exists(U8(nameless.GetField(1)->strFilePath)));
+
+    // A photo that decodes to nothing leaves the record without a picture.
+    ContactRecord none;
+    ASSERT_EQ(1, kxconv::ToContactEx(Contact("[{" MT "photo\",\"data15\":\"***\"},{" MT "photo\"}]"), &none));
+    EXPECT_EQ(0, none.GetFieldCount());
+    EXPECT_EQ(2, std::distance(fs::directory_iterator(appData.pictures()), fs::directory_iterator()));
+}
+
+// ---------------------------------------------------------------- writing, by row kind
+
+ContactRecord Record(const std::vector<std::pair<int32_t, std::u16string>>& fields) {
+    ContactRecord r;
+    for (const auto& f : fields)
+        r.AppendField(ContactField(f.first, f.second));
+    return r;
+}
+
+Json::Value Written(const ContactRecord& r, int* count = nullptr) {
+    Json::Value object;
+    int n = -1;
+    EXPECT_EQ(1, kxconv::FromContactEx(r, &object, &n));
+    if (count)
+        *count = n;
+    return object;
+}
+
+struct WriteCase {
+    const char* name;
+    std::vector<std::pair<int32_t, std::u16string>> fields;
+    std::string rows; // expected "__data"
+};
+
+#define PH "{" MT "phone_v2\",\"data1\":"
+#define PRIMARY ",\"is_primary\":\"1\",\"is_super_primary\":\"1\""
+
+TEST(ContactMappingWrite, RowKinds) {
+    const WriteCase cases[] = {
+        {"two mobiles and a work number",
+         {{104, u"1"}, {104, u"2"}, {100, u"3"}},
+         "[" PH "\"1\",\"data2\":\"2\"" PRIMARY "}," PH "\"2\",\"data2\":\"2\"}," PH
+         "\"3\",\"data2\":\"3\"}]"},
+        {"work fax before home fax",
+         {{112, u"w"}, {111, u"h"}},
+         "[" PH "\"w\",\"data2\":\"4\"" PRIMARY "}," PH "\"h\",\"data2\":\"5\"}]"},
+        // Home fax yields to a work fax anywhere in the record.
+        {"home fax before work fax",
+         {{111, u"h"}, {112, u"w"}},
+         "[" PH "\"h\",\"data2\":\"5\"}," PH "\"w\",\"data2\":\"4\"" PRIMARY "}]"},
+        {"company main number beats home numbers",
+         {{102, u"h"}, {116, u"m"}},
+         "[" PH "\"h\",\"data2\":\"1\"}," PH "\"m\",\"data2\":\"10\"" PRIMARY "}]"},
+        {"every phone type sent",
+         {{103, u"a"}, {101, u"b"}, {106, u"c"}, {108, u"d"}, {114, u"e"}, {119, u"f"}, {117, u"g"}},
+         "[" PH "\"a\",\"data2\":\"1\"}," PH "\"b\",\"data2\":\"3\"" PRIMARY "}," PH
+         "\"c\",\"data2\":\"6\"}," PH "\"d\",\"data2\":\"7\"}," PH "\"e\",\"data2\":\"9\"}," PH
+         "\"f\",\"data2\":\"14\"}," PH "\"g\",\"data2\":\"19\"}]"},
+        {"e-mail primary: 1000 over 1001",
+         {{1001, u"b"}, {1000, u"a"}, {1003, u"d"}},
+         "[{" MT "email_v2\",\"data1\":\"b\"},{" MT "email_v2\",\"data1\":\"a\"" PRIMARY "},{" MT
+         "email_v2\",\"data1\":\"d\"}]"},
+        {"e-mail primary: 1001 without 1000",
+         {{1002, u"c"}, {1001, u"b"}},
+         "[{" MT "email_v2\",\"data1\":\"c\"},{" MT "email_v2\",\"data1\":\"b\"" PRIMARY "}]"},
+        {"instant messaging",
+         {{4023, u"p0"}, {4030, u"p7"}, {4022, u":bare"}, {4022, u"Skype:me:too"}, {4022, u"plain"}},
+         "[{" MT "im\",\"data1\":\"p0\",\"data2\":\"3\",\"data5\":\"0\"},{" MT
+         "im\",\"data1\":\"p7\",\"data2\":\"3\",\"data5\":\"7\"},"
+         "{" MT "im\",\"data1\":\"bare\",\"data2\":\"3\",\"data5\":\"-1\",\"data6\":\"Custom\"},"
+         "{" MT "im\",\"data1\":\"me:too\",\"data2\":\"3\",\"data5\":\"-1\",\"data6\":\"Skype\"},"
+         "{" MT "im\",\"data1\":\"plain\",\"data2\":\"3\"}]"},
+        {"nickname, web site, events, note",
+         {{4005, u"Nan"},
+          {1500, u"http://x"},
+          {4003, u"1980-05-17"},
+          {4019, u"2001-06-02"},
+          {3002, u"one\r\ntwo\r"}},
+         "[{" MT "nickname\",\"data1\":\"Nan\",\"data2\":\"1\"},{" MT
+         "website\",\"data1\":\"http://x\",\"data2\":\"7\"},"
+         "{" MT "contact_event\",\"data1\":\"1980-05-17\",\"data2\":\"3\"},"
+         "{" MT "contact_event\",\"data1\":\"2001-06-02\",\"data2\":\"1\"},{" MT
+         "note\",\"data1\":\"one\\ntwo\"}]"},
+        {"name, addresses and organization complete after the loop, in their order",
+         {{4015, u"CTO"},
+          {2038, u"ok"},
+          {2002, u"hs"},
+          {2, u"Lee"},
+          {1, u"Ann"},
+          {2011, u"wn"},
+          {4037, u"an"},
+          {4038, u"li"},
+          {2019, u"hp"},
+          {104, u"m"},
+          {7777, u"unknown"}},
+         "[" PH "\"m\",\"data2\":\"2\"" PRIMARY "},"
+         "{" MT "name\",\"data2\":\"Ann\",\"data3\":\"Lee\",\"data7\":\"an\",\"data9\":\"li\"},"
+         "{" MT "postal-address_v2\",\"data2\":\"1\",\"data4\":\"hs\",\"data5\":\"hp\"},"
+         "{" MT "postal-address_v2\",\"data2\":\"2\",\"data6\":\"wn\"},"
+         "{" MT "postal-address_v2\",\"data2\":\"3\",\"data10\":\"ok\"},"
+         "{" MT "organization\",\"data2\":\"1\",\"data4\":\"CTO\"}]"},
+    };
+    for (const WriteCase& c : cases) {
+        Json::Value object = Written(Record(c.fields));
+        EXPECT_EQ(Parse(c.rows), object["__data"])
+            << c.name << "\n got: " << object["__data"].toStyledString();
+    }
+}
+
+TEST(ContactMappingWrite, ContactFrameAndCount) {
+    FakeGroupService groups;
+    groups.ids = {{"Family", "3"}, {"Friends", "4"}};
+    groups.Install();
+    ContactRecord r =
+        Record({{1, u"Ann"}, {3018, u"Family;vexo FAVORITE;Friends;Unknown"}, {104, u"1"}, {2002, u"s"}});
+    r.strPIMID = u"12";
+    int count = 0;
+    Json::Value object = Written(r, &count);
+    // 4 fields + 4 titles + name row + home row + id
+    EXPECT_EQ(11, count);
+    EXPECT_EQ(
+        Parse(R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","starred":"1",
+        "__id":"12","__data":[
+        {"data1":"3","mimetype":"vnd.android.cursor.item/group_membership"},
+        {"data1":"4","mimetype":"vnd.android.cursor.item/group_membership"},
+        {"data1":"1","data2":"2","is_primary":"1","is_super_primary":"1","mimetype":"vnd.android.cursor.item/phone_v2"},
+        {"data2":"Ann","mimetype":"vnd.android.cursor.item/name"},
+        {"data2":"1","data4":"s","mimetype":"vnd.android.cursor.item/postal-address_v2"}]})"),
+        object);
+    EXPECT_EQ((std::vector<std::string>{"cmd=get_group_id;value=Family", "cmd=get_group_id;value=Friends",
+                                        "cmd=get_group_id;value=Unknown"}),
+              groups.requests);
+    // Titles learnt once are not asked again; the one that failed is.
+    Written(r);
+    EXPECT_EQ(4u, groups.requests.size());
+
+    ContactRecord bare;
+    object = Written(bare, &count);
+    EXPECT_EQ(0, count);
+    EXPECT_EQ(
+        Parse(R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","__data":[]})"),
+        object);
+}
+
+TEST(ContactMappingWrite, LongValuesAreCutToWholeCharacters) {
+    struct Case {
+        const char* name;
+        std::u16string value;
+        size_t chars; // UTF-16 units sent
+    };
+    const Case cases[] = {
+        {"3000 Chinese characters: 1706 of 3 bytes", std::u16string(3000, u'\u5f20'), 1706},
+        {"6000 ASCII characters", std::u16string(6000, u'a'), 5120},
+        {"carriage returns removed first", std::u16string(5200, u'\r') + u"ab", 2},
+        {"pairs are never split",
+         [] {
+             std::u16string s;
+             for (int i = 0; i < 3000; ++i)
+                 s += u"\U0001F600";
+             return s;
+         }(),
+         2560},
+        {"a pair at the character cut", std::u16string(5119, u'a') + u"\U0001F600", 5119},
+    };
+    for (const Case& c : cases) {
+        Json::Value object = Written(Record({{3002, c.value}}));
+        std::string sent = object["__data"][0]["data1"].asString();
+        std::u16string wide = Utf8ToWide(sent);
+        EXPECT_EQ(c.chars, wide.size()) << c.name;
+        EXPECT_LE(sent.size(), kxconv::kMaxValueBytes) << c.name;
+        EXPECT_EQ(wide.find(u'\ufffd'), std::u16string::npos) << c.name;
+    }
+}
+
+TEST(ContactMappingWrite, Pictures) {
+    TempAppData appData;
+    auto file = [&](const char* name, size_t size) {
+        std::string path = appData.dir() + "/" + name;
+        std::ofstream(path, std::ios::binary) << std::string(size, 'P');
+        return Utf8ToWide(path);
+    };
+    struct Case {
+        const char* name;
+        std::u16string path;
+        bool sent;
+    };
+    const Case cases[] = {
+        {"small", file("small.png", 3), true},
+        {"just under the limit", file("under.png", 307199), true},
+        {"at the limit", file("limit.png", 307200), false},
+        {"empty file", file("empty.png", 0), false},
+        {"missing", Utf8ToWide(appData.dir() + "/missing.png"), false},
+        {"no path", u"", false},
+    };
+    for (const Case& c : cases) {
+        ContactRecord r = Record({{104, u"1"}, {2, u"Lee"}});
+        r.GetField(1)->strFilePath = c.path;
+        int count = 0;
+        Json::Value rows = Written(r, &count)["__data"];
+        ASSERT_EQ(c.sent ? 3u : 2u, rows.size()) << c.name;
+        EXPECT_EQ(c.sent ? 4 : 3, count) << c.name;
+        if (c.sent) {
+            EXPECT_EQ("vnd.android.cursor.item/photo", rows[2]["mimetype"].asString());
+            EXPECT_EQ("UFBQ", rows[2]["data15"].asString().substr(0, 4));
+        }
+    }
+    // The picture travels from a read back into a write through the holder.
+    ContactRecord r = Record({{1, u"Ann"}});
+    r.SetPicturePath(file("pic.png", 100));
+    Json::Value rows = Written(r)["__data"];
+    ASSERT_EQ(2u, rows.size());
+    std::string b64 = rows[1]["data15"].asString();
+    EXPECT_EQ(76u, b64.find("\r\n")); // line breaks of the service's base64
+}
+
+TEST(ContactMapping, RoundTripKeepsTheFields) {
+    FakeGroupService groups;
+    groups.ids = {{"Family", "3"}};
+    groups.titles = {{"3", "Family"}};
+    groups.Install();
+    const std::vector<std::pair<int32_t, std::u16string>> fields = {
+        {1, u"Ann"},
+        {2, u"Lee"},
+        {4037, u"an"},
+        {4038, u"li"},
+        {4005, u"Nan"},
+        {4004, u"Vexo"},
+        {4015, u"CTO"},
+        {104, u"1"},
+        {102, u"2"},
+        {103, u"3"},
+        {100, u"4"},
+        {101, u"5"},
+        {112, u"6"},
+        {111, u"7"},
+        {106, u"8"},
+        {108, u"9"},
+        {114, u"10"},
+        {116, u"11"},
+        {119, u"12"},
+        {117, u"13"},
+        {1000, u"a@x"},
+        {1001, u"b@x"},
+        {1002, u"c@x"},
+        {1003, u"d@x"},
+        {2002, u"hs"},
+        {2003, u"hn"},
+        {2019, u"hp"},
+        {2004, u"hc"},
+        {2005, u"hr"},
+        {2006, u"hz"},
+        {2008, u"hk"},
+        {2010, u"ws"},
+        {2016, u"wk"},
+        {2032, u"os"},
+        {2038, u"ok"},
+        {4023, u"aim"},
+        {4030, u"jab"},
+        {4022, u"Skype:me"},
+        {4003, u"1980-05-17"},
+        {4019, u"2001-06-02"},
+        {3002, u"a\r\nb"},
+        {1500, u"http://x"},
+        {3018, u"Family;Vexo Favorite"},
+    };
+    ContactRecord original = Record(fields);
+    original.strPIMID = u"77";
+    Json::Value object = Written(original);
+    object["account_name"] = "pcsc";
+    ContactRecord back;
+    ASSERT_EQ(1, kxconv::ToContactEx(object, &back));
+    EXPECT_EQ(u"77", back.strPIMID);
+    FieldList a = Fields(original), b = Fields(back);
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    EXPECT_EQ(a, b) << Describe(b);
+    // The id learnt while writing also answers the title while reading.
+    EXPECT_EQ((std::vector<std::string>{"cmd=get_group_id;value=Family"}), groups.requests);
+}
+
+} // namespace

@@ -1,0 +1,142 @@
+// The contact reader against a scripted service: answers the simulator never gives.
+#include <kxphone/kxphone.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "contacts/contact_groups.h"
+#include "driver/app.h"
+#include "support/fake_adb.h"
+#include "support/host_window_recorder.h"
+#include "support/scripted_peer.h"
+#include "transport/payload_cipher.h"
+
+namespace {
+
+using kxtest::HostMessage;
+
+std::string Path(const std::string& request) {
+    std::string line = kxtest::RequestLine(request);
+    size_t a = line.find(' '), b = line.find(' ', a + 1);
+    return line.substr(a + 1, b - a - 1);
+}
+
+std::string Deciphered(const std::string& request) {
+    std::string body = kxtest::RequestBody(request);
+    std::string text = DecryptPayload(body.data(), body.size());
+    return std::string(text.c_str());
+}
+
+// Answers by path with enciphered documents; "/session_ctrl" always succeeds.
+class ScriptedService {
+public:
+    ScriptedService(const ScriptedService&) = delete;
+    explicit ScriptedService(std::map<std::string, std::string> answers)
+        : answers_(std::move(answers)), peer_([this](int, const std::string& request) {
+              std::string path = Path(request);
+              auto it = answers_.find(path);
+              std::string doc = it != answers_.end() ? it->second : std::string("{\"status\":0}");
+              return kxtest::PeerScript{
+                  kxtest::PeerAction::Send(kxtest::HttpAnswer(EncryptPayload(doc.c_str())))};
+          }) {}
+
+    std::u16string Url() const {
+        std::string url = "http://127.0.0.1:" + std::to_string(peer_.Port());
+        return std::u16string(url.begin(), url.end());
+    }
+    // Deciphered bodies of the requests to path.
+    std::vector<std::string> Bodies(const std::string& path) const {
+        std::vector<std::string> out;
+        for (const std::string& r : peer_.Requests())
+            if (Path(r) == path)
+                out.push_back(Deciphered(r));
+        return out;
+    }
+
+private:
+    std::map<std::string, std::string> answers_;
+    kxtest::ScriptedPeer peer_;
+};
+
+class ContactReadScripted : public ::testing::Test {
+protected:
+    void Use(ScriptedService& service) {
+        url_ = service.Url();
+        InitSyncParams params{0, host_.window(), 5555, url_.c_str(), u"S"};
+        ASSERT_EQ(KX_OK, theApp.m_FakePhone.InitSync(0, &params));
+        theApp.SetTiming(platform::Timing::Scaled(1));
+        ContactGroups().Clear();
+    }
+    void TearDown() override {
+        InitSyncParams none{0, nullptr, 115200, u"", u""};
+        theApp.m_FakePhone.InitSync(0, &none);
+        theApp.SetTiming(platform::Timing());
+    }
+
+    kxtest::FakeAdb adb_;
+    kxtest::HostWindowRecorder host_;
+    std::u16string url_;
+};
+
+const char kContacts[] = R"({"status":0,"objects":[
+    {"__id":"1","account_name":"pcsc","__data":[{"mimetype":"vnd.android.cursor.item/name","data2":"A"}]},
+    7,
+    {"__id":"2","account_name":"pcsc"},
+    {"__id":"3","account_name":"pcsc"}]})";
+
+TEST_F(ContactReadScripted, ChangeLogEntriesThatAreNotObjectsAreSkippedButCounted) {
+    ScriptedService service({{"/contact/do/changelog",
+                              R"({"status":0,"objects":[{"__id":"1"},5,null,{"__id":2},"x",{"__id":"3"}]})"},
+                             {"/contact/do/read", kContacts}});
+    Use(service);
+    EXPECT_EQ(KX_OK, ::Read(KX_TYPE_CONTACT, 0));
+    EXPECT_EQ(
+        (std::vector<std::string>{R"({"objects":[{"__id":"1"},{"__id":""},{"__id":"2"},{"__id":"3"}]})"}),
+        service.Bodies("/contact/do/read"));
+    EXPECT_EQ(3u, host_.Count(0x20001));
+    EXPECT_EQ((std::vector<intptr_t>{16, 33, 50}), host_.ValuesOf(KX_PROGRESS_PERCENT));
+    EXPECT_EQ(0x20003u, host_.Codes().back());
+}
+
+TEST_F(ContactReadScripted, ChangeLogAnswers) {
+    struct Case {
+        const char* answer;
+        int32_t result;
+    };
+    const Case cases[] = {
+        {R"({"status":0})", KX_OK}, // no "objects": a phone without contacts
+        {R"({"status":0,"objects":[]})", KX_OK},
+        {R"({"status":0,"objects":{"__id":"1"}})", KX_OTHER_FAILURE},
+        {R"({"status":0,"objects":"1,2"})", KX_OTHER_FAILURE},
+        {R"({"status":7,"objects":[]})", KX_OTHER_FAILURE},
+        {R"(not json at all)", KX_OTHER_FAILURE},
+        {R"([1,2,3])", KX_OTHER_FAILURE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        ScriptedService service(std::map<std::string, std::string>{{"/contact/do/changelog", c.answer}});
+        Use(service);
+        host_.Clear();
+        EXPECT_EQ(c.result, ::Read(KX_TYPE_CONTACT, 0));
+        EXPECT_TRUE(service.Bodies("/contact/do/read").empty());
+        if (c.result == KX_OK)
+            EXPECT_EQ((std::vector<HostMessage>{{0x20003, 0}}), host_.Messages());
+        else
+            EXPECT_EQ((std::vector<HostMessage>{{0x20002, KX_OTHER_FAILURE}}), host_.Messages());
+    }
+}
+
+TEST_F(ContactReadScripted, ReadAnswerWithoutObjectsDeliversNothing) {
+    ScriptedService service(
+        {{"/contact/do/changelog", R"({"status":0,"objects":[{"__id":"1"},{"__id":"2"}]})"},
+         {"/contact/do/read", R"({"status":0,"objects":"none"})"}});
+    Use(service);
+    EXPECT_EQ(KX_OK, ::Read(KX_TYPE_CONTACT, 0));
+    EXPECT_EQ((std::vector<HostMessage>{{0x20003, 0}}), host_.Messages());
+}
+
+} // namespace

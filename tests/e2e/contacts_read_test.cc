@@ -1,0 +1,418 @@
+// The full contact read against the simulated handset service on loopback, with a fake bridge.
+#include <kxphone/contact_record.h>
+#include <kxphone/kxphone.h>
+#include <kxphone/record_list.h>
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "contacts/contact_groups.h"
+#include "driver/app.h"
+#include "support/fake_adb.h"
+#include "support/host_window_recorder.h"
+#include "support/sim_fixture.h"
+#include "support/trace_capture.h"
+#include "transport/base64.h"
+#include "transport/text_encoding.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kxtest::HostMessage;
+
+constexpr uint32_t kRecordRead = 0x20001;
+constexpr uint32_t kReadFailed = 0x20002;
+constexpr uint32_t kReadFinished = 0x20003;
+const char16_t kSerial[] = u"SER-E2E";
+
+Json::Value ParseJson(const std::string& text) {
+    Json::CharReaderBuilder builder;
+    Json::Value v;
+    std::string errors;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    reader->parse(text.data(), text.data() + text.size(), &v, &errors);
+    return v;
+}
+
+Json::Value Contact(const std::string& given, const std::string& account = "pcsc") {
+    Json::Value c(Json::objectValue);
+    c["account_name"] = account;
+    c["account_type"] = "com.vexo.android.pcsc";
+    Json::Value name(Json::objectValue);
+    name["mimetype"] = "vnd.android.cursor.item/name";
+    name["data2"] = given;
+    c["__data"].append(name);
+    return c;
+}
+
+// One event of the host side, messages and callbacks in one sequence.
+struct HostEvent {
+    char kind; // 'm' message, 'r' record callback, 'p' progress callback
+    uint32_t code;
+    intptr_t value;
+    bool operator==(const HostEvent& o) const { return kind == o.kind && code == o.code && value == o.value; }
+};
+
+std::mutex g_eventsLock;
+std::vector<HostEvent>* g_events = nullptr;
+
+void KX_STDCALL RecordCallback(uint32_t code, uintptr_t value) {
+    std::lock_guard<std::mutex> hold(g_eventsLock);
+    if (g_events)
+        g_events->push_back({'r', code, static_cast<intptr_t>(value)});
+}
+void KX_STDCALL ProgressCallback(int32_t percent) {
+    std::lock_guard<std::mutex> hold(g_eventsLock);
+    if (g_events)
+        g_events->push_back({'p', 0, percent});
+}
+
+// The application-data folder in a temporary directory; everything else as the system does it.
+class TestEnv : public platform::EnvWrapper {
+public:
+    TestEnv() : EnvWrapper(platform::Env::Default()) {
+        char pattern[] = "/tmp/kx_e2e_contactsXXXXXX";
+        dir_ = mkdtemp(pattern);
+    }
+    ~TestEnv() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string AppDataDir() override { return dir_; }
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+class ContactsReadE2E : public ::testing::Test {
+protected:
+    void Start(const kxtest::SimOptions& options = kxtest::SimOptions()) {
+        sim_.reset(new kxtest::SimFixture(options));
+        ASSERT_TRUE(sim_->ok()) << sim_->error();
+        theApp.SetEnv(&env_);
+        theApp.SetTiming(platform::Timing::Scaled(2));
+        ContactGroups().Clear();
+        url_ = sim_->BaseUrl16();
+        InitSyncParams params{0, host_.window(), sim_->port(), url_.c_str(), kSerial};
+        ASSERT_EQ(KX_OK, ::InitSync(0, &params));
+        adb_.SetState("device");
+    }
+    void TearDown() override {
+        theApp.m_FakePhone.StopFlag = false;
+        theApp.m_FakePhone.ProductId = 0;
+        theApp.RecordCallback = nullptr;
+        theApp.ProgressCallback = nullptr;
+        InitSyncParams none{0, nullptr, 115200, u"", u""};
+        theApp.m_FakePhone.InitSync(0, &none);
+        theApp.SetTiming(platform::Timing());
+        theApp.SetEnv(nullptr);
+        ContactGroups().Clear();
+        sim_.reset();
+    }
+
+    void AddContacts(int n, const std::string& account = "pcsc") {
+        for (int i = 0; i < n; ++i)
+            ASSERT_FALSE(sim_->AddContact(Contact("Person " + std::to_string(i), account)).empty());
+    }
+
+    // Through the exported function, as a host calls it.
+    int32_t ReadAll() { return ::Read(KX_TYPE_CONTACT, 0); }
+
+    // Number of ids asked for by each "/contact/do/read" request, in order.
+    std::vector<size_t> ReadBatches() {
+        std::vector<size_t> sizes;
+        for (const kxsim::JournalEntry& e : sim_->Requests("/contact/do/read"))
+            sizes.push_back(ParseJson(e.body)["objects"].size());
+        return sizes;
+    }
+
+    std::vector<HostMessage> Finals() {
+        std::vector<HostMessage> out;
+        for (const HostMessage& m : host_.Messages())
+            if (m.code == kReadFinished || m.code == kReadFailed)
+                out.push_back(m);
+        return out;
+    }
+
+    TestEnv env_;
+    kxtest::FakeAdb adb_;
+    kxtest::HostWindowRecorder host_;
+    std::unique_ptr<kxtest::SimFixture> sim_;
+    std::u16string url_;
+};
+
+TEST_F(ContactsReadE2E, ReadsInBatchesOfFifty) {
+    kxtest::TraceCapture trace;
+    Start();
+    AddContacts(120);
+    EXPECT_EQ(KX_OK, ReadAll());
+    std::vector<std::string> banners;
+    for (const std::string& line : trace.LinesWith({"[Caller=CKXFakePhone::ReadContact],[Action=Info]"})) {
+        size_t at = line.find("[Function=");
+        banners.push_back(line.substr(at + 10, line.find("],[Time=") - at - 10));
+    }
+    EXPECT_EQ((std::vector<std::string>{" #################### Read People:50 /120 #################### ",
+                                        " #################### Read People:100 /120 #################### ",
+                                        " #################### Read People:120 /120 #################### "}),
+              banners);
+    EXPECT_EQ((std::vector<size_t>{50, 50, 20}), ReadBatches());
+    EXPECT_EQ(120u, host_.Count(kRecordRead));
+    std::vector<intptr_t> percents = host_.ValuesOf(KX_PROGRESS_PERCENT);
+    ASSERT_EQ(120u, percents.size());
+    EXPECT_EQ(100, percents.back());
+    EXPECT_EQ(0, percents.front()); // 1 * 100 / 120
+    EXPECT_EQ((std::vector<HostMessage>{{kReadFinished, 0}}), Finals());
+    EXPECT_TRUE(sim_->journal().UnconfirmedSessions().empty());
+}
+
+TEST_F(ContactsReadE2E, SmallBatchesForProduct3574) {
+    Start();
+    AddContacts(25);
+    theApp.m_FakePhone.ProductId = 3574;
+    EXPECT_EQ(KX_OK, ReadAll());
+    EXPECT_EQ((std::vector<size_t>{10, 10, 5}), ReadBatches());
+}
+
+TEST_F(ContactsReadE2E, MessagesAndCallbacksOfAThreeContactRead) {
+    Start();
+    AddContacts(3);
+    std::vector<HostEvent> events;
+    std::vector<std::string> names;
+    g_events = &events;
+    host_.SetHook([&](uint32_t code, intptr_t value) {
+        std::lock_guard<std::mutex> hold(g_eventsLock);
+        events.push_back({'m', code, value});
+        if (code == kRecordRead) {
+            // The record is valid while the message is handled.
+            const ContactRecord* r = reinterpret_cast<const ContactRecord*>(value);
+            names.push_back(WideToUtf8(r->GetField(0)->strData));
+            EXPECT_EQ(1, r->dtLocation);
+            EXPECT_EQ(r->lPhoneMemory, std::atoi(WideToUtf8(r->strPIMID).c_str()));
+        }
+    });
+    theApp.RecordCallback = &RecordCallback;
+    theApp.ProgressCallback = &ProgressCallback;
+    EXPECT_EQ(KX_OK, ReadAll());
+    g_events = nullptr;
+
+    std::vector<HostMessage> messages = host_.Messages();
+    ASSERT_EQ(10u, messages.size()) << kxtest::HostWindowRecorder::Describe(messages);
+    std::vector<HostEvent> expected;
+    const int percents[] = {33, 66, 100};
+    for (int i = 0; i < 3; ++i) {
+        intptr_t record = messages[i * 3].value;
+        EXPECT_NE(0, record);
+        expected.push_back({'r', kRecordRead, record});
+        expected.push_back({'m', kRecordRead, record});
+        expected.push_back({'p', 0, percents[i]});
+        expected.push_back({'m', KX_PROGRESS_PERCENT, percents[i]});
+        expected.push_back({'m', KX_PROGRESS_ITEM_DONE, 0});
+    }
+    expected.push_back({'m', kReadFinished, 0});
+    EXPECT_EQ(expected, events);
+    EXPECT_EQ((std::vector<std::string>{"Person 0", "Person 1", "Person 2"}), names);
+}
+
+TEST_F(ContactsReadE2E, ContactOfAnotherAccountIsSkipped) {
+    Start();
+    AddContacts(1);
+    AddContacts(1, "someone@gmail.com");
+    AddContacts(1);
+    EXPECT_EQ(KX_OK, ReadAll());
+    EXPECT_EQ(2u, host_.Count(kRecordRead));
+    EXPECT_EQ((std::vector<intptr_t>{33, 66}), host_.ValuesOf(KX_PROGRESS_PERCENT));
+    EXPECT_EQ((std::vector<HostMessage>{{kReadFinished, 0}}), Finals());
+}
+
+TEST_F(ContactsReadE2E, TwoContactsInOneGroupCostOneGroupRequest) {
+    Start();
+    std::string id;
+    ASSERT_TRUE(sim_->store().GroupIdForTitle("Climbing", &id).ok);
+    for (const char* given : {"Ann", "Bob"}) {
+        Json::Value c = Contact(given);
+        Json::Value group(Json::objectValue);
+        group["mimetype"] = "vnd.android.cursor.item/group_membership";
+        group["data1"] = id;
+        c["__data"].append(group);
+        c["starred"] = "1";
+        ASSERT_FALSE(sim_->AddContact(c).empty());
+    }
+    std::vector<std::string> groups;
+    host_.SetHook([&](uint32_t code, intptr_t value) {
+        if (code == kRecordRead) {
+            const ContactRecord* r = reinterpret_cast<const ContactRecord*>(value);
+            const ContactField* f = r->FindField(KX_CF_GROUPS);
+            groups.push_back(f ? WideToUtf8(f->strData) : "");
+        }
+    });
+    EXPECT_EQ(KX_OK, ReadAll());
+    EXPECT_EQ((std::vector<std::string>{"Climbing;Vexo Favorite", "Climbing;Vexo Favorite"}), groups);
+    std::vector<kxsim::JournalEntry> asked = sim_->Requests("/contact/build_group_id");
+    ASSERT_EQ(1u, asked.size());
+    EXPECT_EQ("cmd=get_group_title;value=" + id, asked[0].body);
+}
+
+TEST_F(ContactsReadE2E, PhotosLandInFiles) {
+    Start();
+    std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(1000, '\x42');
+    Json::Value c = Contact("Pic");
+    Json::Value photo(Json::objectValue);
+    photo["mimetype"] = "vnd.android.cursor.item/photo";
+    photo["data15"] = Base64Encode(png.data(), png.size());
+    c["__data"].append(photo);
+    ASSERT_FALSE(sim_->AddContact(c).empty());
+    std::string path;
+    host_.SetHook([&](uint32_t code, intptr_t value) {
+        if (code == kRecordRead)
+            path = WideToUtf8(reinterpret_cast<const ContactRecord*>(value)->PictureHolder()->strFilePath);
+    });
+    EXPECT_EQ(KX_OK, ReadAll());
+    EXPECT_EQ(fs::path(env_.dir()) / "Vexo" / "data", fs::path(path).parent_path());
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(png, bytes);
+}
+
+TEST_F(ContactsReadE2E, StopBetweenBatchesGives21) {
+    Start();
+    AddContacts(120);
+    host_.SetHook([&](uint32_t code, intptr_t) {
+        if (code == kRecordRead && host_.Count(kRecordRead) == 49) // the 50th, while it is handled
+            ::Stop(KX_TYPE_CONTACT, 0);
+    });
+    EXPECT_EQ(KX_STOPPED, ReadAll());
+    EXPECT_EQ((std::vector<size_t>{50}), ReadBatches());
+    EXPECT_EQ(50u, host_.Count(kRecordRead));
+    EXPECT_EQ((std::vector<HostMessage>{{kReadFailed, KX_STOPPED}}), Finals());
+    EXPECT_TRUE(adb_.Calls().empty()); // a stop is no reason to check the handset
+    // The stop does not outlive the read.
+    host_.SetHook(nullptr);
+    host_.Clear();
+    EXPECT_EQ(KX_OK, ReadAll());
+    EXPECT_EQ(120u, host_.Count(kRecordRead));
+}
+
+TEST_F(ContactsReadE2E, StopFromAnotherThreadWhileReading) {
+    Start();
+    AddContacts(150);
+    std::thread stopper;
+    host_.SetHook([&](uint32_t code, intptr_t) {
+        if (code == kRecordRead && !stopper.joinable()) {
+            // The next batch hangs on the handset; Stop arrives from the host's other thread.
+            sim_->AddFault("stall:2:/contact/do/read:1");
+            stopper = std::thread([] { ::Stop(KX_TYPE_CONTACT, 0); });
+        }
+    });
+    EXPECT_EQ(KX_STOPPED, ReadAll());
+    stopper.join();
+    EXPECT_LE(host_.Count(kRecordRead), 50u);
+    EXPECT_EQ((std::vector<HostMessage>{{kReadFailed, KX_STOPPED}}), Finals());
+    EXPECT_FALSE(theApp.CancelFlag.load());
+}
+
+TEST_F(ContactsReadE2E, RefusedReadRequestChecksTheHandset) {
+    Start();
+    platform::Timing timing = platform::Timing::Scaled(2);
+    timing.phoneReadyTimeoutMs = 10000; // the check's own time-out, not a wait of the test
+    theApp.SetTiming(timing);
+    AddContacts(60);
+    ASSERT_TRUE(sim_->AddFault("status:-1:/contact/do/read:1"));
+    EXPECT_EQ(KX_OTHER_FAILURE, ReadAll());
+    EXPECT_EQ(0u, host_.Count(kRecordRead));
+    EXPECT_EQ((std::vector<size_t>{50}), ReadBatches());
+    EXPECT_EQ((std::vector<HostMessage>{{kReadFailed, KX_OTHER_FAILURE}}), Finals());
+    std::string serial = "SER-E2E", port = std::to_string(sim_->port());
+    EXPECT_EQ((std::vector<std::string>{"<-s><" + serial + "><get-state>",
+                                        "<-s><" + serial + "><forward><tcp:" + port + "><tcp:8182>"}),
+              adb_.Calls());
+}
+
+TEST_F(ContactsReadE2E, BadAnswersFailTheRead) {
+    struct Case {
+        const char* fault;
+        size_t batches; // read requests made
+        size_t records; // delivered before the failure
+    };
+    const Case cases[] = {
+        {"non_json:/contact/do/read:1", 1, 0},
+        {"undecipherable:/contact/do/read:1", 1, 0},
+        {"non_json:/contact/do/changelog:1", 0, 0},
+        {"status:-3:/contact/do/changelog:1", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Start();
+        AddContacts(3);
+        ASSERT_TRUE(sim_->AddFault(c.fault));
+        host_.Clear();
+        EXPECT_EQ(KX_OTHER_FAILURE, ReadAll());
+        EXPECT_EQ(c.batches, ReadBatches().size());
+        EXPECT_EQ(c.records, host_.Count(kRecordRead));
+        EXPECT_EQ((std::vector<HostMessage>{{kReadFailed, KX_OTHER_FAILURE}}), Finals());
+    }
+}
+
+TEST_F(ContactsReadE2E, EmptyChangeLogGivesOnlyTheFinalMessage) {
+    Start();
+    EXPECT_EQ(KX_OK, ReadAll());
+    EXPECT_EQ((std::vector<HostMessage>{{kReadFinished, 0}}), host_.Messages());
+    EXPECT_TRUE(ReadBatches().empty());
+}
+
+TEST_F(ContactsReadE2E, CollectingSendsNothing) {
+    Start();
+    AddContacts(55);
+    std::vector<HostEvent> events;
+    g_events = &events;
+    theApp.RecordCallback = &RecordCallback;
+    theApp.ProgressCallback = &ProgressCallback;
+    RecordList<ContactRecord> list;
+    theApp.RenewTaskStamp();
+    EXPECT_EQ(KX_OK, theApp.m_FakePhone.ReadContact(&list));
+    g_events = nullptr;
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(host_.Messages().empty());
+    ASSERT_EQ(55u, list.size());
+    EXPECT_EQ(u"Person 0", list[0]->GetField(0)->strData);
+    EXPECT_EQ(u"Person 54", list[54]->GetField(0)->strData);
+
+    // A failure is not announced either.
+    ASSERT_TRUE(sim_->AddFault("status:-1:/contact/do/read:1"));
+    RecordList<ContactRecord> failed;
+    EXPECT_EQ(KX_OTHER_FAILURE, theApp.m_FakePhone.ReadContact(&failed));
+    EXPECT_TRUE(host_.Messages().empty());
+}
+
+TEST_F(ContactsReadE2E, SeededPhoneReadsCompletely) {
+    kxtest::SimOptions options;
+    options.contacts = 200;
+    options.seed = 7;
+    Start(options);
+    int delivered = 0, withPicture = 0;
+    host_.SetHook([&](uint32_t code, intptr_t value) {
+        if (code != kRecordRead)
+            return;
+        ++delivered;
+        const ContactField* holder = reinterpret_cast<const ContactRecord*>(value)->PictureHolder();
+        if (holder && !holder->strFilePath.empty() && fs::exists(WideToUtf8(holder->strFilePath)))
+            ++withPicture;
+    });
+    EXPECT_EQ(KX_OK, ReadAll());
+    Json::Value ids = sim_->store().ContactIds();
+    EXPECT_EQ(200u, ids.size());
+    EXPECT_GT(delivered, 150);
+    EXPECT_LT(delivered, 200); // some belong to another account
+    EXPECT_GT(withPicture, 0);
+    EXPECT_LT(host_.ValuesOf(KX_PROGRESS_PERCENT).back(), 100);
+}
+
+} // namespace
