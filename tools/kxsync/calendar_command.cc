@@ -13,6 +13,7 @@
 #include <json/json.h>
 
 #include "commands.h"
+#include "platform/utf.h"
 
 namespace kxsync {
 
@@ -23,7 +24,7 @@ const char* const kDayCodes[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
 
 std::string FieldText(const CalendarRecord& r, int32_t type) {
     const CalendarField* f = r.LastField(type);
-    return f ? Utf8(f->strData) : std::string();
+    return f ? platform::Utf16ToUtf8(f->strData) : std::string();
 }
 
 std::string DateTimeText(const platform::OleDate& d) {
@@ -75,7 +76,7 @@ std::string RepeatText(const CalendarRecord& r) {
 
 std::string JsonLine(const CalendarRecord& r) {
     Json::Value v(Json::objectValue);
-    v["id"] = Utf8(r.strId);
+    v["id"] = platform::Utf16ToUtf8(r.strId);
     v["title"] = FieldText(r, KX_CAL_TITLE);
     v["start"] = DateTimeText(r.dtStart);
     v["end"] = DateTimeText(r.dtEnd);
@@ -122,7 +123,8 @@ std::string ReadableLine(const CalendarRecord& r) {
     std::string when = DateTimeText(r.dtStart);
     when = r.bAllDay ? when.substr(0, 10) + " (all day)" : when.substr(0, 16);
     std::string title = FieldText(r, KX_CAL_TITLE);
-    std::string line = Utf8(r.strId) + "  " + when + "  " + (title.empty() ? "(no title)" : title);
+    std::string line =
+        platform::Utf16ToUtf8(r.strId) + "  " + when + "  " + (title.empty() ? "(no title)" : title);
     std::string notes = Repeats(r) ? RepeatText(r) : std::string();
     std::string exceptions = FieldText(r, KX_CAL_EXCEPTIONS);
     if (!exceptions.empty()) {

@@ -38,7 +38,5 @@ std::string ResultText(int32_t result);
 
 // UTF-8 to UTF-16 (invalid bytes become U+FFFD).
 std::u16string Utf16(const std::string& text);
-// UTF-16 to UTF-8 for printing record texts (a lone surrogate becomes U+FFFD).
-std::string Utf8(const std::u16string& text);
 
 } // namespace kxsync
