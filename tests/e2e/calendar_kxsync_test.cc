@@ -4,10 +4,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 
 #include <json/json.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/paths.h"
 #include "support/sim_fixture.h"
@@ -56,6 +59,33 @@ TEST(CalendarKxsync, ReadPrintsEveryEventAsJson) {
     std::string usage = RunCommand(kxtest::BinDir() + "/kxsync calendar write 2>&1", &status);
     EXPECT_EQ(2, WEXITSTATUS(status));
     EXPECT_NE(std::string::npos, usage.find("usage: kxsync [options] calendar read [--json]"));
+}
+
+TEST(CalendarKxsync, DemoReportsEventsRecurrencesAndExceptions) {
+    char home[] = "/tmp/kxcal_demo_homeXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(home));
+    int status = -1;
+    std::string out = RunCommand("HOME=" + std::string(home) + " XDG_DATA_HOME= TZ=UTC " + kxtest::BinDir() +
+                                     "/kxsync --no-progress demo 5 1 2>&1",
+                                 &status);
+    EXPECT_EQ(0, WEXITSTATUS(status)) << out;
+    int events = -1, allDay = -1, recurring = -1, withExceptions = -1, moved = -1, cancelled = -1;
+    for (size_t begin = 0, end; (end = out.find('\n', begin)) != std::string::npos; begin = end + 1) {
+        std::string line = out.substr(begin, end - begin);
+        std::sscanf(line.c_str(), "Events read: %d (%d all-day)", &events, &allDay);
+        std::sscanf(line.c_str(), "Recurring events: %d, %d with exceptions", &recurring, &withExceptions);
+        std::sscanf(line.c_str(), "Exceptions: %d moved or changed instances, %d cancelled", &moved,
+                    &cancelled);
+    }
+    EXPECT_EQ(200, events) << out;
+    EXPECT_GT(allDay, 0) << out;
+    EXPECT_GT(recurring, 50) << out;
+    // At least the stand-up, the gym and the sprint review of every seeded phone.
+    EXPECT_GE(withExceptions, 3) << out;
+    EXPECT_GE(moved, 3) << out;
+    EXPECT_GE(cancelled, 4) << out;
+    std::error_code ec;
+    std::filesystem::remove_all(home, ec);
 }
 
 } // namespace

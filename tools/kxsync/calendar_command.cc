@@ -175,10 +175,18 @@ CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size
     return s;
 }
 
-int CalendarDemoSection(Session& session) {
+int CalendarDemoSection(Session& session, const std::string& address, int port) {
     std::printf("\nReading the calendar through the driver...\n");
     std::fflush(stdout);
+    uint32_t id = 0;
+    session.api.InitDriver(&id);
+    std::u16string ip = Utf16(address), serial = Utf16(session.options.serial);
+    std::u16string base = Utf16("http://" + address + ":" + std::to_string(port));
+    session.api.SetParam(ip.c_str(), port, nullptr, nullptr);
+    InitSyncParams params{0, session.window.window(), port, base.c_str(), serial.c_str()};
+    session.api.InitSync(0, &params);
     CalendarSummary s = ReadCalendarEvents(session, false, false, 3);
+    session.api.UninitSync(0, 0);
     std::printf("Events read:        %d (%d all-day)\n", s.events, s.allDay);
     std::printf("Recurring events:   %d, %d with exceptions\n", s.recurring, s.withExceptions);
     std::printf("Exceptions:         %d moved or changed instances, %d cancelled instances\n", s.modified,

@@ -27,8 +27,8 @@ struct CalendarSummary {
 // with json). The first keepSamples events are kept as readable lines.
 CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size_t keepSamples);
 
-// The demo's calendar section: reads the calendar in an open session and prints the summary.
-// Exit status as for the commands.
-int CalendarDemoSection(Session& session);
+// The demo's calendar section: points the driver at the handset service on address:port, reads
+// the calendar and prints the summary. Exit status as for the commands.
+int CalendarDemoSection(Session& session, const std::string& address, int port);
 
 } // namespace kxsync
