@@ -32,7 +32,6 @@ struct Script {
     std::vector<Sent> sent;
     CalendarReply idList;
     std::function<CalendarReply(const Json::Value& ids, size_t index)> read;
-    std::function<void()> onRead;
 };
 Script* g_script = nullptr;
 
@@ -45,8 +44,6 @@ CalendarReply Scripted(CalendarRequest request, const Json::Value* body) {
     size_t index = 0;
     for (const Sent& s : g_script->sent)
         index += s.request == CalendarRequest::kRead;
-    if (g_script->onRead)
-        g_script->onRead();
     return g_script->read((*body)["objects"], index - 1);
 }
 
@@ -131,38 +128,6 @@ protected:
     kxtest::HostWindowRecorder recorder;
 };
 
-TEST_F(CalendarReadTest, SixtyFiveIdsInBatchesOfThirtyWithProgressPerBatch) {
-    script.idList = Ids(65);
-    EXPECT_EQ(KX_OK, RunCalendarRead(0, nullptr, &Scripted));
-    ASSERT_GE(script.sent.size(), 2u);
-    EXPECT_EQ(CalendarRequest::kSetTracking, script.sent[0].request);
-    EXPECT_EQ(CalendarRequest::kIdList, script.sent[1].request);
-    EXPECT_EQ((std::vector<size_t>{30, 30, 5}), BatchSizes());
-    EXPECT_EQ(R"({"objects":[{"__id":"61"},{"__id":"62"},{"__id":"63"},{"__id":"64"},{"__id":"65"}]})",
-              script.sent.back().body);
-
-    // Progress counts within each batch, of all 65: 0 .. 44 twice, then 0 .. 6.
-    std::vector<intptr_t> expected;
-    for (int batch : {30, 30, 5})
-        for (int i = 0; i < batch; ++i)
-            expected.push_back(i * 100 / 65);
-    EXPECT_EQ(expected, recorder.ValuesOf(KX_PROGRESS_PERCENT));
-    EXPECT_EQ(std::vector<int32_t>(expected.begin(), expected.end()), g_percents);
-
-    // All progress first, then every record (after the merge), then the end.
-    std::vector<kxtest::HostMessage> messages = recorder.Messages();
-    ASSERT_EQ(65u * 2 + 65 + 1, messages.size());
-    for (size_t i = 0; i < 130; ++i)
-        EXPECT_EQ(i % 2 ? KX_PROGRESS_ITEM_DONE : KX_PROGRESS_PERCENT, messages[i].code) << i;
-    for (size_t i = 130; i < 195; ++i) {
-        EXPECT_EQ(0x80001u, messages[i].code);
-        EXPECT_EQ(static_cast<uintptr_t>(messages[i].value), g_recordValues[i - 130]);
-    }
-    EXPECT_EQ(0x80003u, messages.back().code);
-    EXPECT_EQ(0, messages.back().value);
-    EXPECT_EQ(std::vector<uint32_t>(65, 0x80001u), g_recordCodes);
-}
-
 TEST_F(CalendarReadTest, TrackingBitAndEntriesThatAreNotObjects) {
     Json::Value ids;
     Json::Reader().parse(R"([{"__id":"1"},5,"x",null,[{"__id":"9"}],{"__id":"2"},{"other":1}])", ids);
@@ -210,8 +175,12 @@ TEST_F(CalendarReadTest, HostReceivesMergedRecords) {
         exceptionTexts.push_back(f ? f->strData : u"");
     });
     EXPECT_EQ(KX_OK, RunCalendarRead(0, nullptr, &Scripted));
-    // Two records: progress counts the decoded records only.
+    // Two records: progress counts the decoded records only; the callbacks come with the messages.
     EXPECT_EQ((std::vector<intptr_t>{0, 33}), recorder.ValuesOf(KX_PROGRESS_PERCENT));
+    EXPECT_EQ((std::vector<int32_t>{0, 33}), g_percents);
+    EXPECT_EQ((std::vector<uint32_t>{0x80001, 0x80001}), g_recordCodes);
+    std::vector<intptr_t> records = recorder.ValuesOf(0x80001);
+    EXPECT_EQ(std::vector<uintptr_t>(records.begin(), records.end()), g_recordValues);
     ASSERT_EQ(2u, exceptionTexts.size());
     EXPECT_EQ(kMergedExceptions, exceptionTexts[0]);
     EXPECT_EQ(u"", exceptionTexts[1]);
@@ -282,18 +251,6 @@ TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {
     recorder.Clear();
     script.idList = Ok(Json::Value());
     EXPECT_EQ(KX_OTHER_FAILURE, RunCalendarRead(0, nullptr, &Scripted));
-}
-
-TEST_F(CalendarReadTest, StopEndsAfterTheCurrentBatchWith21) {
-    script.idList = Ids(65);
-    script.onRead = [] { theApp.m_FakePhone.StopFlag = true; };
-    EXPECT_EQ(KX_STOPPED, RunCalendarRead(0, nullptr, &Scripted));
-    EXPECT_EQ((std::vector<size_t>{30}), BatchSizes());
-    EXPECT_EQ(0u, recorder.Count(0x80001)) << "a stopped read skips the merge and its deliveries";
-    EXPECT_EQ(30u, recorder.Count(KX_PROGRESS_PERCENT));
-    ASSERT_FALSE(recorder.Messages().empty());
-    EXPECT_EQ(0x80002u, recorder.Messages().back().code);
-    EXPECT_EQ(KX_STOPPED, recorder.Messages().back().value);
 }
 
 } // namespace
