@@ -9,6 +9,7 @@ const std::vector<Command>& Commands() {
         {"hello", "", "a short host session: InitDriver, SetParam, InitSync, one Read, UninitSync",
          &RunHello},
         {"demo", "", "the demonstration session", &RunDemo},
+        {"calendar", "read [--json]", "every event of the handset; Ctrl-C stops the read", &RunCalendar},
     };
     return commands;
 }

@@ -28,4 +28,7 @@ int RunInfo(Session& session);
 int RunHello(Session& session);
 int RunDemo(Session& session);
 
+// calendar_command.cc
+int RunCalendar(Session& session);
+
 } // namespace kxsync
