@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/utf.h"
+
 namespace kxsync {
 
 std::atomic<uint32_t> g_recordCallbacks{0};
@@ -20,39 +22,7 @@ void KX_STDCALL OnProgress(int32_t) {
 } // namespace
 
 std::u16string Utf16(const std::string& text) {
-    std::u16string out;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
-    const unsigned char* end = p + text.size();
-    while (p < end) {
-        uint32_t c = *p;
-        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || end - p <= extra) {
-            out.push_back(0xFFFD);
-            ++p;
-            continue;
-        }
-        c &= extra == 0 ? 0x7F : (0x3F >> extra);
-        bool ok = true;
-        for (int i = 1; i <= extra; ++i) {
-            ok = ok && (p[i] & 0xC0) == 0x80;
-            c = (c << 6) | (p[i] & 0x3F);
-        }
-        static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-        if (!ok || c < kMinimum[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-            ++p;
-            continue;
-        }
-        p += extra + 1;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return out;
+    return platform::Utf8ToUtf16(text);
 }
 
 std::string ResultText(int32_t result) {
@@ -66,27 +36,34 @@ std::string ResultText(int32_t result) {
     return std::to_string(result) + " (" + meaning + ")";
 }
 
+// Session lines go to stderr when stdout carries JSON lines.
+static FILE* Info(const Session& session) {
+    return session.options.json ? stderr : stdout;
+}
+
 bool OpenSession(Session& session) {
     const Options& o = session.options;
     uint32_t id = 0;
     session.api.InitDriver(&id);
-    std::printf("InitDriver: driver id 0x%08X\n", id);
+    std::fprintf(Info(session), "InitDriver: driver id 0x%08X\n", id);
 
     std::u16string address = Utf16(o.address);
     int32_t result = session.api.SetParam(address.c_str(), o.port, &OnRecord, &OnProgress);
-    std::printf("SetParam(%s, %d): %s\n", o.address.c_str(), o.port, ResultText(result).c_str());
+    std::fprintf(Info(session), "SetParam(%s, %d): %s\n", o.address.c_str(), o.port,
+                 ResultText(result).c_str());
 
     std::u16string baseAddress = Utf16("http://" + o.address + ":" + std::to_string(o.port));
     std::u16string serial = Utf16(o.serial);
     InitSyncParams params{0, session.window.window(), o.port, baseAddress.c_str(), serial.c_str()};
     result = session.api.InitSync(0, &params);
-    std::printf("InitSync(serial %s, port %d): %s\n", o.serial.c_str(), o.port, ResultText(result).c_str());
+    std::fprintf(Info(session), "InitSync(serial %s, port %d): %s\n", o.serial.c_str(), o.port,
+                 ResultText(result).c_str());
     return result == KX_OK;
 }
 
 void CloseSession(Session& session) {
     int32_t result = session.api.UninitSync(0, 0);
-    std::printf("UninitSync: %s\n", ResultText(result).c_str());
+    std::fprintf(Info(session), "UninitSync: %s\n", ResultText(result).c_str());
 }
 
 void PrintMessages(Session& session) {
