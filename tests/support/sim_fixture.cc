@@ -36,7 +36,7 @@ SimFixture::SimFixture(const SimOptions& o) {
         return;
     }
     if ((o.contacts > 0 || o.events > 0) && store_->IsEmpty()) {
-        kxsim::StoreResult r = kxsim::Seed(*store_, o);
+        kxsim::StoreResult r = kxsim::Seed(*store_, {o.contacts, o.events, o.seed});
         if (!r.ok) {
             error_ = "seeding failed: " + r.error;
             return;

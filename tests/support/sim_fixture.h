@@ -26,8 +26,10 @@
 
 namespace kxtest {
 
-// contacts, events and seed: the sample data an empty store is seeded with.
-struct SimOptions : kxsim::SeedOptions {
+struct SimOptions {
+    int contacts = 0;
+    int events = 0;
+    uint64_t seed = 1;
     std::string db = ":memory:";
     int64_t clockMs = 0; // fixed "now" of the handset; 0 = the real clock
     bool quiet = true;   // bad requests are not traced on stderr
