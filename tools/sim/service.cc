@@ -1,6 +1,5 @@
 #include "service.h"
 
-#include <json/reader.h>
 #include <json/writer.h>
 
 #include <cstring>
