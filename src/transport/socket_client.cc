@@ -37,7 +37,8 @@ int32_t SocketClient::Connect(const char* host, int32_t port) {
     return 0;
 }
 
-int32_t SocketClient::Send(const char* data, size_t length) {
+int32_t SocketClient::Send(const char* data, size_t length, uint32_t timeoutSteps,
+                           const std::atomic<bool>* cancel) {
     platform::Env* env = theApp.env();
     int error = 0;
     if (fd_ < 0 || env->SocketPendingError(fd_, &error) != 0 || error != 0) {
@@ -48,14 +49,29 @@ int32_t SocketClient::Send(const char* data, size_t length) {
         KX_ERROR_LINE(u"SocketClient::Send");
         return -1;
     }
-    // A stream socket may take fewer bytes than offered; that is not a failure.
+    // A stream socket may take fewer bytes than offered; that is not a failure. Waiting for room
+    // goes in select steps, so a cancel is seen and a peer that never reads cannot hold us.
+    const int stepMs = static_cast<int>(theApp.timing().selectStepMs);
+    uint32_t stalled = 0;
     size_t done = 0;
     while (done < length) {
-        long n = env->SocketSend(fd_, data + done, length - done);
-        if (n <= 0) {
+        if (cancel && cancel->load()) {
             KX_ERROR_LINE(u"SocketClient::Send");
             return -1;
         }
+        long n = env->SocketSendWithin(fd_, data + done, length - done, stepMs);
+        if (n < 0) {
+            KX_ERROR_LINE(u"SocketClient::Send");
+            return -1;
+        }
+        if (n == 0) {
+            if (++stalled >= timeoutSteps) {
+                KX_ERROR_LINE(u"SocketClient::Send");
+                return -1;
+            }
+            continue;
+        }
+        stalled = 0;
         done += static_cast<size_t>(n);
     }
     return 0;
