@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/utf.h"
+
 extern char** environ;
 
 namespace {
@@ -30,35 +32,6 @@ enum : int32_t {
 };
 
 using Clock = std::chrono::steady_clock;
-
-std::string ToUtf8(const char16_t* text, int32_t length) {
-    std::string out;
-    for (int32_t i = 0; i < length && text[i]; ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
 
 std::vector<std::string> SplitOnBlanks(const std::string& text) {
     std::vector<std::string> out;
@@ -205,7 +178,8 @@ KX_HC_EXPORT int32_t KX_RunAdbCmd(const char16_t* command, int32_t length, void*
                                   int32_t timeoutMs) {
     if (!command || length <= 0)
         return kBadArguments;
-    std::vector<std::string> args = SplitOnBlanks(ToUtf8(command, length));
+    std::vector<std::string> args =
+        SplitOnBlanks(platform::Utf16ToUtf8(command, length > 0 ? static_cast<size_t>(length) : 0));
     if (args.empty())
         return kBadArguments;
     return RunBridge(args, DeadlineAfter(timeoutMs), nullptr);

@@ -15,40 +15,13 @@
 #include <json/json.h>
 
 #include "commands.h"
+#include "platform/utf.h"
 
 namespace kxsync {
 
 namespace {
 
 // ---------------------------------------------------------------- text
-
-std::string ToUtf8(const std::u16string& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
 
 // Readable names of the field types.
 const std::map<int32_t, const char*>& FieldNames() {
@@ -162,7 +135,7 @@ std::u16string PicturePath(const ContactRecord& r) {
 // and the picture file.
 std::string JsonLine(const ContactRecord& r) {
     Json::Value v(Json::objectValue);
-    v["id"] = ToUtf8(r.strPIMID);
+    v["id"] = platform::Utf16ToUtf8(r.strPIMID);
     v["modified"] = DateText(r.strLastModify);
     Json::Value& fields = v["fields"] = Json::Value(Json::objectValue);
     for (int32_t i = 0; i < r.GetFieldCount(); ++i) {
@@ -170,7 +143,7 @@ std::string JsonLine(const ContactRecord& r) {
         if (!f || f->strData.empty())
             continue;
         std::string name = FieldName(f->nType);
-        Json::Value value(ToUtf8(f->strData));
+        Json::Value value(platform::Utf16ToUtf8(f->strData));
         if (!fields.isMember(name)) {
             fields[name] = value;
         } else {
@@ -185,7 +158,7 @@ std::string JsonLine(const ContactRecord& r) {
     }
     std::u16string picture = PicturePath(r);
     if (!picture.empty())
-        v["picture"] = ToUtf8(picture);
+        v["picture"] = platform::Utf16ToUtf8(picture);
     Json::StreamWriterBuilder w;
     w["indentation"] = "";
     w["emitUTF8"] = true;
@@ -201,9 +174,9 @@ std::string ReadableLine(const ContactRecord& r) {
         if (!f || f->strData.empty())
             continue;
         if (f->nType == 1 || f->nType == 2) {
-            name += (name.empty() ? "" : " ") + ToUtf8(f->strData);
+            name += (name.empty() ? "" : " ") + platform::Utf16ToUtf8(f->strData);
         } else if (shown < 3 && f->nType != 3002) {
-            std::string text = ToUtf8(f->strData);
+            std::string text = platform::Utf16ToUtf8(f->strData);
             if (text.size() > 40)
                 text = text.substr(0, 37) + "...";
             details += "  " + FieldName(f->nType) + "=" + text;
@@ -212,7 +185,8 @@ std::string ReadableLine(const ContactRecord& r) {
             ++more;
         }
     }
-    std::string line = ToUtf8(r.strPIMID) + "  " + (name.empty() ? "(no name)" : name) + details;
+    std::string line =
+        platform::Utf16ToUtf8(r.strPIMID) + "  " + (name.empty() ? "(no name)" : name) + details;
     if (more)
         line += "  (+" + std::to_string(more) + " more)";
     return line;

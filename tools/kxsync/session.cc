@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/utf.h"
+
 namespace kxsync {
 
 std::atomic<uint32_t> g_recordCallbacks{0};
@@ -20,39 +22,7 @@ void KX_STDCALL OnProgress(int32_t) {
 } // namespace
 
 std::u16string Utf16(const std::string& text) {
-    std::u16string out;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
-    const unsigned char* end = p + text.size();
-    while (p < end) {
-        uint32_t c = *p;
-        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || end - p <= extra) {
-            out.push_back(0xFFFD);
-            ++p;
-            continue;
-        }
-        c &= extra == 0 ? 0x7F : (0x3F >> extra);
-        bool ok = true;
-        for (int i = 1; i <= extra; ++i) {
-            ok = ok && (p[i] & 0xC0) == 0x80;
-            c = (c << 6) | (p[i] & 0x3F);
-        }
-        static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-        if (!ok || c < kMinimum[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-            ++p;
-            continue;
-        }
-        p += extra + 1;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return out;
+    return platform::Utf8ToUtf16(text);
 }
 
 std::string ResultText(int32_t result) {

@@ -1,0 +1,88 @@
+#include "platform/utf.h"
+
+namespace platform {
+
+namespace {
+constexpr char32_t kReplacement = 0xFFFD;
+} // namespace
+
+char32_t NextCodePoint(const char16_t* s, size_t n, size_t* i) {
+    char32_t c = s[(*i)++];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+        if (*i < n && s[*i] >= 0xDC00 && s[*i] <= 0xDFFF)
+            return 0x10000 + ((c - 0xD800) << 10) + (s[(*i)++] - 0xDC00);
+        return kReplacement;
+    }
+    return c >= 0xDC00 && c <= 0xDFFF ? kReplacement : c;
+}
+
+void AppendUtf8(std::string* out, char32_t c) {
+    if (c < 0x80) {
+        out->push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+std::string Utf16ToUtf8(const char16_t* s, size_t n) {
+    std::string out;
+    if (!s)
+        return out;
+    out.reserve(n + n / 2);
+    for (size_t i = 0; i < n && s[i];)
+        AppendUtf8(&out, NextCodePoint(s, n, &i));
+    return out;
+}
+
+std::u16string Utf8ToUtf16(const char* text, size_t n) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    std::u16string out;
+    out.reserve(n);
+    size_t i = 0;
+    while (i < n) {
+        unsigned char b = p[i];
+        char32_t c, min;
+        size_t need;
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+            continue;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            c = b & 0x1F, need = 1, min = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            c = b & 0x0F, need = 2, min = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            c = b & 0x07, need = 3, min = 0x10000;
+        } else {
+            out.push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        size_t j = 1;
+        for (; j <= need && i + j < n && (p[i + j] & 0xC0) == 0x80; ++j)
+            c = (c << 6) | (p[i + j] & 0x3F);
+        i += j;
+        if (j <= need || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out.push_back(kReplacement); // one replacement for the bad or truncated sequence
+        } else if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return out;
+}
+
+} // namespace platform
