@@ -86,6 +86,8 @@ TEST(PayloadCipher, RoundTripKeepsPaddingAndIgnoresLineBreaks) {
 
 TEST(PayloadCipher, GarbageNeverFailsHard) {
     EXPECT_EQ(DecryptPayload("", 0), "");
+    EXPECT_EQ(DecryptPayload(nullptr, 12), "");
+    EXPECT_EQ(EncryptPayload(nullptr), "");
     EXPECT_EQ(DecryptPayload("!!!", 3), "");
     std::string partial = DecryptPayload("QUJD", 4); // three bytes: no whole block
     EXPECT_EQ(partial, "ABC");
