@@ -101,7 +101,7 @@ int32_t SocketClient::Select(uint32_t steps, const std::atomic<bool>* cancel, ui
     return result;
 }
 
-int32_t SocketClient::CheckBridge() {
+int32_t SocketClient::CheckBridge(const std::atomic<bool>* cancel) {
     platform::Env* env = theApp.env();
     const platform::Timing& timing = theApp.timing();
     if (theApp.BridgeCheckLock.try_lock()) {
@@ -123,12 +123,16 @@ int32_t SocketClient::CheckBridge() {
         theApp.BridgeCheckLock.unlock();
         return result;
     }
-    // Another exchange is asking the bridge already: wait for its answer and share it.
+    // Another exchange is asking the bridge already: wait for its answer and share it. The
+    // wait may last the whole bridge command; a cancel ends it (the caller then sees the flag).
     KX_TRACE_INFO(kRecv, u" #################### [Adb Response Is Checking......] #################### ");
-    env->SleepMillis(timing.bridgeCheckFirstWaitMs);
-    while (theApp.BridgeCheckInProgress.load())
-        env->SleepMillis(timing.bridgeCheckPollMs);
-    return theApp.BridgeCheckResult.load();
+    auto cancelled = [cancel] { return cancel && cancel->load(); };
+    const uint32_t pollMs = timing.bridgeCheckPollMs ? timing.bridgeCheckPollMs : 1;
+    for (uint32_t waited = 0; waited < timing.bridgeCheckFirstWaitMs && !cancelled(); waited += pollMs)
+        env->SleepMillis(pollMs);
+    while (theApp.BridgeCheckInProgress.load() && !cancelled())
+        env->SleepMillis(pollMs);
+    return cancelled() ? 0 : theApp.BridgeCheckResult.load();
 }
 
 int32_t SocketClient::Recv(ByteArray* into, size_t* received, uint32_t timeoutSeconds,
@@ -145,7 +149,7 @@ int32_t SocketClient::Recv(ByteArray* into, size_t* received, uint32_t timeoutSe
             return 0;
         KX_TRACE_ERROR(kRecv, u" #################### [Wait Device Response Timeout, Check The Adb "
                               u"Response!!!] #################### ");
-        return CheckBridge();
+        return CheckBridge(cancel);
     }
     if (r < 0) {
         KX_ERROR_LINE(kRecv);

@@ -38,7 +38,8 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
 
 private:
-    int32_t CheckBridge();
+    // 0 the bridge answers (or a cancel ended the wait for another exchange's check), -1 not.
+    int32_t CheckBridge(const std::atomic<bool>* cancel);
 
     std::string host_;
     int32_t port_ = 0;

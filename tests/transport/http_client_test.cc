@@ -319,6 +319,39 @@ TEST_F(HttpClientTest, SilentExchangesShareOneBridgeCheck) {
         1);
 }
 
+TEST_F(HttpClientTest, CancelWhileWaitingForAnotherExchangesBridgeCheckGivesMinusSix) {
+    // Another exchange is running the bridge command (it may take its whole ten seconds).
+    std::atomic<bool> holding{false}, release{false};
+    std::thread checker([&] {
+        std::lock_guard<std::mutex> hold(theApp.BridgeCheckLock);
+        theApp.BridgeCheckInProgress = true;
+        holding = true;
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!release.load() && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        theApp.BridgeCheckInProgress = false;
+    });
+    while (!holding.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
+    std::thread canceller([&] {
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (trace.CountContaining("[Adb Response Is Checking......]") == 0 &&
+               std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        theApp.CancelFlag = true;
+    });
+    HttpClient client;
+    int32_t r = client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800, &theApp.CancelFlag, "S");
+    const bool checkStillRunning = !release.load();
+    release = true;
+    canceller.join();
+    checker.join();
+    EXPECT_EQ(r, -6);
+    EXPECT_TRUE(checkStillRunning) << "the cancel waited for the other exchange's check";
+    EXPECT_TRUE(adb.Calls().empty());
+}
+
 TEST_F(HttpClientTest, CancelWhileWaitingGivesMinusSixWithinAboutOneStep) {
     platform::Timing slow = kxtest::TestTiming(100); // one step = 100 ms; the bridge check would come at 3 s
     theApp.SetTiming(slow);
