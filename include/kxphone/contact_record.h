@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/oledate.h"
+#include <kxphone/ole_date.h>
 
 // Field type codes (nType).
 enum KXContactFieldType : int32_t {

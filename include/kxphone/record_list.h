@@ -30,7 +30,10 @@ public:
     void Add(std::unique_ptr<T> record) {
         if (!record)
             return;
-        items_.reserve(items_.size() + 1);
+        // Room first, so that a failed allocation cannot leak the record; doubling keeps a
+        // long collecting read linear.
+        if (items_.size() == items_.capacity())
+            items_.reserve(items_.empty() ? 8 : items_.size() * 2);
         items_.push_back(record.release());
     }
     // Takes ownership of a raw pointer (null ignored); the record must come from new.

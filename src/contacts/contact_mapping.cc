@@ -160,14 +160,11 @@ void AppendGroup(std::u16string* groups, const std::u16string& title) {
     groups->append(title);
 }
 
-// Writes a received picture into a new file "pic…png" in <app data>/Vexo/data. False (traced)
-// when the folder or the file cannot be made.
-bool WritePicture(const std::string& bytes, std::u16string* path) {
+// Writes a received picture into a new file "pic…png" in folder. False when that fails.
+bool WritePictureIn(const std::filesystem::path& folder, const std::string& bytes, std::u16string* path) {
     namespace fs = std::filesystem;
     platform::Env* env = theApp.env();
-    fs::path folder = fs::path(env->AppDataDir()) / "Vexo" / "data";
     std::error_code ec;
-    fs::create_directories(folder, ec);
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string uuid = env->NewUuid();
         std::string name = "pic";
@@ -181,25 +178,44 @@ bool WritePicture(const std::string& bytes, std::u16string* path) {
         if (!f) {
             if (errno == EEXIST)
                 continue;
-            break;
+            return false;
         }
         bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
         ok = std::fclose(f) == 0 && ok;
         if (!ok) {
             fs::remove(file, ec);
-            break;
+            return false;
         }
         *path = Utf8ToWide(file.string());
         return true;
     }
+    return false;
+}
+
+// A received picture goes to <app data>/Vexo/data (made when missing); when that folder cannot
+// be used, to the system's temporary folder rather than nowhere. False (traced) when neither
+// takes it.
+bool WritePicture(const std::string& bytes, std::u16string* path) {
+    namespace fs = std::filesystem;
+    fs::path folder = fs::path(theApp.env()->AppDataDir()) / "Vexo" / "data";
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (WritePictureIn(folder, bytes, path))
+        return true;
     KX_ERROR_LINE(kCaller);
     KX_TRACE_ERROR(kCaller, u"picture file not written in " + Utf8ToWide(folder.string()));
-    return false;
+    fs::path temp = fs::temp_directory_path(ec);
+    return !ec && WritePictureIn(temp, bytes, path);
 }
 
 // The picture file's bytes when it exists and is smaller than the limit.
 bool ReadPicture(const std::u16string& path, std::string* bytes) {
-    std::FILE* f = std::fopen(WideToUtf8(path).c_str(), "rb");
+    const std::string name = WideToUtf8(path);
+    // Opening a pipe or a device could block for ever or never end.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(name, ec))
+        return false;
+    std::FILE* f = std::fopen(name.c_str(), "rb");
     if (!f)
         return false;
     bool ok = false;
@@ -310,8 +326,16 @@ struct RowReader {
             ReadPhone(row);
         } else if (Equals(mimetype, kEmail)) {
             std::u16string address = WideMember(row, "data1");
-            if (record->AddField(KX_CF_EMAIL + emails, address))
-                ++emails;
+            if (address.empty())
+                return;
+            // From 1500 on the types mean other things (web site, addresses): a further address
+            // would come back as one of those.
+            if (KX_CF_EMAIL + emails >= KX_CF_WEB_SITE) {
+                if (emails++ == KX_CF_WEB_SITE - KX_CF_EMAIL)
+                    KX_TRACE_ERROR(kCaller, u"e-mail addresses past the 500th dropped");
+                return;
+            }
+            record->AddField(KX_CF_EMAIL + emails++, std::move(address));
         } else if (Equals(mimetype, kGroup)) {
             std::u16string id = WideMember(row, "data1");
             std::u16string title;

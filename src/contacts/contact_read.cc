@@ -107,6 +107,13 @@ int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
                 break;
             }
             const Json::Value& objects = answer.objects();
+            if (!objects.isArray() && !objects.isNull()) {
+                // As with an answer that is not JSON: the asked-for contacts would go missing
+                // from a read that reports success.
+                KX_TRACE_ERROR(kCaller, u"contact read answer has no contact list");
+                result = KX_FAILED;
+                break;
+            }
             if (objects.isArray()) {
                 records.Reserve(objects.size());
                 for (const Json::Value& object : objects) {

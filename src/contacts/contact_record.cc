@@ -2,6 +2,17 @@
 
 #include "calendar/time_conversions.h"
 
+namespace {
+
+// Room for one more pointer before the field is made, so that a failed allocation cannot leak
+// it. Doubling keeps appending linear: one reply can carry a great many rows.
+void MakeRoom(std::vector<ContactField*>* fields) {
+    if (fields->size() == fields->capacity())
+        fields->reserve(fields->empty() ? 8 : fields->size() * 2);
+}
+
+} // namespace
+
 void ContactField::CopyFrom(const ContactField& other) {
     nReserved = other.nReserved;
     nType = other.nType;
@@ -88,13 +99,13 @@ bool ContactRecord::AddField(const ContactField& field) {
 bool ContactRecord::AddField(int32_t type, std::u16string data) {
     if (data.empty())
         return false;
-    fields_.reserve(fields_.size() + 1);
+    MakeRoom(&fields_);
     fields_.push_back(new ContactField(type, std::move(data)));
     return true;
 }
 
 ContactField* ContactRecord::AppendField(const ContactField& field) {
-    fields_.reserve(fields_.size() + 1);
+    MakeRoom(&fields_);
     ContactField* copy = new ContactField(field);
     fields_.push_back(copy);
     return copy;

@@ -45,7 +45,7 @@ public:
     void RenewTaskStamp();
     std::u16string TaskStamp() const;
 
-    // Request statistics in milliseconds, guarded by ResetLock.
+    // Request statistics in milliseconds (atomic totals; any thread).
     void ResetRequestStats();
     void AddRequestTime(bool withRetry, uint32_t ms);
     uint32_t StatsWithoutRetry() const { return statsWithoutRetry_.load(); }
@@ -73,7 +73,7 @@ public:
     // Raises the flag if a cancellable operation runs; true when raised.
     bool RaiseCancelIfRunning();
 
-    std::mutex ResetLock;       // one bridge reset at a time; guards RequestStats
+    std::mutex ResetLock;       // one bridge reset at a time
     std::mutex BridgeCheckLock; // one bridge health check at a time
     std::atomic<bool> ResetInProgress{false};
     std::atomic<bool> BridgeCheckInProgress{false};

@@ -9,6 +9,9 @@
 
 #include <kxphone/kxphone.h>
 
+#include "driver/profile_store.h"
+#include "driver/sample_store.h"
+
 class ContactRecord;
 class CalendarRecord;
 template <class T> class RecordList;
@@ -75,6 +78,14 @@ public:
     // Capability word and information text handed out by Inquire(2).
     uint32_t CapabilityWord = 15;
     char16_t InformationText[1024] = {};
+
+    // --- profiles, sample store, phone information (profiles.cc, sample_store*.cc, phone_info.cc) ---
+    // Selector 0x20000: the status document with the handset's time, into the answer block.
+    int32_t InquirePhoneStatus(uintptr_t param);
+    // The handset's time as "%04d-%02d-%02d %02d:%02d:%02d", empty when it gave none.
+    std::u16string GetPhoneTime();
+    ProfileStore m_Profiles;
+    SampleStore m_SampleStore;
 
 private:
     std::atomic<KXHostWindow*> hostWindow_{nullptr};

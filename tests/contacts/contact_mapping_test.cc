@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <json/json.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -216,6 +217,18 @@ TEST(ContactMappingRead, RowKinds) {
     }
 }
 
+// E-mail types run from 1000 up to 1499; past that the numbers name web sites and addresses.
+TEST(ContactMappingRead, EMailNumbersStopBeforeOtherTypes) {
+    std::string rows = "[";
+    for (int i = 0; i < 520; ++i)
+        rows += "{" MT "email_v2\",\"data1\":\"m" + std::to_string(i) + "@x\"},";
+    rows += "{" MT "website\",\"data1\":\"http://x\"}]";
+    FieldList got = ReadRows(rows);
+    ASSERT_EQ(501u, got.size());
+    EXPECT_EQ((std::pair<int32_t, std::string>(1499, "m499@x")), got[499]);
+    EXPECT_EQ((std::pair<int32_t, std::string>(1500, "http://x")), got[500]);
+}
+
 TEST(ContactMappingRead, AccountIdAndTimes) {
     struct Case {
         std::string json;
@@ -323,6 +336,28 @@ TEST(ContactMappingRead, PicturesLandInFiles) {
     ASSERT_EQ(1, kxconv::ToContactEx(Contact("[{" MT "photo\",\"data15\":\"***\"},{" MT "photo\"}]"), &none));
     EXPECT_EQ(0, none.GetFieldCount());
     EXPECT_EQ(2, std::distance(fs::directory_iterator(appData.pictures()), fs::directory_iterator()));
+}
+
+TEST(ContactMappingRead, PictureFolderUnusableFallsBackToTheTemporaryFolder) {
+    TempAppData appData;
+    // The application-data "folder" is a file: the picture folder cannot be made in it.
+    std::ofstream(appData.dir() + "/share") << "x";
+    fs::create_directory(appData.dir() + "/tmp");
+    const char* oldTmp = std::getenv("TMPDIR");
+    std::string saved = oldTmp ? oldTmp : "";
+    setenv("TMPDIR", (appData.dir() + "/tmp").c_str(), 1);
+    ContactRecord r;
+    int result = kxconv::ToContactEx(
+        Contact("[{" MT "name\",\"data2\":\"Ann\"},{" MT "photo\",\"data15\":\"iVBORw0KGgo=\"}]"), &r);
+    if (oldTmp)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    ASSERT_EQ(1, result);
+    ASSERT_EQ(1, r.GetFieldCount());
+    fs::path path(U8(r.GetField(0)->strFilePath));
+    EXPECT_EQ(fs::path(appData.dir()) / "tmp", path.parent_path());
+    EXPECT_EQ(8u, fs::file_size(path));
 }
 
 // ---------------------------------------------------------------- writing, by row kind
@@ -507,6 +542,15 @@ TEST(ContactMappingWrite, Pictures) {
         {"at the limit", file("limit.png", 307200), false},
         {"empty file", file("empty.png", 0), false},
         {"missing", Utf8ToWide(appData.dir() + "/missing.png"), false},
+        // Nobody writes into the pipe: opening it would wait for ever.
+        {"a pipe",
+         [&] {
+             std::string path = appData.dir() + "/pipe.png";
+             EXPECT_EQ(0, mkfifo(path.c_str(), 0600));
+             return Utf8ToWide(path);
+         }(),
+         false},
+        {"a folder", Utf8ToWide(appData.dir()), false},
         {"no path", u"", false},
     };
     for (const Case& c : cases) {

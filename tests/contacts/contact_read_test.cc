@@ -130,13 +130,35 @@ TEST_F(ContactReadScripted, ChangeLogAnswers) {
     }
 }
 
-TEST_F(ContactReadScripted, ReadAnswerWithoutObjectsDeliversNothing) {
-    ScriptedService service(
-        {{"/contact/do/changelog", R"({"status":0,"objects":[{"__id":"1"},{"__id":"2"}]})"},
-         {"/contact/do/read", R"({"status":0,"objects":"none"})"}});
-    Use(service);
-    EXPECT_EQ(KX_OK, ::Read(KX_TYPE_CONTACT, 0));
-    EXPECT_EQ((std::vector<HostMessage>{{0x20003, 0}}), host_.Messages());
+// Without "objects" the asked-for contacts are gone from the handset; anything else in their
+// place is a broken answer, and the read must not report success without them.
+TEST_F(ContactReadScripted, ReadAnswers) {
+    struct Case {
+        const char* answer;
+        int32_t result;
+        size_t delivered;
+    };
+    const Case cases[] = {
+        {R"({"status":0})", KX_OK, 0},
+        {R"({"status":0,"objects":[]})", KX_OK, 0},
+        {R"({"status":0,"objects":[{"__id":"1","account_name":"pcsc"},[],"x",{"__id":"2","account_name":"pcsc"}]})",
+         KX_OK, 2},
+        {R"({"status":0,"objects":"none"})", KX_OTHER_FAILURE, 0},
+        {R"({"status":0,"objects":{"__id":"1","account_name":"pcsc"}})", KX_OTHER_FAILURE, 0},
+        {R"({"status":0,"objects":5})", KX_OTHER_FAILURE, 0},
+        {R"({"status":"x","objects":[]})", KX_OTHER_FAILURE, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        ScriptedService service(
+            {{"/contact/do/changelog", R"({"status":0,"objects":[{"__id":"1"},{"__id":"2"}]})"},
+             {"/contact/do/read", c.answer}});
+        Use(service);
+        host_.Clear();
+        EXPECT_EQ(c.result, ::Read(KX_TYPE_CONTACT, 0));
+        EXPECT_EQ(c.delivered, host_.Count(0x20001));
+        EXPECT_EQ(c.result == KX_OK ? 0x20003u : 0x20002u, host_.Codes().back());
+    }
 }
 
 } // namespace

@@ -94,6 +94,7 @@ protected:
         ::unsetenv("KX_AUX_SYNC_LOG");
         ::unsetenv("KX_AUX_SYNC_RESULT");
         ::unsetenv("KX_AUX_SYNC_BLOCK");
+        ::unsetenv("KXPHONE_ADB");
         ::unlink(auxLog_.c_str());
     }
     void ResetPhone() {
@@ -200,15 +201,19 @@ TEST_F(Frame, BackupAndRestoreRouteByTheirOwnNumbering) {
     std::regex errorLine(R"(^exports\.cc\(\d+\) : Function = (Backup|Restore) GetLastError = -?\d+\r\n$)");
     for (const Case& c : cases) {
         TraceCapture trace;
-        theApp.CancelFlag = false;
-        EXPECT_EQ(c.call(), 1) << c.name; // the workers of both types have not landed: they start at 1
+        int32_t result = c.call();
         auto lines = trace.Lines();
         if (c.errorLine) {
+            EXPECT_EQ(result, 1) << c.name;
             ASSERT_EQ(lines.size(), 1u) << trace.Text();
             EXPECT_TRUE(std::regex_match(lines[0], errorLine)) << lines[0];
             EXPECT_NE(lines[0].find(std::string("Function = ") + c.name + " "), std::string::npos);
+        } else {
+            // Routed to a worker: no error line of the frame, and no frame lines at all.
+            EXPECT_EQ(trace.LinesWith({"exports.cc("}).size(), 0u) << trace.Text();
         }
-        EXPECT_EQ(trace.LinesWith({"[Tag=Call]"}).size(), 0u) << trace.Text();
+        EXPECT_EQ(trace.LinesWith({std::string("[Caller=") + c.name + "]"}).size(), 0u) << trace.Text();
+        EXPECT_FALSE(theApp.CancelFlag.load());
     }
 }
 
@@ -483,6 +488,31 @@ TEST_F(Frame, AStopRacingTheEndOfAnOperationNeverLeavesTheCancelFlagRaised) {
     done = true;
     stopper.join();
     EXPECT_FALSE(theApp.CancelFlag.load());
+}
+
+} // namespace
+
+namespace {
+
+TEST(RequestStats, ABridgeResetInProgressDoesNotHoldThemBack) {
+    std::unique_lock<std::mutex> resetting(theApp.ResetLock);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        theApp.ResetRequestStats();
+        theApp.AddRequestTime(false, 120);
+        theApp.AddRequestTime(true, 30);
+        theApp.AddRequestTime(false, 5);
+        done = true;
+    });
+    for (int i = 0; i < 5000 && !done.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    bool finished = done.load();
+    resetting.unlock();
+    worker.join();
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(theApp.StatsWithoutRetry(), 125u);
+    EXPECT_EQ(theApp.StatsWithRetry(), 30u);
+    theApp.ResetRequestStats();
 }
 
 } // namespace

@@ -21,8 +21,14 @@ const Command* FindCommand(const std::string& name);
 // contacts_command.cc: "contacts read"
 int RunContacts(Session& session);
 
+// info_command.cc: "info"
+int RunInfo(Session& session);
+
 // hello.cc, demo_command.cc
 int RunHello(Session& session);
 int RunDemo(Session& session);
+
+// calendar_command.cc
+int RunCalendar(Session& session);
 
 } // namespace kxsync

@@ -17,6 +17,7 @@
 
 #include <json/json.h>
 
+#include "calendar_command.h"
 #include "commands.h"
 #include "contacts_command.h"
 
@@ -42,9 +43,9 @@ public:
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         std::string count = std::to_string(contacts);
-        const char* argv[] = {
-            program.c_str(), "--db",    ":memory:", "--seed-contacts", count.c_str(), "--seed",
-            seed.c_str(),    "--quiet", nullptr};
+        const char* argv[] = {program.c_str(), "--db",          ":memory:", "--seed-contacts",
+                              count.c_str(),   "--seed-events", "200",      "--seed",
+                              seed.c_str(),    "--quiet",       nullptr};
         int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
@@ -165,7 +166,8 @@ int RunDemo(Session& session) {
     if (args.size() == 2)
         seed = args[1];
 
-    std::printf("Starting kxphone-sim with %d seeded contacts (seed %s)...\n", contacts, seed.c_str());
+    std::printf("Starting kxphone-sim with %d seeded contacts and 200 events (seed %s)...\n", contacts,
+                seed.c_str());
     std::fflush(stdout);
     Simulator sim;
     std::string error;
@@ -193,7 +195,6 @@ int RunDemo(Session& session) {
     uint32_t callbacksBefore = g_recordCallbacks.load();
     ReadContacts(session, "127.0.0.1", sim.port(), options, &outcome);
     long stored = StoredContacts(sim.port());
-    sim.Stop();
 
     size_t pictures = 0;
     if (lent) {
@@ -221,7 +222,9 @@ int RunDemo(Session& session) {
     std::printf("Samples:\n");
     for (const std::string& line : outcome.samples)
         std::printf("  %s\n", line.c_str());
-    return outcome.result == 0 ? 0 : 1;
+    int calendar = CalendarDemoSection(session, "127.0.0.1", sim.port());
+    sim.Stop();
+    return outcome.result == 0 && calendar == 0 ? 0 : 1;
 }
 
 } // namespace kxsync

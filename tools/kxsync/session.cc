@@ -36,27 +36,34 @@ std::string ResultText(int32_t result) {
     return std::to_string(result) + " (" + meaning + ")";
 }
 
+// Session lines go to stderr when stdout carries JSON lines.
+static FILE* Info(const Session& session) {
+    return session.options.json ? stderr : stdout;
+}
+
 bool OpenSession(Session& session) {
     const Options& o = session.options;
     uint32_t id = 0;
     session.api.InitDriver(&id);
-    std::printf("InitDriver: driver id 0x%08X\n", id);
+    std::fprintf(Info(session), "InitDriver: driver id 0x%08X\n", id);
 
     std::u16string address = Utf16(o.address);
     int32_t result = session.api.SetParam(address.c_str(), o.port, &OnRecord, &OnProgress);
-    std::printf("SetParam(%s, %d): %s\n", o.address.c_str(), o.port, ResultText(result).c_str());
+    std::fprintf(Info(session), "SetParam(%s, %d): %s\n", o.address.c_str(), o.port,
+                 ResultText(result).c_str());
 
     std::u16string baseAddress = Utf16("http://" + o.address + ":" + std::to_string(o.port));
     std::u16string serial = Utf16(o.serial);
     InitSyncParams params{0, session.window.window(), o.port, baseAddress.c_str(), serial.c_str()};
     result = session.api.InitSync(0, &params);
-    std::printf("InitSync(serial %s, port %d): %s\n", o.serial.c_str(), o.port, ResultText(result).c_str());
+    std::fprintf(Info(session), "InitSync(serial %s, port %d): %s\n", o.serial.c_str(), o.port,
+                 ResultText(result).c_str());
     return result == KX_OK;
 }
 
 void CloseSession(Session& session) {
     int32_t result = session.api.UninitSync(0, 0);
-    std::printf("UninitSync: %s\n", ResultText(result).c_str());
+    std::fprintf(Info(session), "UninitSync: %s\n", ResultText(result).c_str());
 }
 
 void PrintMessages(Session& session) {

@@ -1,0 +1,30 @@
+// Small helpers the calendar conversions share: the calendar's "no date" and the narrow (wire)
+// texts the rules and JSON rows are made of.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <kxphone/calendar_record.h>
+
+#include "calendar/time_conversions.h"
+#include "platform/format.h"
+#include "platform/oledate.h"
+
+namespace CalConv {
+
+// The calendar's "no date".
+inline bool IsZeroDate(const platform::OleDate& d) {
+    return d.days == 0.0;
+}
+
+// The trimmed text's leading decimal number, as for every number the handset sends as text.
+inline int32_t NarrowToNumber(const std::string& text) {
+    return TextToNumber(platform::Widen(text));
+}
+
+inline std::string NarrowNumber(int32_t n) {
+    return std::to_string(n);
+}
+
+} // namespace CalConv

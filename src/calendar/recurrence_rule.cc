@@ -1,0 +1,256 @@
+#include "calendar/recurrence_rule.h"
+
+#include <cstdio>
+
+#include "calendar/calendar_text.h"
+#include "calendar/time_conversions.h"
+#include "driver/app.h"
+
+namespace CalConv {
+
+namespace {
+
+struct DayCode {
+    const char* code;
+    int32_t bit;
+};
+const DayCode kDays[7] = {{"SU", 1}, {"MO", 2}, {"TU", 4}, {"WE", 8}, {"TH", 16}, {"FR", 32}, {"SA", 64}};
+
+enum RecurType : int32_t { kNone = 0, kDaily = 1, kWeekly = 2, kMonthly = 3, kYearly = 4 };
+
+// Five or more weekdays written out ("MO,TU,WE,TH,FR" is 14 characters) mark a work-week rule,
+// which the host keeps as interval 0.
+constexpr size_t kWorkWeekBydayLength = 12;
+
+// The leading run of characters accepted by isWeekChar, and what follows it.
+template <class Pred>
+void SplitWeek(const std::string& byday, Pred isWeekChar, std::string* week, std::string* rest) {
+    size_t i = 0;
+    while (i < byday.size() && isWeekChar(byday[i]))
+        ++i;
+    *week = byday.substr(0, i);
+    *rest = byday.substr(i);
+}
+
+int32_t NumberAt(const std::string& text, size_t pos, size_t length) {
+    return pos < text.size() ? NarrowToNumber(text.substr(pos, length)) : 0;
+}
+
+// "yyyymmddThhmmss[Z]" read by position as a UTC instant; all-day ends keep their date as the
+// handset counts all-day instances at midnight UTC.
+platform::OleDate UntilToDate(const std::string& until, bool allDay) {
+    int32_t year = NumberAt(until, 0, 4), month = NumberAt(until, 4, 2), day = NumberAt(until, 6, 2);
+    if (allDay)
+        return platform::OleDate::FromCivil(year, month, day);
+    platform::OleDate utc = platform::OleDate::FromCivil(year, month, day, NumberAt(until, 9, 2),
+                                                         NumberAt(until, 11, 2), NumberAt(until, 13, 2));
+    return UtcToLocal(utc);
+}
+
+std::string DateToUntil(const CalendarRecord& record) {
+    platform::CivilTime end, start;
+    if (!record.dtRecurEnd.ToCivil(&end) || !record.dtStart.ToCivil(&start))
+        return std::string();
+    platform::OleDate until;
+    if (record.bAllDay) {
+        // Already the instant the handset compares its midnight-UTC instances with.
+        until = platform::OleDate::FromCivil(end.year, end.month, end.day, 23, 59, 59);
+    } else {
+        until = LocalToUtc(platform::OleDate::FromCivil(end.year, end.month, end.day, start.hour,
+                                                        start.minute, start.second));
+    }
+    platform::CivilTime u;
+    if (!until.ToCivil(&u))
+        return std::string();
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02dZ", u.year, u.month, u.day, u.hour, u.minute,
+                  u.second);
+    return text;
+}
+
+std::string WeekAndDays(const CalendarRecord& record) {
+    return NarrowNumber(record.lRecurWeek) + DayMaskToText(record.lRecurDayMask);
+}
+
+} // namespace
+
+RecurrenceParts ParseRecurrenceRule(const std::string& text) {
+    RecurrenceParts parts;
+    size_t begin = 0;
+    while (begin <= text.size()) {
+        size_t end = text.find(';', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        size_t eq = text.find('=', begin);
+        if (eq != std::string::npos && eq < end) {
+            std::string name = text.substr(begin, eq - begin);
+            std::string value = text.substr(eq + 1, end - eq - 1);
+            std::string* slot = name == "FREQ"         ? &parts.freq
+                                : name == "INTERVAL"   ? &parts.interval
+                                : name == "WKST"       ? &parts.wkst
+                                : name == "BYMONTHDAY" ? &parts.bymonthday
+                                : name == "BYMONTH"    ? &parts.bymonth
+                                : name == "BYDAY"      ? &parts.byday
+                                : name == "COUNT"      ? &parts.count
+                                : name == "UNTIL"      ? &parts.until
+                                                       : nullptr;
+            if (slot)
+                *slot = std::move(value);
+        }
+        begin = end + 1;
+    }
+    return parts;
+}
+
+int32_t TextToDayMask(const std::string& text) {
+    int32_t mask = 0;
+    for (const DayCode& d : kDays)
+        if (text.find(d.code) != std::string::npos)
+            mask |= d.bit;
+    return mask;
+}
+
+std::string DayMaskToText(int32_t mask) {
+    std::string text;
+    for (const DayCode& d : kDays) {
+        if (!(mask & d.bit))
+            continue;
+        if (!text.empty())
+            text += ',';
+        text += d.code;
+    }
+    return text;
+}
+
+std::string FirstDayOfWeekCode() {
+    int weekday = theApp.env()->FirstWeekday(); // 0 Sunday ... 6 Saturday
+    return weekday >= 0 && weekday < 7 ? kDays[weekday].code : "SU";
+}
+
+void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
+    RecurrenceParts parts = ParseRecurrenceRule(text);
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    std::string week, rest;
+    if (parts.freq == "DAILY") {
+        record->lRecurType = kDaily;
+        record->lRecurInterval = 1;
+    } else if (parts.freq == "WEEKLY") {
+        record->lRecurType = kWeekly;
+        record->lRecurInterval = parts.byday.size() > kWorkWeekBydayLength ? 0 : 1;
+        record->lRecurDayMask = TextToDayMask(parts.byday);
+    } else if (parts.freq == "MONTHLY") {
+        record->lRecurType = kMonthly;
+        record->lRecurInterval = 1;
+        if (!parts.bymonthday.empty()) {
+            record->lRecurByWeekday = 0;
+            record->lRecurDay = NarrowToNumber(parts.bymonthday);
+        } else if (!parts.byday.empty()) {
+            record->lRecurByWeekday = 1;
+            SplitWeek(
+                parts.byday, [&](char c) { return isDigit(c) || c == '-'; }, &week, &rest);
+            record->lRecurWeek = NarrowToNumber(week);
+            record->lRecurDayMask = TextToDayMask(rest);
+        }
+    } else if (parts.freq == "YEARLY") {
+        record->lRecurType = kYearly;
+        record->lRecurInterval = 1;
+        if (!parts.byday.empty()) {
+            record->lRecurByWeekday = 1;
+            // Yearly week numbers are taken without their sign.
+            SplitWeek(parts.byday, isDigit, &week, &rest);
+            record->lRecurWeek = NarrowToNumber(week);
+            record->lRecurDayMask = TextToDayMask(rest);
+            record->lRecurMonth = NarrowToNumber(parts.bymonth);
+        } else {
+            record->lRecurByWeekday = 0;
+            record->lRecurMonth = NarrowToNumber(parts.bymonth);
+            platform::CivilTime start;
+            if (!parts.bymonthday.empty())
+                record->lRecurDay = NarrowToNumber(parts.bymonthday);
+            else if (record->dtStart.ToCivil(&start))
+                record->lRecurDay = start.day;
+            else
+                record->lRecurDay = 1;
+        }
+    } else {
+        return;
+    }
+    if (!parts.interval.empty())
+        record->lRecurInterval = NarrowToNumber(parts.interval);
+    if (!parts.until.empty()) {
+        record->bRecurHasEnd = 1;
+        if (parts.until.size() >= 8)
+            record->dtRecurEnd = UntilToDate(parts.until, record->bAllDay != 0);
+    }
+}
+
+std::string BuildRecurrenceRule(const CalendarRecord& record) {
+    const char* freq = nullptr;
+    std::string byday, bymonthday, bymonth;
+    switch (record.lRecurType) {
+    case kDaily:
+        freq = "DAILY";
+        break;
+    case kWeekly:
+        freq = "WEEKLY";
+        byday = DayMaskToText(record.lRecurDayMask);
+        break;
+    case kMonthly:
+        freq = "MONTHLY";
+        if (record.lRecurByWeekday == 0)
+            bymonthday = NarrowNumber(record.lRecurDay);
+        else if (record.lRecurByWeekday == 1)
+            byday = WeekAndDays(record);
+        break;
+    case kYearly: {
+        freq = "YEARLY";
+        bymonth = NarrowNumber(record.lRecurMonth);
+        if (record.lRecurByWeekday == 0) {
+            int32_t day = record.lRecurDay;
+            platform::CivilTime start;
+            if (day == 0)
+                day = record.dtStart.ToCivil(&start) ? start.day : 1;
+            bymonthday = NarrowNumber(day);
+        } else if (record.lRecurByWeekday == 1) {
+            byday = WeekAndDays(record);
+        }
+        break;
+    }
+    default:
+        return std::string();
+    }
+
+    std::string rule = "FREQ=";
+    rule += freq;
+    if (record.bRecurHasEnd) {
+        std::string until = DateToUntil(record);
+        if (!until.empty())
+            rule += ";UNTIL=" + until;
+    }
+    if (record.lRecurInterval > 1)
+        rule += ";INTERVAL=" + NarrowNumber(record.lRecurInterval);
+    rule += ";WKST=" + FirstDayOfWeekCode();
+    auto add = [&rule](const char* name, const std::string& value) {
+        if (!value.empty())
+            rule.append(";").append(name).append("=").append(value);
+    };
+    switch (record.lRecurType) {
+    case kWeekly:
+        add("BYDAY", byday);
+        break;
+    case kMonthly:
+        add("BYDAY", byday);
+        add("BYMONTHDAY", bymonthday);
+        break;
+    case kYearly:
+        add("BYMONTHDAY", bymonthday);
+        add("BYMONTH", bymonth);
+        add("BYDAY", byday);
+        break;
+    default:
+        break;
+    }
+    return rule;
+}
+
+} // namespace CalConv

@@ -1,0 +1,28 @@
+#include "transport/id_batch.h"
+
+namespace {
+
+std::string IdText(const Json::Value& entry) {
+    if (!entry.isObject())
+        return std::string();
+    const Json::Value& id = entry["__id"];
+    return id.isString() || id.isNumeric() || id.isBool() ? id.asString() : std::string();
+}
+
+} // namespace
+
+Json::Value NextIdBatch(const Json::Value& ids, Json::ArrayIndex* position, size_t limit, bool nullCounts) {
+    Json::Value batch(Json::arrayValue);
+    if (!ids.isArray())
+        return batch;
+    const Json::ArrayIndex count = ids.size();
+    while (*position < count && batch.size() < limit) {
+        const Json::Value& entry = ids[(*position)++];
+        if (!entry.isObject() && !(nullCounts && entry.isNull()))
+            continue;
+        Json::Value item(Json::objectValue);
+        item["__id"] = IdText(entry);
+        batch.append(std::move(item));
+    }
+    return batch;
+}

@@ -1,0 +1,462 @@
+#include <gtest/gtest.h>
+
+#include "calendar/calendar_mapping.h"
+#include "calendar_test_env.h"
+#include "platform/format.h"
+#include "transport/text_encoding.h"
+
+namespace {
+
+using caltest::Date;
+using caltest::FixedZoneEnv;
+using caltest::Traced;
+using kxtest::TraceCapture;
+
+Json::Value Parse(const std::string& text) {
+    Json::Value v;
+    Json::CharReaderBuilder b;
+    std::string errors;
+    std::unique_ptr<Json::CharReader> reader(b.newCharReader());
+    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &v, &errors)) << text;
+    return v;
+}
+
+std::u16string FieldText(const CalendarRecord& r, int32_t type) {
+    const CalendarField* f = r.LastField(type);
+    return f ? f->strData : u"<none>";
+}
+
+// --- handset row to record ---
+
+TEST(ToCalendarEx, AllDayWithDurationInSecondsHasNoZoneShift) {
+    FixedZoneEnv zone(480);
+    TraceCapture trace;
+    CalendarRecord r;
+    CalendarExdateList exdates;
+    CalendarExceptionList exceptions;
+    ASSERT_TRUE(kxconv::ToCalendarEx(
+        Parse(
+            R"({"__id":"7","calendar_id":"1","allDay":"1","dtstart":"1326758400000","duration":"P86400S"})"),
+        &r, &exdates, &exceptions));
+    EXPECT_EQ(Date(2012, 1, 17), r.dtStart);
+    EXPECT_EQ(Date(2012, 1, 18), r.dtEnd);
+    EXPECT_EQ(1, r.bAllDay);
+    EXPECT_EQ(7, r.lPhoneId);
+    EXPECT_EQ(u"7", r.strId);
+    EXPECT_EQ(1, r.nCalendarId);
+    EXPECT_EQ(-1, r.lReminderMinutes);
+    EXPECT_EQ(15, r.lAux10);
+    EXPECT_EQ(0, r.lState);
+    EXPECT_EQ(1, r.lAux7);
+    EXPECT_EQ(0, r.lRecurType);
+    EXPECT_TRUE(r.fields.empty());
+    // The missing "dtend" read as the epoch, which the duration overrides.
+    EXPECT_TRUE(Traced(trace, "[Caller=kxconv::ToCalendarEx],[Action=Error],[Function=dttime error]"));
+}
+
+TEST(ToCalendarEx, DurationsAndEnds) {
+    FixedZoneEnv zone(480);
+    const struct {
+        const char* row;
+        platform::OleDate start, end;
+        bool dttimeError;
+    } cases[] = {
+        // 2012-01-17 00:00 UTC is 08:00 at UTC+8.
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":" p1d "})", Date(2012, 1, 17, 8),
+         Date(2012, 1, 18, 8), true},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P3600S"})", Date(2012, 1, 17, 8),
+         Date(2012, 1, 17, 9), false},
+        // Markers without a number, or another unit: "dtend" stays.
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"PS"})", Date(2012, 1, 17, 8),
+         Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"PT1H"})", Date(2012, 1, 17, 8),
+         Date(2012, 1, 17, 9), false},
+        // Without a start, the end is the start.
+        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000"})", Date(2012, 1, 17, 9), Date(2012, 1, 17, 9),
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        TraceCapture trace;
+        CalendarRecord r;
+        ASSERT_TRUE(kxconv::ToCalendarEx(Parse(c.row), &r, nullptr, nullptr));
+        EXPECT_EQ(c.start, r.dtStart);
+        EXPECT_EQ(c.end, r.dtEnd);
+        EXPECT_EQ(c.dttimeError, Traced(trace, "dttime error"));
+    }
+}
+
+TEST(ToCalendarEx, ModifiedInstanceBecomesAnExceptionEntry) {
+    FixedZoneEnv zone(480);
+    CalendarRecord r;
+    CalendarExdateList exdates;
+    CalendarExceptionList exceptions;
+    // 2012-03-05 09:00 UTC = 17:00 at UTC+8.
+    EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"__id":"30","parentID":"12","title":"Hi","allDay":"0",
+        "dtstart":"1330938000000","dtend":"1330941600000","hasAlarm":"1","__data":[{"method":"1","minutes":"10"}]})"),
+                                      &r, &exdates, &exceptions));
+    ASSERT_EQ(1u, exceptions.size());
+    EXPECT_EQ(12, exceptions[0].parentId);
+    EXPECT_EQ("<modification datetime=\"2012/03/05 17:00:00\"><subject>SABpAA==</subject><allday>0</allday>"
+              "<start>2012/03/05 17:00:00</start><end>2012/03/05 18:00:00</end><reminderset>1</reminderset>"
+              "<reminderdelta>10</reminderdelta></modification>",
+              exceptions[0].element);
+    EXPECT_TRUE(exdates.empty());
+
+    // All-day instance: no shift; an alarm flag without alarms has no delta; texts in order.
+    exceptions.clear();
+    EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"parentID":" 12","allDay":"1","dtstart":"1330905600000",
+        "dtend":"1330992000000","hasAlarm":"1","description":"B","eventLocation":"L","title":""})"),
+                                      &r, nullptr, &exceptions));
+    ASSERT_EQ(1u, exceptions.size());
+    EXPECT_EQ("<modification datetime=\"2012/03/05 00:00:00\"><location>TAA=</location><body>QgA=</body>"
+              "<allday>1</allday><start>2012/03/05 00:00:00</start><end>2012/03/06 00:00:00</end>"
+              "<reminderset>1</reminderset></modification>",
+              exceptions[0].element);
+    // Without the lists the entry is dropped.
+    EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"parentID":"12"})"), &r, nullptr, nullptr));
+}
+
+TEST(ToCalendarEx, TimeZoneTexts) {
+    FixedZoneEnv zone(0);
+    const struct {
+        const char* zone;
+        const char16_t* field;
+    } cases[] = {{"utc", u"GMT:0;DST:0"},
+                 {" UTC ", u"GMT:0;DST:0"},
+                 {"480;60", u"GMT:-480;DST:60"},
+                 {"-60;0", u"GMT:+60;DST:0"},
+                 {"480", u"GMT:+0;DST:480"},
+                 {"0;0", u"GMT:+0;DST:0"},
+                 {"   ", u"<none>"},
+                 {"", u"<none>"}};
+    for (const auto& c : cases) {
+        CalendarRecord r;
+        Json::Value row(Json::objectValue);
+        row["eventTimezone"] = c.zone;
+        ASSERT_TRUE(kxconv::ToCalendarEx(row, &r, nullptr, nullptr));
+        EXPECT_EQ(c.field, FieldText(r, KX_CAL_TIMEZONE)) << c.zone;
+    }
+}
+
+TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
+    FixedZoneEnv zone(480);
+    TraceCapture trace;
+    CalendarRecord r;
+    CalendarExdateList exdates;
+    ASSERT_TRUE(kxconv::ToCalendarEx(Parse(R"({"__id":"9","title":"Caf\u00e9\nBar","description":"d",
+        "eventLocation":"Room\n1","iCalGUID":"abc@x","hasAlarm":"1","__data":[{"minutes":"15"},{"minutes":"5"}],
+        "dtstart":"1330909200000","rrule":"FREQ=WEEKLY;BYDAY=MO",
+        "exdate":"20120305T010000Z,20120312T010000Z,2012-03-19,20120332T010000Z","last_update_time":"1330909200000"})"),
+                                     &r, &exdates, nullptr));
+    EXPECT_EQ(u"Caf\u00e9\r\nBar", FieldText(r, KX_CAL_TITLE));
+    EXPECT_EQ(u"Room\r\n1", FieldText(r, KX_CAL_LOCATION));
+    EXPECT_EQ(u"abc@x", FieldText(r, KX_CAL_ICAL_GUID));
+    ASSERT_EQ(4u, r.fields.size());
+    EXPECT_EQ(KX_CAL_TITLE, r.fields[0]->nType);
+    EXPECT_EQ(KX_CAL_DESCRIPTION, r.fields[1]->nType);
+    EXPECT_EQ(KX_CAL_ICAL_GUID, r.fields[2]->nType);
+    EXPECT_EQ(KX_CAL_LOCATION, r.fields[3]->nType);
+    EXPECT_EQ(15, r.lReminderMinutes);
+    EXPECT_EQ(2, r.lRecurType);
+    EXPECT_EQ(2, r.lRecurDayMask);
+    EXPECT_EQ(Date(2012, 3, 5, 9), r.dtStart);
+    EXPECT_EQ(Date(2012, 3, 5, 9), r.dtLastModified);
+    ASSERT_EQ(2u, exdates.size());
+    EXPECT_EQ(9, exdates[0].parentId);
+    EXPECT_EQ("2012/03/05 09:00:00", exdates[0].instant);
+    EXPECT_EQ("2012/03/12 09:00:00", exdates[1].instant);
+    EXPECT_TRUE(Traced(trace, "exdate not a UTC instant: 2012-03-19"));
+    EXPECT_TRUE(Traced(trace, "exdate not a UTC instant: 20120332T010000Z"));
+
+    // All-day exdates keep their date; a leading comma belongs to the first part.
+    CalendarRecord a;
+    exdates.clear();
+    ASSERT_TRUE(kxconv::ToCalendarEx(
+        Parse(R"({"__id":"4","allDay":"1","exdate":"20120305T000000Z,20120306,20120307T000000Z"})"), &a,
+        &exdates, nullptr));
+    ASSERT_EQ(3u, exdates.size());
+    EXPECT_EQ("2012/03/05 00:00:00", exdates[0].instant);
+    EXPECT_EQ("2012/03/06 00:00:00", exdates[1].instant);
+    EXPECT_EQ("2012/03/07 00:00:00", exdates[2].instant);
+    exdates.clear();
+    ASSERT_TRUE(kxconv::ToCalendarEx(Parse(R"({"exdate":",20120305T000000Z"})"), &a, &exdates, nullptr));
+    EXPECT_TRUE(exdates.empty());
+
+    // An alarm flag other than "1", or alarms that are not a list, give no alarm.
+    for (const char* row :
+         {R"({"hasAlarm":"0","__data":[{"minutes":"15"}]})", R"({"hasAlarm":"1","__data":"15"})",
+          R"({"hasAlarm":"1","__data":[]})", R"({"hasAlarm":"1","__data":[7]})"}) {
+        CalendarRecord n;
+        ASSERT_TRUE(kxconv::ToCalendarEx(Parse(row), &n, nullptr, nullptr));
+        EXPECT_EQ(row == std::string(R"({"hasAlarm":"1","__data":[7]})") ? 0 : -1, n.lReminderMinutes) << row;
+    }
+}
+
+TEST(ToCalendarEx, OddValuesNeverBreakTheRow) {
+    FixedZoneEnv zone(0);
+    for (const char* row : {R"({"title":{"a":1},"__id":[1],"dtstart":null,"rrule":5,"exdate":true})",
+                            R"({"__id":12,"allDay":true,"calendar_id":2.5,"duration":"P99999999999D"})"}) {
+        CalendarRecord r;
+        EXPECT_TRUE(kxconv::ToCalendarEx(Parse(row), &r, nullptr, nullptr)) << row;
+    }
+    CalendarRecord r;
+    EXPECT_FALSE(kxconv::ToCalendarEx(Parse("[1,2]"), &r, nullptr, nullptr));
+    EXPECT_FALSE(kxconv::ToCalendarEx(Parse("\"x\""), &r, nullptr, nullptr));
+
+    RecordList<CalendarRecord> list;
+    CalendarExceptionList exceptions;
+    EXPECT_EQ(2,
+              kxconv::ToCalendarList(Parse(R"({"status":0,"objects":[{"__id":"1"},{"__id":"2","parentID":"1"},
+        7,{"__id":"3"}]})"),
+                                     &list, nullptr, &exceptions));
+    ASSERT_EQ(2u, list.size());
+    EXPECT_EQ(3, list[1]->lPhoneId);
+    EXPECT_EQ(1u, exceptions.size());
+    EXPECT_EQ(0, kxconv::ToCalendarList(Parse(R"({"status":0,"objects":{}})"), &list, nullptr, nullptr));
+}
+
+// --- record to handset row ---
+
+TEST(FromCalendarEx, DefaultsAndThePcsOffset) {
+    FixedZoneEnv zone(480);
+    CalendarRecord r;
+    r.lReminderMinutes = -1;
+    Json::Value row;
+    EXPECT_EQ(1, CalConv::FromCalendarEx(r, &row));
+    EXPECT_EQ(Parse(R"({"title":"","description":"","eventLocation":"","rrule":"","hasAlarm":"0","allDay":"0",
+        "calendar_id":"4","exdate":"","dirty":"1","eventTimezone":"480"})"),
+              row);
+}
+
+TEST(FromCalendarEx, DatesAlarmsRuleAndId) {
+    FixedZoneEnv zone(480, 1);
+    CalendarRecord r;
+    r.strId = u"42";
+    r.dtStart = Date(2012, 1, 17, 8);
+    r.dtEnd = Date(2012, 1, 17, 9, 30);
+    r.lReminderMinutes = 0;
+    r.lRecurType = 2;
+    r.lRecurDayMask = 62;
+    r.lRecurInterval = 0;
+    Json::Value row;
+    CalConv::FromCalendarEx(r, &row);
+    EXPECT_EQ("1326758400000", row["dtstart"].asString());
+    EXPECT_EQ("1326763800000", row["dtend"].asString());
+    EXPECT_EQ("P5400S", row["duration"].asString());
+    EXPECT_EQ(Parse(R"([{"method":"1","minutes":"0"}])"), row["__data"]);
+    EXPECT_EQ("1", row["hasAlarm"].asString());
+    EXPECT_EQ("FREQ=WEEKLY;WKST=MO;BYDAY=MO,TU,WE,TH,FR", row["rrule"].asString());
+    EXPECT_EQ("42", row["__id"].asString());
+
+    // All-day dates are sent as their midnight read as UTC; a missing end sends no duration.
+    CalendarRecord a;
+    a.bAllDay = 1;
+    a.dtStart = Date(2012, 1, 17);
+    row = Json::Value();
+    CalConv::FromCalendarEx(a, &row);
+    EXPECT_EQ("1326758400000", row["dtstart"].asString());
+    EXPECT_EQ("1", row["allDay"].asString());
+    EXPECT_FALSE(row.isMember("dtend"));
+    EXPECT_FALSE(row.isMember("duration"));
+    EXPECT_FALSE(row.isMember("__id"));
+}
+
+TEST(FromCalendarEx, TextsAreCutToWholeCharactersWithin5120) {
+    FixedZoneEnv zone(0);
+    CalendarRecord r;
+    r.AddField(KX_CAL_TITLE, std::u16string(6000, u'a'));
+    r.AddField(KX_CAL_DESCRIPTION, std::u16string(3000, u'\u4e2d'));
+    r.AddField(KX_CAL_LOCATION, u"first");
+    r.AddField(KX_CAL_LOCATION, u"Room\r\n1");
+    // 5119 units and a surrogate pair across the limit: the pair goes as a whole.
+    std::u16string pair = std::u16string(5119, u'b') + u"\U0001F600";
+    CalendarRecord p;
+    p.AddField(KX_CAL_TITLE, pair);
+    Json::Value row, prow;
+    CalConv::FromCalendarEx(r, &row);
+    CalConv::FromCalendarEx(p, &prow);
+    EXPECT_EQ(std::string(5120, 'a'), row["title"].asString());
+    EXPECT_EQ(1706u * 3, row["description"].asString().size());
+    EXPECT_EQ(Utf8ToWide(row["description"].asString()), std::u16string(1706, u'\u4e2d'));
+    EXPECT_EQ("Room\n1", row["eventLocation"].asString()) << "the last item of a type decides";
+    EXPECT_EQ(std::string(5119, 'b'), prow["title"].asString());
+}
+
+TEST(FromCalendarEx, TimeZoneWithTransitions) {
+    FixedZoneEnv zone(-300);
+    CalendarRecord r;
+    r.dtStart = Date(2012, 6, 1, 9);
+    r.AddField(KX_CAL_TIMEZONE, u"GMT:300;DST:60;STD:0000110102000000;DLT:0000030202000000");
+    Json::Value row;
+    CalConv::FromCalendarEx(r, &row);
+    // First Sunday of November and second Sunday of March 2012.
+    EXPECT_EQ("-300;60;20121104020000;20120311020000", row["eventTimezone"].asString());
+
+    CalendarRecord plain;
+    plain.dtStart = Date(2012, 6, 1, 9);
+    plain.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0");
+    row = Json::Value();
+    CalConv::FromCalendarEx(plain, &row);
+    EXPECT_EQ("480;0;00000000;00000000", row["eventTimezone"].asString());
+
+    plain.bAllDay = 1;
+    row = Json::Value();
+    CalConv::FromCalendarEx(plain, &row);
+    EXPECT_EQ("UTC", row["eventTimezone"].asString());
+}
+
+TEST(FromCalendarEx, ExdateFromTheExceptionList) {
+    FixedZoneEnv zone(480);
+    CalendarRecord r;
+    r.dtStart = Date(2012, 3, 1, 9);
+    r.AddField(KX_CAL_EXCEPTIONS,
+               u"<exception><modification datetime=\"2012/03/05 17:00:00\" time=\"2012/03/05\"/>"
+               u"<deletion time=\"2012/03/12\"/><deletion time=\"2012/13/12\"/><deletion/>"
+               u"<other time=\"2012/03/19\"/></exception>");
+    Json::Value row;
+    CalConv::FromCalendarEx(r, &row);
+    EXPECT_EQ("20120305T010000Z,20120312T010000Z", row["exdate"].asString());
+
+    // A long list is read whole: cut to 5120 characters it would no longer be XML.
+    std::u16string many = u"<exception>";
+    for (int day = 0; day < 300; ++day) {
+        platform::CivilTime c;
+        Date(2013, 1, 1).AddSeconds(day * 86400LL).ToCivil(&c);
+        many += platform::Format(u"<deletion time=\"%04d/%02d/%02d\"/>", c.year, c.month, c.day);
+    }
+    many += u"</exception>";
+    ASSERT_GT(many.size(), 5120u);
+    CalendarRecord longList;
+    longList.dtStart = Date(2013, 1, 1, 9);
+    longList.AddField(KX_CAL_EXCEPTIONS, many);
+    row = Json::Value();
+    CalConv::FromCalendarEx(longList, &row);
+    std::string exdate = row["exdate"].asString();
+    EXPECT_EQ(300u * 17 - 1, exdate.size());
+    EXPECT_EQ("20131027T010000Z", exdate.substr(exdate.size() - 16));
+
+    r.fields.back()->strData = u"<exception";
+    row = Json::Value();
+    CalConv::FromCalendarEx(r, &row);
+    EXPECT_EQ("", row["exdate"].asString());
+}
+
+// --- exception list to exception rows ---
+
+const char16_t kExceptionText[] =
+    u"<exception><modification datetime=\"2012/03/05 17:00:00\" "
+    u"time=\"2012/03/05\"><subject>SABpAA==</subject>"
+    u"<allday>0</allday><start>2012/03/05 17:00:00</start><end>2012/03/05 18:00:00</end>"
+    u"<reminderset>1</reminderset><reminderdelta>10</reminderdelta></modification>"
+    u"<deletion time=\"2012/03/12\"/></exception>";
+
+TEST(FromCalendarException, ModificationsBecomeRows) {
+    FixedZoneEnv zone(480);
+    CalendarRecord parent;
+    parent.dtStart = Date(2012, 3, 1, 9);
+    parent.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0");
+    std::u16string text = kExceptionText;
+    Json::Value rows(Json::arrayValue);
+    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"guid@x", u"12", 14));
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ(
+        Parse(R"({"calendar_id":"4","iCalGUID":"guid@x","title":"Hi","eventLocation":"","description":"",
+        "hasAlarm":"1","rrule":"","parentID":"12","dtstart":"1330938000000","dtend":"1330941600000",
+        "originalInstanceTime":"1330909200000","__data":[{"method":"1","minutes":"10"}],
+        "eventTimezone":"480;0;00000000;00000000"})"),
+        rows[0]);
+
+    // Older handsets get no instance time.
+    Json::Value older(Json::arrayValue);
+    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &older, u"g", u"12", 13));
+    EXPECT_FALSE(older[0].isMember("originalInstanceTime"));
+}
+
+TEST(FromCalendarException, AllDayInstancesAndNothingToSend) {
+    FixedZoneEnv zone(480);
+    TraceCapture trace;
+    CalendarRecord parent;
+    parent.bAllDay = 1;
+    parent.dtStart = Date(2012, 3, 1);
+    parent.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0");
+    std::u16string text =
+        u"<exception><modification><allday>1</allday><start>2012/03/05 00:00:00</start>"
+        u"<end>2012/3/6 00:00:00</end><reminderset>1</reminderset></modification></exception>";
+    Json::Value rows(Json::arrayValue);
+    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"", u"5", 14));
+    EXPECT_EQ(Parse(R"({"calendar_id":"4","iCalGUID":"","title":"","eventLocation":"","description":"",
+        "hasAlarm":"0","rrule":"","originalAllDay":"1","parentID":"5","allDay":"1","dtstart":"1330905600000",
+        "originalInstanceTime":"1330905600000","eventTimezone":"UTC"})"),
+              rows[0]);
+
+    std::u16string deletions = u"<exception><deletion time=\"2012/03/12\"/></exception>";
+    std::u16string broken = u"<exception><modification>";
+    EXPECT_FALSE(CalConv::FromCalendarException(parent, &deletions, &rows, u"", u"5", 14));
+    EXPECT_FALSE(CalConv::FromCalendarException(parent, &broken, &rows, u"", u"5", 14));
+    EXPECT_FALSE(CalConv::FromCalendarException(parent, nullptr, &rows, u"", u"5", 14));
+    EXPECT_EQ(1u, rows.size());
+    EXPECT_TRUE(Traced(trace, "exception list is not XML"));
+    EXPECT_TRUE(Traced(trace, "no exception list"));
+}
+
+// --- merge ---
+
+TEST(MergeCalendarExceptions, ModificationReplacesThatDaysRemoval) {
+    FixedZoneEnv zone(480);
+    TraceCapture trace;
+    RecordList<CalendarRecord> records;
+    for (int id : {5, 6, 5}) {
+        CalendarRecord* r = new CalendarRecord();
+        r->lPhoneId = id;
+        records.Add(r);
+    }
+    CalendarExceptionList exceptions = {
+        {5, "<modification datetime=\"2012/03/05 17:00:00\"><allday>0</allday></modification>"},
+        {5, "<modification datetime=\"bad\"/>"},
+        {5, "<modification"},
+        {99, "<modification datetime=\"2012/03/05 17:00:00\"/>"}};
+    CalendarExdateList exdates = {{5, "2012/03/05 09:00:00"},
+                                  {6, "2012/04/01 10:00:00"},
+                                  {5, "2012/03/12 09:00:00"},
+                                  {5, "2012/03/05 21:00:00"},
+                                  {98, "2012/03/05 09:00:00"}};
+    CalConv::MergeCalendarExceptions(&records, exdates, exceptions);
+    EXPECT_EQ(
+        u"<exception><modification datetime=\"2012/03/05 17:00:00\" time=\"2012/03/05\"><allday>0</allday>"
+        u"</modification><modification datetime=\"bad\"/><deletion time=\"2012/03/12\"/></exception>",
+        FieldText(*records[0], KX_CAL_EXCEPTIONS));
+    EXPECT_EQ(u"<exception><deletion time=\"2012/04/01\"/></exception>",
+              FieldText(*records[1], KX_CAL_EXCEPTIONS));
+    EXPECT_TRUE(records[2]->fields.empty()) << "only the first record of an id takes the list";
+    EXPECT_TRUE(Traced(trace, "no event 99 for its exceptions"));
+    EXPECT_TRUE(Traced(trace, "no event 98 for its exceptions"));
+    EXPECT_TRUE(Traced(trace, "exception element is not XML"));
+}
+
+TEST(MergeCalendarExceptions, ReadAndWrittenBackAgree) {
+    FixedZoneEnv zone(480);
+    RecordList<CalendarRecord> records;
+    CalendarExdateList exdates;
+    CalendarExceptionList exceptions;
+    kxconv::ToCalendarList(Parse(R"({"objects":[{"__id":"12","title":"Weekly","dtstart":"1330909200000",
+        "duration":"P3600S","rrule":"FREQ=WEEKLY;BYDAY=MO","exdate":"20120305T010000Z,20120312T010000Z",
+        "iCalGUID":"g1"},{"__id":"13","parentID":"12","title":"Moved","dtstart":"1330938000000",
+        "dtend":"1330941600000","allDay":"0"}]})"),
+                           &records, &exdates, &exceptions);
+    CalConv::MergeCalendarExceptions(&records, exdates, exceptions);
+    ASSERT_EQ(1u, records.size());
+    const CalendarRecord& parent = *records[0];
+    Json::Value row;
+    CalConv::FromCalendarEx(parent, &row);
+    EXPECT_EQ("20120305T010000Z,20120312T010000Z", row["exdate"].asString());
+    Json::Value rows(Json::arrayValue);
+    std::u16string text = FieldText(parent, KX_CAL_EXCEPTIONS);
+    ASSERT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g1", u"12", 14));
+    EXPECT_EQ("Moved", rows[0]["title"].asString());
+    EXPECT_EQ("1330938000000", rows[0]["dtstart"].asString());
+    EXPECT_EQ("1330941600000", rows[0]["dtend"].asString());
+    EXPECT_EQ("1330909200000", rows[0]["originalInstanceTime"].asString());
+}
+
+} // namespace

@@ -1,0 +1,256 @@
+// The reader's sequence against a scripted service: requests, batches, messages, callbacks,
+// the merge and the outcomes. The same reader runs against the simulator in the e2e suite.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "calendar/calendar_read.h"
+#include "calendar_test_env.h"
+#include "driver/app.h"
+#include "support/host_window_recorder.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using caltest::FixedZoneEnv;
+
+std::string Compact(const Json::Value& v) {
+    Json::StreamWriterBuilder b;
+    b["indentation"] = "";
+    return Json::writeString(b, v);
+}
+
+struct Sent {
+    CalendarRequest request;
+    std::string body;
+};
+
+// The scripted service: the id list and, per read request, the rows for the ids asked for.
+struct Script {
+    std::vector<Sent> sent;
+    CalendarReply idList;
+    std::function<CalendarReply(const Json::Value& ids, size_t index)> read;
+};
+Script* g_script = nullptr;
+
+CalendarReply Scripted(CalendarRequest request, const Json::Value* body) {
+    g_script->sent.push_back({request, body ? Compact(*body) : std::string()});
+    if (request == CalendarRequest::kSetTracking)
+        return CalendarReply();
+    if (request == CalendarRequest::kIdList)
+        return g_script->idList;
+    size_t index = 0;
+    for (const Sent& s : g_script->sent)
+        index += s.request == CalendarRequest::kRead;
+    return g_script->read((*body)["objects"], index - 1);
+}
+
+CalendarReply Ok(const Json::Value& objects) {
+    CalendarReply r;
+    r.kind = CalendarReply::kOk;
+    r.document["status"] = 0;
+    r.document["objects"] = objects;
+    return r;
+}
+
+CalendarReply Ids(int count) {
+    Json::Value ids(Json::arrayValue);
+    for (int i = 1; i <= count; ++i) {
+        Json::Value id;
+        id["__id"] = i; // the service may send numbers
+        ids.append(id);
+    }
+    return Ok(ids);
+}
+
+// One plain event per id asked for.
+CalendarReply EventsFor(const Json::Value& ids, size_t) {
+    Json::Value rows(Json::arrayValue);
+    for (const Json::Value& id : ids) {
+        Json::Value row;
+        row["__id"] = id["__id"];
+        row["title"] = "Event " + id["__id"].asString();
+        row["dtstart"] = "1330909200000";
+        row["dtend"] = "1330912800000";
+        rows.append(row);
+    }
+    return Ok(rows);
+}
+
+std::vector<uint32_t> g_recordCodes;
+std::vector<uintptr_t> g_recordValues;
+std::vector<int32_t> g_percents;
+void KX_STDCALL RecordCallback(uint32_t code, uintptr_t value) {
+    g_recordCodes.push_back(code);
+    g_recordValues.push_back(value);
+}
+void KX_STDCALL ProgressCallback(int32_t percent) {
+    g_percents.push_back(percent);
+}
+
+class CalendarReadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_script = &script;
+        InitSyncParams params{0, recorder.window(), 0, u"http://127.0.0.1:1", u"serial"};
+        theApp.m_FakePhone.InitSync(0, &params);
+        theApp.RecordCallback = &RecordCallback;
+        theApp.ProgressCallback = &ProgressCallback;
+        g_recordCodes.clear();
+        g_recordValues.clear();
+        g_percents.clear();
+        script.read = EventsFor;
+    }
+    void TearDown() override {
+        InitSyncParams params{0, nullptr, 0, nullptr, nullptr};
+        theApp.m_FakePhone.InitSync(0, &params);
+        theApp.RecordCallback = nullptr;
+        theApp.ProgressCallback = nullptr;
+        theApp.m_FakePhone.StopFlag = false;
+        g_script = nullptr;
+    }
+    std::vector<size_t> BatchSizes() const {
+        std::vector<size_t> sizes;
+        for (const Sent& s : script.sent) {
+            if (s.request != CalendarRequest::kRead)
+                continue;
+            Json::Value body;
+            Json::Reader().parse(s.body, body);
+            sizes.push_back(body["objects"].size());
+        }
+        return sizes;
+    }
+
+    FixedZoneEnv zone{480};
+    Script script;
+    kxtest::HostWindowRecorder recorder;
+};
+
+TEST_F(CalendarReadTest, TrackingBitAndEntriesThatAreNotObjects) {
+    Json::Value ids;
+    Json::Reader().parse(R"([{"__id":"1"},5,"x",null,[{"__id":"9"}],{"__id":"2"},{"other":1}])", ids);
+    script.idList = Ok(ids);
+    EXPECT_EQ(KX_OK, RunCalendarRead(KX_READ_NO_TRACKING, nullptr, &Scripted));
+    ASSERT_EQ(2u, script.sent.size());
+    EXPECT_EQ(CalendarRequest::kIdList, script.sent[0].request);
+    EXPECT_EQ(R"({"objects":[{"__id":"1"},{"__id":"2"},{"__id":""}]})", script.sent[1].body);
+}
+
+TEST_F(CalendarReadTest, EmptyIdListEndsWithOnlyTheFinishedMessage) {
+    script.idList = Ok(Json::Value(Json::arrayValue));
+    EXPECT_EQ(KX_OK, RunCalendarRead(0, nullptr, &Scripted));
+    EXPECT_EQ(2u, script.sent.size());
+    EXPECT_EQ((std::vector<uint32_t>{0x80003}), recorder.Codes());
+}
+
+// A weekly event with a moved and a removed instance, and a plain event.
+CalendarReply RecurringRows(const Json::Value&, size_t) {
+    Json::Value rows;
+    Json::Reader().parse(R"([
+        {"__id":"1","title":"Weekly","dtstart":"1330909200000","duration":"P3600S","rrule":"FREQ=WEEKLY;BYDAY=MO",
+         "exdate":"20120305T010000Z,20120312T010000Z"},
+        {"__id":"3","parentID":"1","title":"Moved","dtstart":"1330938000000","dtend":"1330941600000"},
+        {"__id":"2","title":"Plain","dtstart":"1330909200000","dtend":"1330912800000"}])",
+                         rows);
+    return Ok(rows);
+}
+
+const char16_t kMergedExceptions[] =
+    u"<exception><modification datetime=\"2012/03/05 17:00:00\" "
+    u"time=\"2012/03/05\"><subject>TQBvAHYAZQBkAA==</subject>"
+    u"<allday>0</allday><start>2012/03/05 17:00:00</start><end>2012/03/05 18:00:00</end>"
+    u"<reminderset>0</reminderset></modification><deletion time=\"2012/03/12\"/></exception>";
+
+TEST_F(CalendarReadTest, HostReceivesMergedRecords) {
+    script.idList = Ids(3);
+    script.read = RecurringRows;
+    std::vector<std::u16string> exceptionTexts;
+    recorder.SetHook([&](uint32_t code, intptr_t value) {
+        if (code != 0x80001)
+            return;
+        const CalendarRecord* r = reinterpret_cast<const CalendarRecord*>(value);
+        const CalendarField* f = r->LastField(KX_CAL_EXCEPTIONS);
+        exceptionTexts.push_back(f ? f->strData : u"");
+    });
+    EXPECT_EQ(KX_OK, RunCalendarRead(0, nullptr, &Scripted));
+    // Two records: progress counts the decoded records only; the callbacks come with the messages.
+    EXPECT_EQ((std::vector<intptr_t>{0, 33}), recorder.ValuesOf(KX_PROGRESS_PERCENT));
+    EXPECT_EQ((std::vector<int32_t>{0, 33}), g_percents);
+    EXPECT_EQ((std::vector<uint32_t>{0x80001, 0x80001}), g_recordCodes);
+    std::vector<intptr_t> records = recorder.ValuesOf(0x80001);
+    EXPECT_EQ(std::vector<uintptr_t>(records.begin(), records.end()), g_recordValues);
+    ASSERT_EQ(2u, exceptionTexts.size());
+    EXPECT_EQ(kMergedExceptions, exceptionTexts[0]);
+    EXPECT_EQ(u"", exceptionTexts[1]);
+}
+
+TEST_F(CalendarReadTest, CollectingModeGetsMergedRecordsAndSendsNothing) {
+    script.idList = Ids(3);
+    script.read = RecurringRows;
+    RecordList<CalendarRecord> list;
+    EXPECT_EQ(KX_OK, RunCalendarRead(0, &list, &Scripted));
+    EXPECT_TRUE(recorder.Messages().empty());
+    EXPECT_TRUE(g_recordCodes.empty());
+    EXPECT_TRUE(g_percents.empty());
+    ASSERT_EQ(2u, list.size());
+    EXPECT_EQ(u"Weekly", list[0]->LastField(KX_CAL_TITLE)->strData);
+    ASSERT_TRUE(list[0]->LastField(KX_CAL_EXCEPTIONS));
+    EXPECT_EQ(kMergedExceptions, list[0]->LastField(KX_CAL_EXCEPTIONS)->strData);
+
+    // A list that already holds records keeps them in front.
+    RecordList<CalendarRecord> more;
+    more.Add(new CalendarRecord());
+    EXPECT_EQ(KX_OK, RunCalendarRead(0, &more, &Scripted));
+    EXPECT_EQ(3u, more.size());
+    EXPECT_EQ(-1, more[0]->lPhoneId);
+}
+
+TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {
+    const struct {
+        const char* name;
+        bool idListFails;
+        CalendarReply::Kind kind;
+        int32_t result;
+        size_t delivered;
+    } cases[] = {
+        {"id list unanswered", true, CalendarReply::kFailed, KX_OTHER_FAILURE, 0},
+        {"id list status", true, CalendarReply::kStatus, KX_OTHER_FAILURE, 0},
+        {"id list not JSON", true, CalendarReply::kBadJson, KX_OTHER_FAILURE, 0},
+        {"second batch unanswered", false, CalendarReply::kFailed, KX_OTHER_FAILURE, 30},
+        {"second batch status", false, CalendarReply::kStatus, KX_OTHER_FAILURE, 30},
+        {"second batch not JSON", false, CalendarReply::kBadJson, KX_OTHER_FAILURE, 30},
+        {"second batch cancelled", false, CalendarReply::kStopped, KX_STOPPED, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        recorder.Clear();
+        script.sent.clear();
+        kxtest::TraceCapture trace;
+        script.idList = Ids(45);
+        if (c.idListFails) {
+            script.idList.kind = c.kind;
+        }
+        script.read = [&c](const Json::Value& ids, size_t index) {
+            CalendarReply r = EventsFor(ids, index);
+            if (index == 1)
+                r.kind = c.kind;
+            return r;
+        };
+        EXPECT_EQ(c.result, RunCalendarRead(0, nullptr, &Scripted));
+        EXPECT_EQ(c.delivered, recorder.Count(0x80001));
+        std::vector<kxtest::HostMessage> messages = recorder.Messages();
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(0x80002u, messages.back().code);
+        EXPECT_EQ(c.result, messages.back().value);
+        EXPECT_EQ(0u, recorder.Count(0x80003));
+        EXPECT_EQ(1u, trace.LinesWith({"[Caller=CKXFakePhone::ReadCalendar],[Action=Error]"}).size());
+    }
+    // An id list without objects fails as well.
+    recorder.Clear();
+    script.idList = Ok(Json::Value());
+    EXPECT_EQ(KX_OTHER_FAILURE, RunCalendarRead(0, nullptr, &Scripted));
+}
+
+} // namespace

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include "calendar/recurrence_rule.h"
+#include "calendar_test_env.h"
+
+namespace {
+
+using caltest::Date;
+using caltest::FixedZoneEnv;
+
+struct RuleCase {
+    const char* rule;
+    int eastMinutes;
+    bool allDay;
+    platform::OleDate start;
+    // expected record
+    int32_t type, interval, mask, byWeekday, week, day, month, hasEnd;
+    platform::OleDate recurEnd;
+    // written back on a PC whose week starts on Sunday
+    const char* back;
+};
+
+const RuleCase kRules[] = {
+    {"FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR", 480, false, Date(2012, 3, 5, 9), 2, 0, 62, 0, 0, 0, 0, 0,
+     platform::OleDate(), "FREQ=WEEKLY;WKST=SU;BYDAY=MO,TU,WE,TH,FR"},
+    {"FREQ=WEEKLY;WKST=MO;INTERVAL=2;BYDAY=MO,WE", 480, false, Date(2012, 3, 5, 9), 2, 2, 10, 0, 0, 0, 0, 0,
+     platform::OleDate(), "FREQ=WEEKLY;INTERVAL=2;WKST=SU;BYDAY=MO,WE"},
+    {"FREQ=MONTHLY;BYDAY=-1FR", 480, false, Date(2012, 3, 30, 9), 3, 1, 32, 1, -1, 0, 0, 0,
+     platform::OleDate(), "FREQ=MONTHLY;WKST=SU;BYDAY=-1FR"},
+    {"FREQ=MONTHLY;BYDAY=2MO", 480, false, Date(2012, 3, 12, 9), 3, 1, 2, 1, 2, 0, 0, 0, platform::OleDate(),
+     "FREQ=MONTHLY;WKST=SU;BYDAY=2MO"},
+    {"FREQ=MONTHLY;BYMONTHDAY=15;BYDAY=MO", 480, false, Date(2012, 3, 15, 9), 3, 1, 0, 0, 0, 15, 0, 0,
+     platform::OleDate(), "FREQ=MONTHLY;WKST=SU;BYMONTHDAY=15"},
+    // The sign of a yearly week is not taken.
+    {"FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", 480, false, Date(2012, 10, 28, 2), 4, 1, 1, 1, 0, 0, 10, 0,
+     platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTH=10;BYDAY=0SU"},
+    {"FREQ=YEARLY;BYMONTHDAY=17;BYMONTH=1", 480, true, Date(2012, 1, 17), 4, 1, 0, 0, 0, 17, 1, 0,
+     platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTHDAY=17;BYMONTH=1"},
+    {"FREQ=YEARLY;BYMONTH=3", 480, false, Date(2012, 3, 5, 9), 4, 1, 0, 0, 0, 5, 3, 0, platform::OleDate(),
+     "FREQ=YEARLY;WKST=SU;BYMONTHDAY=5;BYMONTH=3"},
+    {"FREQ=DAILY;COUNT=10", 480, false, Date(2012, 3, 5, 9), 1, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(),
+     "FREQ=DAILY;WKST=SU"},
+    {"FREQ=DAILY;UNTIL=20120301T155959Z", 480, false, Date(2012, 2, 20, 23, 59, 59), 1, 1, 0, 0, 0, 0, 0, 1,
+     Date(2012, 3, 1, 23, 59, 59), "FREQ=DAILY;UNTIL=20120301T155959Z;WKST=SU"},
+    {"FREQ=DAILY;INTERVAL=3;UNTIL=20120301", 480, false, Date(2012, 2, 20, 10), 1, 3, 0, 0, 0, 0, 0, 1,
+     Date(2012, 3, 1, 8), "FREQ=DAILY;UNTIL=20120301T020000Z;INTERVAL=3;WKST=SU"},
+    // All-day ends keep their date, east and west of UTC.
+    {"FREQ=DAILY;UNTIL=20120301T000000Z", -300, true, Date(2012, 2, 20), 1, 1, 0, 0, 0, 0, 0, 1,
+     Date(2012, 3, 1), "FREQ=DAILY;UNTIL=20120301T235959Z;WKST=SU"},
+    {"FREQ=WEEKLY;UNTIL=20120301T155959Z;BYDAY=TH", 480, true, Date(2012, 2, 2), 2, 1, 16, 0, 0, 0, 0, 1,
+     Date(2012, 3, 1), "FREQ=WEEKLY;UNTIL=20120301T235959Z;WKST=SU;BYDAY=TH"},
+    {"FREQ=DAILY;FREQ=WEEKLY;BYDAY=SA", 0, false, Date(2012, 3, 3), 2, 1, 64, 0, 0, 0, 0, 0,
+     platform::OleDate(), "FREQ=WEEKLY;WKST=SU;BYDAY=SA"},
+    {"FREQ=HOURLY;INTERVAL=2", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(),
+     ""},
+    {"freq=DAILY", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(), ""},
+    {"", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(), ""},
+};
+
+TEST(RecurrenceRule, ReadAndWrittenBack) {
+    for (const RuleCase& c : kRules) {
+        SCOPED_TRACE(c.rule);
+        FixedZoneEnv zone(c.eastMinutes, 0);
+        CalendarRecord r;
+        r.dtStart = c.start;
+        r.bAllDay = c.allDay;
+        CalConv::ApplyRecurrenceRule(c.rule, &r);
+        EXPECT_EQ(c.type, r.lRecurType);
+        EXPECT_EQ(c.interval, r.lRecurInterval);
+        EXPECT_EQ(c.mask, r.lRecurDayMask);
+        EXPECT_EQ(c.byWeekday, r.lRecurByWeekday);
+        EXPECT_EQ(c.week, r.lRecurWeek);
+        EXPECT_EQ(c.day, r.lRecurDay);
+        EXPECT_EQ(c.month, r.lRecurMonth);
+        EXPECT_EQ(c.hasEnd, r.bRecurHasEnd);
+        EXPECT_EQ(c.recurEnd, r.dtRecurEnd);
+        EXPECT_EQ(c.back, CalConv::BuildRecurrenceRule(r));
+    }
+}
+
+TEST(RecurrenceRule, ParseKeepsTheEightParts) {
+    CalConv::RecurrenceParts p =
+        CalConv::ParseRecurrenceRule("FREQ=YEARLY;COUNT=4;WKST=MO;X-NAME=1;BYMONTH=2;INTERVAL=2;UNTIL=2013;"
+                                     "BYMONTHDAY=29;BYDAY=;BYSETPOS=1");
+    EXPECT_EQ("YEARLY", p.freq);
+    EXPECT_EQ("4", p.count);
+    EXPECT_EQ("MO", p.wkst);
+    EXPECT_EQ("2", p.bymonth);
+    EXPECT_EQ("2", p.interval);
+    EXPECT_EQ("2013", p.until);
+    EXPECT_EQ("29", p.bymonthday);
+    EXPECT_EQ("", p.byday);
+}
+
+TEST(RecurrenceRule, DayMasks) {
+    EXPECT_EQ("SU,MO,TU,WE,TH,FR,SA", CalConv::DayMaskToText(127));
+    EXPECT_EQ("MO,WE", CalConv::DayMaskToText(10));
+    EXPECT_EQ("", CalConv::DayMaskToText(0));
+    EXPECT_EQ(10, CalConv::TextToDayMask("WE,MO"));
+    EXPECT_EQ(2, CalConv::TextToDayMask("1MO"));
+    EXPECT_EQ(0, CalConv::TextToDayMask("XX"));
+}
+
+TEST(RecurrenceRule, WeekStartComesFromTheUsersSetting) {
+    const struct {
+        int weekday;
+        const char* code;
+    } cases[] = {{0, "SU"}, {1, "MO"}, {5, "FR"}, {6, "SA"}, {7, "SU"}, {-1, "SU"}};
+    for (const auto& c : cases) {
+        FixedZoneEnv zone(0, c.weekday);
+        EXPECT_EQ(c.code, CalConv::FirstDayOfWeekCode()) << c.weekday;
+    }
+    CalendarRecord daily;
+    daily.lRecurType = 1;
+    {
+        FixedZoneEnv monday(0, 1);
+        EXPECT_EQ("FREQ=DAILY;WKST=MO", CalConv::BuildRecurrenceRule(daily));
+    }
+    {
+        FixedZoneEnv sunday(0, 0);
+        EXPECT_EQ("FREQ=DAILY;WKST=SU", CalConv::BuildRecurrenceRule(daily));
+    }
+}
+
+TEST(RecurrenceRule, EndNeedsValidDates) {
+    FixedZoneEnv zone(0);
+    CalendarRecord r;
+    r.lRecurType = 1;
+    r.bRecurHasEnd = 1;
+    r.dtStart = Date(2012, 3, 5, 9);
+    r.dtRecurEnd.status = 1; // invalid
+    EXPECT_EQ("FREQ=DAILY;WKST=SU", CalConv::BuildRecurrenceRule(r));
+    r.dtRecurEnd = Date(2012, 4, 1);
+    EXPECT_EQ("FREQ=DAILY;UNTIL=20120401T090000Z;WKST=SU", CalConv::BuildRecurrenceRule(r));
+    // A yearly rule without a day takes the start's day, or 1 without a valid start.
+    r.lRecurType = 4;
+    r.lRecurMonth = 3;
+    r.bRecurHasEnd = 0;
+    EXPECT_EQ("FREQ=YEARLY;WKST=SU;BYMONTHDAY=5;BYMONTH=3", CalConv::BuildRecurrenceRule(r));
+    r.dtStart.status = 1;
+    EXPECT_EQ("FREQ=YEARLY;WKST=SU;BYMONTHDAY=1;BYMONTH=3", CalConv::BuildRecurrenceRule(r));
+    r.lRecurType = 5;
+    EXPECT_EQ("", CalConv::BuildRecurrenceRule(r));
+}
+
+} // namespace

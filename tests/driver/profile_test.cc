@@ -1,0 +1,326 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include <kxphone/profiles.h>
+
+#include "driver/app.h"
+#include "driver/profile_store.h"
+#include "driver/tag_parser.h"
+#include "sample_store_fixture.h"
+
+namespace {
+
+using kxtest::DriverDirTest;
+
+// The field text block as its NUL-separated parts (up to the first empty part).
+std::vector<std::u16string> Parts(const KXChar* block, size_t room) {
+    std::vector<std::u16string> parts;
+    size_t at = 0;
+    while (at < room && block[at] != u'\0') {
+        std::u16string part(block + at);
+        at += part.size() + 1;
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+std::u16string S(const char* ascii) {
+    return std::u16string(ascii, ascii + std::strlen(ascii));
+}
+
+template <class T> T* GetProfileOf(int32_t type) {
+    uintptr_t slot = 0;
+    EXPECT_EQ(theApp.m_FakePhone.GetProfile(type, reinterpret_cast<uintptr_t>(&slot)), KX_OK);
+    return reinterpret_cast<T*>(slot);
+}
+
+TEST(ContactProfile, RecordStorageAndEntries) {
+    auto* profile = GetProfileOf<KXContactProfile>(KX_TYPE_CONTACT);
+    ASSERT_NE(profile, nullptr);
+    EXPECT_EQ(profile->version, 100);
+    EXPECT_EQ(profile->flags, 0x60000u);
+    EXPECT_EQ(std::u16string(profile->text), u"0[2,3,4,8],0,19,104,105,108");
+    ASSERT_EQ(profile->storages.size(), 1u);
+    const KXContactStorage& s = *profile->storages[0];
+    EXPECT_EQ(s.version, 101);
+    EXPECT_EQ(s.storageNumber, 1);
+    EXPECT_EQ(std::u16string(s.name), u"Phone");
+    EXPECT_EQ(s.flags, 727u);
+    EXPECT_EQ(s.word2, 52);
+    EXPECT_EQ(s.fieldCount, 54);
+    EXPECT_EQ(s.word4, 106);
+    EXPECT_EQ(s.word5, 2);
+    EXPECT_EQ(s.word6, 2);
+    EXPECT_EQ(s.word7, 0);
+    EXPECT_EQ(s.inlineText[0], u'\0');
+    const int32_t expected[][4] = {{1, 65535, 0, 0}, {2, 851955, 0, 13}, {3, 196605, 0, 3}, {4, 0, 0, 0}};
+    ASSERT_EQ(s.entries.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(s.entries[i]->version, 100);
+        EXPECT_EQ(s.entries[i]->entryId, expected[i][0]);
+        EXPECT_EQ(s.entries[i]->mask, static_cast<uint32_t>(expected[i][1]));
+        EXPECT_EQ(s.entries[i]->value1, expected[i][2]);
+        EXPECT_EQ(s.entries[i]->value2, expected[i][3]);
+    }
+}
+
+TEST(ContactProfile, FieldTextPartsInOrder) {
+    auto* profile = GetProfileOf<KXContactProfile>(KX_TYPE_CONTACT);
+    ASSERT_EQ(profile->storages.size(), 1u);
+    std::vector<std::u16string> parts = Parts(profile->storages[0]->fieldText, KX_FIELD_TEXT_CHARS);
+    ASSERT_EQ(parts.size(), 6u);
+
+    std::u16string kinds = u"First Name,Last Name,";
+    for (int i = 0; i < 51; ++i)
+        kinds += u"Type,Info,";
+    EXPECT_EQ(parts[0], kinds);
+
+    EXPECT_EQ(parts[1].rfind(u"First Name,(First Name),Last Name,(Last Name),Job Title,(Job Title),", 0), 0u);
+    EXPECT_NE(parts[1].find(u",Annivery,(Annivery),Home2,(Home2),"), std::u16string::npos);
+    EXPECT_NE(parts[1].find(u",Email3,(Email3),Notes,(Notes),Birthday,(Birthday),"), std::u16string::npos);
+    EXPECT_EQ(parts[1].substr(parts[1].size() - 18), u"g,(g),h,(h),h,(h),");
+    EXPECT_EQ(std::count(parts[1].begin(), parts[1].end(), u'('), 54);
+
+    EXPECT_EQ(parts[2],
+              S("1,2,4015,4004,4023,4024,4025,4026,4027,4028,4029,4030,4022,2016,2013,2012,2010,2021,"
+                "2014,2008,2005,2004,2002,2019,2006,2038,2035,2034,2032,2030,2036,112,102,111,104,106,"
+                "100,1000,1001,1002,3002,4003,4019,103,101,3018,108,116,117,114,119,4037,4038,1500,"));
+    std::u16string maxima;
+    for (int i = 1; i <= 54; ++i)
+        maxima += i == 41 ? u"1024," : i == 46 ? u"2048," : u"200,";
+    EXPECT_EQ(parts[3], maxima);
+    EXPECT_EQ(parts[4],
+              u"Group,0[3],5,Normal,2,Family,3,Friend,4,VIP,10,Schoolfellow,6,Work,11,Customise1,12,"
+              u"Customise2");
+    EXPECT_EQ(parts[5], u"0,0,499");
+}
+
+TEST(ContactProfile, GroupsAndRangeFollowTheStorageFlags) {
+    const struct {
+        uint32_t flags;
+        size_t parts;
+        bool groups, range;
+    } cases[] = {{0, 4, false, false},
+                 {KX_STORAGE_GROUPS, 5, true, false},
+                 {KX_STORAGE_RANGE, 5, false, true},
+                 {727, 6, true, true},
+                 {KX_STORAGE_ENTRY3 | KX_STORAGE_ENTRY4, 4, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags);
+        std::u16string text = ProfileStore::FieldText(c.flags);
+        std::vector<std::u16string> parts = Parts(text.c_str(), text.size());
+        ASSERT_EQ(parts.size(), c.parts);
+        EXPECT_EQ(parts.size() > 4 && parts[4].rfind(u"Group,", 0) == 0, c.groups);
+        EXPECT_EQ(parts.back() == u"0,0,499", c.range);
+    }
+}
+
+TEST(ContactProfile, RebuiltInPlaceWithOneStorage) {
+    auto* first = GetProfileOf<KXContactProfile>(KX_TYPE_CONTACT);
+    std::u16string firstIds = Parts(first->storages[0]->fieldText, KX_FIELD_TEXT_CHARS)[2];
+    auto* second = GetProfileOf<KXContactProfile>(KX_TYPE_CONTACT);
+    EXPECT_EQ(first, second);
+    ASSERT_EQ(second->storages.size(), 1u);
+    EXPECT_EQ(Parts(second->storages[0]->fieldText, KX_FIELD_TEXT_CHARS)[2], firstIds);
+    EXPECT_EQ(second->storages[0]->entries.size(), 4u);
+}
+
+TEST(CalendarProfile, KindsRingsAndReminders) {
+    auto* profile = GetProfileOf<KXCalendarProfile>(KX_TYPE_CALENDAR);
+    GetProfileOf<KXCalendarProfile>(KX_TYPE_CALENDAR); // rebuilding does not add to the lists
+    EXPECT_EQ(profile->version, 100);
+    EXPECT_EQ(profile->flags, 35847u);
+    ASSERT_EQ(profile->kinds.size(), 3u);
+    const uint32_t kinds[][3] = {{0, 500, 0x1BFFF7}, {1, 200, 0xEFCBB}, {2, 200, 0x4000}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(profile->kinds[i]->version, 100);
+        EXPECT_EQ(profile->kinds[i]->kind, static_cast<int32_t>(kinds[i][0]));
+        EXPECT_EQ(profile->kinds[i]->sizeValue, static_cast<int32_t>(kinds[i][1]));
+        EXPECT_EQ(profile->kinds[i]->mask, kinds[i][2]);
+    }
+    EXPECT_TRUE(profile->text1.empty() && profile->text2.empty() && profile->text3.empty());
+    EXPECT_EQ(profile->ringNames, (std::vector<std::u16string>{u"Calendar Ring 001", u"Calendar Ring 002",
+                                                               u"Calendar Ring 003", u"Calendar Ring 004"}));
+    EXPECT_EQ(profile->reminderMinutes, (std::vector<int32_t>{5, 15, 30, 60, 90, 120}));
+}
+
+TEST(MediaProfile, FormatsSizesAndRectangles) {
+    auto* m = GetProfileOf<KXMediaProfile>(KX_TYPE_MEDIA);
+    GetProfileOf<KXMediaProfile>(KX_TYPE_MEDIA);
+    EXPECT_EQ(m->flags, 8u);
+    ASSERT_EQ(m->pictureFormats.size(), 4u);
+    const std::pair<int32_t, std::u16string> pictures[] = {
+        {0x10001, u"bmp"}, {0x10002, u"jpg"}, {0x10004, u"gif"}, {0x10003, u"png"}};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(m->pictureFormats[i]->version, 1);
+        EXPECT_EQ(m->pictureFormats[i]->id, pictures[i].first);
+        EXPECT_TRUE(m->pictureFormats[i]->text.empty());
+        EXPECT_EQ(m->pictureFormats[i]->extension, pictures[i].second);
+    }
+    ASSERT_EQ(m->pictureSizes.size(), 1u);
+    EXPECT_EQ(m->pictureSizes[0]->kind, 2);
+    EXPECT_EQ(m->pictureSizes[0]->width, 128);
+    EXPECT_EQ(m->pictureSizes[0]->height, 128);
+    EXPECT_EQ(m->pictureValue, -1);
+    EXPECT_EQ(m->pictureRect.bottom, 120);
+    ASSERT_EQ(m->soundFormats.size(), 3u);
+    EXPECT_EQ(m->soundFormats[2]->id, 0x20003);
+    EXPECT_EQ(m->soundFormats[2]->extension, u"mp3");
+    EXPECT_EQ(m->soundRect.top, 120);
+    EXPECT_EQ(m->value3, 20);
+    EXPECT_EQ(m->screenRect.right, 160);
+    EXPECT_EQ(m->dialCharacters, u"0123456789*pwn#+");
+}
+
+TEST(Profiles, OtherTypesAndMissingSlot) {
+    uintptr_t slot = 0x1234;
+    EXPECT_EQ(theApp.m_FakePhone.GetProfile(9, reinterpret_cast<uintptr_t>(&slot)), KX_OK);
+    EXPECT_EQ(slot, 0x1234u);
+    EXPECT_EQ(theApp.m_FakePhone.GetProfile(9, 0), KX_OK);
+    EXPECT_EQ(theApp.m_FakePhone.GetProfile(KX_TYPE_CONTACT, 0), KX_INVALID_ARGUMENT);
+
+    // Every folder type answers with the one folder profile.
+    auto* folders = GetProfileOf<KXFolderProfile>(KX_TYPE_RINGTONE);
+    for (int32_t type : {5, 10, 11, 13})
+        EXPECT_EQ(GetProfileOf<KXFolderProfile>(type), folders);
+}
+
+// --- device profile and the host's description ---
+
+class DeviceProfileTest : public DriverDirTest {};
+
+TEST_F(DeviceProfileTest, NullSlotGives15AndChangesNothing) {
+    theApp.m_FakePhone.ProductId = 77;
+    uintptr_t slot = 0;
+    EXPECT_EQ(theApp.m_FakePhone.GetProfile(KX_TYPE_PHONE_INFO, reinterpret_cast<uintptr_t>(&slot)), 15);
+    EXPECT_EQ(slot, 0u);
+    EXPECT_EQ(theApp.m_FakePhone.GetProfile(KX_TYPE_PHONE_INFO, 0), 15);
+    EXPECT_EQ(theApp.m_FakePhone.ProductId.load(), 77);
+}
+
+TEST_F(DeviceProfileTest, DescriptionSetsProductPlatformAndMailFolders) {
+    const KXChar* description = u"<device><emailfolder>Inbox,Sent;Work</emailfolder>"
+                                u"<kernelinfo>model=X\\;1;sdk=7;pid=3574</kernelinfo></device>";
+    uintptr_t slot = reinterpret_cast<uintptr_t>(description);
+    theApp.m_FakePhone.PlatformClass = 5;
+    ASSERT_EQ(theApp.m_FakePhone.GetProfile(KX_TYPE_PHONE_INFO, reinterpret_cast<uintptr_t>(&slot)), KX_OK);
+    auto* device = reinterpret_cast<KXDeviceProfile*>(slot);
+    EXPECT_EQ(device->version, 100);
+    EXPECT_EQ(device->value1, 10335);
+    EXPECT_EQ(device->value2, 2);
+    EXPECT_EQ(device->value3, 50000);
+    EXPECT_EQ(device->value4, 3000);
+    EXPECT_EQ(device->detectLibrary, u"KXDetectComm.dll");
+    EXPECT_EQ(device->text[0], u'\0');
+    EXPECT_EQ(theApp.m_FakePhone.ProductId.load(), 3574);
+    EXPECT_EQ(theApp.m_FakePhone.PlatformClass.load(), 3);
+    EXPECT_EQ(theApp.m_FakePhone.m_SampleStore.MailFolderDescription(), u"Inbox,Sent;Work");
+
+    // Without pid and with an unknown sdk: product -1, class kept.
+    const KXChar* bare = u"<kernelinfo>sdk=10</kernelinfo>";
+    slot = reinterpret_cast<uintptr_t>(bare);
+    ASSERT_EQ(theApp.m_FakePhone.GetProfile(KX_TYPE_PHONE_INFO, reinterpret_cast<uintptr_t>(&slot)), KX_OK);
+    EXPECT_EQ(theApp.m_FakePhone.ProductId.load(), -1);
+    EXPECT_EQ(theApp.m_FakePhone.PlatformClass.load(), 3);
+    EXPECT_EQ(theApp.m_FakePhone.m_SampleStore.MailFolderDescription(), u"");
+    theApp.m_FakePhone.PlatformClass = 5;
+    theApp.m_FakePhone.ProductId = 0;
+}
+
+TEST(PlatformClass, FromSdk) {
+    const std::pair<int32_t, int32_t> table[] = {{3, 0}, {4, 1}, {5, 2}, {6, 4}, {7, 3}, {8, 5}};
+    for (const auto& row : table)
+        EXPECT_EQ(ProfileStore::PlatformClassFromSdk(row.first, 9), row.second) << row.first;
+    for (int32_t unknown : {-1, 0, 2, 9, 10, 23})
+        EXPECT_EQ(ProfileStore::PlatformClassFromSdk(unknown, 4), 4) << unknown;
+}
+
+TEST_F(DeviceProfileTest, RoleStringEscapesAndItemsWithoutEquals) {
+    CTagParser parser;
+    EXPECT_EQ(parser.ParseRoleString(u"a\\=b=c=d;path=C:\\\\dir;list=x\\;y;novalue;;sdk= 8x;n=-12"), 5);
+    EXPECT_EQ(parser.GetText(u"a=b"), u"c=d"); // escaped "=" stays in the key, split at the next
+    EXPECT_EQ(parser.GetText(u"path"), u"C:\\dir");
+    EXPECT_EQ(parser.GetText(u"list"), u"x;y");
+    EXPECT_FALSE(parser.Has(u"novalue"));
+    EXPECT_EQ(parser.GetInt(u"sdk"), 8);
+    EXPECT_EQ(parser.GetInt(u"n"), -12);
+    EXPECT_EQ(parser.GetInt(u"path"), 0);
+    EXPECT_EQ(parser.GetInt(u"missing"), -1);
+    EXPECT_EQ(parser.GetText(u"missing"), u"");
+    // One error line for the item without "=".
+    std::string trace = Trace();
+    size_t at = trace.find(" : Function = CTagParser::ParseRoleString GetLastError = ");
+    EXPECT_NE(at, std::string::npos);
+    EXPECT_EQ(trace.find(" : Function = CTagParser::ParseRoleString", at + 1), std::string::npos);
+}
+
+// --- folder profile of the sample store ---
+
+TEST(FolderProfile, FixturesInPlace) {
+    auto* p = GetProfileOf<KXFolderProfile>(KX_TYPE_PICTURE);
+    GetProfileOf<KXFolderProfile>(KX_TYPE_PICTURE);
+    EXPECT_EQ(p->version, 3);
+    EXPECT_EQ(p->ringtoneAttributes, 39u);
+    EXPECT_EQ(p->pictureAttributes, 39u);
+    EXPECT_EQ(p->movieAttributes, 23);
+    EXPECT_EQ(p->word4, 1);
+    EXPECT_EQ(p->word5, 0);
+    EXPECT_EQ(p->word6, 0);
+    const int32_t formats[][2] = {{0x20006, 51200}, {0x20001, 30720}, {0x20003, 1048576}, {0x30001, 204800},
+                                  {0x10002, 51200}, {0x10005, 51200}, {0x10001, 51200}};
+    ASSERT_EQ(p->formats.size(), 7u);
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(p->formats[i]->formatId, formats[i][0]);
+        EXPECT_EQ(p->formats[i]->maxSize, formats[i][1]);
+    }
+    EXPECT_EQ(p->formats[3]->extension, u"DAT");
+    const struct {
+        KXPointerArray<KXFolderRecord>* list;
+        const char16_t* name;
+        int32_t kind, w1, w2, w5;
+    } folders[] = {{&p->ringtoneFolders, u"Ring Download", 2, 3, 7, -1},
+                   {&p->pictureFolders, u"Pic Download", 3, 5, 7, 100},
+                   {&p->movieFolders, u"Movie Download", 2, 3, 7, -1}};
+    for (const auto& f : folders) {
+        ASSERT_EQ(f.list->size(), 1u);
+        const KXFolderRecord& r = *(*f.list)[0];
+        EXPECT_EQ(r.version, 3);
+        EXPECT_EQ(r.name, f.name);
+        EXPECT_EQ(r.kind, f.kind);
+        EXPECT_EQ(r.word1, f.w1);
+        EXPECT_EQ(r.word2, f.w2);
+        EXPECT_EQ(r.word5, f.w5);
+    }
+    for (auto* empty : {&p->folders4, &p->folders5, &p->folders6, &p->folders7, &p->lastFolders})
+        EXPECT_TRUE(empty->empty());
+    ASSERT_EQ(p->categories1.size(), 2u);
+    EXPECT_EQ(p->categories1[1]->name, u"Voice mail");
+    ASSERT_EQ(p->categories2.size(), 2u);
+    EXPECT_EQ(p->categories2[1]->name, u"Screen Saver");
+    const int32_t sizes[][3] = {{2, 200, 300}, {1, 170, 220}, {3, 32, 32}};
+    ASSERT_EQ(p->sizes.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(p->sizes[i]->kind, sizes[i][0]);
+        EXPECT_EQ(p->sizes[i]->width, sizes[i][1]);
+        EXPECT_EQ(p->sizes[i]->height, sizes[i][2]);
+    }
+}
+
+TEST(MailAndMessageProfiles, FoldersTheStoresName) {
+    auto* mail = GetProfileOf<KXMailboxProfile>(KX_TYPE_EMAIL);
+    std::vector<std::u16string> names;
+    for (auto* f : mail->folders)
+        names.push_back(f->name);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"Inbox", u"Outbox", u"Sent", u"Draft", u"Deleted",
+                                                  u"My Box1", u"My Box2"}));
+    ASSERT_EQ(mail->folders[6]->subfolders.size(), 2u);
+    EXPECT_EQ(mail->folders[0]->messageCount, 2);
+    auto* messages = GetProfileOf<KXMessageProfile>(KX_TYPE_MESSAGE);
+    ASSERT_EQ(messages->folders.size(), 3u);
+    EXPECT_EQ(messages->folders[2]->name, u"Draft");
+}
+
+} // namespace

@@ -1,0 +1,441 @@
+// The calendar read through the driver's dispatch against an in-process kxphone-sim: requests,
+// batches, messages, merged exception lists, the collecting mode, failures, and the meaning of
+// the recurrence fields checked against python3-dateutil's expansion of the handset's rules.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <future>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <json/json.h>
+#include <unistd.h>
+
+#include <kxphone/calendar_record.h>
+#include <kxphone/record_list.h>
+
+#include "driver/app.h"
+#include "platform/env.h"
+#include "platform/oledate.h"
+#include "support/fake_adb.h"
+#include "support/host_window_recorder.h"
+#include "support/sim_fixture.h"
+#include "transport/base64.h"
+
+namespace {
+
+// The PC at UTC+8 without daylight saving (as Asia/Shanghai), week starting on Monday.
+class ShanghaiEnv : public platform::EnvWrapper {
+public:
+    ShanghaiEnv() : platform::EnvWrapper(platform::Env::Default()) {}
+    int FirstWeekday() override { return 1; }
+    bool LocalToUtc(const platform::CivilTime& l, platform::CivilTime* u) override {
+        return Shift(l, -480, u);
+    }
+    bool UtcToLocal(const platform::CivilTime& u, platform::CivilTime* l) override {
+        return Shift(u, 480, l);
+    }
+    int ZoneBiasMinutes() override { return -480; }
+
+private:
+    static bool Shift(const platform::CivilTime& in, int minutes, platform::CivilTime* out) {
+        return platform::OleDate::FromCivil(in).AddSeconds(minutes * 60LL).ToCivil(out);
+    }
+};
+
+// What the host saw of one delivered record (the pointer is valid only during the message).
+struct Seen {
+    CalendarRecord record;
+};
+
+Json::Value ParseJson(const std::string& text) {
+    Json::Value v;
+    Json::CharReaderBuilder b;
+    std::string errors;
+    std::unique_ptr<Json::CharReader> r(b.newCharReader());
+    r->parse(text.data(), text.data() + text.size(), &v, &errors);
+    return v;
+}
+
+std::string Utf16Base64(const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return Base64Encode(bytes.data(), bytes.size());
+}
+
+class CalendarReadE2E : public ::testing::Test {
+protected:
+    void Connect(kxtest::SimFixture& sim) {
+        ASSERT_TRUE(sim.ok()) << sim.error();
+        std::u16string url = sim.BaseUrl16();
+        InitSyncParams params{0, recorder.window(), sim.port(), url.c_str(), u"SIMSERIAL"};
+        ASSERT_EQ(KX_OK, theApp.m_FakePhone.InitSync(0, &params));
+        recorder.SetHook([this](uint32_t code, intptr_t value) {
+            if (code == 0x80001)
+                seen.push_back(Seen{*reinterpret_cast<const CalendarRecord*>(value)});
+        });
+    }
+    void SetUp() override {
+        // The protocol's own durations: every exchange here is answered, and a scaled bridge
+        // check window would let a loaded machine add health checks to the bridge's log.
+        theApp.SetEnv(&env);
+    }
+    void TearDown() override {
+        InitSyncParams params{0, nullptr, 0, nullptr, nullptr};
+        theApp.m_FakePhone.InitSync(0, &params);
+        theApp.SetEnv(nullptr);
+    }
+    std::vector<size_t> ReadBatches(kxtest::SimFixture& sim) {
+        std::vector<size_t> sizes;
+        for (const kxsim::JournalEntry& e : sim.Requests("/calendar/do/read"))
+            sizes.push_back(ParseJson(e.body)["objects"].size());
+        return sizes;
+    }
+    const CalendarRecord* SeenTitled(const std::u16string& title) const {
+        for (const Seen& s : seen)
+            if (const CalendarField* f = s.record.LastField(KX_CAL_TITLE))
+                if (f->strData == title)
+                    return &s.record;
+        return nullptr;
+    }
+
+    ShanghaiEnv env;
+    kxtest::HostWindowRecorder recorder;
+    std::vector<Seen> seen;
+};
+
+TEST_F(CalendarReadE2E, SixtyFiveEventsInThreeBatchesWithMergedExceptions) {
+    kxtest::SimFixture sim({.events = 65});
+    Connect(sim);
+    EXPECT_EQ(KX_OK, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, 0));
+
+    std::vector<std::string> paths;
+    for (const kxsim::JournalEntry& e : sim.Requests())
+        if (e.path != "/session_ctrl")
+            paths.push_back(e.path);
+    EXPECT_EQ((std::vector<std::string>{"/calendar/do/set_tracking", "/calendar/do/changelog",
+                                        "/calendar/do/read", "/calendar/do/read", "/calendar/do/read"}),
+              paths);
+    EXPECT_EQ((std::vector<size_t>{30, 30, 5}), ReadBatches(sim));
+
+    // Progress counts within each batch, of all 65 ids.
+    std::vector<intptr_t> expected;
+    for (int batch : {30, 30, 5})
+        for (int i = 0; i < batch; ++i)
+            expected.push_back(i * 100 / 65);
+    EXPECT_EQ(expected, recorder.ValuesOf(KX_PROGRESS_PERCENT));
+    EXPECT_EQ(65u, recorder.Count(0x80001));
+    ASSERT_FALSE(recorder.Messages().empty());
+    EXPECT_EQ(0x80003u, recorder.Messages().back().code);
+    ASSERT_EQ(65u, seen.size());
+
+    // Every parent of an exception row in the store arrives with its exception list, one
+    // modification per exception row.
+    Json::Value rows;
+    ASSERT_TRUE(sim.store().ReadEvents(sim.store().EventIds(), &rows).ok);
+    std::map<std::string, int> modifications;
+    for (const Json::Value& row : rows)
+        if (row.isMember("parentID"))
+            ++modifications[row["parentID"].asString()];
+    ASSERT_FALSE(modifications.empty());
+    for (const auto& m : modifications) {
+        const CalendarRecord* parent = nullptr;
+        for (const Seen& s : seen)
+            if (s.record.strId == std::u16string(m.first.begin(), m.first.end()))
+                parent = &s.record;
+        ASSERT_NE(nullptr, parent) << m.first;
+        const CalendarField* list = parent->LastField(KX_CAL_EXCEPTIONS);
+        ASSERT_NE(nullptr, list) << m.first;
+        size_t count = 0;
+        for (size_t p = 0; (p = list->strData.find(u"<modification ", p)) != std::u16string::npos; ++p)
+            ++count;
+        EXPECT_EQ(static_cast<size_t>(m.second), count) << m.first;
+    }
+
+    // The daily stand-up: the fourth day moved by half an hour (its removal replaced by the
+    // modification), the sixth day cancelled.
+    const CalendarRecord* standUp = SeenTitled(u"Stand-up");
+    ASSERT_NE(nullptr, standUp);
+    ASSERT_NE(nullptr, standUp->LastField(KX_CAL_EXCEPTIONS));
+    EXPECT_EQ(
+        u"<exception><modification datetime=\"2026/01/08 18:00:00\" time=\"2026/01/08\"><subject>" +
+            std::u16string(u"") +
+            [] {
+                std::string b = Utf16Base64(u"Stand-up (moved)");
+                return std::u16string(b.begin(), b.end());
+            }() +
+            u"</subject><allday>0</allday><start>2026/01/08 18:00:00</start><end>2026/01/08 18:15:00</end>"
+            u"<reminderset>1</reminderset><reminderdelta>20</reminderdelta></modification>"
+            u"<deletion time=\"2026/01/10\"/></exception>",
+        standUp->LastField(KX_CAL_EXCEPTIONS)->strData);
+    EXPECT_EQ(1, standUp->lRecurType);
+    EXPECT_EQ(5, standUp->lReminderMinutes);
+    EXPECT_EQ(platform::OleDate::FromCivil(2026, 1, 5, 17, 30), standUp->dtStart);
+    EXPECT_EQ(platform::OleDate::FromCivil(2026, 1, 5, 17, 45), standUp->dtEnd);
+}
+
+TEST_F(CalendarReadE2E, CollectingModeGetsMergedRecordsAndNoMessage) {
+    kxtest::SimFixture sim({.events = 20});
+    Connect(sim);
+    RecordList<CalendarRecord> list;
+    EXPECT_EQ(KX_OK, theApp.m_FakePhone.ReadCalendar(KX_READ_NO_TRACKING, &list));
+    EXPECT_TRUE(recorder.Messages().empty());
+    EXPECT_EQ(20u, list.size());
+    EXPECT_TRUE(sim.Requests("/calendar/do/set_tracking").empty());
+    size_t withExceptions = 0;
+    for (const CalendarRecord* r : list)
+        withExceptions += r->LastField(KX_CAL_EXCEPTIONS) != nullptr;
+    EXPECT_GE(withExceptions, 3u); // stand-up, gym, sprint review
+}
+
+TEST_F(CalendarReadE2E, EmptyCalendarGivesOnlyTheFinishedMessage) {
+    kxtest::SimFixture sim;
+    Connect(sim);
+    EXPECT_EQ(KX_OK, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, 0));
+    EXPECT_EQ((std::vector<uint32_t>{0x80003}), recorder.Codes());
+    EXPECT_TRUE(sim.Requests("/calendar/do/read").empty());
+}
+
+TEST_F(CalendarReadE2E, FailedBatchesEndWith1100AndCheckThePhone) {
+    kxtest::FakeAdb adb;
+    for (const char* fault : {"status:-1:/calendar/do/read:1", "non_json:/calendar/do/read:1"}) {
+        SCOPED_TRACE(fault);
+        kxtest::SimFixture sim({.events = 40});
+        Connect(sim);
+        recorder.Clear();
+        adb.QueueExitCodes({});
+        size_t callsBefore = adb.Calls().size();
+        ASSERT_TRUE(sim.AddFault(fault));
+        EXPECT_EQ(KX_OTHER_FAILURE, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, 0));
+        EXPECT_EQ((std::vector<size_t>{30}), ReadBatches(sim)) << "the read ends at the failed batch";
+        ASSERT_FALSE(recorder.Messages().empty());
+        EXPECT_EQ(0x80002u, recorder.Messages().back().code);
+        EXPECT_EQ(KX_OTHER_FAILURE, recorder.Messages().back().value);
+        std::vector<std::string> calls = adb.Calls();
+        calls.erase(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(callsBefore));
+        const std::string port = std::to_string(sim.port());
+        EXPECT_EQ((std::vector<std::string>{"<-s><SIMSERIAL><get-state>",
+                                            "<-s><SIMSERIAL><forward><tcp:" + port + "><tcp:8182>"}),
+                  calls);
+    }
+}
+
+TEST_F(CalendarReadE2E, StopFromAnotherThreadEndsAfterTheBatchWith21) {
+    kxtest::SimFixture sim({.events = 65});
+    Connect(sim);
+    // The host presses stop while the first record's progress is on screen; its Stop call runs
+    // on a thread of its own.
+    std::promise<void> pressed;
+    std::thread stopper;
+    bool once = false;
+    recorder.SetHook([&](uint32_t code, intptr_t) {
+        if (code != KX_PROGRESS_PERCENT || once)
+            return;
+        once = true;
+        stopper = std::thread([&] {
+            theApp.m_FakePhone.Stop(KX_TYPE_CALENDAR, 0);
+            pressed.set_value();
+        });
+        pressed.get_future().wait();
+    });
+    EXPECT_EQ(KX_STOPPED, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, 0));
+    stopper.join();
+    EXPECT_EQ((std::vector<size_t>{30}), ReadBatches(sim));
+    EXPECT_EQ(0u, recorder.Count(0x80001));
+    ASSERT_FALSE(recorder.Messages().empty());
+    EXPECT_EQ(0x80002u, recorder.Messages().back().code);
+    EXPECT_EQ(KX_STOPPED, recorder.Messages().back().value);
+    EXPECT_FALSE(theApp.m_FakePhone.StopFlag) << "the next read starts afresh";
+}
+
+// --- the recurrence fields mean what the handset's rule means ---
+
+std::string DayText(int64_t day, const platform::CivilTime& time) {
+    int64_t y;
+    unsigned m, d;
+    platform::CivilFromDays(day, &y, &m, &d);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(y), m, d, time.hour,
+                  time.minute, time.second);
+    return text;
+}
+
+int Weekday(int64_t day) { // 0 Sunday; 1970-01-01 was a Thursday
+    return static_cast<int>(((day % 7) + 11) % 7);
+}
+
+// The days of month y/m that are the week-th of a weekday in mask (negative: from the end).
+std::vector<int64_t> NthWeekdays(int64_t y, int m, int week, int mask) {
+    std::vector<int64_t> days;
+    int64_t first = platform::DaysFromCivil(y, m, 1);
+    int64_t next = m == 12 ? platform::DaysFromCivil(y + 1, 1, 1) : platform::DaysFromCivil(y, m + 1, 1);
+    for (int wd = 0; wd < 7; ++wd) {
+        if (!(mask & (1 << wd)))
+            continue;
+        std::vector<int64_t> matches;
+        for (int64_t d = first; d < next; ++d)
+            if (Weekday(d) == wd)
+                matches.push_back(d);
+        int index = week > 0 ? week - 1 : static_cast<int>(matches.size()) + week;
+        if (index >= 0 && index < static_cast<int>(matches.size()))
+            days.push_back(matches[static_cast<size_t>(index)]);
+    }
+    std::sort(days.begin(), days.end());
+    return days;
+}
+
+// The host's reading of a record's recurrence: local start times of the first instances.
+std::vector<std::string> HostInstances(const CalendarRecord& r, size_t limit) {
+    platform::CivilTime s, end;
+    r.dtStart.ToCivil(&s);
+    bool hasEnd = r.bRecurHasEnd && r.dtRecurEnd.ToCivil(&end);
+    const int64_t startDay = platform::DaysFromCivil(s.year, s.month, s.day);
+    const int interval = r.lRecurInterval > 0 ? r.lRecurInterval : 1;
+    std::vector<std::string> out;
+    bool done = false;
+    auto emit = [&](int64_t day) {
+        if (done || day < startDay)
+            return;
+        std::string text = DayText(day, s);
+        if (hasEnd) {
+            std::string until = DayText(platform::DaysFromCivil(end.year, end.month, end.day), end);
+            if ((r.bAllDay ? text.substr(0, 10) > until.substr(0, 10) : text > until)) {
+                done = true;
+                return;
+            }
+        }
+        out.push_back(text);
+        done = out.size() >= limit;
+    };
+    for (int k = 0; k < 400 && !done; ++k) {
+        switch (r.lRecurType) {
+        case 1:
+            emit(startDay + static_cast<int64_t>(k) * interval);
+            break;
+        case 2: {
+            int64_t monday = startDay - (Weekday(startDay) + 6) % 7 + 7LL * k * interval;
+            for (int d = 0; d < 7; ++d)
+                if (r.lRecurDayMask & (1 << Weekday(monday + d)))
+                    emit(monday + d);
+            break;
+        }
+        case 3:
+        case 4: {
+            int64_t months = r.lRecurType == 3 ? (s.month - 1) + static_cast<int64_t>(k) * interval
+                                               : 12LL * (s.year + static_cast<int64_t>(k) * interval) +
+                                                     (r.lRecurMonth - 1) - 12LL * s.year;
+            int64_t y = s.year + months / 12;
+            int m = static_cast<int>(months % 12) + 1;
+            if (r.lRecurByWeekday == 1) {
+                for (int64_t day : NthWeekdays(y, m, r.lRecurWeek, r.lRecurDayMask))
+                    emit(day);
+            } else if (platform::OleDate::FromCivil(static_cast<int>(y), m, r.lRecurDay).valid()) {
+                emit(platform::DaysFromCivil(y, m, r.lRecurDay));
+            }
+            break;
+        }
+        default:
+            done = true;
+        }
+    }
+    return out;
+}
+
+TEST_F(CalendarReadE2E, RecurrenceFieldsAgreeWithDateutil) {
+    kxtest::SimFixture sim({.events = 80, .seed = 7});
+    Connect(sim);
+    ASSERT_EQ(KX_OK, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, KX_READ_NO_TRACKING));
+    Json::Value rows;
+    ASSERT_TRUE(sim.store().ReadEvents(sim.store().EventIds(), &rows).ok);
+
+    // The handset's rules, expanded by dateutil in the PC's zone (all-day events in UTC).
+    const size_t kLimit = 12;
+    Json::Value input(Json::arrayValue);
+    std::map<std::string, const CalendarRecord*> records;
+    int lossy = 0;
+    for (const Json::Value& row : rows) {
+        if (row.isMember("parentID") || row["rrule"].asString().empty())
+            continue;
+        const CalendarRecord* record = nullptr;
+        for (const Seen& s : seen)
+            if (s.record.lPhoneId == std::stoi(row["__id"].asString()))
+                record = &s.record;
+        ASSERT_NE(nullptr, record);
+        // A yearly rule on the last weekday of a month loses its week number in the record.
+        if (record->lRecurType == 4 && record->lRecurByWeekday == 1 && record->lRecurWeek == 0) {
+            ++lossy;
+            continue;
+        }
+        Json::Value e;
+        e["id"] = row["__id"];
+        e["dtstart"] = row["dtstart"];
+        e["allDay"] = row["allDay"];
+        e["rrule"] = row["rrule"];
+        input.append(e);
+        records[row["__id"].asString()] = record;
+    }
+    ASSERT_GE(input.size(), 20u);
+    std::set<int32_t> kinds;
+    for (const auto& r : records)
+        kinds.insert(r.second->lRecurType * 10 + r.second->lRecurByWeekday);
+    EXPECT_EQ((std::set<int32_t>{10, 20, 30, 31, 40}), kinds) << "daily, weekly, monthly both ways, yearly";
+    EXPECT_EQ(1, lossy);
+
+    char path[] = "/tmp/kxcal_rulesXXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    {
+        std::ofstream f(path);
+        Json::StreamWriterBuilder w;
+        f << Json::writeString(w, input);
+    }
+    const std::string script = "import json,sys\n"
+                               "from datetime import datetime,timezone,timedelta\n"
+                               "from dateutil.rrule import rrulestr\n"
+                               "out={}\n"
+                               "for e in json.load(open(sys.argv[1])):\n"
+                               "  z=timezone.utc if e['allDay']=='1' else timezone(timedelta(hours=8))\n"
+                               "  start=datetime.fromtimestamp(int(e['dtstart'])/1000,tz=z)\n"
+                               "  days=[]\n"
+                               "  for d in rrulestr(e['rrule'],dtstart=start):\n"
+                               "    days.append(d.astimezone(z).strftime('%Y-%m-%d %H:%M:%S'))\n"
+                               "    if len(days)>=" +
+                               std::to_string(kLimit) +
+                               ": break\n"
+                               "  out[e['id']]=days\n"
+                               "print(json.dumps(out))\n";
+    std::string command = "python3 -c \"$KXCAL_SCRIPT\" " + std::string(path);
+    setenv("KXCAL_SCRIPT", script.c_str(), 1);
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(nullptr, p);
+    std::string text;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;)
+        text.append(buffer, n);
+    int status = pclose(p);
+    unsetenv("KXCAL_SCRIPT");
+    std::remove(path);
+    ASSERT_EQ(0, status) << text;
+    Json::Value expanded = ParseJson(text);
+    ASSERT_EQ(input.size(), expanded.size());
+
+    for (const auto& r : records) {
+        std::vector<std::string> expected;
+        for (const Json::Value& d : expanded[r.first])
+            expected.push_back(d.asString());
+        const CalendarField* title = r.second->LastField(KX_CAL_TITLE);
+        std::string name = title ? std::string(title->strData.begin(), title->strData.end()) : r.first;
+        EXPECT_EQ(expected, HostInstances(*r.second, expected.size())) << r.first << " " << name;
+    }
+}
+
+} // namespace

@@ -1,0 +1,110 @@
+// The phone status document against kxphone-sim: the handset's clock when it answers, status 2
+// and the readiness check when no time comes back.
+#include <gtest/gtest.h>
+
+#include <kxphone/host_blocks.h>
+
+#include "driver/app.h"
+#include "platform/timing.h"
+#include "support/fake_adb.h"
+#include "support/host_window_recorder.h"
+#include "support/sim_fixture.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+// The zone conversion is "unavailable" with a standard bias of UTC+8: local = UTC + 8 h.
+class ZoneEnv : public platform::EnvWrapper {
+public:
+    ZoneEnv() : platform::EnvWrapper(platform::Env::Default()) {}
+    bool UtcToLocal(const platform::CivilTime&, platform::CivilTime*) override { return false; }
+    int ZoneBiasMinutes() override { return -480; }
+};
+
+std::u16string StatusDocument(const char16_t* status, const char16_t* time) {
+    return std::u16string(u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<phonestatus>\r\n"
+                          u"<version>1.00</version>\r\n<status>") +
+           status + u"</status>\r\n<time>" + time + u"</time>\r\n</phonestatus >";
+}
+
+class PhoneStatus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sim_.ok()) << sim_.error();
+        theApp.SetEnv(&zone_);
+        theApp.SetTiming(platform::Timing::Scaled(1));
+        baseUrl_ = sim_.BaseUrl16();
+        InitSyncParams params{0, host_.window(), 40123, baseUrl_.c_str(), u"SIMSERIAL"};
+        ASSERT_EQ(theApp.m_FakePhone.InitSync(0, &params), KX_OK);
+    }
+    void TearDown() override {
+        InitSyncParams none{0, nullptr, 115200, u"", u""};
+        theApp.m_FakePhone.InitSync(0, &none);
+        theApp.SetTiming(platform::Timing());
+        theApp.SetEnv(nullptr);
+    }
+    bool AskedForReadiness() const {
+        for (const std::string& call : adb_.Calls()) {
+            if (call == "<-s><SIMSERIAL><get-state>")
+                return true;
+        }
+        return false;
+    }
+
+    kxtest::FakeAdb adb_;
+    kxtest::TraceCapture trace_;
+    // 2012-01-17 00:00:00 UTC
+    kxtest::SimFixture sim_{kxtest::SimOptions{0, 0, 1, ":memory:", 1326758400000, true}};
+    kxtest::HostWindowRecorder host_;
+    ZoneEnv zone_;
+    std::u16string baseUrl_;
+};
+
+TEST_F(PhoneStatus, HandsetTimeIntoTheHostBuffer) {
+    std::vector<KXChar> buffer(1024, u'#');
+    KXAnswerBlock block{1024, buffer.data()};
+    EXPECT_EQ(theApp.m_FakePhone.Inquire(KX_INQUIRE_PHONE_STATUS, reinterpret_cast<uintptr_t>(&block)),
+              KX_OK);
+    EXPECT_EQ(block.buffer, buffer.data());
+    EXPECT_EQ(std::u16string(buffer.data()), StatusDocument(u"0", u"2012-01-17 08:00:00"));
+    EXPECT_EQ(sim_.Requests("/info/abc").size(), 1u);
+    EXPECT_FALSE(AskedForReadiness());
+    EXPECT_TRUE(host_.Messages().empty());
+
+    auto enter =
+        trace_.LinesWith({"[Caller=CKXFakePhone::Inquire],[Action=Enter],[Function=InquirePhoneStatus]"});
+    auto leave =
+        trace_.LinesWith({"[Caller=CKXFakePhone::Inquire],[Action=Leave],[Function=InquirePhoneStatus]"});
+    EXPECT_EQ(enter.size(), 1u);
+    EXPECT_EQ(leave.size(), 1u);
+}
+
+TEST_F(PhoneStatus, AnswerWithoutTimeGivesStatus2AndChecksTheHandset) {
+    ASSERT_TRUE(sim_.AddFault("status:-1:/info/abc:1"));
+    KXAnswerBlock block{1023, nullptr}; // too small: the driver's own text answers
+    EXPECT_EQ(theApp.m_FakePhone.Inquire(KX_INQUIRE_PHONE_STATUS, reinterpret_cast<uintptr_t>(&block)),
+              KX_OK);
+    EXPECT_EQ(block.capacity, 1024);
+    ASSERT_EQ(block.buffer, theApp.m_FakePhone.InformationText);
+    EXPECT_EQ(std::u16string(block.buffer), StatusDocument(u"2", u""));
+    EXPECT_TRUE(AskedForReadiness());
+}
+
+TEST_F(PhoneStatus, NoAnswerAtAllGivesStatus2) {
+    ASSERT_TRUE(sim_.AddFault("refuse:-1"));
+    std::vector<KXChar> buffer(2048, u'\0');
+    KXAnswerBlock block{2048, buffer.data()};
+    EXPECT_EQ(theApp.m_FakePhone.Inquire(KX_INQUIRE_PHONE_STATUS, reinterpret_cast<uintptr_t>(&block)),
+              KX_OK);
+    EXPECT_EQ(std::u16string(buffer.data()), StatusDocument(u"2", u""));
+    EXPECT_TRUE(AskedForReadiness());
+}
+
+TEST_F(PhoneStatus, ThroughTheExportMappedToZero) {
+    std::vector<KXChar> buffer(1024, u'\0');
+    KXAnswerBlock block{1024, buffer.data()};
+    EXPECT_EQ(InquireInfo(KX_INQUIRE_PHONE_STATUS, reinterpret_cast<uintptr_t>(&block)), KX_OK);
+    EXPECT_EQ(std::u16string(buffer.data()), StatusDocument(u"0", u"2012-01-17 08:00:00"));
+}
+
+} // namespace
