@@ -108,6 +108,12 @@ std::u16string CKXFakePhone::GetPhoneTime() {
 
 int32_t CKXFakePhone::InquirePhoneStatus(uintptr_t param) {
     KXAnswerBlock* block = reinterpret_cast<KXAnswerBlock*>(param);
+    // Without a block the answer has nowhere to go: do not spend a handset exchange (and the
+    // readiness check after it) on it.
+    if (!block) {
+        KX_TRACE_ERROR(u"CKXFakePhone::InquirePhoneStatus", u"No answer block");
+        return KX_INVALID_ARGUMENT;
+    }
     std::u16string time = GetPhoneTime();
     int32_t status = 0;
     if (time.empty()) {
@@ -119,10 +125,6 @@ int32_t CKXFakePhone::InquirePhoneStatus(uintptr_t param) {
                          u"<version>1.00</version>\r\n<status>%d</status>\r\n"
                          u"<time>%s</time>\r\n</phonestatus >",
                          status, time.c_str());
-    if (!block) {
-        KX_TRACE_ERROR(u"CKXFakePhone::InquirePhoneStatus", u"No answer block");
-        return KX_INVALID_ARGUMENT;
-    }
     if (NamesHostBuffer(block)) {
         PutText(block->buffer, static_cast<size_t>(block->capacity), document);
     } else {

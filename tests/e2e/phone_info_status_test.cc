@@ -100,6 +100,12 @@ TEST_F(PhoneStatus, NoAnswerAtAllGivesStatus2) {
     EXPECT_TRUE(AskedForReadiness());
 }
 
+TEST_F(PhoneStatus, NoAnswerBlockAsksNothingOfTheHandset) {
+    EXPECT_EQ(theApp.m_FakePhone.Inquire(KX_INQUIRE_PHONE_STATUS, 0), KX_INVALID_ARGUMENT);
+    EXPECT_TRUE(sim_.Requests("/info/abc").empty());
+    EXPECT_FALSE(AskedForReadiness());
+}
+
 TEST_F(PhoneStatus, ThroughTheExportMappedToZero) {
     std::vector<KXChar> buffer(1024, u'\0');
     KXAnswerBlock block{1024, buffer.data()};
