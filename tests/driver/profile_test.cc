@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 
 #include <kxphone/profiles.h>
@@ -78,11 +77,21 @@ TEST(ContactProfile, FieldTextPartsInOrder) {
         kinds += u"Type,Info,";
     EXPECT_EQ(parts[0], kinds);
 
-    EXPECT_EQ(parts[1].rfind(u"First Name,(First Name),Last Name,(Last Name),Job Title,(Job Title),", 0), 0u);
-    EXPECT_NE(parts[1].find(u",Annivery,(Annivery),Home2,(Home2),"), std::u16string::npos);
-    EXPECT_NE(parts[1].find(u",Email3,(Email3),Notes,(Notes),Birthday,(Birthday),"), std::u16string::npos);
-    EXPECT_EQ(parts[1].substr(parts[1].size() - 18), u"g,(g),h,(h),h,(h),");
-    EXPECT_EQ(std::count(parts[1].begin(), parts[1].end(), u'('), 54);
+    // The host parses these names as they are, typos and the two "h" included.
+    EXPECT_EQ(parts[1],
+              u"First Name,(First Name),Last Name,(Last Name),Job Title,(Job Title),"
+              u"Company Name,(Company Name),AIM,(AIM),Windows Live,(Windows Live),Yahoo,(Yahoo),"
+              u"Skype,(Skype),QQ,(QQ),Google Talk,(Google Talk),ICQ,(ICQ),Jabber,(Jabber),IMA,(IMA),"
+              u"Business Country,(Business Country),Business State,(Business State),"
+              u"Business City,(Business City),Business Street,(Business Street),"
+              u"Business PoBox,(Business PoBox),Business Zip,(Business Zip),Home Country,(Home Country),"
+              u"Home State,(Home State),Home City,(Home City),Home Street,(Home Street),"
+              u"Home PoBox,(Home PoBox),Home Zip,(Home Zip),Other Country,(Other Country),"
+              u"Other State,(Other State),Other City,(Other City),Other Street,(Other Street),"
+              u"Other PoBox,(Other PoBox),Other Zip,(Other Zip),Business Fax,(Business Fax),Home,(Home),"
+              u"Home Fax,(Home Fax),Mobile,(Mobile),Pager,(Pager),Business,(Business),Email1,(Email1),"
+              u"Email2,(Email2),Email3,(Email3),Notes,(Notes),Birthday,(Birthday),Annivery,(Annivery),"
+              u"Home2,(Home2),Work2,(Work2),a,(a),b,(b),c,(c),d,(d),e,(e),f,(f),g,(g),h,(h),h,(h),");
 
     EXPECT_EQ(parts[2],
               S("1,2,4015,4004,4023,4024,4025,4026,4027,4028,4029,4030,4022,2016,2013,2012,2010,2021,"
@@ -165,13 +174,23 @@ TEST(MediaProfile, FormatsSizesAndRectangles) {
     EXPECT_EQ(m->pictureSizes[0]->width, 128);
     EXPECT_EQ(m->pictureSizes[0]->height, 128);
     EXPECT_EQ(m->pictureValue, -1);
-    EXPECT_EQ(m->pictureRect.bottom, 120);
+    auto rect = [](const KXRect& r) { return std::vector<int32_t>{r.left, r.top, r.right, r.bottom}; };
+    EXPECT_EQ(rect(m->pictureRect), (std::vector<int32_t>{0, 0, 160, 120}));
+    const std::pair<int32_t, std::u16string> sounds[] = {
+        {0x20001, u"mid"}, {0x20002, u"wav"}, {0x20003, u"mp3"}};
     ASSERT_EQ(m->soundFormats.size(), 3u);
-    EXPECT_EQ(m->soundFormats[2]->id, 0x20003);
-    EXPECT_EQ(m->soundFormats[2]->extension, u"mp3");
-    EXPECT_EQ(m->soundRect.top, 120);
-    EXPECT_EQ(m->value3, 20);
-    EXPECT_EQ(m->screenRect.right, 160);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(m->soundFormats[i]->version, 1);
+        EXPECT_EQ(m->soundFormats[i]->id, sounds[i].first);
+        EXPECT_EQ(m->soundFormats[i]->word1, 0);
+        EXPECT_TRUE(m->soundFormats[i]->text.empty());
+        EXPECT_EQ(m->soundFormats[i]->extension, sounds[i].second);
+        EXPECT_EQ(m->soundFormats[i]->word2, 0);
+    }
+    EXPECT_EQ(m->soundValue, -1);
+    EXPECT_EQ(rect(m->soundRect), (std::vector<int32_t>{0, 120, 160, 160}));
+    EXPECT_EQ((std::vector<int32_t>{m->value3, m->value4, m->value5}), (std::vector<int32_t>{20, -1, -1}));
+    EXPECT_EQ(rect(m->screenRect), (std::vector<int32_t>{0, 0, 160, 160}));
     EXPECT_EQ(m->dialCharacters, u"0123456789*pwn#+");
 }
 
