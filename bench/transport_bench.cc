@@ -16,6 +16,7 @@
 
 #include "driver/app.h"
 #include "platform/format.h"
+#include "transport/base64.h"
 #include "transport/http_helper.h"
 #include "transport/payload_cipher.h"
 
@@ -51,6 +52,30 @@ void BM_EnvelopeDecipher(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
 }
 BENCHMARK(BM_EnvelopeDecipher);
+
+// The base64 layers alone, over the ciphertext of the 64 KB body.
+void BM_Base64Encode(benchmark::State& state) {
+    const std::string body = Body64k();
+    const std::string cipher = AesEncryptEcb(kPayloadKey, body.data(), body.size());
+    for (auto _ : state) {
+        std::string text = Base64Encode(cipher.data(), cipher.size());
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(cipher.size()));
+}
+BENCHMARK(BM_Base64Encode);
+
+void BM_Base64Decode(benchmark::State& state) {
+    const std::string body = Body64k();
+    const std::string cipher = AesEncryptEcb(kPayloadKey, body.data(), body.size());
+    const std::string text = Base64Encode(cipher.data(), cipher.size());
+    for (auto _ : state) {
+        std::string bytes = Base64Decode(text.data(), text.size());
+        benchmark::DoNotOptimize(bytes.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(cipher.size()));
+}
+BENCHMARK(BM_Base64Decode);
 
 // A loopback server thread: reads one request per connection (header and "Content-Length"
 // body), answers with a fixed body in one write, closes first.

@@ -99,6 +99,7 @@ int32_t RunBridge(const std::vector<std::string>& args, Clock::time_point deadli
 
     int status = 0;
     bool exited = false;
+    bool lost = false; // reaped by someone else: its pid may already belong to another process
     bool pipeOpen = output != nullptr;
     auto pause = std::chrono::milliseconds(1);
     for (;;) {
@@ -107,8 +108,10 @@ int32_t RunBridge(const std::vector<std::string>& args, Clock::time_point deadli
             exited = true;
             break;
         }
-        if (w < 0 && errno != EINTR)
-            break; // not our child any more (SIGCHLD ignored by the host): give up on it
+        if (w < 0 && errno != EINTR) {
+            lost = true; // not our child any more (SIGCHLD ignored by the host): give up on it
+            break;
+        }
         auto now = Clock::now();
         if (now >= deadline)
             break;
@@ -130,7 +133,7 @@ int32_t RunBridge(const std::vector<std::string>& args, Clock::time_point deadli
         if (pause < std::chrono::milliseconds(20))
             pause *= 2;
     }
-    if (!exited) {
+    if (!exited && !lost) {
         ::kill(-pid, SIGKILL);
         ::kill(pid, SIGKILL);
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -148,6 +151,8 @@ int32_t RunBridge(const std::vector<std::string>& args, Clock::time_point deadli
         }
         ::close(pipeFds[0]);
     }
+    if (lost)
+        return kNotStarted;
     if (!exited)
         return kTimedOut;
     if (WIFEXITED(status))

@@ -9,7 +9,8 @@
 
 // Runs the bridge with the blank-separated arguments in command (length UTF-16 units). Waits
 // at most timeoutMs, kills the program past that. 0 only when it ran and exited with 0;
-// otherwise its non-zero exit code, or -1 it could not be started, -2 time-out (killed),
+// otherwise its non-zero exit code, or -1 it could not be started (or its end could not be
+// observed: SIGCHLD ignored by the host), -2 time-out (killed),
 // -3 ended by a signal, -4 no arguments.
 KX_HC_EXPORT int32_t KX_RunAdbCmd(const char16_t* command, int32_t length, void* reserved, int32_t flags,
                                   int32_t timeoutMs);

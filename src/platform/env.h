@@ -46,6 +46,9 @@ public:
     virtual int SocketConnect(int fd, const char* dottedIpv4, int port) = 0;
     // Bytes sent (may be fewer than asked), or -1.
     virtual long SocketSend(int fd, const void* data, size_t length) = 0;
+    // Waits at most timeoutMs for room to send and sends what fits without blocking: bytes sent
+    // (may be fewer than asked), 0 when no room came within timeoutMs, -1 on error.
+    virtual long SocketSendWithin(int fd, const void* data, size_t length, int timeoutMs) = 0;
     // 1 readable, 0 nothing within timeoutMs, -1 error.
     virtual int SocketWaitReadable(int fd, int timeoutMs) = 0;
     // The pending socket error (SO_ERROR) in *error; -1 when the query fails.
@@ -106,6 +109,9 @@ public:
         return target_->SocketConnect(fd, ip, port);
     }
     long SocketSend(int fd, const void* d, size_t n) override { return target_->SocketSend(fd, d, n); }
+    long SocketSendWithin(int fd, const void* d, size_t n, int ms) override {
+        return target_->SocketSendWithin(fd, d, n, ms);
+    }
     int SocketWaitReadable(int fd, int ms) override { return target_->SocketWaitReadable(fd, ms); }
     int SocketPendingError(int fd, int* e) override { return target_->SocketPendingError(fd, e); }
     int SocketPendingBytes(int fd, long* c) override { return target_->SocketPendingBytes(fd, c); }

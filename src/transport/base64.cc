@@ -22,36 +22,46 @@ std::string Base64Encode(const void* data, size_t length) {
     const unsigned char* in = static_cast<const unsigned char*>(data);
     const size_t groups = length / 3;
     const size_t rest = length % 3;
-    const size_t lines = groups == 0 ? 0 : (groups + 18) / 19;
-    std::string out;
-    out.reserve(groups * 4 + lines * 2 + 4);
-    for (size_t g = 0; g < groups; ++g) {
-        uint32_t v = (uint32_t(in[0]) << 16) | (uint32_t(in[1]) << 8) | in[2];
-        in += 3;
-        out.push_back(kAlphabet[v >> 18]);
-        out.push_back(kAlphabet[(v >> 12) & 63]);
-        out.push_back(kAlphabet[(v >> 6) & 63]);
-        out.push_back(kAlphabet[v & 63]);
-        // A full line keeps its CR LF even at the end; a shorter last line ends bare.
-        if ((g + 1) % 19 == 0)
-            out += "\r\n";
+    // Every full line of 19 groups keeps its CR LF, even the last; a shorter last line ends bare.
+    const size_t fullLines = groups / 19;
+    std::string out(groups * 4 + fullLines * 2 + (rest ? 4 : 0), '\0');
+    char* p = &out[0];
+    // One group's four characters, read before any is written (the output may not alias them).
+    auto group = [](const unsigned char* b, char* o) {
+        const uint32_t v = (uint32_t(b[0]) << 16) | (uint32_t(b[1]) << 8) | b[2];
+        const char c0 = kAlphabet[v >> 18], c1 = kAlphabet[(v >> 12) & 63], c2 = kAlphabet[(v >> 6) & 63],
+                   c3 = kAlphabet[v & 63];
+        o[0] = c0;
+        o[1] = c1;
+        o[2] = c2;
+        o[3] = c3;
+    };
+    for (size_t line = 0; line < fullLines; ++line) {
+        for (int g = 0; g < 19; ++g, in += 3, p += 4)
+            group(in, p);
+        p[0] = '\r';
+        p[1] = '\n';
+        p += 2;
     }
+    for (size_t g = groups % 19; g > 0; --g, in += 3, p += 4)
+        group(in, p);
     if (rest) {
         uint32_t v = uint32_t(in[0]) << 16;
         if (rest == 2)
             v |= uint32_t(in[1]) << 8;
-        out.push_back(kAlphabet[v >> 18]);
-        out.push_back(kAlphabet[(v >> 12) & 63]);
-        out.push_back(rest == 2 ? kAlphabet[(v >> 6) & 63] : '=');
-        out.push_back('=');
+        p[0] = kAlphabet[v >> 18];
+        p[1] = kAlphabet[(v >> 12) & 63];
+        p[2] = rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+        p[3] = '=';
     }
     return out;
 }
 
 std::string Base64Decode(const char* text, size_t length) {
     static const DecodeTable table;
-    std::string out;
-    out.reserve(length / 4 * 3 + 3);
+    // Never more than three bytes per four characters; written in place, cut to size at the end.
+    std::string out(length / 4 * 3 + 2, '\0');
+    char* o = &out[0];
     uint32_t bits = 0;
     int count = 0;
     for (size_t i = 0; i < length; ++i) {
@@ -60,18 +70,21 @@ std::string Base64Decode(const char* text, size_t length) {
             continue;
         bits = (bits << 6) | static_cast<uint32_t>(v);
         if (++count == 4) {
-            out.push_back(static_cast<char>(bits >> 16));
-            out.push_back(static_cast<char>(bits >> 8));
-            out.push_back(static_cast<char>(bits));
+            o[0] = static_cast<char>(bits >> 16);
+            o[1] = static_cast<char>(bits >> 8);
+            o[2] = static_cast<char>(bits);
+            o += 3;
             bits = 0;
             count = 0;
         }
     }
     if (count == 3) {
-        out.push_back(static_cast<char>(bits >> 10));
-        out.push_back(static_cast<char>(bits >> 2));
+        o[0] = static_cast<char>(bits >> 10);
+        o[1] = static_cast<char>(bits >> 2);
+        o += 2;
     } else if (count == 2) {
-        out.push_back(static_cast<char>(bits >> 4));
+        *o++ = static_cast<char>(bits >> 4);
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }

@@ -128,10 +128,12 @@ int32_t HttpClient::Request(HttpMethod method, const char* host, int32_t port, c
     Append(&request, "\r\n");
     if (withBody)
         request.AppendData(body, bodyLength);
-    if (socket_.Send(request.Data(), request.Size()) != 0) {
+    // The time-out bounds a stalled send as it bounds silence: a peer that stops reading a large
+    // body fails the attempt instead of holding it forever.
+    if (socket_.Send(request.Data(), request.Size(), timeoutSeconds, cancel) != 0) {
         KX_ERROR_LINE(kRequest);
         socket_.Close();
-        return kSendFailed;
+        return cancel && cancel->load() ? kCancelled : kSendFailed;
     }
 
     ByteArray received;

@@ -19,10 +19,10 @@ public:
     enum : int32_t {
         kBadArguments = -1, // host null or empty, port below 1, path null
         kNoConnection = -2, // three connection attempts failed
-        kSendFailed = -3,
-        kRecvFailed = -4, // socket error, closed peer, failed bridge check, answer over the limit
-        kTimedOut = -5,   // nothing received for the time-out
-        kCancelled = -6,  // the cancel flag was seen while receiving
+        kSendFailed = -3,   // a send error, or no room to send for the time-out
+        kRecvFailed = -4,   // socket error, closed peer, failed bridge check, answer over the limit
+        kTimedOut = -5,     // nothing received for the time-out
+        kCancelled = -6,    // the cancel flag was seen while sending or receiving
     };
     // Answers larger than this end the exchange with kRecvFailed.
     static constexpr size_t kMaxAnswerBytes = size_t(256) << 20;
@@ -31,8 +31,8 @@ public:
     ~HttpClient() { socket_.Close(); }
 
     // One exchange. response null: the answer is only waited for. timeoutSeconds: the longest
-    // silence, counted in select steps. cancel and sessionId may be null. Result: the body
-    // length (the body is appended to response), or one of the negative codes above.
+    // silence, and the longest stall of the send, counted in select steps. cancel and sessionId may be null.
+    // Result: the body length (the body is appended to response), or one of the negative codes above.
     int32_t Request(HttpMethod method, const char* host, int32_t port, const char* path, const char* body,
                     size_t bodyLength, ByteArray* response, uint32_t timeoutSeconds,
                     const std::atomic<bool>* cancel, const char* sessionId);

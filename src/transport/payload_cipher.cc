@@ -70,11 +70,15 @@ std::string AesDecryptEcb(const char* key, const void* input, size_t length) {
 }
 
 std::string EncryptPayload(const char* text) {
+    if (!text)
+        return std::string();
     std::string cipher = AesEncryptEcb(kPayloadKey, text, std::strlen(text));
     return Base64Encode(cipher.data(), cipher.size());
 }
 
 std::string DecryptPayload(const char* envelope, size_t length) {
+    if (!envelope)
+        return std::string();
     std::string bytes = Base64Decode(envelope, length);
     return AesDecryptEcb(kPayloadKey, bytes.data(), bytes.size());
 }

@@ -37,7 +37,8 @@ int32_t SocketClient::Connect(const char* host, int32_t port) {
     return 0;
 }
 
-int32_t SocketClient::Send(const char* data, size_t length) {
+int32_t SocketClient::Send(const char* data, size_t length, uint32_t timeoutSteps,
+                           const std::atomic<bool>* cancel) {
     platform::Env* env = theApp.env();
     int error = 0;
     if (fd_ < 0 || env->SocketPendingError(fd_, &error) != 0 || error != 0) {
@@ -48,14 +49,29 @@ int32_t SocketClient::Send(const char* data, size_t length) {
         KX_ERROR_LINE(u"SocketClient::Send");
         return -1;
     }
-    // A stream socket may take fewer bytes than offered; that is not a failure.
+    // A stream socket may take fewer bytes than offered; that is not a failure. Waiting for room
+    // goes in select steps, so a cancel is seen and a peer that never reads cannot hold us.
+    const int stepMs = static_cast<int>(theApp.timing().selectStepMs);
+    uint32_t stalled = 0;
     size_t done = 0;
     while (done < length) {
-        long n = env->SocketSend(fd_, data + done, length - done);
-        if (n <= 0) {
+        if (cancel && cancel->load()) {
             KX_ERROR_LINE(u"SocketClient::Send");
             return -1;
         }
+        long n = env->SocketSendWithin(fd_, data + done, length - done, stepMs);
+        if (n < 0) {
+            KX_ERROR_LINE(u"SocketClient::Send");
+            return -1;
+        }
+        if (n == 0) {
+            if (++stalled >= timeoutSteps) {
+                KX_ERROR_LINE(u"SocketClient::Send");
+                return -1;
+            }
+            continue;
+        }
+        stalled = 0;
         done += static_cast<size_t>(n);
     }
     return 0;
@@ -85,7 +101,7 @@ int32_t SocketClient::Select(uint32_t steps, const std::atomic<bool>* cancel, ui
     return result;
 }
 
-int32_t SocketClient::CheckBridge() {
+int32_t SocketClient::CheckBridge(const std::atomic<bool>* cancel) {
     platform::Env* env = theApp.env();
     const platform::Timing& timing = theApp.timing();
     if (theApp.BridgeCheckLock.try_lock()) {
@@ -107,12 +123,16 @@ int32_t SocketClient::CheckBridge() {
         theApp.BridgeCheckLock.unlock();
         return result;
     }
-    // Another exchange is asking the bridge already: wait for its answer and share it.
+    // Another exchange is asking the bridge already: wait for its answer and share it. The
+    // wait may last the whole bridge command; a cancel ends it (the caller then sees the flag).
     KX_TRACE_INFO(kRecv, u" #################### [Adb Response Is Checking......] #################### ");
-    env->SleepMillis(timing.bridgeCheckFirstWaitMs);
-    while (theApp.BridgeCheckInProgress.load())
-        env->SleepMillis(timing.bridgeCheckPollMs);
-    return theApp.BridgeCheckResult.load();
+    auto cancelled = [cancel] { return cancel && cancel->load(); };
+    const uint32_t pollMs = timing.bridgeCheckPollMs ? timing.bridgeCheckPollMs : 1;
+    for (uint32_t waited = 0; waited < timing.bridgeCheckFirstWaitMs && !cancelled(); waited += pollMs)
+        env->SleepMillis(pollMs);
+    while (theApp.BridgeCheckInProgress.load() && !cancelled())
+        env->SleepMillis(pollMs);
+    return cancelled() ? 0 : theApp.BridgeCheckResult.load();
 }
 
 int32_t SocketClient::Recv(ByteArray* into, size_t* received, uint32_t timeoutSeconds,
@@ -129,7 +149,7 @@ int32_t SocketClient::Recv(ByteArray* into, size_t* received, uint32_t timeoutSe
             return 0;
         KX_TRACE_ERROR(kRecv, u" #################### [Wait Device Response Timeout, Check The Adb "
                               u"Response!!!] #################### ");
-        return CheckBridge();
+        return CheckBridge(cancel);
     }
     if (r < 0) {
         KX_ERROR_LINE(kRecv);

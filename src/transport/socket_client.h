@@ -19,8 +19,9 @@ public:
 
     // 0; -1 no socket; -2 connect failed; -3 host null or port out of range.
     int32_t Connect(const char* host, int32_t port);
-    // Sends every byte (partial sends are resumed). 0, or -1.
-    int32_t Send(const char* data, size_t length);
+    // Sends every byte (partial sends are resumed). 0, or -1: an error, no room to send for
+    // timeoutSteps select steps in a row (a peer that stops reading), or *cancel seen.
+    int32_t Send(const char* data, size_t length, uint32_t timeoutSteps, const std::atomic<bool>* cancel);
     // Waits up to steps select steps for the socket to become readable, ending early when
     // *cancel is set. 0 readable, 1 nothing arrived (or cancelled), -1 error. *waited (when
     // given) receives the steps spent waiting.
@@ -37,7 +38,8 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
 
 private:
-    int32_t CheckBridge();
+    // 0 the bridge answers (or a cancel ended the wait for another exchange's check), -1 not.
+    int32_t CheckBridge(const std::atomic<bool>* cancel);
 
     std::string host_;
     int32_t port_ = 0;

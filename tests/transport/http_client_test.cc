@@ -1,4 +1,9 @@
 // Framing, request bytes and the receive loop of HttpClient against a scripted loopback peer.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -68,9 +73,9 @@ TEST(HttpPkgFinished, ResumedScanFindsABlankLineSplitAcrossDeliveries) {
 // Counts the sends of each request and can make the socket take a few bytes at a time.
 class SendRecordingEnv : public kxtest::ProcessListEnv {
 public:
-    long SocketSend(int fd, const void* data, size_t length) override {
+    long SocketSendWithin(int fd, const void* data, size_t length, int ms) override {
         ++sends;
-        return target()->SocketSend(fd, data, length < maxChunk ? length : maxChunk);
+        return target()->SocketSendWithin(fd, data, length < maxChunk ? length : maxChunk, ms);
     }
     std::atomic<int> sends{0};
     size_t maxChunk = SIZE_MAX;
@@ -121,6 +126,57 @@ TEST_F(HttpClientTest, PartialSendsAreResumedUntilEveryByteIsOut) {
     EXPECT_EQ(kxtest::RequestBody(peer.Requests()[0]), body);
     EXPECT_GT(trickle.sends.load(), 100);
     theApp.SetEnv(&env);
+}
+
+// A peer that accepts the connection (the kernel does) and never reads: once the socket
+// buffers are full, nothing more can be sent.
+class DeafPeer {
+public:
+    DeafPeer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port_ = ntohs(a.sin_port);
+    }
+    ~DeafPeer() { ::close(fd_); }
+    int Port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+TEST_F(HttpClientTest, APeerThatNeverReadsTheBodyEndsTheAttemptInsteadOfHoldingIt) {
+    const std::string body(32 << 20, 'b'); // far more than both socket buffers hold
+    {
+        DeafPeer peer;
+        ASSERT_GT(peer.Port(), 0);
+        HttpClient client;
+        trace.Clear();
+        EXPECT_EQ(client.Put("127.0.0.1", peer.Port(), "/contact/do/create", body.data(), body.size(),
+                             nullptr, 20, &theApp.CancelFlag, "S"),
+                  -3);
+        EXPECT_GE(trace.CountContaining("Function = SocketClient::Send GetLastError"), 1);
+    }
+    {
+        // A cancel while the send is stuck ends it within a step, long before the time-out.
+        DeafPeer peer;
+        std::thread canceller([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            theApp.CancelFlag = true;
+        });
+        HttpClient client;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(client.Put("127.0.0.1", peer.Port(), "/contact/do/create", body.data(), body.size(),
+                             nullptr, 1800 * 1000, &theApp.CancelFlag, "S"),
+                  -6);
+        canceller.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    }
 }
 
 struct FramingCase {
@@ -264,6 +320,39 @@ TEST_F(HttpClientTest, SilentExchangesShareOneBridgeCheck) {
     EXPECT_EQ(
         trace.CountFunction(" #################### [Adb Response Is Checking......] #################### "),
         1);
+}
+
+TEST_F(HttpClientTest, CancelWhileWaitingForAnotherExchangesBridgeCheckGivesMinusSix) {
+    // Another exchange is running the bridge command (it may take its whole ten seconds).
+    std::atomic<bool> holding{false}, release{false};
+    std::thread checker([&] {
+        std::lock_guard<std::mutex> hold(theApp.BridgeCheckLock);
+        theApp.BridgeCheckInProgress = true;
+        holding = true;
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!release.load() && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        theApp.BridgeCheckInProgress = false;
+    });
+    while (!holding.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
+    std::thread canceller([&] {
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (trace.CountContaining("[Adb Response Is Checking......]") == 0 &&
+               std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        theApp.CancelFlag = true;
+    });
+    HttpClient client;
+    int32_t r = client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800, &theApp.CancelFlag, "S");
+    const bool checkStillRunning = !release.load();
+    release = true;
+    canceller.join();
+    checker.join();
+    EXPECT_EQ(r, -6);
+    EXPECT_TRUE(checkStillRunning) << "the cancel waited for the other exchange's check";
+    EXPECT_TRUE(adb.Calls().empty());
 }
 
 TEST_F(HttpClientTest, CancelWhileWaitingGivesMinusSixWithinAboutOneStep) {

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -314,6 +315,72 @@ TEST_F(HttpHelperTest, CancelSeenAtTheTopOfTheRetryLoopIsReportedAsStopped) {
     EXPECT_EQ(helper.httpRequestGet(u"/c", &response, nullptr, 0, 600), 21);
     EXPECT_FALSE(response);
     EXPECT_EQ(peer.Connections(), 0);
+}
+
+// Raises the cancel flag once ready() holds (or after a bounded wait).
+std::thread CancelWhen(std::function<bool()> ready) {
+    return std::thread([ready] {
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!ready() && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        theApp.CancelFlag = true;
+    });
+}
+
+TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
+    {
+        // A silent handset: the attempt sees the cancel (-6) and nothing is retried or reset.
+        ScriptedPeer silent([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
+        CHttpHelper helper;
+        Point(helper, silent.Port());
+        std::thread canceller = CancelWhen([&] { return silent.Connections() > 0; });
+        std::unique_ptr<char[]> response;
+        EXPECT_EQ(helper.httpRequestGet(u"/r", &response, nullptr, 0, 600), -6);
+        canceller.join();
+        EXPECT_FALSE(response);
+        EXPECT_EQ(silent.Connections(), 1);
+        EXPECT_TRUE(env.Terminated().empty());
+        EXPECT_EQ(trace.CountFunction(" #################### Retry End Or Cancel:5 #################### "),
+                  1);
+    }
+    {
+        // The answer came; a cancel during its confirmation does not take it back.
+        theApp.CancelFlag = false;
+        trace.Clear();
+        ScriptedPeer peer([](int, const std::string& request) {
+            return IsSessionCtrl(request) ? PeerScript{PeerAction::Hold()}
+                                          : PeerScript{PeerAction::Send(HttpAnswer("main"))};
+        });
+        CHttpHelper helper;
+        Point(helper, peer.Port());
+        std::thread canceller = CancelWhen([&] { return peer.Connections() > 1; });
+        std::unique_ptr<char[]> response;
+        EXPECT_EQ(helper.httpRequestPost(u"/w", &response, "x", 1, 1800), 0);
+        canceller.join();
+        ASSERT_TRUE(response);
+        EXPECT_STREQ(response.get(), "main");
+        EXPECT_TRUE(env.Terminated().empty());
+        EXPECT_EQ(
+            trace.CountContaining("[Function= #################### [ Done With Retry [0/6] [1/6], Time:"), 1);
+    }
+    {
+        // A cancel during the reset's own wait gives 21 and leaves the reset free for others.
+        theApp.CancelFlag = false;
+        platform::Timing timing = theApp.timing();
+        timing.resetWaitMs = 60000;
+        theApp.SetTiming(timing);
+        CHttpHelper helper;
+        Point(helper, kxtest::UnusedPort());
+        std::thread canceller = CancelWhen([&] { return !env.Terminated().empty(); });
+        std::unique_ptr<char[]> response;
+        EXPECT_EQ(helper.httpRequestDelete(u"/d", &response, nullptr, 0, 1800), 21);
+        canceller.join();
+        EXPECT_FALSE(theApp.ResetInProgress.load());
+        ASSERT_TRUE(theApp.ResetLock.try_lock());
+        theApp.ResetLock.unlock();
+        EXPECT_TRUE(adb.Calls().empty()); // the forward comes after the wait
+    }
 }
 
 struct WaitingCase {

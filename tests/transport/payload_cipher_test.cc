@@ -86,6 +86,8 @@ TEST(PayloadCipher, RoundTripKeepsPaddingAndIgnoresLineBreaks) {
 
 TEST(PayloadCipher, GarbageNeverFailsHard) {
     EXPECT_EQ(DecryptPayload("", 0), "");
+    EXPECT_EQ(DecryptPayload(nullptr, 12), "");
+    EXPECT_EQ(EncryptPayload(nullptr), "");
     EXPECT_EQ(DecryptPayload("!!!", 3), "");
     std::string partial = DecryptPayload("QUJD", 4); // three bytes: no whole block
     EXPECT_EQ(partial, "ABC");
@@ -108,6 +110,42 @@ TEST(Base64, LineBreaksAfterEveryFullLine) {
     std::string two = Base64Encode(bytes58.data(), bytes58.size());
     EXPECT_EQ(two.size(), 78u + 4u);
     EXPECT_EQ(two.substr(78), "YQ==");
+}
+
+// The coreutils encoder, unwrapped, as an independent check of the characters.
+std::string CoreutilsBase64(const std::string& bytes) {
+    char inPath[] = "/tmp/kxb64XXXXXX";
+    int fd = mkstemp(inPath);
+    EXPECT_GE(fd, 0);
+    FILE* f = fdopen(fd, "wb");
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+    FILE* p = popen((std::string("base64 -w 0 ") + inPath).c_str(), "r");
+    EXPECT_NE(p, nullptr);
+    std::string out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+        out.append(buffer, n);
+    EXPECT_EQ(pclose(p), 0);
+    std::remove(inPath);
+    return out;
+}
+
+TEST(Base64, CharactersAgreeWithCoreutilsAndDecodeBack) {
+    for (size_t n : {1u, 2u, 3u, 56u, 57u, 58u, 59u, 113u, 114u, 115u, 912u, 1000u, 4099u}) {
+        std::string bytes;
+        for (size_t i = 0; i < n; ++i)
+            bytes.push_back(static_cast<char>((i * 131 + 7) & 0xFF));
+        const std::string text = Base64Encode(bytes.data(), bytes.size());
+        std::string flat;
+        for (char c : text)
+            if (c != '\r' && c != '\n')
+                flat.push_back(c);
+        EXPECT_EQ(flat, CoreutilsBase64(bytes)) << n;
+        EXPECT_EQ(Base64Decode(text.data(), text.size()), bytes) << n;
+        EXPECT_EQ(text.size() - flat.size(), n / 57 * 2) << n; // one CR LF per full line
+    }
 }
 
 TEST(Base64, KnownVectorsAndLenientDecoding) {

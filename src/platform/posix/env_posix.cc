@@ -103,6 +103,30 @@ public:
         } while (n < 0 && errno == EINTR);
         return static_cast<long>(n);
     }
+    long SocketSendWithin(int fd, const void* data, size_t length, int timeoutMs) override {
+        // Never blocks in send: a peer that stops reading cannot hold the caller longer than
+        // timeoutMs per call.
+        auto sendNow = [&]() -> long {
+            ssize_t n;
+            do {
+                n = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+            } while (n < 0 && errno == EINTR);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return 0;
+            return static_cast<long>(n);
+        };
+        long n = sendNow();
+        if (n != 0 || length == 0)
+            return n;
+        struct pollfd p;
+        p.fd = fd;
+        p.events = POLLOUT;
+        p.revents = 0;
+        int rc = ::poll(&p, 1, timeoutMs);
+        if (rc < 0)
+            return errno == EINTR ? 0 : -1;
+        return rc == 0 ? 0 : sendNow();
+    }
     int SocketWaitReadable(int fd, int timeoutMs) override {
         struct pollfd p;
         p.fd = fd;
