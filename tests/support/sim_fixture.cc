@@ -4,16 +4,26 @@ namespace kxtest {
 
 namespace {
 
-Json::Value One(const Json::Value& v) {
+using StoreWrite = kxsim::StoreResult (kxsim::Store::*)(const Json::Value&, kxsim::Origin, Json::Value*);
+
+// One object written "on the handset"; the store's answer object for it, null when refused.
+Json::Value HandsetEdit(kxsim::Store& store, StoreWrite write, const Json::Value& object) {
     Json::Value list(Json::arrayValue);
-    list.append(v);
-    return list;
+    list.append(object);
+    Json::Value answers;
+    if (!(store.*write)(list, kxsim::Origin::kHandset, &answers).ok)
+        return Json::Value();
+    return answers[0];
 }
 
 Json::Value IdObject(const std::string& id) {
     Json::Value v(Json::objectValue);
     v["__id"] = id;
     return v;
+}
+
+bool Changed(const Json::Value& answer) {
+    return answer["count"].asString() == "1";
 }
 
 } // namespace
@@ -59,41 +69,27 @@ std::u16string SimFixture::BaseUrl16() const {
 }
 
 std::string SimFixture::AddContact(const Json::Value& contact) {
-    Json::Value answers;
-    if (!store_->CreateContacts(One(contact), kxsim::Origin::kHandset, &answers).ok)
-        return "";
-    return answers[0]["__id"].asString();
+    return HandsetEdit(*store_, &kxsim::Store::CreateContacts, contact)["__id"].asString();
 }
 
 bool SimFixture::ModifyContact(const Json::Value& contact) {
-    Json::Value answers;
-    return store_->UpdateContacts(One(contact), kxsim::Origin::kHandset, &answers).ok &&
-           answers[0]["count"].asString() == "1";
+    return Changed(HandsetEdit(*store_, &kxsim::Store::UpdateContacts, contact));
 }
 
 bool SimFixture::DeleteContact(const std::string& id) {
-    Json::Value answers;
-    return store_->DeleteContacts(One(IdObject(id)), kxsim::Origin::kHandset, &answers).ok &&
-           answers[0]["count"].asString() == "1";
+    return Changed(HandsetEdit(*store_, &kxsim::Store::DeleteContacts, IdObject(id)));
 }
 
 std::string SimFixture::AddEvent(const Json::Value& row) {
-    Json::Value answers;
-    if (!store_->CreateEvents(One(row), kxsim::Origin::kHandset, &answers).ok)
-        return "";
-    return answers[0]["__id"].asString();
+    return HandsetEdit(*store_, &kxsim::Store::CreateEvents, row)["__id"].asString();
 }
 
 bool SimFixture::ModifyEvent(const Json::Value& row) {
-    Json::Value answers;
-    return store_->UpdateEvents(One(row), kxsim::Origin::kHandset, &answers).ok &&
-           answers[0]["count"].asString() == "1";
+    return Changed(HandsetEdit(*store_, &kxsim::Store::UpdateEvents, row));
 }
 
 bool SimFixture::DeleteEvent(const std::string& id) {
-    Json::Value answers;
-    return store_->DeleteEvents(One(IdObject(id)), kxsim::Origin::kHandset, &answers).ok &&
-           answers[0]["count"].asString() == "1";
+    return Changed(HandsetEdit(*store_, &kxsim::Store::DeleteEvents, IdObject(id)));
 }
 
 bool SimFixture::AddFault(const std::string& spec) {

@@ -1,25 +1,15 @@
 #include "admin.h"
 
-#include <json/reader.h>
-#include <json/writer.h>
-
 #include <cstring>
-#include <memory>
 
 #include "faults.h"
 #include "journal.h"
+#include "json_text.h"
 #include "store.h"
 
 namespace kxsim {
 
 const char kAdminPrefix[] = "/_sim/";
-
-std::string CompactJson(const Json::Value& v) {
-    Json::StreamWriterBuilder b;
-    b["indentation"] = "";
-    b["emitUTF8"] = true;
-    return Json::writeString(b, v);
-}
 
 namespace {
 
@@ -43,9 +33,7 @@ bool ParseBody(const std::string& body, Json::Value* out, std::string* error) {
         *out = Json::Value(Json::objectValue);
         return true;
     }
-    Json::CharReaderBuilder b;
-    std::unique_ptr<Json::CharReader> r(b.newCharReader());
-    return r->parse(body.data(), body.data() + body.size(), out, error);
+    return ParseJson(body.data(), body.size(), out, error);
 }
 
 // One object or {"objects": [...]} as an array.
@@ -54,6 +42,13 @@ Json::Value AsObjects(const Json::Value& doc) {
         return doc["objects"];
     Json::Value list(Json::arrayValue);
     list.append(doc);
+    return list;
+}
+
+Json::Value FaultsJson(Faults& faults) {
+    Json::Value list(Json::arrayValue);
+    for (const FaultRule& r : faults.List())
+        list.append(Faults::ToJson(r));
     return list;
 }
 
@@ -85,10 +80,7 @@ AdminAnswer HandleAdmin(Store& store, Faults* faults, Journal* journal, const st
         Json::Value v(Json::objectValue);
         v["counts"] = CountsJson(store);
         v["calendar_tracking"] = store.CalendarTracking();
-        Json::Value& list = v["faults"] = Json::Value(Json::arrayValue);
-        if (faults != nullptr)
-            for (const FaultRule& r : faults->List())
-                list.append(Faults::ToJson(r));
+        v["faults"] = faults != nullptr ? FaultsJson(*faults) : Json::Value(Json::arrayValue);
         return Ok(v);
     }
 
@@ -162,9 +154,7 @@ AdminAnswer HandleAdmin(Store& store, Faults* faults, Journal* journal, const st
             return Ok();
         }
         Json::Value v(Json::objectValue);
-        Json::Value& list = v["faults"] = Json::Value(Json::arrayValue);
-        for (const FaultRule& r : faults->List())
-            list.append(Faults::ToJson(r));
+        v["faults"] = FaultsJson(*faults);
         return Ok(v);
     }
 

@@ -34,6 +34,4 @@ struct AdminAnswer {
 AdminAnswer HandleAdmin(Store& store, Faults* faults, Journal* journal, const std::string& method,
                         const std::string& path, const std::string& body);
 
-std::string CompactJson(const Json::Value& v);
-
 } // namespace kxsim

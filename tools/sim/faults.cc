@@ -37,23 +37,24 @@ bool ParseNumber(const std::string& text, double* out) {
     return end != nullptr && *end == '\0' && std::isfinite(*out);
 }
 
+bool Invalid(std::string* error, std::string why) {
+    *error = std::move(why);
+    return false;
+}
+
+bool HasValue(FaultKind kind) {
+    return kind == FaultKind::kStatus || kind == FaultKind::kStall;
+}
+
 bool Validate(FaultRule* r, std::string* error) {
-    if (r->remaining == 0 || r->remaining < -1) {
-        *error = "count must be positive or -1";
-        return false;
-    }
-    if (r->kind == FaultKind::kStall && (r->value < 0 || r->value > 3600 * 1000)) {
-        *error = "stall must be between 0 and 3600 seconds";
-        return false;
-    }
-    if (r->kind == FaultKind::kRefuse && !r->path.empty()) {
-        *error = "refuse acts on connections, before any path is known";
-        return false;
-    }
-    if (!r->path.empty() && r->path[0] != '/') {
-        *error = "path must start with /";
-        return false;
-    }
+    if (r->remaining == 0 || r->remaining < -1)
+        return Invalid(error, "count must be positive or -1");
+    if (r->kind == FaultKind::kStall && (r->value < 0 || r->value > 3600 * 1000))
+        return Invalid(error, "stall must be between 0 and 3600 seconds");
+    if (r->kind == FaultKind::kRefuse && !r->path.empty())
+        return Invalid(error, "refuse acts on connections, before any path is known");
+    if (!r->path.empty() && r->path[0] != '/')
+        return Invalid(error, "path must start with /");
     return true;
 }
 
@@ -119,33 +120,21 @@ RequestFaults Faults::Take(const std::string& path) {
 
 bool Faults::Parse(const Json::Value& v, FaultRule* out, std::string* error) {
     *out = FaultRule();
-    if (!v.isObject() || !v["kind"].isString() || !KindOf(v["kind"].asString(), &out->kind)) {
-        *error = "a fault needs a known \"kind\"";
-        return false;
-    }
-    if (v.isMember("path")) {
-        if (!v["path"].isString()) {
-            *error = "\"path\" must be a string";
-            return false;
-        }
-        out->path = v["path"].asString();
-    }
-    if (v.isMember("count")) {
-        if (!v["count"].isInt()) {
-            *error = "\"count\" must be an integer";
-            return false;
-        }
-        out->remaining = v["count"].asInt();
-    }
-    if (out->kind == FaultKind::kStatus || out->kind == FaultKind::kStall) {
-        if (v["seconds"].isNumeric() && out->kind == FaultKind::kStall) {
+    if (!v.isObject() || !v["kind"].isString() || !KindOf(v["kind"].asString(), &out->kind))
+        return Invalid(error, "a fault needs a known \"kind\"");
+    if (v.isMember("path") && !v["path"].isString())
+        return Invalid(error, "\"path\" must be a string");
+    if (v.isMember("count") && !v["count"].isInt())
+        return Invalid(error, "\"count\" must be an integer");
+    out->path = v.get("path", out->path).asString();
+    out->remaining = v.get("count", out->remaining).asInt();
+    if (HasValue(out->kind)) {
+        if (v["seconds"].isNumeric() && out->kind == FaultKind::kStall)
             out->value = static_cast<int>(std::lround(v["seconds"].asDouble() * 1000));
-        } else if (v["value"].isInt()) {
+        else if (v["value"].isInt())
             out->value = v["value"].asInt();
-        } else {
-            *error = std::string(KindName(out->kind)) + " needs an integer \"value\"";
-            return false;
-        }
+        else
+            return Invalid(error, std::string(KindName(out->kind)) + " needs an integer \"value\"");
     }
     return Validate(out, error);
 }
@@ -161,34 +150,26 @@ bool Faults::ParseSpec(const std::string& spec, FaultRule* out, std::string* err
             break;
         start = colon + 1;
     }
-    if (!KindOf(parts[0], &out->kind)) {
-        *error = "unknown fault kind \"" + parts[0] + "\"";
-        return false;
-    }
+    if (!KindOf(parts[0], &out->kind))
+        return Invalid(error, "unknown fault kind \"" + parts[0] + "\"");
     size_t i = 1;
     double number;
-    if (out->kind == FaultKind::kStatus || out->kind == FaultKind::kStall) {
-        if (i >= parts.size() || !ParseNumber(parts[i], &number)) {
-            *error = spec + ": a number must follow the kind";
-            return false;
-        }
+    if (HasValue(out->kind)) {
+        if (i >= parts.size() || !ParseNumber(parts[i], &number))
+            return Invalid(error, spec + ": a number must follow the kind");
         out->value = static_cast<int>(out->kind == FaultKind::kStall ? std::lround(number * 1000) : number);
         ++i;
     }
     if (i < parts.size() && !parts[i].empty() && parts[i][0] == '/')
         out->path = parts[i++];
     if (i < parts.size()) {
-        if (!ParseNumber(parts[i], &number) || number != std::floor(number)) {
-            *error = spec + ": the count must be an integer";
-            return false;
-        }
+        if (!ParseNumber(parts[i], &number) || number != std::floor(number))
+            return Invalid(error, spec + ": the count must be an integer");
         out->remaining = static_cast<int>(number);
         ++i;
     }
-    if (i != parts.size()) {
-        *error = spec + ": too many parts";
-        return false;
-    }
+    if (i != parts.size())
+        return Invalid(error, spec + ": too many parts");
     return Validate(out, error);
 }
 
@@ -198,7 +179,7 @@ Json::Value Faults::ToJson(const FaultRule& rule) {
     if (!rule.path.empty())
         v["path"] = rule.path;
     v["count"] = rule.remaining;
-    if (rule.kind == FaultKind::kStatus || rule.kind == FaultKind::kStall)
+    if (HasValue(rule.kind))
         v["value"] = rule.value;
     return v;
 }

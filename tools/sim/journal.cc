@@ -1,11 +1,11 @@
 #include "journal.h"
 
-#include <json/writer.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <set>
+
+#include "json_text.h"
 
 namespace kxsim {
 
@@ -55,10 +55,7 @@ void Journal::Add(JournalEntry entry) {
     std::lock_guard<std::mutex> lock(mu_);
     entry.seq = next_++;
     if (file_ != nullptr) {
-        Json::StreamWriterBuilder b;
-        b["indentation"] = "";
-        b["emitUTF8"] = true;
-        std::string line = Json::writeString(b, ToJson(entry)) + "\n";
+        std::string line = CompactJson(ToJson(entry)) + "\n";
         fwrite(line.data(), 1, line.size(), file_);
         fflush(file_);
     }

@@ -6,12 +6,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "admin.h"
 #include "faults.h"
+#include "json_text.h"
 #include "seed.h"
 #include "server.h"
 #include "store.h"
@@ -50,9 +50,18 @@ const char kUsage[] =
     "  clear-changelog contact|calendar\n"
     "  tracking on|off\n";
 
-int Usage(const char* why) {
-    if (why != nullptr)
-        fprintf(stderr, "kxphone-sim: %s\n", why);
+void Note(const std::string& what) {
+    fprintf(stderr, "kxphone-sim: %s\n", what.c_str());
+}
+
+// Says why on stderr; the exit status.
+int Fail(int status, const std::string& why) {
+    Note(why);
+    return status;
+}
+
+int Usage(const std::string& why) {
+    Note(why);
     fputs(kUsage, stderr);
     return 2;
 }
@@ -125,12 +134,10 @@ int main(int argc, char** argv) {
         auto fault = [&](const std::string& spec) {
             kxsim::FaultRule rule;
             std::string error;
-            if (!kxsim::Faults::ParseSpec(spec, &rule, &error)) {
-                fprintf(stderr, "kxphone-sim: %s\n", error.c_str());
-                return false;
-            }
+            if (!kxsim::Faults::ParseSpec(spec, &rule, &error))
+                return Fail(2, error);
             faults.push_back(rule);
-            return true;
+            return 0;
         };
         const char* v = nullptr;
         long long n = 0;
@@ -143,7 +150,7 @@ int main(int argc, char** argv) {
             command.assign(argv + i, argv + argc);
             break;
         } else if (!value(&v)) {
-            return Usage((a + " needs a value").c_str());
+            return Usage(a + " needs a value");
         } else if (a == "--db") {
             db = v;
         } else if (a == "--journal") {
@@ -156,7 +163,7 @@ int main(int argc, char** argv) {
                 return Usage("--clock takes milliseconds since the epoch");
         } else if (a == "--seed-contacts" || a == "--seed-events") {
             if (!ToInt(v, 0, &n) || n > 10000000)
-                return Usage((a + " takes a count").c_str());
+                return Usage(a + " takes a count");
             (a == "--seed-contacts" ? seed.contacts : seed.events) = static_cast<int>(n);
         } else if (a == "--seed") {
             char* end = nullptr;
@@ -166,31 +173,26 @@ int main(int argc, char** argv) {
         } else if (a == "--refuse" || a == "--close-mid-body" || a == "--undecipherable" ||
                    a == "--non-json" || a == "--fail-session-ctrl") {
             if (!ToInt(v, 1, &n))
-                return Usage((a + " takes a positive count").c_str());
+                return Usage(a + " takes a positive count");
             std::string kind = a == "--refuse"           ? "refuse"
                                : a == "--close-mid-body" ? "close_mid_body"
                                : a == "--undecipherable" ? "undecipherable"
                                : a == "--non-json"       ? "non_json"
                                                          : "drop:/session_ctrl";
-            if (!fault(kind + ":" + std::to_string(n)))
-                return 2;
-        } else if (a == "--stall") {
-            std::string spec = std::string("stall:") + v;
-            if (std::strchr(v, ':') == nullptr)
+            if (int status = fault(kind + ":" + std::to_string(n)))
+                return status;
+        } else if (a == "--stall" || a == "--status") {
+            // Until cleared, unless a count follows the value (and the path of a status).
+            std::string spec = a.substr(2) + ":" + v;
+            if (std::count(spec.begin(), spec.end(), ':') < (a == "--stall" ? 2 : 3))
                 spec += ":-1";
-            if (!fault(spec))
-                return 2;
-        } else if (a == "--status") {
-            std::string spec = std::string("status:") + v;
-            if (std::count(spec.begin(), spec.end(), ':') < 3)
-                spec += ":-1";
-            if (!fault(spec))
-                return 2;
+            if (int status = fault(spec))
+                return status;
         } else if (a == "--fault") {
-            if (!fault(v))
-                return 2;
+            if (int status = fault(v))
+                return status;
         } else {
-            return Usage(("unknown option " + a).c_str());
+            return Usage("unknown option " + a);
         }
     }
     if (db.empty())
@@ -198,19 +200,15 @@ int main(int argc, char** argv) {
 
     std::string error;
     std::unique_ptr<kxsim::Store> store = kxsim::Store::Open(db, &error);
-    if (!store) {
-        fprintf(stderr, "kxphone-sim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!store)
+        return Fail(1, error);
     if (seed.contacts > 0 || seed.events > 0) {
         if (!store->IsEmpty()) {
-            fprintf(stderr, "kxphone-sim: %s already holds data; not seeding\n", db.c_str());
+            Note(db + " already holds data; not seeding");
         } else {
             kxsim::StoreResult r = kxsim::Seed(*store, seed);
-            if (!r.ok) {
-                fprintf(stderr, "kxphone-sim: seeding failed: %s\n", r.error.c_str());
-                return 1;
-            }
+            if (!r.ok)
+                return Fail(1, "seeding failed: " + r.error);
         }
     }
     store->SetFixedClock(clock);
@@ -218,7 +216,7 @@ int main(int argc, char** argv) {
     if (!command.empty()) {
         std::string method, path, body;
         if (!CommandRequest(command, &method, &path, &body))
-            return Usage(("unknown command " + command[0]).c_str());
+            return Usage("unknown command " + command[0]);
         kxsim::AdminAnswer a = kxsim::HandleAdmin(*store, nullptr, nullptr, method, path, body);
         printf("%s\n", kxsim::CompactJson(a.doc).c_str());
         return a.httpStatus == 200 ? 0 : 1;
@@ -235,14 +233,10 @@ int main(int argc, char** argv) {
     server.SetQuiet(quiet);
     for (const kxsim::FaultRule& rule : faults)
         server.faults().Add(rule);
-    if (!journalFile.empty() && !server.journal().OpenFile(journalFile, &error)) {
-        fprintf(stderr, "kxphone-sim: %s\n", error.c_str());
-        return 1;
-    }
-    if (!server.Start(static_cast<int>(port), &error)) {
-        fprintf(stderr, "kxphone-sim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!journalFile.empty() && !server.journal().OpenFile(journalFile, &error))
+        return Fail(1, error);
+    if (!server.Start(static_cast<int>(port), &error))
+        return Fail(1, error);
     printf("listening on 127.0.0.1:%d\n", server.port());
     fflush(stdout);
     int sig = 0;

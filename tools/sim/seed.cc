@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/oledate.h"
+#include "splitmix.h"
 #include "transport/base64.h"
 
 namespace kxsim {
@@ -14,15 +16,13 @@ namespace {
 
 const char* const kMime = "vnd.android.cursor.item/";
 
-// splitmix64: small, fast and the same on every platform (std distributions are not).
 class Rng {
 public:
     explicit Rng(uint64_t seed) : s_(seed) {}
     uint64_t Next() {
-        uint64_t z = (s_ += 0x9e3779b97f4a7c15ull);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-        return z ^ (z >> 31);
+        uint64_t x = s_;
+        s_ += kSplitMixStep;
+        return SplitMix(x);
     }
     int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
     bool Chance(int percent) { return Below(100) < percent; }
@@ -34,36 +34,17 @@ private:
     uint64_t s_;
 };
 
-int64_t DaysFromCivil(int y, int m, int d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int* y, int* m, int* d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    *y = static_cast<int>(yoe + era * 400 + (*m <= 2));
-}
-
 // "20260316T093000Z"
 std::string UtcStamp(int64_t ms) {
     int64_t secs = ms / 1000;
     int64_t days = secs / 86400;
     int sod = static_cast<int>(secs % 86400);
-    int y, m, d;
-    CivilFromDays(days, &y, &m, &d);
+    int64_t y;
+    unsigned m, d;
+    platform::CivilFromDays(days, &y, &m, &d);
     char buf[64];
-    snprintf(buf, sizeof buf, "%04d%02d%02dT%02d%02d%02dZ", y, m, d, sod / 3600, sod / 60 % 60, sod % 60);
+    snprintf(buf, sizeof buf, "%04d%02u%02uT%02d%02d%02dZ", static_cast<int>(y), m, d, sod / 3600,
+             sod / 60 % 60, sod % 60);
     return buf;
 }
 
@@ -108,7 +89,7 @@ void Chunk(std::string* png, const char* type, const std::string& data) {
 } // namespace
 
 int64_t UtcMs(int year, int month, int day, int hour, int minute, int second) {
-    return ((DaysFromCivil(year, month, day) * 24 + hour) * 60 + minute) * 60000 + second * 1000LL;
+    return ((platform::DaysFromCivil(year, month, day) * 24 + hour) * 60 + minute) * 60000 + second * 1000LL;
 }
 
 std::string MakePng(int width, int height, uint64_t seed) {
@@ -212,12 +193,6 @@ const char* const kDomains[] = {"example.com", "mail.example.org", "posteo.de", 
 const int kMappedPhoneTypes[] = {1, 2, 3, 4, 5, 6, 7, 9, 10, 14, 19};
 const int kDroppedPhoneTypes[] = {0, 8, 11, 12, 13, 15, 16, 17, 18, 20};
 
-Json::Value Row(const char* mime) {
-    Json::Value r(Json::objectValue);
-    r["mimetype"] = std::string(kMime) + mime;
-    return r;
-}
-
 class ContactMaker {
 public:
     ContactMaker(Rng& rng, const std::vector<int64_t>& systemGroups, const std::vector<int64_t>& userGroups)
@@ -237,19 +212,15 @@ public:
         data_ = Json::Value(Json::arrayValue);
 
         const Name& n = index < 3 ? kNames[index] : rng_.Pick(kNames);
-        Json::Value name = Row("name");
         std::string display =
             n.familyFirst ? std::string(n.family) + n.given : std::string(n.given) + " " + n.family;
         if (index >= 3 && rng_.Chance(30))
             display += " " + Num(index); // keeps bulk names apart
-        name["data1"] = display;
-        name["data2"] = n.given;
-        name["data3"] = n.family;
+        Json::Value& name = Add("name", {{"data1", display}, {"data2", n.given}, {"data3", n.family}});
         if (n.phoneticGiven != nullptr) {
             name["data7"] = n.phoneticGiven;
             name["data9"] = n.phoneticFamily;
         }
-        data_.append(name);
 
         Phones(index);
         Emails(index);
@@ -257,33 +228,21 @@ public:
             Addresses(index);
         if (index == 1 || rng_.Chance(25))
             Ims(index);
-        if (index == 1 || rng_.Chance(45)) {
-            Json::Value org = Row("organization");
-            org["data1"] = rng_.Pick(kCompanies);
-            org["data2"] = "1";
-            org["data4"] = rng_.Pick(kTitles);
-            data_.append(org);
-        }
-        if (index == 0 || rng_.Chance(20)) {
-            Json::Value nick = Row("nickname");
-            nick["data1"] = index == 0 ? "Pepe" : std::string(n.given).substr(0, 3) + "y";
-            nick["data2"] = "1";
-            data_.append(nick);
-        }
-        if (index == 0 || rng_.Chance(20)) {
-            Json::Value web = Row("website");
-            web["data1"] = "https://www." + std::string(rng_.Pick(kDomains)) + "/~" + Num(index);
-            web["data2"] = index == 0 ? "1" : "7";
-            data_.append(web);
-        }
+        if (index == 1 || rng_.Chance(45))
+            Add("organization",
+                {{"data1", rng_.Pick(kCompanies)}, {"data2", "1"}, {"data4", rng_.Pick(kTitles)}});
+        if (index == 0 || rng_.Chance(20))
+            Add("nickname",
+                {{"data1", index == 0 ? "Pepe" : std::string(n.given).substr(0, 3) + "y"}, {"data2", "1"}});
+        if (index == 0 || rng_.Chance(20))
+            Add("website", {{"data1", "https://www." + std::string(rng_.Pick(kDomains)) + "/~" + Num(index)},
+                            {"data2", index == 0 ? "1" : "7"}});
         Events(index);
-        if (index == 0 || rng_.Chance(25)) {
-            Json::Value note = Row("note");
-            note["data1"] = index == 0 ? "Met at the conference.\nLikes jamón ibérico.\n\nCall after 18:00 — "
-                                         "not on Sundays."
-                                       : "Note for contact " + Num(index) + "\nsecond line\nthird line 🎈";
-            data_.append(note);
-        }
+        if (index == 0 || rng_.Chance(25))
+            Add("note",
+                {{"data1", index == 0 ? "Met at the conference.\nLikes jamón ibérico.\n\nCall after 18:00 — "
+                                        "not on Sundays."
+                                      : "Note for contact " + Num(index) + "\nsecond line\nthird line 🎈"}});
         Groups(index, starred);
         if (index == 2 || (index > 3 && index % 1000 == 500)) {
             Photo(index, 340); // above the 300 KB the driver sends back
@@ -291,18 +250,30 @@ public:
             Photo(index, 32);
         }
         if (rng_.Chance(5)) { // rows the driver ignores
-            Json::Value v = Row("vexo_event_v2");
-            v["data1"] = "ignored";
-            data_.append(v);
-            Json::Value sip = Row("sip_address");
-            sip["data1"] = "sip:" + Num(index) + "@voip.example.com";
-            data_.append(sip);
+            Add("vexo_event_v2", {{"data1", "ignored"}});
+            Add("sip_address", {{"data1", "sip:" + Num(index) + "@voip.example.com"}});
         }
         c["__data"] = data_;
         return c;
     }
 
 private:
+    // Appends a data row of the kind mime with these columns; the row, for more. A braced list is
+    // evaluated left to right, so the draws of the generator keep their order.
+    Json::Value& Add(const char* mime, std::initializer_list<std::pair<const char*, std::string>> columns) {
+        Json::Value& row = data_.append(Json::Value(Json::objectValue));
+        row["mimetype"] = std::string(kMime) + mime;
+        for (const auto& [key, value] : columns)
+            row[key] = value;
+        return row;
+    }
+
+    // Primary of its kind, for the handset and for the account.
+    static void Primary(Json::Value& row) {
+        row["is_primary"] = "1";
+        row["is_super_primary"] = "1";
+    }
+
     std::string Number() {
         static const char* const kFormats[] = {"+1 415-555-%04d", "+86 138 %04d 8000", "(020) 7946 %04d",
                                                "0171 23%04d",     "+33 6 12 34 %04d",  "+81 90-1234-%04d"};
@@ -312,16 +283,11 @@ private:
     }
 
     void Phone(int type, bool primary, const char* label = nullptr) {
-        Json::Value p = Row("phone_v2");
-        p["data1"] = Number();
-        p["data2"] = Num(type);
+        Json::Value& p = Add("phone_v2", {{"data1", Number()}, {"data2", Num(type)}});
         if (label != nullptr)
             p["data3"] = label;
-        if (primary) {
-            p["is_primary"] = "1";
-            p["is_super_primary"] = "1";
-        }
-        data_.append(p);
+        if (primary)
+            Primary(p);
     }
 
     void Phones(int index) {
@@ -349,24 +315,20 @@ private:
     void Emails(int index) {
         int count = index == 1 ? 5 : index == 0 ? 3 : rng_.Below(100) < 55 ? 1 + rng_.Below(3) : 0;
         for (int k = 0; k < count; ++k) {
-            Json::Value e = Row("email_v2");
-            e["data1"] = "user" + Num(index) + "." + Num(k) + "@" + rng_.Pick(kDomains);
-            e["data2"] = Num(1 + k % 4);
-            if (k == (count > 1 ? 1 : 0)) {
-                e["is_primary"] = "1";
-                e["is_super_primary"] = "1";
-            }
-            data_.append(e);
+            Json::Value& e =
+                Add("email_v2", {{"data1", "user" + Num(index) + "." + Num(k) + "@" + rng_.Pick(kDomains)},
+                                 {"data2", Num(1 + k % 4)}});
+            if (k == (count > 1 ? 1 : 0))
+                Primary(e);
         }
     }
 
     void Addresses(int index) {
         int blocks = index == 0 ? 3 : 1 + rng_.Below(3);
         for (int k = 0; k < blocks; ++k) {
-            Json::Value a = Row("postal-address_v2");
             int city = rng_.Below(7);
-            a["data2"] = Num(k + 1); // home, work, other
-            a["data4"] = kStreets[city];
+            Json::Value& a = Add("postal-address_v2", {{"data2", Num(k + 1)}, // home, work, other
+                                                       {"data4", kStreets[city]}});
             if (rng_.Chance(30))
                 a["data5"] = "PO Box " + Num(100 + rng_.Below(900));
             if (rng_.Chance(30))
@@ -376,66 +338,37 @@ private:
             a["data9"] = Num(10000 + rng_.Below(90000));
             a["data10"] = kCountries[city];
             a["data1"] = std::string(kStreets[city]) + "\n" + kCities[city] + "\n" + kCountries[city];
-            data_.append(a);
         }
-        if (index == 0) { // a custom-type block, which the driver does not map
-            Json::Value a = Row("postal-address_v2");
-            a["data2"] = "0";
-            a["data3"] = "Holiday home";
-            a["data7"] = "Sevilla";
-            data_.append(a);
-        }
+        if (index == 0) // a custom-type block, which the driver does not map
+            Add("postal-address_v2", {{"data2", "0"}, {"data3", "Holiday home"}, {"data7", "Sevilla"}});
     }
 
     void Ims(int index) {
         if (index == 1) { // every protocol, and a custom one
-            for (int proto = 0; proto <= 7; ++proto) {
-                Json::Value im = Row("im");
-                im["data1"] = "xiaoming" + Num(proto);
-                im["data2"] = "3";
-                im["data5"] = Num(proto);
-                data_.append(im);
-            }
-            Json::Value im = Row("im");
-            im["data1"] = "@xiaoming:matrix.org";
-            im["data2"] = "3";
-            im["data5"] = "-1";
-            im["data6"] = "Matrix";
-            data_.append(im);
+            for (int proto = 0; proto <= 7; ++proto)
+                Add("im", {{"data1", "xiaoming" + Num(proto)}, {"data2", "3"}, {"data5", Num(proto)}});
+            Add("im",
+                {{"data1", "@xiaoming:matrix.org"}, {"data2", "3"}, {"data5", "-1"}, {"data6", "Matrix"}});
             return;
         }
-        Json::Value im = Row("im");
         int proto = rng_.Below(9) - 1;
-        im["data1"] = "im" + Num(index);
-        im["data2"] = Num(1 + rng_.Below(3));
-        im["data5"] = Num(proto);
+        Json::Value& im = Add(
+            "im", {{"data1", "im" + Num(index)}, {"data2", Num(1 + rng_.Below(3))}, {"data5", Num(proto)}});
         if (proto == -1)
             im["data6"] = "Signal";
-        data_.append(im);
     }
 
     void Events(int index) {
         if (index == 0 || rng_.Chance(35)) {
-            Json::Value e = Row("contact_event");
             char date[48];
             snprintf(date, sizeof date, "%04d-%02d-%02d", 1950 + rng_.Below(55), 1 + rng_.Below(12),
                      1 + rng_.Below(28));
-            e["data1"] = index == 0 ? "1985-04-12" : date;
-            e["data2"] = "3"; // birthday
-            data_.append(e);
+            Add("contact_event", {{"data1", index == 0 ? "1985-04-12" : date}, {"data2", "3"}}); // birthday
         }
-        if (index == 0 || rng_.Chance(10)) {
-            Json::Value e = Row("contact_event");
-            e["data1"] = "2010-06-14";
-            e["data2"] = "1"; // anniversary
-            data_.append(e);
-        }
-        if (index == 0) {
-            Json::Value e = Row("contact_event");
-            e["data1"] = "2020-02-29";
-            e["data2"] = "2"; // "other": not mapped
-            data_.append(e);
-        }
+        if (index == 0 || rng_.Chance(10))
+            Add("contact_event", {{"data1", "2010-06-14"}, {"data2", "1"}}); // anniversary
+        if (index == 0)
+            Add("contact_event", {{"data1", "2020-02-29"}, {"data2", "2"}}); // "other": not mapped
     }
 
     void Groups(int index, bool starred) {
@@ -452,17 +385,11 @@ private:
             Membership(user_[rng_.Below(static_cast<int>(user_.size()))]);
     }
 
-    void Membership(int64_t group) {
-        Json::Value g = Row("group_membership");
-        g["data1"] = Num(group);
-        data_.append(g);
-    }
+    void Membership(int64_t group) { Add("group_membership", {{"data1", Num(group)}}); }
 
     void Photo(int index, int size) {
         std::string png = MakePng(size, size, 0x5eedull * 31 + index);
-        Json::Value p = Row("photo");
-        p["data15"] = Base64Encode(png.data(), png.size());
-        data_.append(p);
+        Add("photo", {{"data15", Base64Encode(png.data(), png.size())}});
     }
 
     Rng& rng_;
@@ -678,7 +605,7 @@ EventSpec RandomEvent(Rng& rng, int index) {
     static const char* const kZones[] = {"UTC", "480;60", "480;0", "-300;60", "60;60", "0;0", "330;0"};
     EventSpec e;
     e.title = std::string(rng.Pick(kTitlesEv)) + " #" + Num(index);
-    int64_t day = DaysFromCivil(2025, 6, 1) + rng.Below(730);
+    int64_t day = platform::DaysFromCivil(2025, 6, 1) + rng.Below(730);
     int kind = rng.Below(100);
     if (kind < 15) {
         e.allDay = true;
@@ -696,8 +623,9 @@ EventSpec RandomEvent(Rng& rng, int index) {
     if (kind >= 50) {
         // Rules that agree with the first occurrence, as a calendar app writes them.
         static const char* const kDays[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
-        int y, m, d;
-        CivilFromDays(day, &y, &m, &d);
+        int64_t y;
+        unsigned m, d;
+        platform::CivilFromDays(day, &y, &m, &d);
         const int wd = static_cast<int>((day % 7 + 11) % 7); // 1970-01-01 was a Thursday
         int r = rng.Below(6);
         switch (r) {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "admin.h"
+#include "json_text.h"
 #include "service.h"
 #include "transport/payload_cipher.h"
 
@@ -161,7 +162,7 @@ private:
                 return;
             }
             // The group requests have no "status": a refusal is an empty answer there.
-            const bool plain = path_ == "/contact/build_group_id";
+            const bool plain = IsPlainTextPath(path_);
             e.httpStatus = plain ? 500 : 200;
             srv_.journal.Add(e);
             Send(Message(e.httpStatus, plain ? std::string() : Service::StatusBody(action->value)));
@@ -191,11 +192,9 @@ private:
     }
 
     std::string PlainBody() {
-        if (path_ == "/contact/build_group_id" || body_.empty())
+        if (IsPlainTextPath(path_) || body_.empty())
             return body_;
-        std::string plain = DecryptPayload(body_.data(), body_.size());
-        plain.resize(strlen(plain.c_str()));
-        return plain;
+        return Service::Unseal(body_);
     }
 
     void Send(std::string message) {

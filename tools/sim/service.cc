@@ -1,12 +1,11 @@
 #include "service.h"
 
-#include <json/reader.h>
 #include <json/writer.h>
 
 #include <cstring>
-#include <memory>
-#include <sstream>
+#include <functional>
 
+#include "json_text.h"
 #include "transport/payload_cipher.h"
 
 namespace kxsim {
@@ -23,22 +22,21 @@ struct Route {
                              std::string* error);
 };
 
-bool ObjectsOf(const Json::Value& request, const Json::Value** objects, std::string* error) {
-    const Json::Value& o = request["objects"];
-    if (!o.isArray()) {
+// The requests on {"objects": [...]}, answered with the objects the store gives back.
+ServiceStatus OnObjects(const Json::Value& request, Json::Value* answer, std::string* error,
+                        const std::function<StoreResult(const Json::Value& objects, Json::Value* out)>& op) {
+    const Json::Value& objects = request["objects"];
+    if (!objects.isArray()) {
         *error = "\"objects\" is not an array";
-        return false;
+        return kStatusBadRequest;
     }
-    *objects = &o;
-    return true;
-}
-
-ServiceStatus Answer(const StoreResult& r, Json::Value objects, Json::Value* answer, std::string* error) {
+    Json::Value out;
+    StoreResult r = op(objects, &out);
     if (!r.ok) {
         *error = r.error;
         return kStatusStoreError;
     }
-    (*answer)["objects"] = std::move(objects);
+    (*answer)["objects"] = std::move(out);
     return kStatusOk;
 }
 
@@ -52,26 +50,21 @@ bool Wants(const Json::Value& request, const char* kind) {
 
 using StoreWrite = StoreResult (Store::*)(const Json::Value&, Origin, Json::Value*);
 
+// The driver's writes are the sync's own: they stay out of the change logs.
 template <StoreWrite op>
 ServiceStatus Write(Store& store, const Json::Value& request, Json::Value* answer, std::string* error) {
-    const Json::Value* objects;
-    if (!ObjectsOf(request, &objects, error))
-        return kStatusBadRequest;
-    Json::Value out;
-    StoreResult r = (store.*op)(*objects, Origin::kDriver, &out);
-    return Answer(r, std::move(out), answer, error);
+    return OnObjects(request, answer, error, [&store](const Json::Value& objects, Json::Value* out) {
+        return (store.*op)(objects, Origin::kDriver, out);
+    });
 }
 
 using StoreRead = StoreResult (Store::*)(const Json::Value&, Json::Value*);
 
 template <StoreRead op>
 ServiceStatus Read(Store& store, const Json::Value& request, Json::Value* answer, std::string* error) {
-    const Json::Value* objects;
-    if (!ObjectsOf(request, &objects, error))
-        return kStatusBadRequest;
-    Json::Value out;
-    StoreResult r = (store.*op)(*objects, &out);
-    return Answer(r, std::move(out), answer, error);
+    return OnObjects(request, answer, error, [&store](const Json::Value& objects, Json::Value* out) {
+        return (store.*op)(objects, out);
+    });
 }
 
 const Route kRoutes[] = {
@@ -178,7 +171,11 @@ ServiceAnswer GroupRequest(Store& store, const std::string& method, const std::s
 } // namespace
 
 bool IsServicePath(const std::string& path) {
-    return path == kGroupPath || FindRoute(path) != nullptr;
+    return IsPlainTextPath(path) || FindRoute(path) != nullptr;
+}
+
+bool IsPlainTextPath(const std::string& path) {
+    return path == kGroupPath;
 }
 
 namespace {
@@ -280,6 +277,12 @@ std::string Service::Seal(const Json::Value& doc) {
     return EncryptPayload(text.c_str());
 }
 
+std::string Service::Unseal(const std::string& body) {
+    std::string plain = DecryptPayload(body.data(), body.size());
+    plain.resize(std::strlen(plain.c_str())); // the zero padding ends the text
+    return plain;
+}
+
 std::string Service::StatusBody(int status) {
     Json::Value doc(Json::objectValue);
     doc["status"] = status;
@@ -287,7 +290,7 @@ std::string Service::StatusBody(int status) {
 }
 
 ServiceAnswer Service::Handle(const std::string& method, const std::string& path, const std::string& body) {
-    if (path == kGroupPath)
+    if (IsPlainTextPath(path))
         return GroupRequest(store_, method, body);
 
     ServiceAnswer a;
@@ -306,16 +309,10 @@ ServiceAnswer Service::Handle(const std::string& method, const std::string& path
     }
     Json::Value request(Json::objectValue);
     if (route->body == Body::kJson) {
-        std::string plain = DecryptPayload(body.data(), body.size());
-        plain.resize(std::strlen(plain.c_str())); // the zero padding ends the text
+        std::string plain = Unseal(body);
         a.plainBody = plain;
-        thread_local const std::unique_ptr<Json::CharReader> reader = [] {
-            Json::CharReaderBuilder b;
-            b["collectComments"] = false;
-            return std::unique_ptr<Json::CharReader>(b.newCharReader());
-        }();
         std::string errors;
-        if (plain.empty() || !reader->parse(plain.data(), plain.data() + plain.size(), &request, &errors) ||
+        if (plain.empty() || !ParseJson(plain.data(), plain.size(), &request, &errors) ||
             !request.isObject()) {
             a.httpStatus = 400;
             a.error = plain.empty() ? "body does not decipher" : "body is not a JSON object: " + errors;

@@ -35,6 +35,8 @@ public:
 
     // The envelope of a JSON document, written compactly with UTF-8 left as it is.
     static std::string Seal(const Json::Value& doc);
+    // The text in an envelope, up to the zero padding; "" when it does not decipher.
+    static std::string Unseal(const std::string& body);
     // The envelope of {"status": status}.
     static std::string StatusBody(int status);
 
@@ -44,5 +46,7 @@ private:
 
 // The paths of the service protocol (for fault rules that name a path).
 bool IsServicePath(const std::string& path);
+// The group requests, whose bodies are plain text both ways.
+bool IsPlainTextPath(const std::string& path);
 
 } // namespace kxsim

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -109,16 +110,41 @@ private:
     bool Exec(const char* sql);
     std::string LastError() const;
 
+    // The frames the requests share; they take the lock, the reads and writes a transaction.
+    // [{"__id"}] of the rows sql selects.
+    Json::Value IdList(const char* sql);
+    // Calls read once for each distinct well-formed id among ids ([{"__id"}]), in request order,
+    // as a query for "_id IN (...)" would; read appends what it finds to *objects.
+    StoreResult ReadEach(const Json::Value& ids, Json::Value* objects,
+                         const std::function<void(int64_t id)>& read);
+    // {"__id", keys...} for each known id among ids: sql selects the row by _id, its columns in
+    // the order of keys, and each is answered as text.
+    StoreResult FastRead(const Json::Value& ids, const char* sql, std::initializer_list<const char*> keys,
+                         Json::Value* objects);
+    // One write request: the objects in order, one answer object each; the first object that
+    // fails undoes the whole request. Each answer starts as {"__id": the request's, "count": "0"}
+    // and write changes what it did. what names an object in messages ("a contact").
+    using ObjectWrite = StoreResult (Store::*)(const Json::Value& obj, Origin origin, Json::Value* answer);
+    StoreResult WriteEach(const Json::Value& objects, Origin origin, Json::Value* answers, const char* what,
+                          ObjectWrite write);
+
     // Unlocked helpers; the caller holds mu_ and a transaction.
-    StoreResult InsertContact(const Json::Value& obj, int64_t* id);
+    StoreResult CreateContact(const Json::Value& obj, Origin origin, Json::Value* answer);
+    StoreResult UpdateContact(const Json::Value& obj, Origin origin, Json::Value* answer);
+    StoreResult DeleteContact(const Json::Value& obj, Origin origin, Json::Value* answer);
     StoreResult InsertDataRows(int64_t contactId, const Json::Value& data);
-    bool ContactExists(int64_t id);
     void ContactObject(int64_t id, Json::Value* out);
-    StoreResult InsertEvent(const Json::Value& row, int64_t* id, std::string* guid);
+    StoreResult CreateEvent(const Json::Value& row, Origin origin, Json::Value* answer);
+    StoreResult UpdateEvent(const Json::Value& row, Origin origin, Json::Value* answer);
+    StoreResult DeleteEvent(const Json::Value& row, Origin origin, Json::Value* answer);
+    StoreResult InsertEvent(const Json::Value& row, int64_t* id, int64_t* parent, std::string* guid);
     StoreResult WriteEventColumns(int64_t id, const Json::Value& row, bool creating);
     StoreResult WriteReminders(int64_t id, const Json::Value& data);
     bool EventRow(int64_t id, Json::Value* out, int64_t* parent);
-    void LogChange(const char* kind, int64_t id, char what);
+    // what: 'a' added, 'm' modified, 'd' deleted. Only handset edits are logged.
+    void LogChange(Origin origin, const char* kind, int64_t id, char what);
+    // An exception row's change shows up as a change of its recurring event.
+    void LogEventChange(Origin origin, int64_t id, int64_t parent, char what);
 
     sqlite3* db_ = nullptr;
     std::unordered_map<const char*, sqlite3_stmt*> stmts_;

@@ -1,0 +1,16 @@
+// JSON as text, for everything the simulator reads or writes outside the service envelope's
+// fast writer: admin answers, journal lines, the command line, and request bodies.
+#pragma once
+
+#include <json/value.h>
+
+#include <string>
+
+namespace kxsim {
+
+// Compact, UTF-8 left as it is.
+std::string CompactJson(const Json::Value& v);
+// False with *error when text is not JSON.
+bool ParseJson(const char* text, size_t length, Json::Value* out, std::string* error);
+
+} // namespace kxsim
