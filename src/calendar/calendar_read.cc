@@ -48,13 +48,7 @@ int32_t RunCalendarRead(uint32_t flags, RecordList<CalendarRecord>* list, Servic
     if (!read.Stopped()) {
         CalConv::MergeCalendarExceptions(&records, exdates, exceptions);
         if (collecting) {
-            if (list->empty()) {
-                *list = std::move(records);
-            } else {
-                list->Reserve(list->size() + records.size());
-                while (!records.empty())
-                    list->Add(records.Detach(0));
-            }
+            HandOverRecords(&records, list);
         } else {
             for (const CalendarRecord* record : records)
                 read.reporter().Record(record);

@@ -66,9 +66,7 @@ int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
             answer.reset();
 
             if (list) {
-                // The caller's list takes the records over, in order.
-                for (size_t n = records.size(); n > 0; --n)
-                    list->Add(records.Detach(0));
+                HandOverRecords(&records, list);
             } else {
                 for (ContactRecord* record : records) {
                     ++delivered;

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include <json/json.h>
+#include <kxphone/record_list.h>
 
 #include "driver/host_messages.h"
 #include "transport/service_request.h"
@@ -85,3 +86,15 @@ private:
     Json::ArrayIndex position_ = 0;
     std::optional<bool> stopped_;
 };
+
+// Collecting mode: the records of from go to the end of the caller's list, in order; from is left
+// empty.
+template <class T> void HandOverRecords(RecordList<T>* from, RecordList<T>* to) {
+    if (to->empty()) {
+        *to = std::move(*from);
+        return;
+    }
+    to->Reserve(to->size() + from->size());
+    while (!from->empty())
+        to->Add(from->Detach(0));
+}
