@@ -17,20 +17,14 @@
 
 #include "contacts/contact_groups.h"
 #include "driver/app.h"
+#include "support/test_util.h"
 #include "transport/text_encoding.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-Json::Value Parse(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    Json::Value v;
-    std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &v, &errors)) << text << errors;
-    return v;
-}
+using kxtest::ParseJson;
 
 std::string U8(const std::u16string& s) {
     return WideToUtf8(s);
@@ -78,29 +72,14 @@ struct FakeGroupService {
     }
 };
 
-// The application-data folder lives in a fresh temporary directory.
-class TempAppData : public platform::EnvWrapper {
-public:
-    TempAppData() : EnvWrapper(platform::Env::Default()) {
-        char pattern[] = "/tmp/kxcontactsXXXXXX";
-        dir_ = mkdtemp(pattern);
-        theApp.SetEnv(this);
-    }
-    ~TempAppData() override {
-        theApp.SetEnv(nullptr);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string AppDataDir() override { return dir_ + "/share"; }
-    std::string dir() const { return dir_; }
-    fs::path pictures() const { return fs::path(dir_) / "share" / "Vexo" / "data"; }
-
-private:
-    std::string dir_;
+// The application-data folder lies in a fresh temporary directory; pictures go below it.
+struct TempAppData : kxtest::TempAppDataEnv {
+    TempAppData() : TempAppDataEnv(true, "share") {}
+    fs::path pictures() { return fs::path(AppDataDir()) / "Vexo" / "data"; }
 };
 
 Json::Value Contact(const std::string& rows, const std::string& extra = "") {
-    return Parse(R"({"account_name":"pcsc","__id":"7",)" + extra + R"("__data":)" + rows + "}");
+    return ParseJson(R"({"account_name":"pcsc","__id":"7",)" + extra + R"("__data":)" + rows + "}");
 }
 
 FieldList ReadRows(const std::string& rows) {
@@ -246,7 +225,7 @@ TEST(ContactMappingRead, AccountIdAndTimes) {
     };
     for (const Case& c : cases) {
         ContactRecord r;
-        EXPECT_EQ(c.result, kxconv::ToContactEx(Parse(c.json), &r)) << c.json;
+        EXPECT_EQ(c.result, kxconv::ToContactEx(ParseJson(c.json), &r)) << c.json;
         if (c.result == 0) {
             EXPECT_EQ(0, r.dtLocation);
             EXPECT_EQ(0, r.GetFieldCount());
@@ -256,9 +235,10 @@ TEST(ContactMappingRead, AccountIdAndTimes) {
     setenv("TZ", "Asia/Shanghai", 1);
     tzset();
     ContactRecord r;
-    ASSERT_EQ(1, kxconv::ToContactEx(Parse(R"({"account_name":"pcsc","__id":" 42 ","sync4":"1326758400000",
+    ASSERT_EQ(1,
+              kxconv::ToContactEx(ParseJson(R"({"account_name":"pcsc","__id":" 42 ","sync4":"1326758400000",
         "__data":"not rows"})"),
-                                     &r));
+                                  &r));
     unsetenv("TZ");
     tzset();
     EXPECT_EQ(1, r.dtLocation);
@@ -454,7 +434,7 @@ TEST(ContactMappingWrite, RowKinds) {
     };
     for (const WriteCase& c : cases) {
         Json::Value object = Written(Record(c.fields));
-        EXPECT_EQ(Parse(c.rows), object["__data"])
+        EXPECT_EQ(ParseJson(c.rows), object["__data"])
             << c.name << "\n got: " << object["__data"].toStyledString();
     }
 }
@@ -471,7 +451,8 @@ TEST(ContactMappingWrite, ContactFrameAndCount) {
     // 4 fields + 4 titles + name row + home row + id
     EXPECT_EQ(11, count);
     EXPECT_EQ(
-        Parse(R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","starred":"1",
+        ParseJson(
+            R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","starred":"1",
         "__id":"12","__data":[
         {"data1":"3","mimetype":"vnd.android.cursor.item/group_membership"},
         {"data1":"4","mimetype":"vnd.android.cursor.item/group_membership"},
@@ -490,7 +471,8 @@ TEST(ContactMappingWrite, ContactFrameAndCount) {
     object = Written(bare, &count);
     EXPECT_EQ(0, count);
     EXPECT_EQ(
-        Parse(R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","__data":[]})"),
+        ParseJson(
+            R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","__data":[]})"),
         object);
 }
 
