@@ -16,6 +16,7 @@
 #include <string>
 
 #include "support/paths.h"
+#include "support/test_util.h"
 
 namespace {
 
@@ -23,33 +24,7 @@ platform::Env* env() {
     return platform::Env::Default();
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnvVar {
-public:
-    ScopedEnvVar(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_)
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-        ::tzset();
-    }
-    ~ScopedEnvVar() {
-        if (had_)
-            ::setenv(name_, old_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-        ::tzset();
-    }
-
-private:
-    const char* name_;
-    bool had_ = false;
-    std::string old_;
-};
+using kxtest::ScopedEnvVar;
 
 TEST(PosixEnv, ClockAndThreadBasics) {
     EXPECT_EQ(env(), platform::Env::Default());

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -45,6 +46,26 @@ TempAppDataEnv::TempAppDataEnv(bool install, const std::string& sub)
 TempAppDataEnv::~TempAppDataEnv() {
     if (installed_)
         theApp.SetEnv(nullptr);
+}
+
+ScopedEnvVar::ScopedEnvVar(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        had_ = true;
+        old_ = old;
+    }
+    if (value)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
+    ::tzset();
+}
+
+ScopedEnvVar::~ScopedEnvVar() {
+    if (had_)
+        ::setenv(name_, old_.c_str(), 1);
+    else
+        ::unsetenv(name_);
+    ::tzset();
 }
 
 std::vector<std::string> CommandRun::Lines() const {

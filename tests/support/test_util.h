@@ -43,6 +43,21 @@ private:
     bool installed_;
 };
 
+// Sets (or, with a null value, removes) an environment variable for one scope and re-reads the
+// time zone, so TZ changes take effect at once.
+class ScopedEnvVar {
+public:
+    ScopedEnvVar(const char* name, const char* value);
+    ~ScopedEnvVar();
+    ScopedEnvVar(const ScopedEnvVar&) = delete;
+    ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
+
+private:
+    const char* name_;
+    bool had_ = false;
+    std::string old_;
+};
+
 struct CommandRun {
     int exitCode = -1;
     std::string output;
