@@ -5,10 +5,14 @@
 #include "calendar/calendar_text.h"
 #include "calendar/time_conversions.h"
 #include "driver/app.h"
+#include "driver/trace.h"
+#include "platform/format.h"
 
 namespace CalConv {
 
 namespace {
+
+const char16_t kApplyCaller[] = u"CalConv::ApplyRecurrenceRule";
 
 struct DayCode {
     const char* code;
@@ -175,12 +179,27 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
     } else {
         return;
     }
-    if (!parts.interval.empty())
-        record->lRecurInterval = NarrowToNumber(parts.interval);
+    if (!parts.interval.empty()) {
+        // Zero or less repeats nothing, and written back it would silently become every period.
+        int32_t interval = NarrowToNumber(parts.interval);
+        if (interval > 0)
+            record->lRecurInterval = interval;
+        else
+            KX_TRACE_ERROR(kApplyCaller, platform::Format(u"INTERVAL ignored: %S", parts.interval.c_str()));
+    }
     if (!parts.until.empty()) {
-        record->bRecurHasEnd = 1;
+        // An end that is no date would be written back as one in 1899 and end the series
+        // before it starts; such a rule is kept open-ended.
+        platform::OleDate end;
+        end.status = platform::OleDate::kInvalid;
         if (parts.until.size() >= 8)
-            record->dtRecurEnd = UntilToDate(parts.until, record->bAllDay != 0);
+            end = UntilToDate(parts.until, record->bAllDay != 0);
+        if (end.valid()) {
+            record->bRecurHasEnd = 1;
+            record->dtRecurEnd = end;
+        } else {
+            KX_TRACE_ERROR(kApplyCaller, platform::Format(u"UNTIL ignored: %S", parts.until.c_str()));
+        }
     }
 }
 
