@@ -81,7 +81,7 @@ std::string Millis(const platform::OleDate& date, bool allDay) {
 
 platform::CivilTime CivilOf(const platform::OleDate& date) {
     platform::CivilTime c;
-    if (!date.ToCivil(&c))
+    if (!CalConv::IsUsableDate(date) || !date.ToCivil(&c))
         c = platform::CivilTime{0, 0, 0, 0, 0, 0, 0};
     return c;
 }
@@ -353,10 +353,19 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
         std::string number = Without(Without(duration, "P"), seconds ? "S" : "D");
         if (!number.empty()) {
             int64_t span = static_cast<int64_t>(CalConv::NarrowToNumber(number)) * (seconds ? 1 : 86400);
-            platform::OleDate end = record->dtStart.AddSeconds(span);
-            if (end != record->dtEnd)
-                KX_TRACE_ERROR(kToCaller, u"dttime error");
-            record->dtEnd = end;
+            // Without a start, negative, or past the last date, the duration gives no end; "dtend"
+            // stays.
+            platform::OleDate end;
+            end.status = platform::OleDate::kInvalid;
+            if (span >= 0 && !CalConv::IsZeroDate(record->dtStart) && CalConv::IsUsableDate(record->dtStart))
+                end = record->dtStart.AddSeconds(span);
+            if (CalConv::IsUsableDate(end)) {
+                if (end != record->dtEnd)
+                    KX_TRACE_ERROR(kToCaller, u"dttime error");
+                record->dtEnd = end;
+            } else {
+                KX_TRACE_ERROR(kToCaller, platform::Format(u"duration ignored: %S", duration.c_str()));
+            }
         }
     }
 
@@ -425,11 +434,14 @@ int FromCalendarEx(const CalendarRecord& record, Json::Value* row) {
     if (allDay)
         r["allDay"] = "1";
 
-    if (!IsZeroDate(record.dtStart))
+    // A date the record cannot hold (invalid, not a number, past the year 9999) is not sent.
+    const bool hasStart = !IsZeroDate(record.dtStart) && IsUsableDate(record.dtStart);
+    const bool hasEnd = !IsZeroDate(record.dtEnd) && IsUsableDate(record.dtEnd);
+    if (hasStart)
         r["dtstart"] = Millis(record.dtStart, allDay);
-    if (!IsZeroDate(record.dtEnd))
+    if (hasEnd)
         r["dtend"] = Millis(record.dtEnd, allDay);
-    if (!IsZeroDate(record.dtStart) && !IsZeroDate(record.dtEnd)) {
+    if (hasStart && hasEnd) {
         int64_t seconds = record.dtEnd.TotalSeconds() - record.dtStart.TotalSeconds();
         r["duration"] = "P" + std::to_string(seconds) + "S";
     }

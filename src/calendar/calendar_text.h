@@ -18,6 +18,12 @@ inline bool IsZeroDate(const platform::OleDate& d) {
     return d.days == 0.0;
 }
 
+// A valid date within the years 100..9999. Host records may carry any double; only these can be
+// turned into seconds and civil times.
+inline bool IsUsableDate(const platform::OleDate& d) {
+    return d.valid() && d.days >= -657434.0 && d.days < 2958466.0; // NaN fails both
+}
+
 // The trimmed text's leading decimal number, as for every number the handset sends as text.
 inline int32_t NarrowToNumber(const std::string& text) {
     return TextToNumber(platform::Widen(text));

@@ -53,7 +53,8 @@ platform::OleDate UntilToDate(const std::string& until, bool allDay) {
 
 std::string DateToUntil(const CalendarRecord& record) {
     platform::CivilTime end, start;
-    if (!record.dtRecurEnd.ToCivil(&end) || !record.dtStart.ToCivil(&start))
+    if (!IsUsableDate(record.dtRecurEnd) || !IsUsableDate(record.dtStart) ||
+        !record.dtRecurEnd.ToCivil(&end) || !record.dtStart.ToCivil(&start))
         return std::string();
     platform::OleDate until;
     if (record.bAllDay) {
@@ -171,7 +172,7 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
             platform::CivilTime start;
             if (!parts.bymonthday.empty())
                 record->lRecurDay = NarrowToNumber(parts.bymonthday);
-            else if (record->dtStart.ToCivil(&start))
+            else if (IsUsableDate(record->dtStart) && record->dtStart.ToCivil(&start))
                 record->lRecurDay = start.day;
             else
                 record->lRecurDay = 1;
@@ -228,7 +229,7 @@ std::string BuildRecurrenceRule(const CalendarRecord& record) {
             int32_t day = record.lRecurDay;
             platform::CivilTime start;
             if (day == 0)
-                day = record.dtStart.ToCivil(&start) ? start.day : 1;
+                day = IsUsableDate(record.dtStart) && record.dtStart.ToCivil(&start) ? start.day : 1;
             bymonthday = NarrowNumber(day);
         } else if (record.lRecurByWeekday == 1) {
             byday = WeekAndDays(record);

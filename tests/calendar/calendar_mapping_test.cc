@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "calendar/calendar_mapping.h"
@@ -74,6 +76,13 @@ TEST(ToCalendarEx, DurationsAndEnds) {
         // Without a start, the end is the start.
         {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000"})", Date(2012, 1, 17, 9), Date(2012, 1, 17, 9),
          false},
+        // A duration needs a start, and an end before the year 10000: "dtend" stays.
+        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000","duration":"P3600S"})", Date(2012, 1, 17, 9),
+         Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P99999999999D"})",
+         Date(2012, 1, 17, 8), Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P-99999999S"})",
+         Date(2012, 1, 17, 8), Date(2012, 1, 17, 9), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.row);
@@ -260,6 +269,28 @@ TEST(FromCalendarEx, DatesAlarmsRuleAndId) {
     EXPECT_FALSE(row.isMember("dtend"));
     EXPECT_FALSE(row.isMember("duration"));
     EXPECT_FALSE(row.isMember("__id"));
+}
+
+TEST(FromCalendarEx, DatesNoRecordCanHoldAreNotSent) {
+    FixedZoneEnv zone(480);
+    for (double days : {1e300, -1e300, std::nan(""), 2958466.0, -657435.0}) {
+        SCOPED_TRACE(days);
+        CalendarRecord r;
+        r.dtStart.days = days;
+        r.dtEnd = Date(2012, 1, 17, 9, 30);
+        r.lRecurType = 1;
+        r.bRecurHasEnd = 1;
+        r.dtRecurEnd.days = days;
+        // Both read the start's year or time of day.
+        r.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0;STD:0000100500020000;DLT:0000030500030000");
+        r.AddField(KX_CAL_EXCEPTIONS, u"<exception><deletion time=\"2012/03/05\"/></exception>");
+        Json::Value row;
+        CalConv::FromCalendarEx(r, &row);
+        EXPECT_FALSE(row.isMember("dtstart"));
+        EXPECT_FALSE(row.isMember("duration"));
+        EXPECT_EQ("1326763800000", row["dtend"].asString());
+        EXPECT_EQ("FREQ=DAILY;WKST=SU", row["rrule"].asString());
+    }
 }
 
 TEST(FromCalendarEx, TextsAreCutToWholeCharactersWithin5120) {
