@@ -164,10 +164,15 @@ void AddText(pugi::xml_node parent, const char* name, const std::string& text) {
     parent.append_child(name).text().set(text.c_str());
 }
 
-// A modified instance row as its "modification" element.
+// A modified instance row as its "modification" element; empty when its start is no date, as
+// such an instance cannot be placed in its series (nor sent back).
 std::string ModificationElement(const Json::Value& row) {
     bool allDay = CalConv::NarrowToNumber(Text(row, "allDay")) != 0;
-    platform::OleDate start = ReadMillis(Text(row, "dtstart"), allDay, platform::OleDate());
+    platform::OleDate noDate;
+    noDate.status = platform::OleDate::kInvalid;
+    platform::OleDate start = ReadMillis(Text(row, "dtstart"), allDay, noDate);
+    if (!CalConv::IsUsableDate(start))
+        return std::string();
     platform::OleDate end = ReadMillis(Text(row, "dtend"), allDay, platform::OleDate());
     std::string startText = InstantText(start);
 
@@ -320,9 +325,12 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
         return false;
     std::string parentId = Text(row, "parentID");
     if (!parentId.empty()) {
-        if (exceptions)
-            exceptions->push_back(
-                CalendarException{CalConv::NarrowToNumber(parentId), ModificationElement(row)});
+        std::string element = ModificationElement(row);
+        if (element.empty())
+            KX_TRACE_ERROR(kToCaller, platform::Format(u"modified instance of %S without a start dropped",
+                                                       parentId.c_str()));
+        else if (exceptions)
+            exceptions->push_back(CalendarException{CalConv::NarrowToNumber(parentId), std::move(element)});
         return false;
     }
 
@@ -545,7 +553,8 @@ bool FromCalendarException(const CalendarRecord& parent, const std::u16string* e
             if (set && delta && NarrowToNumber(set.child_value()) != 0) {
                 Json::Value alarm(Json::objectValue);
                 alarm["method"] = "1";
-                alarm["minutes"] = delta.child_value();
+                // The handset keeps minutes as a number; the host may have written anything.
+                alarm["minutes"] = NarrowNumber(NarrowToNumber(delta.child_value()));
                 Json::Value alarms(Json::arrayValue);
                 alarms.append(alarm);
                 row["__data"] = alarms;

@@ -124,6 +124,18 @@ TEST(ToCalendarEx, ModifiedInstanceBecomesAnExceptionEntry) {
               exceptions[0].element);
     // Without the lists the entry is dropped.
     EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"parentID":"12"})"), &r, nullptr, nullptr));
+
+    // An instance whose start is no date cannot be placed: no entry, a trace line.
+    for (const char* row : {R"({"parentID":"12","dtstart":"99999999999999999","dtend":"1330941600000"})",
+                            R"({"parentID":"12","dtstart":"2012-13-45 99:99:99","dtend":"1330941600000"})",
+                            R"({"parentID":"12","dtstart":"2012-03-05 x"})"}) {
+        SCOPED_TRACE(row);
+        TraceCapture trace;
+        exceptions.clear();
+        EXPECT_FALSE(kxconv::ToCalendarEx(Parse(row), &r, nullptr, &exceptions));
+        EXPECT_TRUE(exceptions.empty());
+        EXPECT_TRUE(Traced(trace, "modified instance of 12 without a start dropped"));
+    }
 }
 
 TEST(ToCalendarEx, TimeZoneTexts) {
@@ -397,6 +409,13 @@ TEST(FromCalendarException, ModificationsBecomeRows) {
         "originalInstanceTime":"1330909200000","__data":[{"method":"1","minutes":"10"}],
         "eventTimezone":"480;0;00000000;00000000"})"),
         rows[0]);
+
+    // Alarm minutes go out as a number whatever the host wrote.
+    std::u16string odd = text;
+    odd.replace(odd.find(u">10<"), 4, u"> 25x<");
+    Json::Value oddRows(Json::arrayValue);
+    EXPECT_TRUE(CalConv::FromCalendarException(parent, &odd, &oddRows, u"g", u"12", 14));
+    EXPECT_EQ(Parse(R"([{"method":"1","minutes":"25"}])"), oddRows[0]["__data"]);
 
     // Older handsets get no instance time.
     Json::Value older(Json::arrayValue);
