@@ -115,6 +115,23 @@ bool ReadInstantText(const std::string& text, platform::OleDate* date) {
     return true;
 }
 
+// The "time" attribute of an exception element: the local day of the instance it replaces or
+// removes. False when it is absent or no date.
+bool ReadDayAttribute(const pugi::xml_node& e, platform::CivilTime* day) {
+    int y, mo, d;
+    if (std::sscanf(e.attribute("time").value(), "%4d/%2d/%2d", &y, &mo, &d) != 3 ||
+        !platform::OleDate::FromCivil(y, mo, d).valid())
+        return false;
+    *day = platform::CivilTime{y, mo, d, 0, 0, 0, 0};
+    return true;
+}
+
+std::string DayText(const platform::CivilTime& c) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d", c.year, c.month, c.day);
+    return text;
+}
+
 // Base64 of the UTF-16LE bytes of a UTF-8 text, as the host keeps instance texts.
 std::string Utf16Base64(const std::string& utf8) {
     std::u16string wide = Utf8ToWide(utf8);
@@ -179,6 +196,18 @@ std::string ModificationElement(const Json::Value& row) {
     pugi::xml_document doc;
     pugi::xml_node e = doc.append_child("modification");
     e.append_attribute("datetime").set_value(startText.c_str());
+    // An instance moved to another day still replaces the one of its original day: that day, not
+    // the new one, is the removed instance to match and to send back.
+    std::string original = Text(row, "originalInstanceTime");
+    if (!original.empty()) {
+        std::string originalAllDay = Text(row, "originalAllDay");
+        bool byDate = originalAllDay.empty() ? allDay : CalConv::NarrowToNumber(originalAllDay) != 0;
+        platform::OleDate noDate;
+        noDate.status = platform::OleDate::kInvalid;
+        platform::OleDate originalDate = ReadMillis(original, byDate, noDate);
+        if (CalConv::IsUsableDate(originalDate))
+            e.append_attribute("time").set_value(DayText(CivilOf(originalDate)).c_str());
+    }
     const std::pair<const char*, const char*> texts[] = {
         {"title", "subject"}, {"eventLocation", "location"}, {"description", "body"}};
     for (const auto& t : texts) {
@@ -539,7 +568,10 @@ bool FromCalendarException(const CalendarRecord& parent, const std::u16string* e
             if (ReadInstantText(e.child_value("start"), &start)) {
                 row["dtstart"] = Millis(start, allDay);
                 if (sdk >= 14) {
-                    platform::CivilTime day = CivilOf(start);
+                    // The instance replaced is the one of the original day where the list names it.
+                    platform::CivilTime day;
+                    if (!ReadDayAttribute(e, &day))
+                        day = CivilOf(start);
                     platform::OleDate original =
                         platform::OleDate::FromCivil(day.year, day.month, day.day, parentStart.hour,
                                                      parentStart.minute, parentStart.second);
@@ -623,14 +655,22 @@ void MergeCalendarExceptions(RecordList<CalendarRecord>* records, const Calendar
                 continue;
             }
             pugi::xml_node e = root.append_copy(part.first_child());
+            // The original day the element was read with, else the day of its start.
+            platform::CivilTime original;
+            std::string day;
             int y, mo, d, h, mi, s;
-            if (std::sscanf(e.attribute("datetime").value(), "%4d/%2d/%2d %2d:%2d:%2d", &y, &mo, &d, &h, &mi,
-                            &s) != 6)
-                continue;
-            char day[32];
-            std::snprintf(day, sizeof day, "%04d/%02d/%02d", y, mo, d);
-            pugi::xml_attribute time = e.attribute("time");
-            (time ? time : e.append_attribute("time")).set_value(day);
+            if (ReadDayAttribute(e, &original)) {
+                day = DayText(original);
+            } else {
+                if (std::sscanf(e.attribute("datetime").value(), "%4d/%2d/%2d %2d:%2d:%2d", &y, &mo, &d, &h,
+                                &mi, &s) != 6)
+                    continue;
+                char text[32];
+                std::snprintf(text, sizeof text, "%04d/%02d/%02d", y, mo, d);
+                day = text;
+                pugi::xml_attribute time = e.attribute("time");
+                (time ? time : e.append_attribute("time")).set_value(day.c_str());
+            }
             // The modified instance replaces the removed one of that day.
             for (size_t i = entries.removed.size(); i-- > 0;)
                 if (entries.removed[i]->instant.compare(0, 10, day) == 0)

@@ -509,4 +509,34 @@ TEST(MergeCalendarExceptions, ReadAndWrittenBackAgree) {
     EXPECT_EQ("1330909200000", rows[0]["originalInstanceTime"].asString());
 }
 
+TEST(MergeCalendarExceptions, InstanceMovedToAnotherDayReplacesItsOriginalDay) {
+    FixedZoneEnv zone(480);
+    RecordList<CalendarRecord> records;
+    CalendarExdateList exdates;
+    CalendarExceptionList exceptions;
+    // Daily at 09:00 local; the 7th (01:00 UTC) moved to the 8th at 10:00 local.
+    kxconv::ToCalendarList(Parse(R"({"objects":[{"__id":"12","title":"Daily","dtstart":"1330909200000",
+        "duration":"P3600S","rrule":"FREQ=DAILY","exdate":"20120307T010000Z"},
+        {"__id":"13","parentID":"12","title":"Moved","dtstart":"1331172000000","dtend":"1331175600000",
+        "allDay":"0","originalInstanceTime":"1331082000000","originalAllDay":"0"}]})"),
+                           &records, &exdates, &exceptions);
+    CalConv::MergeCalendarExceptions(&records, exdates, exceptions);
+    ASSERT_EQ(1u, records.size());
+    const CalendarRecord& parent = *records[0];
+    std::u16string text = FieldText(parent, KX_CAL_EXCEPTIONS);
+    EXPECT_EQ(0u,
+              text.find(u"<exception><modification datetime=\"2012/03/08 10:00:00\" time=\"2012/03/07\">"))
+        << platform::Narrow(text);
+    EXPECT_EQ(std::u16string::npos, text.find(u"deletion")) << platform::Narrow(text);
+
+    // Written back, the 8th keeps its own instance and the exception names the 7th.
+    Json::Value row;
+    CalConv::FromCalendarEx(parent, &row);
+    EXPECT_EQ("20120307T010000Z", row["exdate"].asString());
+    Json::Value rows(Json::arrayValue);
+    ASSERT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g", u"12", 14));
+    EXPECT_EQ("1331172000000", rows[0]["dtstart"].asString());
+    EXPECT_EQ("1331082000000", rows[0]["originalInstanceTime"].asString());
+}
+
 } // namespace
