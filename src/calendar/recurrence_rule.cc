@@ -73,8 +73,11 @@ std::string DateToUntil(const CalendarRecord& record) {
     return text;
 }
 
+// Week 0 stands for days read without a week ("BYDAY=MO"); "0MO" is no weekday the handset
+// accepts, so such days go back bare.
 std::string WeekAndDays(const CalendarRecord& record) {
-    return NarrowNumber(record.lRecurWeek) + DayMaskToText(record.lRecurDayMask);
+    std::string days = DayMaskToText(record.lRecurDayMask);
+    return record.lRecurWeek == 0 ? days : NarrowNumber(record.lRecurWeek) + days;
 }
 
 } // namespace

@@ -33,7 +33,10 @@ const RuleCase kRules[] = {
      platform::OleDate(), "FREQ=MONTHLY;WKST=SU;BYMONTHDAY=15"},
     // The sign of a yearly week is not taken.
     {"FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", 480, false, Date(2012, 10, 28, 2), 4, 1, 1, 1, 0, 0, 10, 0,
-     platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTH=10;BYDAY=0SU"},
+     platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTH=10;BYDAY=SU"},
+    // Days without a week go back without one: a week 0 is no valid weekday.
+    {"FREQ=MONTHLY;BYDAY=MO,WE", 480, false, Date(2012, 3, 5, 9), 3, 1, 10, 1, 0, 0, 0, 0,
+     platform::OleDate(), "FREQ=MONTHLY;WKST=SU;BYDAY=MO,WE"},
     {"FREQ=YEARLY;BYMONTHDAY=17;BYMONTH=1", 480, true, Date(2012, 1, 17), 4, 1, 0, 0, 0, 17, 1, 0,
      platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTHDAY=17;BYMONTH=1"},
     {"FREQ=YEARLY;BYMONTH=3", 480, false, Date(2012, 3, 5, 9), 4, 1, 0, 0, 0, 5, 3, 0, platform::OleDate(),
