@@ -1,5 +1,8 @@
 #include "driver/host_messages.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "driver/app.h"
 #include "driver/trace.h"
 
@@ -113,10 +116,11 @@ const ItemSequence kMailWrite = {0xE0004, 0xE0006, 0xE0005, true, true};
 ItemReporter::ItemReporter(const ItemSequence& sequence, const char16_t* caller)
     : sequence_(sequence), caller_(caller) {}
 
-int ItemReporter::BytePercent(uint64_t done, uint64_t total) {
-    if (total == 0)
-        return 0;
-    return static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total));
+int ItemReporter::BytePercent(int64_t done, int64_t total) {
+    if (total <= 0)
+        return 100;
+    double percent = std::trunc(static_cast<double>(done) * 100.0 / static_cast<double>(total));
+    return static_cast<int>(std::clamp(percent, 0.0, 100.0));
 }
 
 void ItemReporter::Item(int percent, intptr_t value) {

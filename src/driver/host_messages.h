@@ -103,8 +103,9 @@ public:
     // the sequence lets it pass) or 0. Returns result unchanged.
     int32_t Finish(int32_t result);
 
-    // Percent of done / total, computed in floating point and truncated; 0 when total is 0.
-    static int BytePercent(uint64_t done, uint64_t total);
+    // Percent of done / total bytes, computed in floating point, truncated and kept within 0..100.
+    // A total of 0 (or less) is complete at once: 100, not the NaN of 0 / 0.
+    static int BytePercent(int64_t done, int64_t total);
 
 private:
     const ItemSequence& sequence_;

@@ -2,7 +2,6 @@
 #include "driver/sample_store.h"
 
 #include <algorithm>
-#include <cmath>
 #include <system_error>
 
 #include "driver/app.h"
@@ -32,18 +31,6 @@ std::u16string FromPath(const fs::path& path) {
     return Utf8ToWide(path.string());
 }
 
-KXFolderRecord* FindIn(const KXPointerArray<KXFolderRecord>& list, const std::u16string& name) {
-    for (KXFolderRecord* folder : list) {
-        if (!folder)
-            continue;
-        if (SampleStore::SameNoCase(folder->name, name))
-            return folder;
-        if (KXFolderRecord* inner = FindIn(folder->subfolders, name))
-            return inner;
-    }
-    return nullptr;
-}
-
 KXFolderRecord* NewFolder(const char16_t* name, int32_t kind, int32_t word1, int32_t word2) {
     auto* folder = new KXFolderRecord;
     folder->name = name;
@@ -64,14 +51,6 @@ KXFileRecord* NewFile(const std::u16string& name, int32_t size, int32_t format, 
     return file;
 }
 
-// Percentage of bytes done, truncated; a list without bytes is complete at once.
-int32_t Percent(int64_t done, int64_t total) {
-    if (total <= 0)
-        return 100;
-    double percent = std::trunc(static_cast<double>(done) * 100.0 / static_cast<double>(total));
-    return static_cast<int32_t>(std::clamp(percent, 0.0, 100.0));
-}
-
 int64_t TotalBytes(const KXSampleItemList& list) {
     int64_t total = 0;
     for (const KXSampleItem* item : list) {
@@ -81,15 +60,60 @@ int64_t TotalBytes(const KXSampleItemList& list) {
     return total;
 }
 
+// The loop every item operation shares: per item its work, the bytes of its file counted as done
+// (a negative size counts nothing), the item's messages, then the stop flag. Null entries get no
+// work and no messages; the stop flag is tested after them only when stopAfterNull says so.
+template <class Work>
+int32_t RunItems(const ItemSequence& sequence, const char16_t* caller, const KXSampleItemList* list,
+                 const std::atomic<bool>& stop, bool stopAfterNull, Work work) {
+    ItemReporter report(sequence, caller);
+    int32_t result = KX_OK;
+    if (list) {
+        int64_t total = TotalBytes(*list), done = 0;
+        for (size_t index = 0; index < list->size(); ++index) {
+            KXSampleItem* item = (*list)[index];
+            if (item) {
+                work(item);
+                if (item->file && item->file->size > 0)
+                    done += item->file->size;
+                report.Item(ItemReporter::BytePercent(done, total), static_cast<intptr_t>(index));
+            } else if (!stopAfterNull) {
+                continue;
+            }
+            if (stop.load()) {
+                result = KX_STOPPED;
+                break;
+            }
+        }
+    }
+    return report.Finish(result);
+}
+
 void CreateParentOf(const fs::path& path) {
     std::error_code ec;
     if (path.has_parent_path())
         fs::create_directories(path.parent_path(), ec);
 }
 
-bool CopyOver(const fs::path& from, const fs::path& to) {
+// Copies over an existing file. A failure is traced under caller with the store's side of the copy.
+bool CopyOver(const fs::path& from, const fs::path& to, bool intoStore, const char16_t* caller) {
     std::error_code ec;
-    return fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec) && !ec;
+    if (fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec) && !ec)
+        return true;
+    KX_TRACE_ERROR(caller, platform::Format(u"Copy failed: %s", FromPath(intoStore ? to : from).c_str()));
+    return false;
+}
+
+// The store file of an item with a file record; a device path that would leave the store is
+// traced under caller.
+std::optional<fs::path> StoreFileOf(const SampleStore& store, const KXSampleItem& item, bool withColon,
+                                    const char16_t* caller) {
+    std::optional<fs::path> file = store.DeviceFile(Text(item.devicePath), item.file->name, withColon);
+    if (!file) {
+        KX_TRACE_ERROR(caller, platform::Format(u"Device path outside the store: %s%s",
+                                                Text(item.devicePath).c_str(), item.file->name.c_str()));
+    }
+    return file;
 }
 
 // Format ids by file extension, for the files found in the store directories.
@@ -205,7 +229,7 @@ KXFolderRecord* SampleStore::FindFolder(const std::u16string& name) {
     for (const KXPointerArray<KXFolderRecord>* list :
          {&profile_.folders6, &profile_.pictureFolders, &profile_.ringtoneFolders, &profile_.movieFolders,
           &profile_.folders5, &profile_.folders4, &profile_.lastFolders}) {
-        if (KXFolderRecord* found = FindIn(*list, name))
+        if (KXFolderRecord* found = FindByName(*list, name))
             return found;
     }
     return nullptr;
@@ -283,122 +307,58 @@ std::optional<fs::path> SampleStore::DeviceFile(const std::u16string& devicePath
 }
 
 int32_t SampleStore::ReadItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
-    ItemReporter report(kSampleItemRead, u"CKXFakePhone::Read");
-    int32_t result = KX_OK;
     EnsureDirectories();
-    if (list) {
-        int64_t total = TotalBytes(*list), done = 0;
-        for (size_t index = 0; index < list->size(); ++index) {
-            const KXSampleItem* item = (*list)[index];
-            if (!item)
-                continue;
-            fs::path hostPath = ToPath(Text(item->hostPath));
-            CreateParentOf(hostPath);
-            if (item->file) {
-                std::optional<fs::path> source =
-                    DeviceFile(Text(item->devicePath), item->file->name, /*withColon=*/true);
-                if (!source) {
-                    KX_TRACE_ERROR(u"SampleStore::Read",
-                                   platform::Format(u"Device path outside the store: %s%s",
-                                                    Text(item->devicePath).c_str(),
-                                                    item->file->name.c_str()));
-                } else if (!CopyOver(*source, hostPath)) {
-                    KX_TRACE_ERROR(u"SampleStore::Read",
-                                   platform::Format(u"Copy failed: %s", FromPath(*source).c_str()));
-                }
-                if (item->file->size > 0)
-                    done += item->file->size;
-            }
-            report.Item(Percent(done, total), static_cast<intptr_t>(index));
-            if (stop.load()) {
-                result = KX_STOPPED;
-                break;
-            }
-        }
-    }
-    return report.Finish(result);
+    return RunItems(kSampleItemRead, u"CKXFakePhone::Read", list, stop, false, [&](const KXSampleItem* item) {
+        fs::path hostPath = ToPath(Text(item->hostPath));
+        CreateParentOf(hostPath);
+        if (!item->file)
+            return;
+        if (std::optional<fs::path> source =
+                StoreFileOf(*this, *item, /*withColon=*/true, u"SampleStore::Read"))
+            CopyOver(*source, hostPath, /*intoStore=*/false, u"SampleStore::Read");
+    });
 }
 
 int32_t SampleStore::WriteItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
-    ItemReporter report(kSampleItemWrite, u"CKXFakePhone::Write");
-    int32_t result = KX_OK;
     EnsureDirectories();
-    if (list) {
-        int64_t total = TotalBytes(*list), done = 0;
-        for (size_t index = 0; index < list->size(); ++index) {
-            KXSampleItem* item = (*list)[index];
-            if (!item)
-                continue;
-            if (item->file) {
-                std::optional<fs::path> target =
-                    DeviceFile(Text(item->devicePath), item->file->name, /*withColon=*/false);
-                bool written = false;
-                if (!target) {
-                    KX_TRACE_ERROR(u"SampleStore::Write",
-                                   platform::Format(u"Device path outside the store: %s%s",
-                                                    Text(item->devicePath).c_str(),
-                                                    item->file->name.c_str()));
-                } else {
-                    CreateParentOf(*target);
-                    written = CopyOver(ToPath(Text(item->hostPath)), *target);
-                    if (!written)
-                        KX_TRACE_ERROR(u"SampleStore::Write",
-                                       platform::Format(u"Copy failed: %s", FromPath(*target).c_str()));
-                }
-                // Only a file that is really in the store is listed and reported as written.
-                if (written) {
-                    std::lock_guard<std::mutex> hold(lock_);
-                    if (KXFolderRecord* folder = FindFolder(Text(item->folderName)))
-                        folder->files.push_back(new KXFileRecord(*item->file));
-                    item->flags &= ~KX_ITEM_PENDING;
-                }
-                if (item->file->size > 0)
-                    done += item->file->size;
-            } else {
-                CreateParentOf(ToPath(Text(item->hostPath)));
-                item->flags &= ~KX_ITEM_PENDING;
-            }
-            report.Item(Percent(done, total), static_cast<intptr_t>(index));
-            if (stop.load()) {
-                result = KX_STOPPED;
-                break;
-            }
+    return RunItems(kSampleItemWrite, u"CKXFakePhone::Write", list, stop, false, [&](KXSampleItem* item) {
+        if (!item->file) {
+            CreateParentOf(ToPath(Text(item->hostPath)));
+            item->flags &= ~KX_ITEM_PENDING;
+            return;
         }
-    }
-    return report.Finish(result);
+        std::optional<fs::path> target =
+            StoreFileOf(*this, *item, /*withColon=*/false, u"SampleStore::Write");
+        if (!target)
+            return;
+        CreateParentOf(*target);
+        if (!CopyOver(ToPath(Text(item->hostPath)), *target, /*intoStore=*/true, u"SampleStore::Write"))
+            return;
+        // Only a file that is really in the store is listed and reported as written.
+        std::lock_guard<std::mutex> hold(lock_);
+        if (KXFolderRecord* folder = FindFolder(Text(item->folderName)))
+            folder->files.push_back(new KXFileRecord(*item->file));
+        item->flags &= ~KX_ITEM_PENDING;
+    });
 }
 
 int32_t SampleStore::DeleteItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
-    ItemReporter report(kSampleItemDelete, u"CKXFakePhone::Delete");
-    int32_t result = KX_OK;
-    if (list) {
-        int64_t total = TotalBytes(*list), done = 0;
-        for (size_t index = 0; index < list->size(); ++index) {
-            const KXSampleItem* item = (*list)[index];
-            if (item) {
-                if (item->file) {
-                    std::lock_guard<std::mutex> hold(lock_);
-                    if (KXFolderRecord* folder = FindFolder(Text(item->folderName))) {
-                        auto it =
-                            std::find_if(folder->files.begin(), folder->files.end(),
-                                         [&](KXFileRecord* f) { return f && f->name == item->file->name; });
-                        if (it != folder->files.end()) {
-                            delete *it;
-                            folder->files.erase(it);
-                        }
-                    }
-                    if (item->file->size > 0)
-                        done += item->file->size;
-                }
-                report.Item(Percent(done, total), static_cast<intptr_t>(index));
+    // Null entries send nothing, but the stop flag is still tested for them.
+    return RunItems(
+        kSampleItemDelete, u"CKXFakePhone::Delete", list, stop, true, [&](const KXSampleItem* item) {
+            if (!item->file)
+                return;
+            std::lock_guard<std::mutex> hold(lock_);
+            KXFolderRecord* folder = FindFolder(Text(item->folderName));
+            if (!folder)
+                return;
+            auto it = std::find_if(folder->files.begin(), folder->files.end(),
+                                   [&](KXFileRecord* f) { return f && f->name == item->file->name; });
+            if (it != folder->files.end()) {
+                delete *it;
+                folder->files.erase(it);
             }
-            if (stop.load()) {
-                result = KX_STOPPED;
-                break;
-            }
-        }
-    }
-    return report.Finish(result);
+        });
 }
 
 void SampleStore::VerifyItem(KXVerifyBlock* block) {

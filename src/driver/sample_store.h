@@ -75,6 +75,20 @@ public:
 
     // Folder names compare without regard to the case of ASCII letters.
     static bool SameNoCase(const std::u16string& a, const std::u16string& b);
+    // The first folder of that name, depth-first through each folder's subfolders (folder and
+    // mail folder records alike). Null entries are passed over.
+    template <class Folder>
+    static Folder* FindByName(const KXPointerArray<Folder>& list, const std::u16string& name) {
+        for (Folder* folder : list) {
+            if (!folder)
+                continue;
+            if (SameNoCase(folder->name, name))
+                return folder;
+            if (Folder* inner = FindByName(folder->subfolders, name))
+                return inner;
+        }
+        return nullptr;
+    }
 
 private:
     void FillFolderFixtures();

@@ -12,25 +12,6 @@ namespace {
 constexpr size_t kMailCapacity = 1000; // the store refuses more
 constexpr size_t kMessageTextMax = 1024;
 
-char16_t Lower(char16_t c) {
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool SameNoCase(const std::u16string& a, const std::u16string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
-}
-
-KXMailFolder* FindMail(const KXPointerArray<KXMailFolder>& list, const std::u16string& name) {
-    for (KXMailFolder* f : list) {
-        if (SameNoCase(f->name, name))
-            return f;
-        if (KXMailFolder* inner = FindMail(f->subfolders, name))
-            return inner;
-    }
-    return nullptr;
-}
-
 KXMailFolder* NewMailFolder(int32_t id, const char16_t* name) {
     auto* f = new KXMailFolder;
     f->folderId = id;
@@ -41,7 +22,7 @@ KXMailFolder* NewMailFolder(int32_t id, const char16_t* name) {
 void CountInto(KXMailFolder* folder, const std::vector<std::unique_ptr<KXMailItem>>& mail) {
     folder->messageCount = static_cast<int32_t>(
         std::count_if(mail.begin(), mail.end(), [&](const std::unique_ptr<KXMailItem>& m) {
-            return SameNoCase(m->folder, folder->name);
+            return SampleStore::SameNoCase(m->folder, folder->name);
         }));
     for (KXMailFolder* sub : folder->subfolders)
         CountInto(sub, mail);
@@ -108,7 +89,7 @@ void SampleStore::FillMailFixtures() {
 }
 
 KXMailFolder* SampleStore::FindMailFolder(const std::u16string& name) {
-    return FindMail(mailbox_.folders, name);
+    return FindByName(mailbox_.folders, name);
 }
 
 // --- messages ---

@@ -22,6 +22,9 @@ std::string Compact(const Json::Value& v) {
     return Json::writeString(b, v);
 }
 
+// The requests of the read, as the script sees them.
+enum class CalendarRequest { kSetTracking, kIdList, kRead };
+
 struct Sent {
     CalendarRequest request;
     std::string body;
@@ -30,15 +33,18 @@ struct Sent {
 // The scripted service: the id list and, per read request, the rows for the ids asked for.
 struct Script {
     std::vector<Sent> sent;
-    CalendarReply idList;
-    std::function<CalendarReply(const Json::Value& ids, size_t index)> read;
+    ServiceReply idList;
+    std::function<ServiceReply(const Json::Value& ids, size_t index)> read;
 };
 Script* g_script = nullptr;
 
-CalendarReply Scripted(CalendarRequest request, const Json::Value* body) {
+ServiceReply Scripted(const ServiceRequest& service, const Json::Value* body) {
+    const CalendarRequest request = &service == &service::kCalendarSetTracking ? CalendarRequest::kSetTracking
+                                    : &service == &service::kCalendarChangeLog ? CalendarRequest::kIdList
+                                                                               : CalendarRequest::kRead;
     g_script->sent.push_back({request, body ? Compact(*body) : std::string()});
     if (request == CalendarRequest::kSetTracking)
-        return CalendarReply();
+        return ServiceReply();
     if (request == CalendarRequest::kIdList)
         return g_script->idList;
     size_t index = 0;
@@ -47,15 +53,15 @@ CalendarReply Scripted(CalendarRequest request, const Json::Value* body) {
     return g_script->read((*body)["objects"], index - 1);
 }
 
-CalendarReply Ok(const Json::Value& objects) {
-    CalendarReply r;
-    r.kind = CalendarReply::kOk;
+ServiceReply Ok(const Json::Value& objects) {
+    ServiceReply r;
+    r.outcome = ServiceReply::kOk;
     r.document["status"] = 0;
     r.document["objects"] = objects;
     return r;
 }
 
-CalendarReply Ids(int count) {
+ServiceReply Ids(int count) {
     Json::Value ids(Json::arrayValue);
     for (int i = 1; i <= count; ++i) {
         Json::Value id;
@@ -66,7 +72,7 @@ CalendarReply Ids(int count) {
 }
 
 // One plain event per id asked for.
-CalendarReply EventsFor(const Json::Value& ids, size_t) {
+ServiceReply EventsFor(const Json::Value& ids, size_t) {
     Json::Value rows(Json::arrayValue);
     for (const Json::Value& id : ids) {
         Json::Value row;
@@ -146,7 +152,7 @@ TEST_F(CalendarReadTest, EmptyIdListEndsWithOnlyTheFinishedMessage) {
 }
 
 // A weekly event with a moved and a removed instance, and a plain event.
-CalendarReply RecurringRows(const Json::Value&, size_t) {
+ServiceReply RecurringRows(const Json::Value&, size_t) {
     Json::Value rows;
     Json::Reader().parse(R"([
         {"__id":"1","title":"Weekly","dtstart":"1330909200000","duration":"P3600S","rrule":"FREQ=WEEKLY;BYDAY=MO",
@@ -211,17 +217,27 @@ TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {
     const struct {
         const char* name;
         bool idListFails;
-        CalendarReply::Kind kind;
+        ServiceReply::Outcome kind;
         int32_t result;
         size_t delivered;
+        const char* error; // the traced text
     } cases[] = {
-        {"id list unanswered", true, CalendarReply::kFailed, KX_OTHER_FAILURE, 0},
-        {"id list status", true, CalendarReply::kStatus, KX_OTHER_FAILURE, 0},
-        {"id list not JSON", true, CalendarReply::kBadJson, KX_OTHER_FAILURE, 0},
-        {"second batch unanswered", false, CalendarReply::kFailed, KX_OTHER_FAILURE, 30},
-        {"second batch status", false, CalendarReply::kStatus, KX_OTHER_FAILURE, 30},
-        {"second batch not JSON", false, CalendarReply::kBadJson, KX_OTHER_FAILURE, 30},
-        {"second batch cancelled", false, CalendarReply::kStopped, KX_STOPPED, 30},
+        {"id list unanswered", true, ServiceReply::kTransport, KX_OTHER_FAILURE, 0,
+         "calendar id list: no answer"},
+        {"id list empty answer", true, ServiceReply::kNoAnswer, KX_OTHER_FAILURE, 0,
+         "calendar id list: no answer"},
+        {"id list status", true, ServiceReply::kStatus, KX_OTHER_FAILURE, 0,
+         "calendar id list: status not 0"},
+        {"id list not JSON", true, ServiceReply::kBadAnswer, KX_OTHER_FAILURE, 0,
+         "calendar id list: answer is not JSON"},
+        {"id list cancelled", true, ServiceReply::kStopped, KX_STOPPED, 0, "calendar id list: stopped"},
+        {"second batch unanswered", false, ServiceReply::kTransport, KX_OTHER_FAILURE, 30,
+         "calendar read: no answer"},
+        {"second batch status", false, ServiceReply::kStatus, KX_OTHER_FAILURE, 30,
+         "calendar read: status not 0"},
+        {"second batch not JSON", false, ServiceReply::kBadAnswer, KX_OTHER_FAILURE, 30,
+         "calendar read: answer is not JSON"},
+        {"second batch cancelled", false, ServiceReply::kStopped, KX_STOPPED, 30, "calendar read: stopped"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -230,12 +246,12 @@ TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {
         kxtest::TraceCapture trace;
         script.idList = Ids(45);
         if (c.idListFails) {
-            script.idList.kind = c.kind;
+            script.idList.outcome = c.kind;
         }
         script.read = [&c](const Json::Value& ids, size_t index) {
-            CalendarReply r = EventsFor(ids, index);
+            ServiceReply r = EventsFor(ids, index);
             if (index == 1)
-                r.kind = c.kind;
+                r.outcome = c.kind;
             return r;
         };
         EXPECT_EQ(c.result, RunCalendarRead(0, nullptr, &Scripted));
@@ -246,11 +262,14 @@ TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {
         EXPECT_EQ(c.result, messages.back().value);
         EXPECT_EQ(0u, recorder.Count(0x80003));
         EXPECT_EQ(1u, trace.LinesWith({"[Caller=CKXFakePhone::ReadCalendar],[Action=Error]"}).size());
+        EXPECT_EQ(1u, trace.LinesWith({"[Action=Error],[Function=" + std::string(c.error) + "]"}).size());
     }
     // An id list without objects fails as well.
     recorder.Clear();
+    kxtest::TraceCapture trace;
     script.idList = Ok(Json::Value());
     EXPECT_EQ(KX_OTHER_FAILURE, RunCalendarRead(0, nullptr, &Scripted));
+    EXPECT_EQ(1u, trace.LinesWith({"[Action=Error],[Function=calendar id list: no objects]"}).size());
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "support/fake_adb.h"
 #include "support/host_window_recorder.h"
 #include "support/scripted_peer.h"
+#include "support/trace_capture.h"
 #include "transport/payload_cipher.h"
 
 namespace {
@@ -106,22 +107,31 @@ TEST_F(ContactReadScripted, ChangeLogAnswers) {
     struct Case {
         const char* answer;
         int32_t result;
+        const char* error; // the traced text, if any
     };
     const Case cases[] = {
-        {R"({"status":0})", KX_OK}, // no "objects": a phone without contacts
-        {R"({"status":0,"objects":[]})", KX_OK},
-        {R"({"status":0,"objects":{"__id":"1"}})", KX_OTHER_FAILURE},
-        {R"({"status":0,"objects":"1,2"})", KX_OTHER_FAILURE},
-        {R"({"status":7,"objects":[]})", KX_OTHER_FAILURE},
-        {R"(not json at all)", KX_OTHER_FAILURE},
-        {R"([1,2,3])", KX_OTHER_FAILURE},
+        {R"({"status":0})", KX_OK, nullptr}, // no "objects": a phone without contacts
+        {R"({"status":0,"objects":[]})", KX_OK, nullptr},
+        {R"({"status":0,"objects":{"__id":"1"}})", KX_OTHER_FAILURE, "contact change log has no id list"},
+        {R"({"status":0,"objects":"1,2"})", KX_OTHER_FAILURE, "contact change log has no id list"},
+        {R"({"status":7,"objects":[]})", KX_OTHER_FAILURE, "contact change log failed"},
+        {R"(not json at all)", KX_OTHER_FAILURE, "contact change log failed"},
+        {R"([1,2,3])", KX_OTHER_FAILURE, "contact change log failed"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.answer);
         ScriptedService service(std::map<std::string, std::string>{{"/contact/do/changelog", c.answer}});
         Use(service);
         host_.Clear();
+        kxtest::TraceCapture trace;
         EXPECT_EQ(c.result, ::Read(KX_TYPE_CONTACT, 0));
+        std::vector<std::string> errors =
+            trace.LinesWith({"[Caller=CKXFakePhone::ReadContact],[Action=Error]"});
+        ASSERT_EQ(c.error ? 1u : 0u, errors.size());
+        if (c.error) {
+            EXPECT_NE(std::string::npos, errors[0].find("[Function=" + std::string(c.error) + "]"))
+                << errors[0];
+        }
         EXPECT_TRUE(service.Bodies("/contact/do/read").empty());
         if (c.result == KX_OK)
             EXPECT_EQ((std::vector<HostMessage>{{0x20003, 0}}), host_.Messages());
@@ -137,16 +147,20 @@ TEST_F(ContactReadScripted, ReadAnswers) {
         const char* answer;
         int32_t result;
         size_t delivered;
+        const char* error; // the traced text of a failure
     };
     const Case cases[] = {
-        {R"({"status":0})", KX_OK, 0},
-        {R"({"status":0,"objects":[]})", KX_OK, 0},
+        {R"({"status":0})", KX_OK, 0, nullptr},
+        {R"({"status":0,"objects":[]})", KX_OK, 0, nullptr},
         {R"({"status":0,"objects":[{"__id":"1","account_name":"pcsc"},[],"x",{"__id":"2","account_name":"pcsc"}]})",
-         KX_OK, 2},
-        {R"({"status":0,"objects":"none"})", KX_OTHER_FAILURE, 0},
-        {R"({"status":0,"objects":{"__id":"1","account_name":"pcsc"}})", KX_OTHER_FAILURE, 0},
-        {R"({"status":0,"objects":5})", KX_OTHER_FAILURE, 0},
-        {R"({"status":"x","objects":[]})", KX_OTHER_FAILURE, 0},
+         KX_OK, 2, nullptr},
+        {R"({"status":0,"objects":"none"})", KX_OTHER_FAILURE, 0, "contact read answer has no contact list"},
+        {R"({"status":0,"objects":{"__id":"1","account_name":"pcsc"}})", KX_OTHER_FAILURE, 0,
+         "contact read answer has no contact list"},
+        {R"({"status":0,"objects":5})", KX_OTHER_FAILURE, 0, "contact read answer has no contact list"},
+        {R"({"status":"x","objects":[]})", KX_OTHER_FAILURE, 0, "contact read answer is not valid JSON"},
+        {R"({"status":7,"objects":[]})", KX_OTHER_FAILURE, 0, "contact read request failed"},
+        {R"({"status":0,"objects":[)", KX_OTHER_FAILURE, 0, "contact read answer is not valid JSON"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.answer);
@@ -155,9 +169,13 @@ TEST_F(ContactReadScripted, ReadAnswers) {
              {"/contact/do/read", c.answer}});
         Use(service);
         host_.Clear();
+        kxtest::TraceCapture trace;
         EXPECT_EQ(c.result, ::Read(KX_TYPE_CONTACT, 0));
         EXPECT_EQ(c.delivered, host_.Count(0x20001));
         EXPECT_EQ(c.result == KX_OK ? 0x20003u : 0x20002u, host_.Codes().back());
+        if (c.error) {
+            EXPECT_EQ(1u, trace.LinesWith({"[Action=Error],[Function=" + std::string(c.error) + "]"}).size());
+        }
     }
 }
 

@@ -222,8 +222,18 @@ TEST_F(HostMessages, SampleItemAndMailSequences) {
         EXPECT_EQ(seen_, (std::vector<HostMessage>{{c.code, c.value}}))
             << std::hex << c.code << " " << std::dec << c.result;
     }
-    EXPECT_EQ(ItemReporter::BytePercent(1, 3), 33);
-    EXPECT_EQ(ItemReporter::BytePercent(0, 0), 0);
+}
+
+TEST(ItemReporterPercent, TruncatesAndStaysWithinTheScale) {
+    const struct {
+        int64_t done, total;
+        int percent;
+    } cases[] = {
+        {1, 3, 33},   {2, 3, 66},        {0, 0, 100}, // no bytes at all: complete, not NaN
+        {0, -5, 100}, {5000, 4000, 100}, {-10, 4000, 0}, {4000000000LL, 8000000000LL, 50}, // beyond 32 bits
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ItemReporter::BytePercent(c.done, c.total), c.percent) << c.done << "/" << c.total;
 }
 
 TEST(HostMessagesNoWindow, NothingIsSentAndNothingBreaks) {

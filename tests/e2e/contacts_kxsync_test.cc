@@ -102,6 +102,50 @@ TEST_F(KxsyncContacts, ReadPrintsEveryContactAsJsonLines) {
     EXPECT_EQ(id + "  Ann Lee  mobile=111  mobile=222  email=ann@example.com", readable.lines[0]);
 }
 
+// Long values are cut for the one-line view on whole characters, never inside one.
+TEST_F(KxsyncContacts, ReadableLineCutsLongValuesOnWholeCharacters) {
+    kxtest::SimFixture sim;
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    std::string twoByte, threeByte, fourByte;
+    for (int i = 0; i < 25; ++i)
+        twoByte += "\u00e9"; // 50 bytes; 18 characters fit in 37
+    for (int i = 0; i < 20; ++i)
+        threeByte += "\u4e2d"; // 60 bytes; 12 characters fit in 37
+    for (int i = 0; i < 13; ++i)
+        fourByte += "\U0001F600"; // 52 bytes; 9 characters fit in 37
+    Json::Value c(Json::objectValue);
+    c["account_name"] = "pcsc";
+    Json::Value& rows = c["__data"] = Json::Value(Json::arrayValue);
+    Json::Value name, email, nickname, site;
+    name["mimetype"] = "vnd.android.cursor.item/name";
+    name["data2"] = "Ann";
+    email["mimetype"] = "vnd.android.cursor.item/email_v2";
+    email["data1"] = twoByte;
+    nickname["mimetype"] = "vnd.android.cursor.item/nickname";
+    nickname["data1"] = threeByte;
+    site["mimetype"] = "vnd.android.cursor.item/website";
+    site["data1"] = fourByte;
+    for (const Json::Value* row : {&name, &email, &nickname, &site})
+        rows.append(*row);
+    std::string id = sim.AddContact(c);
+
+    CommandRun run = RunCommand(Env() + kxsync_ + " --url " + sim.BaseUrl() + " contacts read --no-progress");
+    EXPECT_EQ(0, run.exitCode);
+    ASSERT_EQ(1u, run.lines.size());
+    const std::string& line = run.lines[0];
+    const struct {
+        const char* field;
+        std::string value;
+    } cut[] = {
+        {"email=", twoByte.substr(0, 18 * 2) + "..."},
+        {"nickname=", threeByte.substr(0, 12 * 3) + "..."},
+        {"webSite=", fourByte.substr(0, 9 * 4) + "..."},
+    };
+    for (const auto& c : cut)
+        EXPECT_NE(std::string::npos, line.find(std::string(c.field) + c.value)) << c.field << " in " << line;
+    EXPECT_EQ(0u, line.find(id + "  Ann  ")) << line;
+}
+
 TEST_F(KxsyncContacts, FailedReadAndBadUsageExitNonZero) {
     kxtest::SimFixture sim;
     ASSERT_TRUE(sim.ok()) << sim.error();

@@ -7,13 +7,12 @@
 #include <kxphone/calendar_record.h>
 #include <kxphone/kxphone.h>
 
-#include <chrono>
 #include <cstdio>
 
 #include <json/json.h>
 
 #include "commands.h"
-#include "platform/utf.h"
+#include "record_text.h"
 
 namespace kxsync {
 
@@ -24,17 +23,7 @@ const char* const kDayCodes[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
 
 std::string FieldText(const CalendarRecord& r, int32_t type) {
     const CalendarField* f = r.LastField(type);
-    return f ? platform::Utf16ToUtf8(f->strData) : std::string();
-}
-
-std::string DateTimeText(const platform::OleDate& d) {
-    platform::CivilTime c;
-    if (!d.ToCivil(&c))
-        return "";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
-                  c.second);
-    return buf;
+    return f ? Utf8(f->strData) : std::string();
 }
 
 std::string Days(int32_t mask) {
@@ -70,19 +59,19 @@ std::string RepeatText(const CalendarRecord& r) {
     if (r.lRecurInterval > 1)
         text += " every " + std::to_string(r.lRecurInterval);
     if (r.bRecurHasEnd)
-        text += " until " + DateTimeText(r.dtRecurEnd).substr(0, 10);
+        text += " until " + DateText(r.dtRecurEnd).substr(0, 10);
     return text;
 }
 
 std::string JsonLine(const CalendarRecord& r) {
     Json::Value v(Json::objectValue);
-    v["id"] = platform::Utf16ToUtf8(r.strId);
+    v["id"] = Utf8(r.strId);
     v["title"] = FieldText(r, KX_CAL_TITLE);
-    v["start"] = DateTimeText(r.dtStart);
-    v["end"] = DateTimeText(r.dtEnd);
+    v["start"] = DateText(r.dtStart);
+    v["end"] = DateText(r.dtEnd);
     v["allDay"] = r.bAllDay != 0;
     v["calendar"] = r.nCalendarId;
-    v["modified"] = DateTimeText(r.dtLastModified);
+    v["modified"] = DateText(r.dtLastModified);
     const std::pair<const char*, int32_t> texts[] = {{"location", KX_CAL_LOCATION},
                                                      {"description", KX_CAL_DESCRIPTION},
                                                      {"timeZone", KX_CAL_TIMEZONE},
@@ -107,24 +96,20 @@ std::string JsonLine(const CalendarRecord& r) {
         if (r.lRecurMonth)
             rule["month"] = r.lRecurMonth;
         if (r.bRecurHasEnd)
-            rule["until"] = DateTimeText(r.dtRecurEnd);
+            rule["until"] = DateText(r.dtRecurEnd);
     }
     std::string exceptions = FieldText(r, KX_CAL_EXCEPTIONS);
     if (!exceptions.empty())
         v["exceptions"] = exceptions;
-    Json::StreamWriterBuilder w;
-    w["indentation"] = "";
-    w["emitUTF8"] = true;
-    return Json::writeString(w, v);
+    return JsonLineText(v);
 }
 
 // "id  2026-01-05 17:30  Stand-up  (daily; 1 moved, 1 cancelled)".
 std::string ReadableLine(const CalendarRecord& r) {
-    std::string when = DateTimeText(r.dtStart);
+    std::string when = DateText(r.dtStart);
     when = r.bAllDay ? when.substr(0, 10) + " (all day)" : when.substr(0, 16);
     std::string title = FieldText(r, KX_CAL_TITLE);
-    std::string line =
-        platform::Utf16ToUtf8(r.strId) + "  " + when + "  " + (title.empty() ? "(no title)" : title);
+    std::string line = Utf8(r.strId) + "  " + when + "  " + (title.empty() ? "(no title)" : title);
     std::string notes = Repeats(r) ? RepeatText(r) : std::string();
     std::string exceptions = FieldText(r, KX_CAL_EXCEPTIONS);
     if (!exceptions.empty()) {
@@ -163,14 +148,7 @@ CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size
         if (print)
             std::printf("%s\n", (json ? JsonLine(r) : ReadableLine(r)).c_str());
     });
-    auto start = std::chrono::steady_clock::now();
-    session.runningType = KX_TYPE_CALENDAR;
-    s.result = session.api.Read(KX_TYPE_CALENDAR, 0);
-    session.runningType = 0;
-    s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    session.window.SetHandler(nullptr);
-    session.window.FinishProgress();
-    session.window.Clear();
+    s.result = TimedRead(session, KX_TYPE_CALENDAR, &s.seconds);
     std::fflush(stdout);
     return s;
 }
@@ -178,15 +156,9 @@ CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size
 int CalendarDemoSection(Session& session, const std::string& address, int port) {
     std::printf("\nReading the calendar through the driver...\n");
     std::fflush(stdout);
-    uint32_t id = 0;
-    session.api.InitDriver(&id);
-    std::u16string ip = Utf16(address), serial = Utf16(session.options.serial);
-    std::u16string base = Utf16("http://" + address + ":" + std::to_string(port));
-    session.api.SetParam(ip.c_str(), port, nullptr, nullptr);
-    InitSyncParams params{0, session.window.window(), port, base.c_str(), serial.c_str()};
-    session.api.InitSync(0, &params);
+    OpenSession(session, address, port, /*callbacks=*/false, /*print=*/false);
     CalendarSummary s = ReadCalendarEvents(session, false, false, 3);
-    session.api.UninitSync(0, 0);
+    CloseSession(session, /*print=*/false);
     std::printf("Events read:        %d (%d all-day)\n", s.events, s.allDay);
     std::printf("Recurring events:   %d, %d with exceptions\n", s.recurring, s.withExceptions);
     std::printf("Exceptions:         %d moved or changed instances, %d cancelled instances\n", s.modified,
@@ -205,17 +177,13 @@ int RunCalendar(Session& session) {
         std::fprintf(stderr, "usage: kxsync [options] calendar read [--json]\n");
         return 2;
     }
-    const bool json = session.options.json;
-    if (!OpenSession(session)) {
-        CloseSession(session);
-        return 1;
-    }
-    session.window.Clear();
-    CalendarSummary s = ReadCalendarEvents(session, true, json, 0);
-    std::fprintf(stderr, "%d events (%d recurring; %d moved and %d cancelled instances) in %.3f s: %s\n",
-                 s.events, s.recurring, s.modified, s.removed, s.seconds, ResultText(s.result).c_str());
-    CloseSession(session);
-    return s.result == KX_OK ? 0 : 1;
+    return RunInSession(session, [&] {
+        session.window.Clear();
+        CalendarSummary s = ReadCalendarEvents(session, true, session.options.json, 0);
+        std::fprintf(stderr, "%d events (%d recurring; %d moved and %d cancelled instances) in %.3f s: %s\n",
+                     s.events, s.recurring, s.modified, s.removed, s.seconds, ResultText(s.result).c_str());
+        return s.result == KX_OK ? 0 : 1;
+    });
 }
 
 } // namespace kxsync

@@ -7,15 +7,13 @@
 
 #include <unistd.h>
 
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <map>
 
 #include <json/json.h>
 
 #include "commands.h"
-#include "platform/utf.h"
+#include "record_text.h"
 
 namespace kxsync {
 
@@ -93,33 +91,6 @@ std::string FieldName(int32_t type) {
     return it != FieldNames().end() ? it->second : "field" + std::to_string(type);
 }
 
-// A date as "yyyy-mm-dd hh:mm:ss" (days since 1899-12-30, rounded to the second); empty when
-// invalid. Worked out here: this host links none of the driver's code.
-std::string DateText(const platform::OleDate& d) {
-    if (!d.valid() || !(std::fabs(d.days) < 3e6))
-        return "";
-    // Before 1899-12-30 the whole days count backwards while the fraction runs forwards.
-    double whole = std::trunc(d.days);
-    int64_t seconds = static_cast<int64_t>(whole) * 86400 + std::llround(std::fabs(d.days - whole) * 86400);
-    int64_t day = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-    int64_t rest = seconds - day * 86400;
-    // Civil date of a day count (from 1970-01-01 after the shift), proleptic Gregorian.
-    int64_t z = day - 25569 + 719468;
-    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    int64_t doe = z - era * 146097;
-    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    int64_t mp = (5 * doy + 2) / 153;
-    int64_t dd = doy - (153 * mp + 2) / 5 + 1;
-    int64_t mm = mp < 10 ? mp + 3 : mp - 9;
-    int64_t yy = yoe + era * 400 + (mm <= 2);
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(yy),
-                  static_cast<long long>(mm), static_cast<long long>(dd), static_cast<long long>(rest / 3600),
-                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
-    return buf;
-}
-
 // The picture rides on the first field of type 1, else 2, else 3, else 5 (the record's inline
 // accessors only: this host does not link the driver's code).
 std::u16string PicturePath(const ContactRecord& r) {
@@ -135,7 +106,7 @@ std::u16string PicturePath(const ContactRecord& r) {
 // and the picture file.
 std::string JsonLine(const ContactRecord& r) {
     Json::Value v(Json::objectValue);
-    v["id"] = platform::Utf16ToUtf8(r.strPIMID);
+    v["id"] = Utf8(r.strPIMID);
     v["modified"] = DateText(r.strLastModify);
     Json::Value& fields = v["fields"] = Json::Value(Json::objectValue);
     for (int32_t i = 0; i < r.GetFieldCount(); ++i) {
@@ -143,7 +114,7 @@ std::string JsonLine(const ContactRecord& r) {
         if (!f || f->strData.empty())
             continue;
         std::string name = FieldName(f->nType);
-        Json::Value value(platform::Utf16ToUtf8(f->strData));
+        Json::Value value(Utf8(f->strData));
         if (!fields.isMember(name)) {
             fields[name] = value;
         } else {
@@ -158,11 +129,8 @@ std::string JsonLine(const ContactRecord& r) {
     }
     std::u16string picture = PicturePath(r);
     if (!picture.empty())
-        v["picture"] = platform::Utf16ToUtf8(picture);
-    Json::StreamWriterBuilder w;
-    w["indentation"] = "";
-    w["emitUTF8"] = true;
-    return Json::writeString(w, v);
+        v["picture"] = Utf8(picture);
+    return JsonLineText(v);
 }
 
 // "id  Given Family  mobile=… email=… (+n more)".
@@ -174,33 +142,21 @@ std::string ReadableLine(const ContactRecord& r) {
         if (!f || f->strData.empty())
             continue;
         if (f->nType == 1 || f->nType == 2) {
-            name += (name.empty() ? "" : " ") + platform::Utf16ToUtf8(f->strData);
+            name += (name.empty() ? "" : " ") + Utf8(f->strData);
         } else if (shown < 3 && f->nType != 3002) {
-            std::string text = platform::Utf16ToUtf8(f->strData);
-            if (text.size() > 40)
-                text = text.substr(0, 37) + "...";
-            details += "  " + FieldName(f->nType) + "=" + text;
+            details += "  " + FieldName(f->nType) + "=" + Shortened(Utf8(f->strData), 40, 37);
             ++shown;
         } else {
             ++more;
         }
     }
-    std::string line =
-        platform::Utf16ToUtf8(r.strPIMID) + "  " + (name.empty() ? "(no name)" : name) + details;
+    std::string line = Utf8(r.strPIMID) + "  " + (name.empty() ? "(no name)" : name) + details;
     if (more)
         line += "  (+" + std::to_string(more) + " more)";
     return line;
 }
 
 // ---------------------------------------------------------------- the session
-
-// Both callbacks are given, as a host that uses them would; they only count.
-void KX_STDCALL CountRecordCallback(uint32_t, uintptr_t) {
-    ++g_recordCallbacks;
-}
-void KX_STDCALL CountProgressCallback(int32_t) {
-    ++g_progressCallbacks;
-}
 
 // Draws nothing itself: the host window draws the bar from the progress messages.
 struct ReadState {
@@ -244,24 +200,10 @@ void ReadContacts(Session& session, const std::string& address, int port, const 
         }
     });
 
-    uint32_t id = 0;
-    session.api.InitDriver(&id);
-    std::u16string ip = Utf16(address), serial = Utf16(session.options.serial);
-    std::u16string base = Utf16("http://" + address + ":" + std::to_string(port));
-    session.api.SetParam(ip.c_str(), port, &CountRecordCallback, &CountProgressCallback);
-    InitSyncParams params{0, session.window.window(), port, base.c_str(), serial.c_str()};
-    session.api.InitSync(0, &params);
-
-    session.runningType = KX_TYPE_CONTACT; // what Ctrl-C stops
-    auto start = std::chrono::steady_clock::now();
-    outcome->result = session.api.Read(KX_TYPE_CONTACT, 0);
-    outcome->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    session.runningType = 0;
-
-    session.window.FinishProgress();
-    session.window.SetHandler(nullptr);
-    session.window.Clear();
-    session.api.UninitSync(0, 0);
+    // Both callbacks are given, as a host that uses them would; they only count.
+    OpenSession(session, address, port, /*callbacks=*/true, /*print=*/false);
+    outcome->result = TimedRead(session, KX_TYPE_CONTACT, &outcome->seconds);
+    CloseSession(session, /*print=*/false);
 }
 
 int RunContacts(Session& session) {

@@ -8,17 +8,11 @@
 #include <kxphone/profiles.h>
 
 #include "commands.h"
-#include "platform/utf.h"
+#include "record_text.h"
+
+namespace kxsync {
 
 namespace {
-
-std::string Utf8(const std::u16string& text) {
-    return platform::Utf16ToUtf8(text);
-}
-
-std::string Utf8(const KXChar* text) {
-    return text ? Utf8(std::u16string(text)) : std::string();
-}
 
 // The text of <name>...</name> in a document, empty when absent.
 std::string Element(const std::string& document, const std::string& name) {
@@ -67,8 +61,6 @@ void PrintMailFolders(std::ostream& out, const KXPointerArray<KXMailFolder>& lis
 }
 
 } // namespace
-
-namespace kxsync {
 
 int RunInfoCommand(const InfoDriverApi& api, std::ostream& out) {
     int failure = 0;
@@ -170,14 +162,11 @@ int RunInfoCommand(const InfoDriverApi& api, std::ostream& out) {
 }
 
 int RunInfo(Session& session) {
-    if (!OpenSession(session)) {
-        CloseSession(session);
-        return 1;
-    }
-    int failure = RunInfoCommand({session.api.GetProfile, session.api.InquireInfo}, std::cout);
-    std::cout.flush();
-    CloseSession(session);
-    return failure == 0 ? 0 : 1;
+    return RunInSession(session, [&] {
+        int failure = RunInfoCommand({session.api.GetProfile, session.api.InquireInfo}, std::cout);
+        std::cout.flush();
+        return failure == 0 ? 0 : 1;
+    });
 }
 
 } // namespace kxsync

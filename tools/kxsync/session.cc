@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "platform/utf.h"
@@ -41,29 +42,55 @@ static FILE* Info(const Session& session) {
     return session.options.json ? stderr : stdout;
 }
 
-bool OpenSession(Session& session) {
-    const Options& o = session.options;
+bool OpenSession(Session& session, const std::string& address, int port, bool callbacks, bool print) {
+    FILE* info = print ? Info(session) : nullptr;
     uint32_t id = 0;
     session.api.InitDriver(&id);
-    std::fprintf(Info(session), "InitDriver: driver id 0x%08X\n", id);
+    if (info)
+        std::fprintf(info, "InitDriver: driver id 0x%08X\n", id);
 
-    std::u16string address = Utf16(o.address);
-    int32_t result = session.api.SetParam(address.c_str(), o.port, &OnRecord, &OnProgress);
-    std::fprintf(Info(session), "SetParam(%s, %d): %s\n", o.address.c_str(), o.port,
-                 ResultText(result).c_str());
+    std::u16string ip = Utf16(address);
+    int32_t result = session.api.SetParam(ip.c_str(), port, callbacks ? &OnRecord : nullptr,
+                                          callbacks ? &OnProgress : nullptr);
+    if (info)
+        std::fprintf(info, "SetParam(%s, %d): %s\n", address.c_str(), port, ResultText(result).c_str());
 
-    std::u16string baseAddress = Utf16("http://" + o.address + ":" + std::to_string(o.port));
-    std::u16string serial = Utf16(o.serial);
-    InitSyncParams params{0, session.window.window(), o.port, baseAddress.c_str(), serial.c_str()};
+    std::u16string baseAddress = Utf16("http://" + address + ":" + std::to_string(port));
+    std::u16string serial = Utf16(session.options.serial);
+    InitSyncParams params{0, session.window.window(), port, baseAddress.c_str(), serial.c_str()};
     result = session.api.InitSync(0, &params);
-    std::fprintf(Info(session), "InitSync(serial %s, port %d): %s\n", o.serial.c_str(), o.port,
-                 ResultText(result).c_str());
+    if (info)
+        std::fprintf(info, "InitSync(serial %s, port %d): %s\n", session.options.serial.c_str(), port,
+                     ResultText(result).c_str());
     return result == KX_OK;
 }
 
-void CloseSession(Session& session) {
+bool OpenSession(Session& session) {
+    return OpenSession(session, session.options.address, session.options.port, true, true);
+}
+
+void CloseSession(Session& session, bool print) {
     int32_t result = session.api.UninitSync(0, 0);
-    std::fprintf(Info(session), "UninitSync: %s\n", ResultText(result).c_str());
+    if (print)
+        std::fprintf(Info(session), "UninitSync: %s\n", ResultText(result).c_str());
+}
+
+int RunInSession(Session& session, const std::function<int()>& body) {
+    int status = OpenSession(session) ? body() : 1;
+    CloseSession(session);
+    return status;
+}
+
+int32_t TimedRead(Session& session, int32_t type, double* seconds) {
+    session.runningType = type; // what Ctrl-C stops
+    auto start = std::chrono::steady_clock::now();
+    int32_t result = session.api.Read(type, 0);
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    session.runningType = 0;
+    session.window.SetHandler(nullptr);
+    session.window.FinishProgress();
+    session.window.Clear();
+    return result;
 }
 
 void PrintMessages(Session& session) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "driver_library.h"
@@ -24,11 +25,21 @@ struct Session {
 extern std::atomic<uint32_t> g_recordCallbacks;
 extern std::atomic<uint32_t> g_progressCallbacks;
 
-// InitDriver, SetParam and InitSync with the session's options, each printed. False when the
-// driver refused InitSync.
+// InitDriver, SetParam and InitSync for the handset service at address:port. callbacks: SetParam
+// gets the counting callbacks (else none). print: each call and its result is printed (else
+// nothing, so that stdout carries only records). False when the driver refused InitSync.
+bool OpenSession(Session& session, const std::string& address, int port, bool callbacks, bool print);
+// The same with the session's options, with callbacks, printed.
 bool OpenSession(Session& session);
-// UninitSync, printed.
-void CloseSession(Session& session);
+// UninitSync, printed when print.
+void CloseSession(Session& session, bool print = true);
+// OpenSession(session), body, CloseSession(session). 1 when the driver refused InitSync (body
+// does not run), else what body returns.
+int RunInSession(Session& session, const std::function<int()>& body);
+
+// Read(type, 0) as the running operation (Ctrl-C stops it), timed into *seconds. Afterwards the
+// window's handler is gone, a progress bar ended and the messages dropped.
+int32_t TimedRead(Session& session, int32_t type, double* seconds);
 
 // Prints the messages received since the last Clear() and clears them.
 void PrintMessages(Session& session);

@@ -1,0 +1,100 @@
+// The two-stage read that the contact and calendar readers share: a change log fetched only to
+// learn every id, then the rows fetched by id, a bounded number per request, then the final
+// outcome (stop, result mapping, readiness check, final message). What differs between the
+// kinds is data (IdReadPlan); what becomes of a batch's rows is the reader's own business.
+//
+// Runs on the thread of the Read (or backup) call; the stop flag may be raised from another.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include <json/json.h>
+#include <kxphone/record_list.h>
+
+#include "driver/host_messages.h"
+#include "transport/service_request.h"
+
+// One exchange with the handset service. ServiceCall is the real one; tests pass scripted ones.
+typedef ServiceReply (*ServiceExchange)(const ServiceRequest& request, const Json::Value* body);
+
+// The trace texts for an exchange that did not succeed, by how it failed.
+struct ExchangeFailureTexts {
+    const char16_t* noAnswer; // the transport failed, or the answer was empty
+    const char16_t* stopped;  // the transport was cancelled
+    const char16_t* notJson;  // the answer is not a JSON document
+    const char16_t* status;   // "status" is not 0
+};
+
+struct IdReadPlan {
+    uint32_t family; // data type of the host messages
+    const char16_t* caller;
+    const ServiceRequest& idList;
+    const ServiceRequest& read;
+    // Null entries of the id list ask for the id "" (other entries that are not objects are
+    // skipped without counting).
+    bool nullIdsCount;
+    // An id list without "objects" is a handset without records; otherwise it fails the read.
+    bool absentIdsAreEmpty;
+    // A raised stop flag ends the read with 21 even when something failed before.
+    bool stopOverridesFailure;
+    ExchangeFailureTexts idListFailed;
+    const char16_t* noIdList; // "objects" of the id list is no array
+    ExchangeFailureTexts readFailed;
+    // A batch answer whose "objects" is present but no array fails the read with this text; null:
+    // such an answer only brings no rows.
+    const char16_t* noRowList;
+};
+
+class IdBatchReader {
+public:
+    // collecting: the records go to the caller's list, so no message or callback is sent at all.
+    IdBatchReader(const IdReadPlan& plan, bool collecting, ServiceExchange exchange = &ServiceCall);
+
+    // Fetches the id list. False when it failed (traced; the result is set).
+    bool FetchIds();
+
+    // Asks for the rows of the next batch of up to limit ids. Nothing when no id is left, the stop
+    // flag is raised, or the request failed (traced; the result is set). An answer it gives is
+    // "status" 0, and its "objects" is an array or absent when the plan checks it.
+    std::optional<ServiceReply> NextBatch(size_t limit);
+
+    // A failure the reader found itself: traced with text, the result becomes 1.
+    void Fail(const char16_t* text);
+
+    // Number of entries in the id list, and how many of them the batches have looked at.
+    size_t total() const { return ids_.size(); }
+    size_t position() const { return position_; }
+    // The reporter of the read's record and progress messages (silent when collecting).
+    ReadReporter& reporter() { return reporter_; }
+
+    // The stop flag as the read's end sees it, read once (the first call decides).
+    bool Stopped();
+    // Applies the stop, maps the result, checks the phone's readiness after a failure and sends
+    // the final message. Returns 0, 12, 21 or 1100.
+    int32_t Finish();
+
+private:
+    int32_t Failed(const ServiceReply& reply, const ExchangeFailureTexts& texts);
+
+    const IdReadPlan& plan_;
+    ServiceExchange exchange_;
+    ReadReporter reporter_;
+    int32_t result_ = 0;
+    Json::Value ids_;
+    Json::ArrayIndex position_ = 0;
+    std::optional<bool> stopped_;
+};
+
+// Collecting mode: the records of from go to the end of the caller's list, in order; from is left
+// empty.
+template <class T> void HandOverRecords(RecordList<T>* from, RecordList<T>* to) {
+    if (to->empty()) {
+        *to = std::move(*from);
+        return;
+    }
+    to->Reserve(to->size() + from->size());
+    while (!from->empty())
+        to->Add(from->Detach(0));
+}
