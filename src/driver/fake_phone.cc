@@ -99,6 +99,9 @@ int32_t CKXFakePhone::Write(int32_t type, uintptr_t param) {
         result = ForwardToAux(&CKXPhoneApp::AuxWrite, type, param);
     } else if (IsSampleItemType(type) || type == KX_TYPE_EMAIL) {
         result = SampleWrite(type, param);
+    } else if (type == KX_TYPE_CONTACT || type == KX_TYPE_CALENDAR) {
+        // No writer for records yet: a write that did not happen must not read as success.
+        result = KX_FAILED;
     }
     StopFlag = false;
     TraceTaskFinished(u"CKXFakePhone::Write");
