@@ -14,6 +14,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "support/paths.h"
 #include "support/test_util.h"
@@ -108,6 +109,10 @@ TEST(PosixEnv, FirstWeekdayIsSundayForTheCLocaleAndWhenUnknown) {
     EXPECT_EQ(env()->FirstWeekday(), 0);
 }
 
+auto Fields(const platform::CivilTime& t) {
+    return std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
 TEST(PosixEnv, ZoneConversions) {
     ScopedEnvVar tz("TZ", "Europe/Berlin");
     struct Case {
@@ -121,12 +126,9 @@ TEST(PosixEnv, ZoneConversions) {
     for (const Case& c : cases) {
         platform::CivilTime utc, local;
         ASSERT_TRUE(env()->LocalToUtc(c.local, &utc));
-        EXPECT_EQ(std::tie(utc.year, utc.month, utc.day, utc.hour, utc.minute, utc.second),
-                  std::tie(c.utc.year, c.utc.month, c.utc.day, c.utc.hour, c.utc.minute, c.utc.second));
+        EXPECT_EQ(Fields(utc), Fields(c.utc));
         ASSERT_TRUE(env()->UtcToLocal(c.utc, &local));
-        EXPECT_EQ(
-            std::tie(local.year, local.month, local.day, local.hour, local.minute, local.second),
-            std::tie(c.local.year, c.local.month, c.local.day, c.local.hour, c.local.minute, c.local.second));
+        EXPECT_EQ(Fields(local), Fields(c.local));
     }
     EXPECT_EQ(env()->ZoneBiasMinutes(), -60);
     ScopedEnvVar ny("TZ", "America/New_York");
