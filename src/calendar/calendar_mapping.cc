@@ -81,7 +81,7 @@ std::string Millis(const platform::OleDate& date, bool allDay) {
 
 platform::CivilTime CivilOf(const platform::OleDate& date) {
     platform::CivilTime c;
-    if (!date.ToCivil(&c))
+    if (!CalConv::IsUsableDate(date) || !date.ToCivil(&c))
         c = platform::CivilTime{0, 0, 0, 0, 0, 0, 0};
     return c;
 }
@@ -113,6 +113,23 @@ bool ReadInstantText(const std::string& text, platform::OleDate* date) {
         return false;
     *date = read;
     return true;
+}
+
+// The "time" attribute of an exception element: the local day of the instance it replaces or
+// removes. False when it is absent or no date.
+bool ReadDayAttribute(const pugi::xml_node& e, platform::CivilTime* day) {
+    int y, mo, d;
+    if (std::sscanf(e.attribute("time").value(), "%4d/%2d/%2d", &y, &mo, &d) != 3 ||
+        !platform::OleDate::FromCivil(y, mo, d).valid())
+        return false;
+    *day = platform::CivilTime{y, mo, d, 0, 0, 0, 0};
+    return true;
+}
+
+std::string DayText(const platform::CivilTime& c) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d", c.year, c.month, c.day);
+    return text;
 }
 
 // Base64 of the UTF-16LE bytes of a UTF-8 text, as the host keeps instance texts.
@@ -164,16 +181,33 @@ void AddText(pugi::xml_node parent, const char* name, const std::string& text) {
     parent.append_child(name).text().set(text.c_str());
 }
 
-// A modified instance row as its "modification" element.
+// A modified instance row as its "modification" element; empty when its start is no date, as
+// such an instance cannot be placed in its series (nor sent back).
 std::string ModificationElement(const Json::Value& row) {
     bool allDay = CalConv::NarrowToNumber(Text(row, "allDay")) != 0;
-    platform::OleDate start = ReadMillis(Text(row, "dtstart"), allDay, platform::OleDate());
+    platform::OleDate noDate;
+    noDate.status = platform::OleDate::kInvalid;
+    platform::OleDate start = ReadMillis(Text(row, "dtstart"), allDay, noDate);
+    if (!CalConv::IsUsableDate(start))
+        return std::string();
     platform::OleDate end = ReadMillis(Text(row, "dtend"), allDay, platform::OleDate());
     std::string startText = InstantText(start);
 
     pugi::xml_document doc;
     pugi::xml_node e = doc.append_child("modification");
     e.append_attribute("datetime").set_value(startText.c_str());
+    // An instance moved to another day still replaces the one of its original day: that day, not
+    // the new one, is the removed instance to match and to send back.
+    std::string original = Text(row, "originalInstanceTime");
+    if (!original.empty()) {
+        std::string originalAllDay = Text(row, "originalAllDay");
+        bool byDate = originalAllDay.empty() ? allDay : CalConv::NarrowToNumber(originalAllDay) != 0;
+        platform::OleDate noDate;
+        noDate.status = platform::OleDate::kInvalid;
+        platform::OleDate originalDate = ReadMillis(original, byDate, noDate);
+        if (CalConv::IsUsableDate(originalDate))
+            e.append_attribute("time").set_value(DayText(CivilOf(originalDate)).c_str());
+    }
     const std::pair<const char*, const char*> texts[] = {
         {"title", "subject"}, {"eventLocation", "location"}, {"description", "body"}};
     for (const auto& t : texts) {
@@ -320,9 +354,12 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
         return false;
     std::string parentId = Text(row, "parentID");
     if (!parentId.empty()) {
-        if (exceptions)
-            exceptions->push_back(
-                CalendarException{CalConv::NarrowToNumber(parentId), ModificationElement(row)});
+        std::string element = ModificationElement(row);
+        if (element.empty())
+            KX_TRACE_ERROR(kToCaller, platform::Format(u"modified instance of %S without a start dropped",
+                                                       parentId.c_str()));
+        else if (exceptions)
+            exceptions->push_back(CalendarException{CalConv::NarrowToNumber(parentId), std::move(element)});
         return false;
     }
 
@@ -353,10 +390,19 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
         std::string number = Without(Without(duration, "P"), seconds ? "S" : "D");
         if (!number.empty()) {
             int64_t span = static_cast<int64_t>(CalConv::NarrowToNumber(number)) * (seconds ? 1 : 86400);
-            platform::OleDate end = record->dtStart.AddSeconds(span);
-            if (end != record->dtEnd)
-                KX_TRACE_ERROR(kToCaller, u"dttime error");
-            record->dtEnd = end;
+            // Without a start, negative, or past the last date, the duration gives no end; "dtend"
+            // stays.
+            platform::OleDate end;
+            end.status = platform::OleDate::kInvalid;
+            if (span >= 0 && !CalConv::IsZeroDate(record->dtStart) && CalConv::IsUsableDate(record->dtStart))
+                end = record->dtStart.AddSeconds(span);
+            if (CalConv::IsUsableDate(end)) {
+                if (end != record->dtEnd)
+                    KX_TRACE_ERROR(kToCaller, u"dttime error");
+                record->dtEnd = end;
+            } else {
+                KX_TRACE_ERROR(kToCaller, platform::Format(u"duration ignored: %S", duration.c_str()));
+            }
         }
     }
 
@@ -425,11 +471,14 @@ int FromCalendarEx(const CalendarRecord& record, Json::Value* row) {
     if (allDay)
         r["allDay"] = "1";
 
-    if (!IsZeroDate(record.dtStart))
+    // A date the record cannot hold (invalid, not a number, past the year 9999) is not sent.
+    const bool hasStart = !IsZeroDate(record.dtStart) && IsUsableDate(record.dtStart);
+    const bool hasEnd = !IsZeroDate(record.dtEnd) && IsUsableDate(record.dtEnd);
+    if (hasStart)
         r["dtstart"] = Millis(record.dtStart, allDay);
-    if (!IsZeroDate(record.dtEnd))
+    if (hasEnd)
         r["dtend"] = Millis(record.dtEnd, allDay);
-    if (!IsZeroDate(record.dtStart) && !IsZeroDate(record.dtEnd)) {
+    if (hasStart && hasEnd) {
         int64_t seconds = record.dtEnd.TotalSeconds() - record.dtStart.TotalSeconds();
         r["duration"] = "P" + std::to_string(seconds) + "S";
     }
@@ -519,7 +568,10 @@ bool FromCalendarException(const CalendarRecord& parent, const std::u16string* e
             if (ReadInstantText(e.child_value("start"), &start)) {
                 row["dtstart"] = Millis(start, allDay);
                 if (sdk >= 14) {
-                    platform::CivilTime day = CivilOf(start);
+                    // The instance replaced is the one of the original day where the list names it.
+                    platform::CivilTime day;
+                    if (!ReadDayAttribute(e, &day))
+                        day = CivilOf(start);
                     platform::OleDate original =
                         platform::OleDate::FromCivil(day.year, day.month, day.day, parentStart.hour,
                                                      parentStart.minute, parentStart.second);
@@ -533,7 +585,8 @@ bool FromCalendarException(const CalendarRecord& parent, const std::u16string* e
             if (set && delta && NarrowToNumber(set.child_value()) != 0) {
                 Json::Value alarm(Json::objectValue);
                 alarm["method"] = "1";
-                alarm["minutes"] = delta.child_value();
+                // The handset keeps minutes as a number; the host may have written anything.
+                alarm["minutes"] = NarrowNumber(NarrowToNumber(delta.child_value()));
                 Json::Value alarms(Json::arrayValue);
                 alarms.append(alarm);
                 row["__data"] = alarms;
@@ -602,14 +655,22 @@ void MergeCalendarExceptions(RecordList<CalendarRecord>* records, const Calendar
                 continue;
             }
             pugi::xml_node e = root.append_copy(part.first_child());
+            // The original day the element was read with, else the day of its start.
+            platform::CivilTime original;
+            std::string day;
             int y, mo, d, h, mi, s;
-            if (std::sscanf(e.attribute("datetime").value(), "%4d/%2d/%2d %2d:%2d:%2d", &y, &mo, &d, &h, &mi,
-                            &s) != 6)
-                continue;
-            char day[32];
-            std::snprintf(day, sizeof day, "%04d/%02d/%02d", y, mo, d);
-            pugi::xml_attribute time = e.attribute("time");
-            (time ? time : e.append_attribute("time")).set_value(day);
+            if (ReadDayAttribute(e, &original)) {
+                day = DayText(original);
+            } else {
+                if (std::sscanf(e.attribute("datetime").value(), "%4d/%2d/%2d %2d:%2d:%2d", &y, &mo, &d, &h,
+                                &mi, &s) != 6)
+                    continue;
+                char text[32];
+                std::snprintf(text, sizeof text, "%04d/%02d/%02d", y, mo, d);
+                day = text;
+                pugi::xml_attribute time = e.attribute("time");
+                (time ? time : e.append_attribute("time")).set_value(day.c_str());
+            }
             // The modified instance replaces the removed one of that day.
             for (size_t i = entries.removed.size(); i-- > 0;)
                 if (entries.removed[i]->instant.compare(0, 10, day) == 0)

@@ -10,7 +10,8 @@
 //     </modification>...
 //     <deletion time="yyyy/mm/dd"/>...
 //   </exception>
-// Dates are local time except for all-day instances.
+// "datetime" is the instance's (new) start, "time" the day of the instance it replaces (its
+// original day when the handset names it). Dates are local time except for all-day instances.
 #pragma once
 
 #include <cstdint>

@@ -18,6 +18,14 @@ inline bool IsZeroDate(const platform::OleDate& d) {
     return d.days == 0.0;
 }
 
+// A valid date within the years 100..9999. Host records may carry any double; only these can be
+// turned into seconds and civil times.
+inline bool IsUsableDate(const platform::OleDate& d) {
+    // Before 1899-12-30 the fraction counts forwards from the day's midnight: 0100-01-01 12:00 is
+    // -657434.5. NaN fails both comparisons.
+    return d.valid() && d.days > -657435.0 && d.days < 2958466.0;
+}
+
 // The trimmed text's leading decimal number, as for every number the handset sends as text.
 inline int32_t NarrowToNumber(const std::string& text) {
     return TextToNumber(platform::Widen(text));

@@ -5,10 +5,14 @@
 #include "calendar/calendar_text.h"
 #include "calendar/time_conversions.h"
 #include "driver/app.h"
+#include "driver/trace.h"
+#include "platform/format.h"
 
 namespace CalConv {
 
 namespace {
+
+const char16_t kApplyCaller[] = u"CalConv::ApplyRecurrenceRule";
 
 struct DayCode {
     const char* code;
@@ -49,7 +53,8 @@ platform::OleDate UntilToDate(const std::string& until, bool allDay) {
 
 std::string DateToUntil(const CalendarRecord& record) {
     platform::CivilTime end, start;
-    if (!record.dtRecurEnd.ToCivil(&end) || !record.dtStart.ToCivil(&start))
+    if (!IsUsableDate(record.dtRecurEnd) || !IsUsableDate(record.dtStart) ||
+        !record.dtRecurEnd.ToCivil(&end) || !record.dtStart.ToCivil(&start))
         return std::string();
     platform::OleDate until;
     if (record.bAllDay) {
@@ -68,8 +73,11 @@ std::string DateToUntil(const CalendarRecord& record) {
     return text;
 }
 
+// Week 0 stands for days read without a week ("BYDAY=MO"); "0MO" is no weekday the handset
+// accepts, so such days go back bare.
 std::string WeekAndDays(const CalendarRecord& record) {
-    return NarrowNumber(record.lRecurWeek) + DayMaskToText(record.lRecurDayMask);
+    std::string days = DayMaskToText(record.lRecurDayMask);
+    return record.lRecurWeek == 0 ? days : NarrowNumber(record.lRecurWeek) + days;
 }
 
 } // namespace
@@ -167,7 +175,7 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
             platform::CivilTime start;
             if (!parts.bymonthday.empty())
                 record->lRecurDay = NarrowToNumber(parts.bymonthday);
-            else if (record->dtStart.ToCivil(&start))
+            else if (IsUsableDate(record->dtStart) && record->dtStart.ToCivil(&start))
                 record->lRecurDay = start.day;
             else
                 record->lRecurDay = 1;
@@ -175,12 +183,27 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
     } else {
         return;
     }
-    if (!parts.interval.empty())
-        record->lRecurInterval = NarrowToNumber(parts.interval);
+    if (!parts.interval.empty()) {
+        // Zero or less repeats nothing, and written back it would silently become every period.
+        int32_t interval = NarrowToNumber(parts.interval);
+        if (interval > 0)
+            record->lRecurInterval = interval;
+        else
+            KX_TRACE_ERROR(kApplyCaller, platform::Format(u"INTERVAL ignored: %S", parts.interval.c_str()));
+    }
     if (!parts.until.empty()) {
-        record->bRecurHasEnd = 1;
+        // An end that is no date would be written back as one in 1899 and end the series
+        // before it starts; such a rule is kept open-ended.
+        platform::OleDate end;
+        end.status = platform::OleDate::kInvalid;
         if (parts.until.size() >= 8)
-            record->dtRecurEnd = UntilToDate(parts.until, record->bAllDay != 0);
+            end = UntilToDate(parts.until, record->bAllDay != 0);
+        if (end.valid()) {
+            record->bRecurHasEnd = 1;
+            record->dtRecurEnd = end;
+        } else {
+            KX_TRACE_ERROR(kApplyCaller, platform::Format(u"UNTIL ignored: %S", parts.until.c_str()));
+        }
     }
 }
 
@@ -209,7 +232,7 @@ std::string BuildRecurrenceRule(const CalendarRecord& record) {
             int32_t day = record.lRecurDay;
             platform::CivilTime start;
             if (day == 0)
-                day = record.dtStart.ToCivil(&start) ? start.day : 1;
+                day = IsUsableDate(record.dtStart) && record.dtStart.ToCivil(&start) ? start.day : 1;
             bymonthday = NarrowNumber(day);
         } else if (record.lRecurByWeekday == 1) {
             byday = WeekAndDays(record);

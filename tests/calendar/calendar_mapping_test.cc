@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "calendar/calendar_mapping.h"
@@ -74,6 +76,13 @@ TEST(ToCalendarEx, DurationsAndEnds) {
         // Without a start, the end is the start.
         {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000"})", Date(2012, 1, 17, 9), Date(2012, 1, 17, 9),
          false},
+        // A duration needs a start, and an end before the year 10000: "dtend" stays.
+        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000","duration":"P3600S"})", Date(2012, 1, 17, 9),
+         Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P99999999999D"})",
+         Date(2012, 1, 17, 8), Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P-99999999S"})",
+         Date(2012, 1, 17, 8), Date(2012, 1, 17, 9), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.row);
@@ -115,6 +124,18 @@ TEST(ToCalendarEx, ModifiedInstanceBecomesAnExceptionEntry) {
               exceptions[0].element);
     // Without the lists the entry is dropped.
     EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"parentID":"12"})"), &r, nullptr, nullptr));
+
+    // An instance whose start is no date cannot be placed: no entry, a trace line.
+    for (const char* row : {R"({"parentID":"12","dtstart":"99999999999999999","dtend":"1330941600000"})",
+                            R"({"parentID":"12","dtstart":"2012-13-45 99:99:99","dtend":"1330941600000"})",
+                            R"({"parentID":"12","dtstart":"2012-03-05 x"})"}) {
+        SCOPED_TRACE(row);
+        TraceCapture trace;
+        exceptions.clear();
+        EXPECT_FALSE(kxconv::ToCalendarEx(Parse(row), &r, nullptr, &exceptions));
+        EXPECT_TRUE(exceptions.empty());
+        EXPECT_TRUE(Traced(trace, "modified instance of 12 without a start dropped"));
+    }
 }
 
 TEST(ToCalendarEx, TimeZoneTexts) {
@@ -262,6 +283,28 @@ TEST(FromCalendarEx, DatesAlarmsRuleAndId) {
     EXPECT_FALSE(row.isMember("__id"));
 }
 
+TEST(FromCalendarEx, DatesNoRecordCanHoldAreNotSent) {
+    FixedZoneEnv zone(480);
+    for (double days : {1e300, -1e300, std::nan(""), 2958466.0, -657435.0}) {
+        SCOPED_TRACE(days);
+        CalendarRecord r;
+        r.dtStart.days = days;
+        r.dtEnd = Date(2012, 1, 17, 9, 30);
+        r.lRecurType = 1;
+        r.bRecurHasEnd = 1;
+        r.dtRecurEnd.days = days;
+        // Both read the start's year or time of day.
+        r.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0;STD:0000100500020000;DLT:0000030500030000");
+        r.AddField(KX_CAL_EXCEPTIONS, u"<exception><deletion time=\"2012/03/05\"/></exception>");
+        Json::Value row;
+        CalConv::FromCalendarEx(r, &row);
+        EXPECT_FALSE(row.isMember("dtstart"));
+        EXPECT_FALSE(row.isMember("duration"));
+        EXPECT_EQ("1326763800000", row["dtend"].asString());
+        EXPECT_EQ("FREQ=DAILY;WKST=SU", row["rrule"].asString());
+    }
+}
+
 TEST(FromCalendarEx, TextsAreCutToWholeCharactersWithin5120) {
     FixedZoneEnv zone(0);
     CalendarRecord r;
@@ -367,6 +410,13 @@ TEST(FromCalendarException, ModificationsBecomeRows) {
         "eventTimezone":"480;0;00000000;00000000"})"),
         rows[0]);
 
+    // Alarm minutes go out as a number whatever the host wrote.
+    std::u16string odd = text;
+    odd.replace(odd.find(u">10<"), 4, u"> 25x<");
+    Json::Value oddRows(Json::arrayValue);
+    EXPECT_TRUE(CalConv::FromCalendarException(parent, &odd, &oddRows, u"g", u"12", 14));
+    EXPECT_EQ(Parse(R"([{"method":"1","minutes":"25"}])"), oddRows[0]["__data"]);
+
     // Older handsets get no instance time.
     Json::Value older(Json::arrayValue);
     EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &older, u"g", u"12", 13));
@@ -457,6 +507,36 @@ TEST(MergeCalendarExceptions, ReadAndWrittenBackAgree) {
     EXPECT_EQ("1330938000000", rows[0]["dtstart"].asString());
     EXPECT_EQ("1330941600000", rows[0]["dtend"].asString());
     EXPECT_EQ("1330909200000", rows[0]["originalInstanceTime"].asString());
+}
+
+TEST(MergeCalendarExceptions, InstanceMovedToAnotherDayReplacesItsOriginalDay) {
+    FixedZoneEnv zone(480);
+    RecordList<CalendarRecord> records;
+    CalendarExdateList exdates;
+    CalendarExceptionList exceptions;
+    // Daily at 09:00 local; the 7th (01:00 UTC) moved to the 8th at 10:00 local.
+    kxconv::ToCalendarList(Parse(R"({"objects":[{"__id":"12","title":"Daily","dtstart":"1330909200000",
+        "duration":"P3600S","rrule":"FREQ=DAILY","exdate":"20120307T010000Z"},
+        {"__id":"13","parentID":"12","title":"Moved","dtstart":"1331172000000","dtend":"1331175600000",
+        "allDay":"0","originalInstanceTime":"1331082000000","originalAllDay":"0"}]})"),
+                           &records, &exdates, &exceptions);
+    CalConv::MergeCalendarExceptions(&records, exdates, exceptions);
+    ASSERT_EQ(1u, records.size());
+    const CalendarRecord& parent = *records[0];
+    std::u16string text = FieldText(parent, KX_CAL_EXCEPTIONS);
+    EXPECT_EQ(0u,
+              text.find(u"<exception><modification datetime=\"2012/03/08 10:00:00\" time=\"2012/03/07\">"))
+        << platform::Narrow(text);
+    EXPECT_EQ(std::u16string::npos, text.find(u"deletion")) << platform::Narrow(text);
+
+    // Written back, the 8th keeps its own instance and the exception names the 7th.
+    Json::Value row;
+    CalConv::FromCalendarEx(parent, &row);
+    EXPECT_EQ("20120307T010000Z", row["exdate"].asString());
+    Json::Value rows(Json::arrayValue);
+    ASSERT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g", u"12", 14));
+    EXPECT_EQ("1331172000000", rows[0]["dtstart"].asString());
+    EXPECT_EQ("1331082000000", rows[0]["originalInstanceTime"].asString());
 }
 
 } // namespace

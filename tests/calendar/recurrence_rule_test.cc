@@ -33,7 +33,10 @@ const RuleCase kRules[] = {
      platform::OleDate(), "FREQ=MONTHLY;WKST=SU;BYMONTHDAY=15"},
     // The sign of a yearly week is not taken.
     {"FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", 480, false, Date(2012, 10, 28, 2), 4, 1, 1, 1, 0, 0, 10, 0,
-     platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTH=10;BYDAY=0SU"},
+     platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTH=10;BYDAY=SU"},
+    // Days without a week go back without one: a week 0 is no valid weekday.
+    {"FREQ=MONTHLY;BYDAY=MO,WE", 480, false, Date(2012, 3, 5, 9), 3, 1, 10, 1, 0, 0, 0, 0,
+     platform::OleDate(), "FREQ=MONTHLY;WKST=SU;BYDAY=MO,WE"},
     {"FREQ=YEARLY;BYMONTHDAY=17;BYMONTH=1", 480, true, Date(2012, 1, 17), 4, 1, 0, 0, 0, 17, 1, 0,
      platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTHDAY=17;BYMONTH=1"},
     {"FREQ=YEARLY;BYMONTH=3", 480, false, Date(2012, 3, 5, 9), 4, 1, 0, 0, 0, 5, 3, 0, platform::OleDate(),
@@ -51,6 +54,18 @@ const RuleCase kRules[] = {
      Date(2012, 3, 1), "FREQ=WEEKLY;UNTIL=20120301T235959Z;WKST=SU;BYDAY=TH"},
     {"FREQ=DAILY;FREQ=WEEKLY;BYDAY=SA", 0, false, Date(2012, 3, 3), 2, 1, 64, 0, 0, 0, 0, 0,
      platform::OleDate(), "FREQ=WEEKLY;WKST=SU;BYDAY=SA"},
+    // An interval that repeats nothing, or an end that is no date, is not taken: written back as
+    // given they would mean every period, or a series ending in 1899.
+    {"FREQ=DAILY;INTERVAL=-5", 480, false, Date(2012, 3, 5, 9), 1, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(),
+     "FREQ=DAILY;WKST=SU"},
+    {"FREQ=DAILY;INTERVAL=x", 480, false, Date(2012, 3, 5, 9), 1, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(),
+     "FREQ=DAILY;WKST=SU"},
+    {"FREQ=DAILY;UNTIL=2013", 480, false, Date(2012, 3, 5, 9), 1, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(),
+     "FREQ=DAILY;WKST=SU"},
+    {"FREQ=DAILY;UNTIL=20121340T000000Z;COUNT=99999999999", 480, true, Date(2012, 3, 5), 1, 1, 0, 0, 0, 0, 0,
+     0, platform::OleDate(), "FREQ=DAILY;WKST=SU"},
+    {"FREQ=DAILY;UNTIL=99991231T235959Z", 480, false, Date(2012, 3, 5, 9), 1, 1, 0, 0, 0, 0, 0, 0,
+     platform::OleDate(), "FREQ=DAILY;WKST=SU"},
     {"FREQ=HOURLY;INTERVAL=2", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(),
      ""},
     {"freq=DAILY", 480, false, Date(2012, 3, 5, 9), 0, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(), ""},

@@ -17,20 +17,14 @@
 
 #include "contacts/contact_groups.h"
 #include "driver/app.h"
+#include "support/test_util.h"
 #include "transport/text_encoding.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-Json::Value Parse(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    Json::Value v;
-    std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &v, &errors)) << text << errors;
-    return v;
-}
+using kxtest::ParseJson;
 
 std::string U8(const std::u16string& s) {
     return WideToUtf8(s);
@@ -78,29 +72,14 @@ struct FakeGroupService {
     }
 };
 
-// The application-data folder lives in a fresh temporary directory.
-class TempAppData : public platform::EnvWrapper {
-public:
-    TempAppData() : EnvWrapper(platform::Env::Default()) {
-        char pattern[] = "/tmp/kxcontactsXXXXXX";
-        dir_ = mkdtemp(pattern);
-        theApp.SetEnv(this);
-    }
-    ~TempAppData() override {
-        theApp.SetEnv(nullptr);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string AppDataDir() override { return dir_ + "/share"; }
-    std::string dir() const { return dir_; }
-    fs::path pictures() const { return fs::path(dir_) / "share" / "Vexo" / "data"; }
-
-private:
-    std::string dir_;
+// The application-data folder lies in a fresh temporary directory; pictures go below it.
+struct TempAppData : kxtest::TempAppDataEnv {
+    TempAppData() : TempAppDataEnv(true, "share") {}
+    fs::path pictures() { return fs::path(AppDataDir()) / "Vexo" / "data"; }
 };
 
 Json::Value Contact(const std::string& rows, const std::string& extra = "") {
-    return Parse(R"({"account_name":"pcsc","__id":"7",)" + extra + R"("__data":)" + rows + "}");
+    return ParseJson(R"({"account_name":"pcsc","__id":"7",)" + extra + R"("__data":)" + rows + "}");
 }
 
 FieldList ReadRows(const std::string& rows) {
@@ -110,6 +89,19 @@ FieldList ReadRows(const std::string& rows) {
 }
 
 #define MT "\"mimetype\":\"vnd.android.cursor.item/"
+std::string Phone(const std::string& number, const std::string& type) {
+    return "{" MT "phone_v2\",\"data1\":\"" + number + "\",\"data2\":\"" + type + "\"}";
+}
+std::string Email(const std::string& address) {
+    return "{" MT "email_v2\",\"data1\":\"" + address + "\"}";
+}
+// The rows as a JSON array.
+std::string Rows(std::initializer_list<std::string> rows) {
+    std::string out;
+    for (const std::string& r : rows)
+        out += (out.empty() ? "[" : ",") + r;
+    return out + "]";
+}
 
 struct ReadCase {
     const char* name;
@@ -148,39 +140,19 @@ TEST(ContactMappingRead, RowKinds) {
           {2016, "wk"},
           {2030, "op"}}},
         {"two mobiles and a work number",
-         "[{" MT "phone_v2\",\"data1\":\"111\",\"data2\":\"2\"},{" MT
-         "phone_v2\",\"data1\":\"222\",\"data2\":\"2\"},"
-         "{" MT "phone_v2\",\"data1\":\"333\",\"data2\":\"3\"}]",
+         Rows({Phone("111", "2"), Phone("222", "2"), Phone("333", "3")}),
          {{104, "111"}, {104, "222"}, {100, "333"}}},
         {"home and work numbers: first, second, then dropped; empty numbers do not count",
-         "[{" MT "phone_v2\",\"data1\":\"\",\"data2\":\"1\"},{" MT
-         "phone_v2\",\"data1\":\"h1\",\"data2\":\"1\"},"
-         "{" MT "phone_v2\",\"data1\":\"h2\",\"data2\":\"1\"},{" MT
-         "phone_v2\",\"data1\":\"h3\",\"data2\":\"1\"},"
-         "{" MT "phone_v2\",\"data1\":\"w1\",\"data2\":\"3\"},{" MT
-         "phone_v2\",\"data1\":\"w2\",\"data2\":\"3\"},"
-         "{" MT "phone_v2\",\"data1\":\"w3\",\"data2\":\"3\"}]",
+         Rows({Phone("", "1"), Phone("h1", "1"), Phone("h2", "1"), Phone("h3", "1"), Phone("w1", "3"),
+               Phone("w2", "3"), Phone("w3", "3")}),
          {{102, "h1"}, {103, "h2"}, {100, "w1"}, {101, "w2"}}},
         {"every other phone type, and the dropped ones",
-         "[{" MT "phone_v2\",\"data1\":\"4\",\"data2\":\"4\"},{" MT
-         "phone_v2\",\"data1\":\"5\",\"data2\":\"5\"},"
-         "{" MT "phone_v2\",\"data1\":\"6\",\"data2\":\"6\"},{" MT
-         "phone_v2\",\"data1\":\"7\",\"data2\":\"7\"},"
-         "{" MT "phone_v2\",\"data1\":\"8\",\"data2\":\"8\"},{" MT
-         "phone_v2\",\"data1\":\"9\",\"data2\":\"9\"},"
-         "{" MT "phone_v2\",\"data1\":\"10\",\"data2\":\"10\"},{" MT
-         "phone_v2\",\"data1\":\"12\",\"data2\":\"12\"},"
-         "{" MT "phone_v2\",\"data1\":\"14\",\"data2\":\"14\"},{" MT
-         "phone_v2\",\"data1\":\"19\",\"data2\":\"19\"},"
-         "{" MT "phone_v2\",\"data1\":\"20\",\"data2\":\"20\"},{" MT
-         "phone_v2\",\"data1\":\"0\",\"data2\":\"0\"},"
-         "{" MT "phone_v2\",\"data1\":\"none\"}]",
+         Rows({Phone("4", "4"), Phone("5", "5"), Phone("6", "6"), Phone("7", "7"), Phone("8", "8"),
+               Phone("9", "9"), Phone("10", "10"), Phone("12", "12"), Phone("14", "14"), Phone("19", "19"),
+               Phone("20", "20"), Phone("0", "0"), "{" MT "phone_v2\",\"data1\":\"none\"}"}),
          {{112, "4"}, {111, "5"}, {106, "6"}, {108, "7"}, {114, "9"}, {116, "10"}, {119, "14"}, {117, "19"}}},
         {"five e-mails, an empty one skipped",
-         "[{" MT "email_v2\",\"data1\":\"a@x\"},{" MT "email_v2\",\"data1\":\"\"},{" MT
-         "email_v2\",\"data1\":\"b@x\"},"
-         "{" MT "email_v2\",\"data1\":\"c@x\"},{" MT "email_v2\",\"data1\":\"d@x\"},{" MT
-         "email_v2\",\"data1\":\"e@x\"}]",
+         Rows({Email("a@x"), Email(""), Email("b@x"), Email("c@x"), Email("d@x"), Email("e@x")}),
          {{1000, "a@x"}, {1001, "b@x"}, {1002, "c@x"}, {1003, "d@x"}, {1004, "e@x"}}},
         {"instant messaging",
          "[{" MT "im\",\"data1\":\"p0\",\"data5\":\"0\"},{" MT "im\",\"data1\":\"p7\",\"data5\":\"7\"},"
@@ -246,21 +218,21 @@ TEST(ContactMappingRead, AccountIdAndTimes) {
     };
     for (const Case& c : cases) {
         ContactRecord r;
-        EXPECT_EQ(c.result, kxconv::ToContactEx(Parse(c.json), &r)) << c.json;
+        EXPECT_EQ(c.result, kxconv::ToContactEx(ParseJson(c.json), &r)) << c.json;
         if (c.result == 0) {
             EXPECT_EQ(0, r.dtLocation);
             EXPECT_EQ(0, r.GetFieldCount());
         }
     }
 
-    setenv("TZ", "Asia/Shanghai", 1);
-    tzset();
     ContactRecord r;
-    ASSERT_EQ(1, kxconv::ToContactEx(Parse(R"({"account_name":"pcsc","__id":" 42 ","sync4":"1326758400000",
-        "__data":"not rows"})"),
-                                     &r));
-    unsetenv("TZ");
-    tzset();
+    {
+        kxtest::ScopedEnvVar tz("TZ", "Asia/Shanghai");
+        ASSERT_EQ(
+            1, kxconv::ToContactEx(ParseJson(R"({"account_name":"pcsc","__id":" 42 ","sync4":"1326758400000",
+            "__data":"not rows"})"),
+                                   &r));
+    }
     EXPECT_EQ(1, r.dtLocation);
     EXPECT_EQ(42, r.lPhoneMemory);
     EXPECT_EQ(u" 42 ", r.strPIMID);
@@ -343,16 +315,10 @@ TEST(ContactMappingRead, PictureFolderUnusableFallsBackToTheTemporaryFolder) {
     // The application-data "folder" is a file: the picture folder cannot be made in it.
     std::ofstream(appData.dir() + "/share") << "x";
     fs::create_directory(appData.dir() + "/tmp");
-    const char* oldTmp = std::getenv("TMPDIR");
-    std::string saved = oldTmp ? oldTmp : "";
-    setenv("TMPDIR", (appData.dir() + "/tmp").c_str(), 1);
+    kxtest::ScopedEnvVar tmp("TMPDIR", (appData.dir() + "/tmp").c_str());
     ContactRecord r;
     int result = kxconv::ToContactEx(
         Contact("[{" MT "name\",\"data2\":\"Ann\"},{" MT "photo\",\"data15\":\"iVBORw0KGgo=\"}]"), &r);
-    if (oldTmp)
-        setenv("TMPDIR", saved.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
     ASSERT_EQ(1, result);
     ASSERT_EQ(1, r.GetFieldCount());
     fs::path path(U8(r.GetField(0)->strFilePath));
@@ -454,7 +420,7 @@ TEST(ContactMappingWrite, RowKinds) {
     };
     for (const WriteCase& c : cases) {
         Json::Value object = Written(Record(c.fields));
-        EXPECT_EQ(Parse(c.rows), object["__data"])
+        EXPECT_EQ(ParseJson(c.rows), object["__data"])
             << c.name << "\n got: " << object["__data"].toStyledString();
     }
 }
@@ -471,7 +437,8 @@ TEST(ContactMappingWrite, ContactFrameAndCount) {
     // 4 fields + 4 titles + name row + home row + id
     EXPECT_EQ(11, count);
     EXPECT_EQ(
-        Parse(R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","starred":"1",
+        ParseJson(
+            R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","starred":"1",
         "__id":"12","__data":[
         {"data1":"3","mimetype":"vnd.android.cursor.item/group_membership"},
         {"data1":"4","mimetype":"vnd.android.cursor.item/group_membership"},
@@ -490,7 +457,8 @@ TEST(ContactMappingWrite, ContactFrameAndCount) {
     object = Written(bare, &count);
     EXPECT_EQ(0, count);
     EXPECT_EQ(
-        Parse(R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","__data":[]})"),
+        ParseJson(
+            R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","__data":[]})"),
         object);
 }
 

@@ -16,8 +16,8 @@
 
 #include <kxphone/kxphone.h>
 
-#include "support/host_window_recorder.h"
 #include "support/paths.h"
+#include "support/test_util.h"
 
 namespace {
 
@@ -101,12 +101,8 @@ TEST(ExportTable, DefOrdinalsVersionScriptAndHeaderAgree) {
 // The dynamic symbols the plug-in defines, as nm sees them: name -> type letter.
 std::map<std::string, char> DefinedDynamicSymbols(const std::string& library) {
     std::map<std::string, char> out;
-    std::string command = "nm -D --defined-only '" + library + "' 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return out;
-    char line[1024];
-    while (std::fgets(line, sizeof line, pipe)) {
+    std::istringstream lines(kxtest::RunCommand("nm -D --defined-only '" + library + "' 2>/dev/null").output);
+    for (std::string line; std::getline(lines, line);) {
         std::istringstream fields(line);
         std::string address, type, name;
         if (fields >> address >> type >> name)
@@ -114,7 +110,6 @@ std::map<std::string, char> DefinedDynamicSymbols(const std::string& library) {
         else if (std::istringstream(line) >> type >> name) // undefined-address forms
             out[name] = type[0];
     }
-    ::pclose(pipe);
     return out;
 }
 
@@ -131,34 +126,22 @@ TEST(PluginSmoke, ExportsExactlyTheFifteenFunctionsWithCLinkage) {
     EXPECT_EQ(names, kExports);
 }
 
-TEST(PluginSmoke, LoadedByPathItRunsAShortHostSession) {
+TEST(PluginSmoke, LoadedByPathItsExportsResolveAndAnswer) {
     std::string library = kxtest::BinDir() + "/vexoCorsaT3.so";
     void* driver = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(driver, nullptr) << ::dlerror();
     for (const std::string& name : kExports)
         EXPECT_NE(::dlsym(driver, name.c_str()), nullptr) << name;
 
+    // The session itself is run by kxsync (a real host loading it by path); here, in-process,
+    // the loaded copy answers on its own state.
     auto initDriver = reinterpret_cast<decltype(&InitDriver)>(::dlsym(driver, "InitDriver"));
-    auto setParam = reinterpret_cast<decltype(&SetParam)>(::dlsym(driver, "SetParam"));
-    auto initSync = reinterpret_cast<decltype(&InitSync)>(::dlsym(driver, "InitSync"));
     auto read = reinterpret_cast<decltype(&Read)>(::dlsym(driver, "Read"));
-    auto write = reinterpret_cast<decltype(&Write)>(::dlsym(driver, "Write"));
-    auto uninitSync = reinterpret_cast<decltype(&UninitSync)>(::dlsym(driver, "UninitSync"));
-    ASSERT_TRUE(initDriver && setParam && initSync && read && write && uninitSync);
-
+    ASSERT_TRUE(initDriver && read);
     uint32_t id = 0;
     initDriver(&id);
     EXPECT_EQ(id, 0x26080018u);
-    EXPECT_EQ(setParam(u"127.0.0.1", 1, nullptr, nullptr), 0);
-    kxtest::HostWindowRecorder recorder;
-    InitSyncParams params{0, recorder.window(), 1, u"http://127.0.0.1:1", u"SMOKE"};
-    EXPECT_EQ(initSync(0, &params), 0);
-    EXPECT_EQ(initSync(0, nullptr), 11);
     EXPECT_EQ(read(7, 0), 1100);
-    EXPECT_EQ(write(7, 0), 0);
-    EXPECT_EQ(uninitSync(0, 0), 0);
-    EXPECT_EQ(uninitSync(0, 0), 0);
-    EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_EQ(::dlclose(driver), 0);
 }
 

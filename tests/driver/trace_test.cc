@@ -16,6 +16,7 @@
 
 #include "driver/app.h"
 #include "platform/env.h"
+#include "support/test_util.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -91,19 +92,14 @@ TEST_F(TraceLines, ErrorLineAndDebugPrint) {
 }
 
 TEST(TraceTime, TheRealClockIsUtcWithThreeDigitMilliseconds) {
-    const char* oldTz = std::getenv("TZ");
-    std::string saved = oldTz ? oldTz : "";
-    ::setenv("TZ", "Pacific/Kiritimati", 1); // UTC+14: a local time would show
-    ::tzset();
     TraceCapture trace;
-    time_t before = ::time(nullptr);
-    KX_TRACE_INFO(u"Test", u"now");
-    time_t after = ::time(nullptr);
-    if (oldTz)
-        ::setenv("TZ", saved.c_str(), 1);
-    else
-        ::unsetenv("TZ");
-    ::tzset();
+    time_t before, after;
+    {
+        kxtest::ScopedEnvVar tz("TZ", "Pacific/Kiritimati"); // UTC+14: a local time would show
+        before = ::time(nullptr);
+        KX_TRACE_INFO(u"Test", u"now");
+        after = ::time(nullptr);
+    }
 
     std::smatch m;
     std::string line = trace.Text();

@@ -14,8 +14,10 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "support/paths.h"
+#include "support/test_util.h"
 
 namespace {
 
@@ -23,33 +25,7 @@ platform::Env* env() {
     return platform::Env::Default();
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnvVar {
-public:
-    ScopedEnvVar(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_)
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-        ::tzset();
-    }
-    ~ScopedEnvVar() {
-        if (had_)
-            ::setenv(name_, old_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-        ::tzset();
-    }
-
-private:
-    const char* name_;
-    bool had_ = false;
-    std::string old_;
-};
+using kxtest::ScopedEnvVar;
 
 TEST(PosixEnv, ClockAndThreadBasics) {
     EXPECT_EQ(env(), platform::Env::Default());
@@ -133,6 +109,10 @@ TEST(PosixEnv, FirstWeekdayIsSundayForTheCLocaleAndWhenUnknown) {
     EXPECT_EQ(env()->FirstWeekday(), 0);
 }
 
+auto Fields(const platform::CivilTime& t) {
+    return std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
 TEST(PosixEnv, ZoneConversions) {
     ScopedEnvVar tz("TZ", "Europe/Berlin");
     struct Case {
@@ -146,12 +126,9 @@ TEST(PosixEnv, ZoneConversions) {
     for (const Case& c : cases) {
         platform::CivilTime utc, local;
         ASSERT_TRUE(env()->LocalToUtc(c.local, &utc));
-        EXPECT_EQ(std::tie(utc.year, utc.month, utc.day, utc.hour, utc.minute, utc.second),
-                  std::tie(c.utc.year, c.utc.month, c.utc.day, c.utc.hour, c.utc.minute, c.utc.second));
+        EXPECT_EQ(Fields(utc), Fields(c.utc));
         ASSERT_TRUE(env()->UtcToLocal(c.utc, &local));
-        EXPECT_EQ(
-            std::tie(local.year, local.month, local.day, local.hour, local.minute, local.second),
-            std::tie(c.local.year, c.local.month, c.local.day, c.local.hour, c.local.minute, c.local.second));
+        EXPECT_EQ(Fields(local), Fields(c.local));
     }
     EXPECT_EQ(env()->ZoneBiasMinutes(), -60);
     ScopedEnvVar ny("TZ", "America/New_York");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 using platform::CivilTime;
@@ -24,12 +26,8 @@ TEST(OleDate, KnownDays) {
         EXPECT_DOUBLE_EQ(date.days, c.days) << c.y << "-" << c.mo << "-" << c.d;
         CivilTime back;
         ASSERT_TRUE((OleDate{c.days, OleDate::kValid}.ToCivil(&back)));
-        EXPECT_EQ(back.year, c.y);
-        EXPECT_EQ(back.month, c.mo);
-        EXPECT_EQ(back.day, c.d);
-        EXPECT_EQ(back.hour, c.h);
-        EXPECT_EQ(back.minute, c.mi);
-        EXPECT_EQ(back.second, c.s);
+        EXPECT_EQ(std::tie(back.year, back.month, back.day, back.hour, back.minute, back.second),
+                  std::tie(c.y, c.mo, c.d, c.h, c.mi, c.s));
     }
 }
 

@@ -4,6 +4,7 @@
 
 namespace {
 
+// The protocol's waits and time-outs; pinned here so they cannot drift.
 TEST(Timing, DefaultsAreTheProtocolConstants) {
     platform::Timing t;
     EXPECT_EQ(t.retryBackoffMs, 30000u);

@@ -75,17 +75,4 @@ TEST_F(DriverFrame, ReadsWritesAndGroupRequestsRoundTrip) {
     EXPECT_TRUE(sim.journal().UnconfirmedSessions().empty());
 }
 
-TEST_F(DriverFrame, RefusedWritesAndBrokenAnswersReachTheDriverAsSuch) {
-    ASSERT_TRUE(sim.AddFault("status:-4:/contact/do/update:1"));
-    ASSERT_TRUE(sim.AddFault("non_json:/contact/do/read:1"));
-    Json::Value body(Json::objectValue);
-    body["objects"][0]["__id"] = "1";
-    ServiceReply refused = ServiceCall(service::Write(ServiceKind::Contact, ServiceWrite::Update), body);
-    EXPECT_TRUE(refused.refused());
-    ServiceReply broken = ServiceCall(service::kContactRead, body);
-    EXPECT_EQ(broken.outcome, ServiceReply::kBadAnswer);
-    ServiceReply again = ServiceCall(service::kContactRead, body);
-    EXPECT_TRUE(again.ok());
-}
-
 } // namespace

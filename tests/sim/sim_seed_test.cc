@@ -10,6 +10,7 @@
 #include "seed.h"
 #include "sim_test_util.h"
 #include "store.h"
+#include "support/test_util.h"
 #include "transport/base64.h"
 
 namespace {
@@ -37,21 +38,13 @@ Json::Value AllEvents(kxsim::Store& s) {
     return out;
 }
 
-std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "kxsim_" + std::to_string(getpid()) + "_" + name;
-}
+using simtest::TempPath;
 
-// Runs a Python program with one argument; its standard output.
+// Runs a Python program with one argument; its standard output and errors.
 std::string Python(const std::string& program, const std::string& arg) {
     std::string script = TempPath("check.py");
     std::ofstream(script) << program;
-    std::string out;
-    FILE* p = popen(("python3 " + script + " " + arg + " 2>&1").c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
+    std::string out = kxtest::RunCommand("python3 " + script + " " + arg + " 2>&1").output;
     std::remove(script.c_str());
     return out;
 }

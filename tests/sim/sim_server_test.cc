@@ -13,6 +13,7 @@
 #include "sim_test_util.h"
 #include "support/paths.h"
 #include "support/sim_fixture.h"
+#include "support/test_util.h"
 
 namespace {
 
@@ -27,8 +28,11 @@ kxtest::SimOptions Small() {
     return o;
 }
 
-std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "kxsim_" + std::to_string(getpid()) + "_" + name;
+using simtest::TempPath;
+
+void RemoveDb(const std::string& db) {
+    for (const char* suffix : {"", "-wal", "-shm"})
+        std::remove((db + suffix).c_str());
 }
 
 TEST(SimFaults, EachModeBreaksTheNextMatchingRequestsThenGoesAway) {
@@ -258,8 +262,7 @@ TEST(SimServer, ConcurrentClientsAndHandsetEditsEachGetWholeAnswers) {
 
 TEST(SimStore, AFileStoreKeepsItsDataAcrossARestart) {
     std::string db = TempPath("persist.db");
-    for (const char* suffix : {"", "-wal", "-shm"})
-        std::remove((db + suffix).c_str());
+    RemoveDb(db);
     kxtest::SimOptions o = Small();
     o.db = db;
     std::string created;
@@ -281,39 +284,27 @@ TEST(SimStore, AFileStoreKeepsItsDataAcrossARestart) {
         EXPECT_EQ(Call(sim.port(), "GET", "/tracking/do/changelog", &which)["objects"].size(), 1u);
         EXPECT_EQ(simtest::Group(sim.port(), "cmd=get_group_title;value=9"), "Nachbarn");
     }
-    for (const char* suffix : {"", "-wal", "-shm"})
-        std::remove((db + suffix).c_str());
+    RemoveDb(db);
 }
 
 // The real executable: "listening on" once ready, handset-side commands on a store file.
 TEST(SimExecutable, ServesUntilInterruptedAndRunsCommandsOnAStoreFile) {
     std::string exe = kxtest::BinDir() + "/kxphone-sim";
     std::string db = TempPath("cli.db");
-    for (const char* suffix : {"", "-wal", "-shm"})
-        std::remove((db + suffix).c_str());
+    RemoveDb(db);
 
-    auto run = [](const std::string& cmd) {
-        std::string out;
-        FILE* p = popen(cmd.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        int status = pclose(p);
-        return std::make_pair(WEXITSTATUS(status), out);
+    auto run = [&](const std::string& arguments) {
+        return kxtest::RunCommand(exe + " --db " + db + arguments);
     };
-    auto r = run(exe + " --db " + db +
-                 " --seed-contacts 4 --seed-events 2 contact modify '{\"__id\":\"2\",\"starred\":\"1\"}'");
-    EXPECT_EQ(r.first, 0);
-    EXPECT_EQ(r.second, "{\"objects\":[{\"__id\":\"2\",\"count\":\"1\"}],\"ok\":true}\n");
-    r = run(exe + " --db " + db + " changelog contact");
+    kxtest::CommandRun r =
+        run(" --seed-contacts 4 --seed-events 2 contact modify '{\"__id\":\"2\",\"starred\":\"1\"}'");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, "{\"objects\":[{\"__id\":\"2\",\"count\":\"1\"}],\"ok\":true}\n");
     EXPECT_EQ(
-        r.second,
+        run(" changelog contact").output,
         "{\"objects\":[{\"__id\":\"2\",\"_add\":\"0\",\"_delete\":\"0\",\"_modify\":\"1\"}],\"ok\":true}\n");
-    r = run(exe + " --db " + db + " --port 70000 2>/dev/null");
-    EXPECT_EQ(r.first, 2);
-    r = run(exe + " --db " + db + " frobnicate 2>/dev/null");
-    EXPECT_EQ(r.first, 2);
+    EXPECT_EQ(run(" --port 70000 2>/dev/null").exitCode, 2);
+    EXPECT_EQ(run(" frobnicate 2>/dev/null").exitCode, 2);
 
     // Serving: read the port from the first line, ask, interrupt.
     int out[2];
@@ -339,8 +330,7 @@ TEST(SimExecutable, ServesUntilInterruptedAndRunsCommandsOnAStoreFile) {
     waitpid(pid, &status, 0);
     close(out[0]);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    for (const char* suffix : {"", "-wal", "-shm"})
-        std::remove((db + suffix).c_str());
+    RemoveDb(db);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "service.h"
 #include "sim_test_util.h"
 #include "support/sim_fixture.h"
+#include "support/test_util.h"
 
 namespace {
 
@@ -14,37 +15,17 @@ using simtest::Objects;
 const int64_t kClock = 1767225600000; // 2026-01-01 00:00:00 UTC
 
 Json::Value Contact(const std::string& given, const std::string& phone) {
-    Json::Value c(Json::objectValue);
-    c["account_name"] = "pcsc";
-    c["account_type"] = "com.vexo.android.pcsc";
-    c["sourceid"] = "5";
-    Json::Value name(Json::objectValue);
-    name["mimetype"] = "vnd.android.cursor.item/name";
-    name["data2"] = given;
-    c["__data"].append(name);
-    Json::Value p(Json::objectValue);
-    p["mimetype"] = "vnd.android.cursor.item/phone_v2";
-    p["data1"] = phone;
-    p["data2"] = "2";
-    p["is_primary"] = "1";
-    c["__data"].append(p);
-    return c;
+    return kxtest::ParseJson(R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5",
+        "__data":[{"mimetype":"vnd.android.cursor.item/name","data2":")" +
+                             given + R"("},
+        {"mimetype":"vnd.android.cursor.item/phone_v2","data1":")" +
+                             phone + R"(","data2":"2","is_primary":"1"}]})");
 }
 
 Json::Value Event(const std::string& title) {
-    Json::Value e(Json::objectValue);
-    e["calendar_id"] = "4";
-    e["title"] = title;
-    e["dtstart"] = "1767862800000";
-    e["dtend"] = "1767866400000";
-    e["allDay"] = "0";
-    e["hasAlarm"] = "1";
-    e["__data"][0]["method"] = "1";
-    e["__data"][0]["minutes"] = "15";
-    e["rrule"] = "FREQ=WEEKLY;WKST=SU;BYDAY=TH";
-    e["eventTimezone"] = "480";
-    e["dirty"] = "1";
-    return e;
+    return kxtest::ParseJson(R"({"calendar_id":"4","title":")" + title + R"(","dtstart":"1767862800000",
+        "dtend":"1767866400000","allDay":"0","hasAlarm":"1","__data":[{"method":"1","minutes":"15"}],
+        "rrule":"FREQ=WEEKLY;WKST=SU;BYDAY=TH","eventTimezone":"480","dirty":"1"})");
 }
 
 std::string LogText(const Json::Value& objects) {

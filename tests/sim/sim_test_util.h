@@ -2,6 +2,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <json/reader.h>
 #include <json/value.h>
 #include <json/writer.h>
@@ -122,6 +123,11 @@ inline Json::Value Ids(std::initializer_list<const char*> ids) {
         list.append(o);
     }
     return doc;
+}
+
+// A file name of this process in the test's temporary folder.
+inline std::string TempPath(const std::string& name) {
+    return ::testing::TempDir() + "kxsim_" + std::to_string(getpid()) + "_" + name;
 }
 
 inline Json::Value Objects(const Json::Value& one) {

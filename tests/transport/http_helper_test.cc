@@ -31,9 +31,7 @@ using kxtest::PeerAction;
 using kxtest::PeerScript;
 using kxtest::ScriptedPeer;
 
-bool IsSessionCtrl(const std::string& request) {
-    return kxtest::RequestLine(request) == "POST /session_ctrl HTTP/1.1";
-}
+using kxtest::IsSessionCtrl;
 
 std::string ForwardCall(int port) {
     return "<-s><SER123><forward><tcp:" + std::to_string(port) + "><tcp:8182>";

@@ -4,10 +4,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include <unistd.h>
+
+#include "support/test_util.h"
 #include "transport/base64.h"
 #include "transport/text_encoding.h"
 
@@ -23,26 +24,30 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
+// What a command-line tool prints for the bytes in a file (the file name is appended).
+std::string ToolOutput(const std::string& command, const std::string& bytes) {
+    char path[] = "/tmp/kxcipherXXXXXX";
+    int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    kxtest::CommandRun run = kxtest::RunCommand(command + " " + path);
+    EXPECT_EQ(run.exitCode, 0) << command;
+    std::remove(path);
+    return run.output;
+}
+
 // Enciphers with the openssl command-line tool, as an independent check of our block layer.
 std::string OpensslEcb(const std::string& plain) {
-    char inPath[] = "/tmp/kxcipherXXXXXX";
-    int fd = mkstemp(inPath);
-    EXPECT_GE(fd, 0);
-    FILE* f = fdopen(fd, "wb");
-    fwrite(plain.data(), 1, plain.size(), f);
-    fclose(f);
-    std::string command =
-        std::string("openssl enc -aes-128-ecb -nopad -K ") + Hex(kPayloadKey) + " -in " + inPath;
-    FILE* p = popen(command.c_str(), "r");
-    EXPECT_NE(p, nullptr);
-    std::string out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-        out.append(buffer, n);
-    EXPECT_EQ(pclose(p), 0);
-    std::remove(inPath);
-    return out;
+    return ToolOutput("openssl enc -aes-128-ecb -nopad -K " + Hex(kPayloadKey) + " -in", plain);
+}
+
+std::string Unwrapped(const std::string& text) {
+    std::string flat;
+    for (char c : text)
+        if (c != '\r' && c != '\n')
+            flat.push_back(c);
+    return flat;
 }
 
 TEST(PayloadCipher, BlocksMatchOpensslWithZeroPadding) {
@@ -77,10 +82,7 @@ TEST(PayloadCipher, RoundTripKeepsPaddingAndIgnoresLineBreaks) {
     std::string longJson(2000, 'x');
     std::string wrapped = EncryptPayload(longJson.c_str());
     ASSERT_NE(wrapped.find("\r\n"), std::string::npos);
-    std::string flat;
-    for (char c : wrapped)
-        if (c != '\r' && c != '\n')
-            flat.push_back(c);
+    std::string flat = Unwrapped(wrapped);
     EXPECT_EQ(DecryptPayload(flat.data(), flat.size()), DecryptPayload(wrapped.data(), wrapped.size()));
 }
 
@@ -112,37 +114,14 @@ TEST(Base64, LineBreaksAfterEveryFullLine) {
     EXPECT_EQ(two.substr(78), "YQ==");
 }
 
-// The coreutils encoder, unwrapped, as an independent check of the characters.
-std::string CoreutilsBase64(const std::string& bytes) {
-    char inPath[] = "/tmp/kxb64XXXXXX";
-    int fd = mkstemp(inPath);
-    EXPECT_GE(fd, 0);
-    FILE* f = fdopen(fd, "wb");
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-    FILE* p = popen((std::string("base64 -w 0 ") + inPath).c_str(), "r");
-    EXPECT_NE(p, nullptr);
-    std::string out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-        out.append(buffer, n);
-    EXPECT_EQ(pclose(p), 0);
-    std::remove(inPath);
-    return out;
-}
-
 TEST(Base64, CharactersAgreeWithCoreutilsAndDecodeBack) {
     for (size_t n : {1u, 2u, 3u, 56u, 57u, 58u, 59u, 113u, 114u, 115u, 912u, 1000u, 4099u}) {
         std::string bytes;
         for (size_t i = 0; i < n; ++i)
             bytes.push_back(static_cast<char>((i * 131 + 7) & 0xFF));
         const std::string text = Base64Encode(bytes.data(), bytes.size());
-        std::string flat;
-        for (char c : text)
-            if (c != '\r' && c != '\n')
-                flat.push_back(c);
-        EXPECT_EQ(flat, CoreutilsBase64(bytes)) << n;
+        const std::string flat = Unwrapped(text);
+        EXPECT_EQ(flat, ToolOutput("base64 -w 0", bytes)) << n; // coreutils, as an independent check
         EXPECT_EQ(Base64Decode(text.data(), text.size()), bytes) << n;
         EXPECT_EQ(text.size() - flat.size(), n / 57 * 2) << n; // one CR LF per full line
     }

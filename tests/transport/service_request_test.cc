@@ -14,9 +14,7 @@ using kxtest::PeerAction;
 using kxtest::PeerScript;
 using kxtest::ScriptedPeer;
 
-bool IsSessionCtrl(const std::string& request) {
-    return kxtest::RequestLine(request) == "POST /session_ctrl HTTP/1.1";
-}
+using kxtest::IsSessionCtrl;
 
 std::string Deciphered(const std::string& envelope) {
     std::string text = DecryptPayload(envelope.data(), envelope.size());

@@ -12,6 +12,7 @@
 #include "platform/env.h"
 #include "platform/timing.h"
 #include "support/fake_adb.h"
+#include "support/scripted_peer.h"
 #include "support/trace_capture.h"
 
 namespace kxtest {
@@ -58,6 +59,11 @@ private:
     std::mutex lock_;
     std::vector<int> terminated;
 };
+
+// The session confirmation that follows every answered main request.
+inline bool IsSessionCtrl(const std::string& request) {
+    return RequestLine(request) == "POST /session_ctrl HTTP/1.1";
+}
 
 // msPerSecond: how long one protocol second lasts. The bridge command keeps a real limit: the
 // fake bridge is a shell script and needs its milliseconds.

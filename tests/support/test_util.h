@@ -1,0 +1,69 @@
+// Small helpers several suites share: JSON from text, a temporary folder that cleans up after
+// itself (optionally serving as the application-data folder of the driver), and running a
+// command line with its output captured.
+#pragma once
+
+#include <json/value.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace kxtest {
+
+// The document in text; a failed parse is a test failure (and gives null).
+Json::Value ParseJson(const std::string& text);
+
+// A fresh folder under /tmp, removed with everything in it on destruction.
+class TempDir {
+public:
+    explicit TempDir(const char* stem = "kxtest");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// The real system, but the application-data folder lies in a temporary folder (sub below it,
+// when given). Installed as theApp's Env for its lifetime when install is true.
+class TempAppDataEnv : public platform::EnvWrapper {
+public:
+    explicit TempAppDataEnv(bool install, const std::string& sub = "");
+    ~TempAppDataEnv() override;
+    std::string AppDataDir() override { return appData_; }
+    const std::string& dir() const { return dir_.path(); }
+
+private:
+    TempDir dir_;
+    std::string appData_;
+    bool installed_;
+};
+
+// Sets (or, with a null value, removes) an environment variable for one scope and re-reads the
+// time zone, so TZ changes take effect at once.
+class ScopedEnvVar {
+public:
+    ScopedEnvVar(const char* name, const char* value);
+    ~ScopedEnvVar();
+    ScopedEnvVar(const ScopedEnvVar&) = delete;
+    ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
+
+private:
+    const char* name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+struct CommandRun {
+    int exitCode = -1;
+    std::string output;
+    std::vector<std::string> Lines() const; // output split at "\n", without it
+};
+// Runs a command line through the shell; stdout (plus whatever the command redirects) captured.
+CommandRun RunCommand(const std::string& command);
+
+} // namespace kxtest
