@@ -13,6 +13,7 @@
 #include "support/fake_adb.h"
 #include "support/host_window_recorder.h"
 #include "support/scripted_peer.h"
+#include "support/test_util.h"
 #include "support/trace_capture.h"
 #include "transport/payload_cipher.h"
 
@@ -69,7 +70,7 @@ protected:
         url_ = service.Url();
         InitSyncParams params{0, host_.window(), 5555, url_.c_str(), u"S"};
         ASSERT_EQ(KX_OK, theApp.m_FakePhone.InitSync(0, &params));
-        theApp.SetTiming(platform::Timing::Scaled(1));
+        theApp.SetTiming(kxtest::TestTiming(1));
         ContactGroups().Clear();
     }
     void TearDown() override {

@@ -22,6 +22,7 @@
 #include "platform/env.h"
 #include "platform/timing.h"
 #include "support/host_window_recorder.h"
+#include "support/test_util.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -80,7 +81,7 @@ protected:
         ::unsetenv("KX_AUX_SYNC_RESULT");
         ::unsetenv("KX_AUX_SYNC_BLOCK");
         ::setenv("KXPHONE_ADB", "/bin/false", 1); // a failed ClearChangeLog asks the bridge
-        theApp.SetTiming(platform::Timing::Scaled(1));
+        theApp.SetTiming(kxtest::TestTiming(1));
         theApp.SetEnv(&env_);
         ResetPhone(); // (loads AuxSyncModule)
         theApp.ReleaseAuxModule();

@@ -73,7 +73,7 @@ protected:
         sim_.reset(new kxtest::SimFixture(options));
         ASSERT_TRUE(sim_->ok()) << sim_->error();
         theApp.SetEnv(&env_);
-        theApp.SetTiming(platform::Timing::Scaled(2));
+        theApp.SetTiming(kxtest::TestTiming(2));
         ContactGroups().Clear();
         url_ = sim_->BaseUrl16();
         InitSyncParams params{0, host_.window(), sim_->port(), url_.c_str(), kSerial};
@@ -295,9 +295,7 @@ TEST_F(ContactsReadE2E, StopFromAnotherThreadWhileReading) {
 
 TEST_F(ContactsReadE2E, RefusedReadRequestChecksTheHandset) {
     Start();
-    platform::Timing timing = platform::Timing::Scaled(2);
-    timing.phoneReadyTimeoutMs = 10000; // the check's own time-out, not a wait of the test
-    theApp.SetTiming(timing);
+    theApp.SetTiming(kxtest::TestTiming(2));
     AddContacts(60);
     ASSERT_TRUE(sim_->AddFault("status:-1:/contact/do/read:1"));
     EXPECT_EQ(KX_OTHER_FAILURE, ReadAll());

@@ -9,6 +9,7 @@
 #include "support/fake_adb.h"
 #include "support/host_window_recorder.h"
 #include "support/sim_fixture.h"
+#include "support/test_util.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -32,7 +33,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(sim_.ok()) << sim_.error();
         theApp.SetEnv(&zone_);
-        theApp.SetTiming(platform::Timing::Scaled(1));
+        theApp.SetTiming(kxtest::TestTiming(1));
         baseUrl_ = sim_.BaseUrl16();
         InitSyncParams params{0, host_.window(), 40123, baseUrl_.c_str(), u"SIMSERIAL"};
         ASSERT_EQ(theApp.m_FakePhone.InitSync(0, &params), KX_OK);

@@ -9,8 +9,19 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/timing.h"
 
 namespace kxtest {
+
+// The protocol with one protocol second lasting msPerSecond. The limits on the bridge commands
+// stay real: they are upper bounds, not waits, and the fake bridge is a shell script that needs
+// its milliseconds on a loaded machine.
+inline platform::Timing TestTiming(uint32_t msPerSecond) {
+    platform::Timing t = platform::Timing::Scaled(msPerSecond);
+    t.adbCommandTimeoutMs = 5000;
+    t.phoneReadyTimeoutMs = 5000;
+    return t;
+}
 
 // The document in text; a failed parse is a test failure (and gives null).
 Json::Value ParseJson(const std::string& text);

@@ -13,6 +13,7 @@
 #include "platform/timing.h"
 #include "support/fake_adb.h"
 #include "support/scripted_peer.h"
+#include "support/test_util.h"
 #include "support/trace_capture.h"
 
 namespace kxtest {
@@ -63,15 +64,6 @@ private:
 // The session confirmation that follows every answered main request.
 inline bool IsSessionCtrl(const std::string& request) {
     return RequestLine(request) == "POST /session_ctrl HTTP/1.1";
-}
-
-// msPerSecond: how long one protocol second lasts. The bridge command keeps a real limit: the
-// fake bridge is a shell script and needs its milliseconds.
-inline platform::Timing TestTiming(uint32_t msPerSecond) {
-    platform::Timing t = platform::Timing::Scaled(msPerSecond);
-    t.adbCommandTimeoutMs = 5000;
-    t.phoneReadyTimeoutMs = 5000;
-    return t;
 }
 
 class TransportTest : public ::testing::Test {
