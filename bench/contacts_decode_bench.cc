@@ -93,10 +93,11 @@ Recording& Recorded() {
         // Group titles come from the store itself, as the handset would give them; each is
         // asked once per process anyway.
         kxsim::Store* store = rec->store.get();
-        ContactGroups().SetRequester([store](const std::string& body, std::string* answer) {
-            *answer = store->GroupTitleForId(body.substr(body.find("value=") + 6));
-            return true;
-        });
+        theApp.m_FakePhone.m_ContactGroups.SetRequester(
+            [store](const std::string& body, std::string* answer) {
+                *answer = store->GroupTitleForId(body.substr(body.find("value=") + 6));
+                return true;
+            });
         theApp.SetEnv(&rec->env);
         // The recording lives until exit; its scratch folder must not outlive the process.
         std::atexit([] {
@@ -111,7 +112,7 @@ Recording& Recorded() {
 void Convert(const Json::Value& document, benchmark::State& state) {
     for (const Json::Value& object : document["objects"]) {
         ContactRecord record;
-        benchmark::DoNotOptimize(kxconv::ToContactEx(object, &record));
+        benchmark::DoNotOptimize(kxconv::ToContactEx(object, &record, theApp.m_FakePhone.m_ContactGroups));
     }
     (void)state;
 }

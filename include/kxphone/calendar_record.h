@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/oledate.h"
+#include <kxphone/ole_date.h>
 
 // Type codes of CalendarField::nType.
 enum KXCalendarFieldType : int32_t {

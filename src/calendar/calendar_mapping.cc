@@ -8,16 +8,15 @@
 
 #include "calendar/calendar_text.h"
 #include "calendar/recurrence_rule.h"
-#include "calendar/time_conversions.h"
-#include "driver/app.h"
-#include "driver/trace.h"
+#include "platform/env.h"
 #include "platform/format.h"
+#include "platform/text.h"
+#include "sync/time_conversions.h"
+#include "trace/trace.h"
 #include "transport/base64.h"
 #include "transport/text_encoding.h"
 
 namespace {
-
-constexpr size_t kTextLimit = 5120; // characters and UTF-8 bytes of every text sent
 
 const char16_t kToCaller[] = u"kxconv::ToCalendarEx";
 const char16_t kFromCaller[] = u"CalConv::FromCalendarEx";
@@ -35,14 +34,6 @@ std::string Text(const Json::Value& row, const char* key) {
     return v->asString();
 }
 
-std::string Trim(const std::string& text) {
-    const char* blanks = " \t\r\n\v\f";
-    size_t begin = text.find_first_not_of(blanks);
-    if (begin == std::string::npos)
-        return std::string();
-    return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
-}
-
 std::string Upper(std::string text) {
     for (char& c : text)
         if (c >= 'a' && c <= 'z')
@@ -55,18 +46,6 @@ std::string Without(std::string text, const char* what) {
     for (size_t pos; (pos = text.find(what)) != std::string::npos;)
         text.erase(pos, n);
     return text;
-}
-
-// Host texts use CR LF line breaks, the handset LF.
-std::u16string HostLines(const std::u16string& text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (char16_t c : text) {
-        if (c == u'\n')
-            out += u'\r';
-        out += c;
-    }
-    return out;
 }
 
 platform::OleDate ReadMillis(const std::string& text, bool allDay, const platform::OleDate& previous) {
@@ -142,22 +121,6 @@ std::string Utf16Base64(const std::string& utf8) {
         bytes.push_back(static_cast<char>(c >> 8));
     }
     return Base64Encode(bytes.data(), bytes.size());
-}
-
-// Whole characters only: never more than kTextLimit units, nor kTextLimit UTF-8 bytes.
-std::string CappedText(const std::u16string& data) {
-    std::u16string text;
-    text.reserve(data.size());
-    for (char16_t c : data)
-        if (c != u'\r')
-            text += c;
-    if (text.size() > kTextLimit) {
-        size_t cut = kTextLimit;
-        if (text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF)
-            --cut;
-        text.resize(cut);
-    }
-    return WideToUtf8Limited(text, kTextLimit);
 }
 
 struct StringWriter : pugi::xml_writer {
@@ -269,7 +232,7 @@ void ReadExdates(const std::string& text, const CalendarRecord& record, Calendar
 }
 
 std::u16string TimeZoneField(const std::string& value) {
-    std::string tz = Trim(value);
+    std::string tz = platform::Trim(value);
     if (Upper(tz) == "UTC")
         return u"GMT:0;DST:0";
     size_t semi = tz.find(';');
@@ -281,7 +244,7 @@ std::u16string TimeZoneField(const std::string& value) {
     if (bias >= 0)
         text += '+';
     text += std::to_string(bias) + ";DST:" + daylight;
-    return HostLines(Utf8ToWide(text));
+    return platform::HostLines(Utf8ToWide(text));
 }
 
 // "GMT:<bias>;DST:<daylight>[;STD:<rule>;DLT:<rule>]" as the handset's "offset;daylight;std;dlt"
@@ -289,7 +252,7 @@ std::u16string TimeZoneField(const std::string& value) {
 std::string TimeZoneValue(const std::u16string& field, const CalendarRecord& record, bool allDay) {
     if (allDay)
         return "UTC";
-    std::string text = CappedText(field);
+    std::string text = SentText(field);
     for (const char* marker : {"GMT:", "DST:", "STD:", "DLT:"})
         text = Without(text, marker);
     std::string parts[4];
@@ -384,7 +347,7 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
     record->dtStart = ReadMillis(Text(row, "dtstart"), isAllDay, record->dtStart);
     record->dtEnd = ReadMillis(Text(row, "dtend"), isAllDay, record->dtEnd);
 
-    std::string duration = Upper(Trim(Text(row, "duration")));
+    std::string duration = Upper(platform::Trim(Text(row, "duration")));
     if (!duration.empty() && (duration.back() == 'S' || duration.back() == 'D')) {
         bool seconds = duration.back() == 'S';
         std::string number = Without(Without(duration, "P"), seconds ? "S" : "D");
@@ -419,14 +382,14 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
     for (const auto& t : texts) {
         std::u16string value = Utf8ToWide(Text(row, t.first));
         if (!value.empty())
-            record->AddField(t.second, HostLines(value));
+            record->AddField(t.second, platform::HostLines(value));
     }
     std::string tz = Text(row, "eventTimezone");
-    if (!Trim(tz).empty())
+    if (!platform::Trim(tz).empty())
         record->AddField(KX_CAL_TIMEZONE, TimeZoneField(tz));
     std::u16string location = Utf8ToWide(Text(row, "eventLocation"));
     if (!location.empty())
-        record->AddField(KX_CAL_LOCATION, HostLines(location));
+        record->AddField(KX_CAL_LOCATION, platform::HostLines(location));
 
     if (CalConv::IsZeroDate(record->dtStart))
         record->dtStart = record->dtEnd;
@@ -467,7 +430,7 @@ int FromCalendarEx(const CalendarRecord& record, Json::Value* row) {
     r["calendar_id"] = "4";
     r["exdate"] = "";
     r["dirty"] = "1";
-    r["eventTimezone"] = std::to_string(-static_cast<int64_t>(theApp.env()->ZoneBiasMinutes()));
+    r["eventTimezone"] = std::to_string(-static_cast<int64_t>(platform::Env::Current()->ZoneBiasMinutes()));
     if (allDay)
         r["allDay"] = "1";
 
@@ -502,13 +465,13 @@ int FromCalendarEx(const CalendarRecord& record, Json::Value* row) {
             continue;
         switch (f->nType) {
         case KX_CAL_TITLE:
-            r["title"] = CappedText(f->strData);
+            r["title"] = SentText(f->strData);
             break;
         case KX_CAL_DESCRIPTION:
-            r["description"] = CappedText(f->strData);
+            r["description"] = SentText(f->strData);
             break;
         case KX_CAL_LOCATION:
-            r["eventLocation"] = CappedText(f->strData);
+            r["eventLocation"] = SentText(f->strData);
             break;
         case KX_CAL_TIMEZONE:
             r["eventTimezone"] = TimeZoneValue(f->strData, record, allDay);

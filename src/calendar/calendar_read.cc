@@ -1,7 +1,6 @@
 #include "calendar/calendar_read.h"
 
 #include "calendar/calendar_mapping.h"
-#include "driver/fake_phone.h"
 
 namespace {
 
@@ -24,10 +23,11 @@ const IdReadPlan kCalendarRead = {
 
 } // namespace
 
-int32_t RunCalendarRead(uint32_t flags, RecordList<CalendarRecord>* list, ServiceExchange exchange) {
+int32_t RunCalendarRead(PhoneState& phone, uint32_t flags, RecordList<CalendarRecord>* list,
+                        ServiceExchange exchange) {
     const bool collecting = list != nullptr;
     // A backup asked for the records, not for messages: it gets none at all.
-    IdBatchReader read(kCalendarRead, collecting, exchange);
+    IdBatchReader read(phone, kCalendarRead, collecting, exchange);
 
     RecordList<CalendarRecord> records; // kept for the merge, delivered after it
     CalendarExdateList exdates;
@@ -55,8 +55,4 @@ int32_t RunCalendarRead(uint32_t flags, RecordList<CalendarRecord>* list, Servic
         }
     }
     return read.Finish();
-}
-
-int32_t CKXFakePhone::ReadCalendar(uint32_t flags, RecordList<CalendarRecord>* list) {
-    return RunCalendarRead(flags, list, &ServiceCall);
 }

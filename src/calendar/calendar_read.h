@@ -8,7 +8,7 @@
 #include <kxphone/calendar_record.h>
 #include <kxphone/record_list.h>
 
-#include "driver/id_batch_reader.h"
+#include "sync/id_batch_reader.h"
 
 // Ids per "/calendar/do/read".
 constexpr size_t kCalendarReadBatch = 30;
@@ -18,4 +18,5 @@ constexpr size_t kCalendarReadBatch = 30;
 // 0x80003 or 0x80002. Collecting mode: the merged records (exception lists included) are moved
 // into list and nothing at all is sent. Returns 0, 12, 21 or 1100. exchange runs on the
 // reader's thread.
-int32_t RunCalendarRead(uint32_t flags, RecordList<CalendarRecord>* list, ServiceExchange exchange);
+int32_t RunCalendarRead(PhoneState& phone, uint32_t flags, RecordList<CalendarRecord>* list,
+                        ServiceExchange exchange = &ServiceCall);

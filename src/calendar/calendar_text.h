@@ -7,9 +7,9 @@
 
 #include <kxphone/calendar_record.h>
 
-#include "calendar/time_conversions.h"
 #include "platform/format.h"
 #include "platform/oledate.h"
+#include "sync/time_conversions.h"
 
 namespace CalConv {
 

@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "calendar/calendar_text.h"
-#include "calendar/time_conversions.h"
-#include "driver/app.h"
-#include "driver/trace.h"
+#include "platform/env.h"
 #include "platform/format.h"
+#include "sync/time_conversions.h"
+#include "trace/trace.h"
 
 namespace CalConv {
 
@@ -131,7 +131,7 @@ std::string DayMaskToText(int32_t mask) {
 }
 
 std::string FirstDayOfWeekCode() {
-    int weekday = theApp.env()->FirstWeekday(); // 0 Sunday ... 6 Saturday
+    int weekday = platform::Env::Current()->FirstWeekday(); // 0 Sunday ... 6 Saturday
     return weekday >= 0 && weekday < 7 ? kDays[weekday].code : "SU";
 }
 

@@ -1,6 +1,6 @@
 #include "contacts/contact_groups.h"
 
-#include "driver/trace.h"
+#include "trace/trace.h"
 #include "transport/text_encoding.h"
 
 // The one call into the service frame (contact_service.cc).
@@ -84,9 +84,4 @@ void ContactGroupCache::SetRequester(Requester requester) {
 size_t ContactGroupCache::size() const {
     std::lock_guard<std::mutex> hold(lock_);
     return titleToId_.size();
-}
-
-ContactGroupCache& ContactGroups() {
-    static ContactGroupCache* cache = new ContactGroupCache; // lives as long as the phone object
-    return *cache;
 }

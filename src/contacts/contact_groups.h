@@ -1,6 +1,6 @@
 // Group ids of the handset and the group titles the host knows, translated through
-// "/contact/build_group_id" and remembered for the life of the process, so that each group
-// costs at most one request. Failed lookups are not remembered.
+// "/contact/build_group_id" and remembered for the life of the phone object that owns the cache, so that each
+// group costs at most one request. Failed lookups are not remembered.
 //
 // Lookups run on the thread that converts contacts; the cache itself is locked, so write
 // workers converting on their own threads cannot corrupt it.
@@ -36,6 +36,3 @@ private:
     std::map<std::u16string, std::u16string> titleToId_; // exact, case-sensitive titles
     Requester requester_;
 };
-
-// The phone object's cache.
-ContactGroupCache& ContactGroups();

@@ -9,10 +9,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "calendar/time_conversions.h"
 #include "contacts/contact_groups.h"
-#include "driver/app.h"
-#include "driver/trace.h"
+#include "platform/env.h"
+#include "platform/text.h"
+#include "sync/time_conversions.h"
+#include "trace/trace.h"
 #include "transport/base64.h"
 #include "transport/text_encoding.h"
 
@@ -125,35 +126,6 @@ bool Equals(const Json::Value& v, const char* text) {
            std::memcmp(b, text, static_cast<size_t>(e - b)) == 0;
 }
 
-bool IsBlank(char16_t c) {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
-}
-
-std::u16string Trim(const std::u16string& text) {
-    size_t b = 0, e = text.size();
-    while (b < e && IsBlank(text[b]))
-        ++b;
-    while (e > b && IsBlank(text[e - 1]))
-        --e;
-    return text.substr(b, e - b);
-}
-
-bool EqualsNoCase(const std::u16string& a, const char16_t* b) {
-    size_t n = 0;
-    for (; b[n]; ++n) {
-        if (n >= a.size())
-            return false;
-        char16_t x = a[n], y = b[n];
-        if (x >= u'A' && x <= u'Z')
-            x = static_cast<char16_t>(x - u'A' + u'a');
-        if (y >= u'A' && y <= u'Z')
-            y = static_cast<char16_t>(y - u'A' + u'a');
-        if (x != y)
-            return false;
-    }
-    return n == a.size();
-}
-
 void AppendGroup(std::u16string* groups, const std::u16string& title) {
     if (!groups->empty())
         groups->push_back(u';');
@@ -163,7 +135,7 @@ void AppendGroup(std::u16string* groups, const std::u16string& title) {
 // Writes a received picture into a new file "pic…png" in folder. False when that fails.
 bool WritePictureIn(const std::filesystem::path& folder, const std::string& bytes, std::u16string* path) {
     namespace fs = std::filesystem;
-    platform::Env* env = theApp.env();
+    platform::Env* env = platform::Env::Current();
     std::error_code ec;
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string uuid = env->NewUuid();
@@ -197,7 +169,7 @@ bool WritePictureIn(const std::filesystem::path& folder, const std::string& byte
 // takes it.
 bool WritePicture(const std::string& bytes, std::u16string* path) {
     namespace fs = std::filesystem;
-    fs::path folder = fs::path(theApp.env()->AppDataDir()) / "Vexo" / "data";
+    fs::path folder = fs::path(platform::Env::Current()->AppDataDir()) / "Vexo" / "data";
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (WritePictureIn(folder, bytes, path))
@@ -229,26 +201,6 @@ bool ReadPicture(const std::u16string& path, std::string* bytes) {
     }
     std::fclose(f);
     return ok;
-}
-
-// A value as sent: without "\r", at most 5120 characters and 5120 UTF-8 bytes, cut between
-// whole characters.
-std::string SentValue(const std::u16string& data) {
-    std::u16string text;
-    text.reserve(std::min(data.size(), kMaxValueChars));
-    bool cut = false;
-    for (char16_t c : data) {
-        if (c == u'\r')
-            continue;
-        if (text.size() == kMaxValueChars) {
-            cut = true;
-            break;
-        }
-        text.push_back(c);
-    }
-    if (cut && !text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF)
-        text.pop_back(); // do not send half of a pair
-    return WideToUtf8Limited(text, kMaxValueBytes);
 }
 
 Json::Value Row(const char* mimetype, std::string data1) {
@@ -310,6 +262,7 @@ bool FindAddressPart(int32_t type, int* block, int* part) {
 // Reads one "__data" row into the record.
 struct RowReader {
     ContactRecord* record = nullptr;
+    ContactGroupCache* groupCache = nullptr;
     std::u16string groups;
     int homePhones = 0, workPhones = 0, emails = 0;
     bool hasPicture = false;
@@ -341,7 +294,7 @@ struct RowReader {
             std::u16string title;
             // A title the handset does not give is left out rather than kept as an empty
             // name, which a later write would turn into a nameless group.
-            if (!id.empty() && ContactGroups().TitleOfId(id, &title) && !title.empty())
+            if (!id.empty() && groupCache->TitleOfId(id, &title) && !title.empty())
                 AppendGroup(&groups, title);
         } else if (Equals(mimetype, kOrganization)) {
             record->AddField(KX_CF_COMPANY, WideMember(row, "data1"));
@@ -364,15 +317,7 @@ struct RowReader {
             if (type)
                 record->AddField(type, WideMember(row, "data1").substr(0, 10));
         } else if (Equals(mimetype, kNote)) {
-            std::u16string note = WideMember(row, "data1");
-            std::u16string text;
-            text.reserve(note.size() + 16);
-            for (char16_t c : note) {
-                if (c == u'\n')
-                    text.push_back(u'\r');
-                text.push_back(c);
-            }
-            record->AddField(KX_CF_NOTE, text);
+            record->AddField(KX_CF_NOTE, platform::HostLines(WideMember(row, "data1")));
         } else if (Equals(mimetype, kPhoto)) {
             const char *b, *e;
             std::string scratch;
@@ -451,8 +396,9 @@ struct RowReader {
 
 } // namespace
 
-int ToContactEx(const Json::Value& object, ContactRecord* record) {
-    if (!object.isObject() || !EqualsNoCase(Trim(WideMember(object, "account_name")), u"pcsc"))
+int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups) {
+    if (!object.isObject() ||
+        !platform::EqualsNoCase(platform::Trim(WideMember(object, "account_name")), u"pcsc"))
         return 0;
     record->dtLocation = 1;
     std::u16string id = WideMember(object, "__id");
@@ -465,6 +411,7 @@ int ToContactEx(const Json::Value& object, ContactRecord* record) {
 
     RowReader reader;
     reader.record = record;
+    reader.groupCache = &groups;
     const Json::Value& rows = Member(object, "__data");
     if (rows.isArray()) {
         for (const Json::Value& row : rows)
@@ -481,7 +428,7 @@ int ToContactEx(const Json::Value& object, ContactRecord* record) {
     return 1;
 }
 
-int FromContactEx(const ContactRecord& record, Json::Value* object, int* count) {
+int FromContactEx(const ContactRecord& record, Json::Value* object, int* count, ContactGroupCache& groups) {
     *count = 0;
     Json::Value name(Json::objectValue), organization(Json::objectValue);
     Json::Value address[3] = {Json::Value(Json::objectValue), Json::Value(Json::objectValue),
@@ -495,7 +442,7 @@ int FromContactEx(const ContactRecord& record, Json::Value* object, int* count) 
             continue;
         ++*count;
         const int32_t type = field->nType;
-        std::string value = SentValue(field->strData);
+        std::string value = SentText(field->strData);
         int block, part;
 
         if (type == KX_CF_GIVEN_NAME) {
@@ -520,9 +467,9 @@ int FromContactEx(const ContactRecord& record, Json::Value* object, int* count) 
                 std::u16string title = titles.substr(start, end == std::u16string::npos ? end : end - start);
                 ++*count;
                 std::u16string id;
-                if (EqualsNoCase(title, kFavorite))
+                if (platform::EqualsNoCase(title, kFavorite))
                     starred = true;
-                else if (!title.empty() && ContactGroups().IdOfTitle(title, &id) && !id.empty())
+                else if (!title.empty() && groups.IdOfTitle(title, &id) && !id.empty())
                     rows.append(Row(kGroup, WideToUtf8(id)));
                 if (end == std::u16string::npos)
                     break;

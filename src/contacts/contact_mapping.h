@@ -1,26 +1,24 @@
 // Contacts between the handset's Android rows (a JSON object whose "__data" holds one row per
-// mimetype) and ContactRecord. Group titles go through ContactGroups(); received pictures are
-// written to files under the user's application-data folder in "Vexo/data".
+// mimetype) and ContactRecord. Group ids and titles are translated through the phone's group cache; received
+// pictures are written to files under the user's application-data folder in "Vexo/data".
 #pragma once
 
 #include <json/value.h>
 
+class ContactGroupCache;
 class ContactRecord;
 
 namespace kxconv {
 
 // Fills a freshly constructed record from one contact object of the handset. 1 when a record
 // was produced; 0 when the object belongs to another account or is not an object at all.
-int ToContactEx(const Json::Value& object, ContactRecord* record);
+int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups);
 
 // Builds the object that writes record to the handset. Always 1; count receives the number of
 // items counted against the request budget (fields, group titles, completed rows, the picture
 // and the id).
-int FromContactEx(const ContactRecord& record, Json::Value* object, int* count);
+int FromContactEx(const ContactRecord& record, Json::Value* object, int* count, ContactGroupCache& groups);
 
-// Longest text sent for one value: characters (UTF-16 units) and UTF-8 bytes.
-constexpr size_t kMaxValueChars = 5120;
-constexpr size_t kMaxValueBytes = 5120;
 // Pictures of this size or more are not sent.
 constexpr long long kMaxPictureBytes = 307200;
 

@@ -7,11 +7,12 @@
 #include <memory>
 #include <optional>
 
+#include "contacts/contact_read.h"
+
 #include "contacts/contact_mapping.h"
-#include "driver/fake_phone.h"
-#include "driver/id_batch_reader.h"
-#include "driver/trace.h"
 #include "platform/format.h"
+#include "sync/id_batch_reader.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -43,10 +44,10 @@ const IdReadPlan kContactRead = {
 
 } // namespace
 
-int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
+int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<ContactRecord>* list) {
     // Collecting for a backup: no message and no callback at all, not even the final one.
-    IdBatchReader read(kContactRead, list != nullptr);
-    const size_t batchSize = ProductId.load() == kSmallBatchProduct ? kSmallBatch : kBatch;
+    IdBatchReader read(phone, kContactRead, list != nullptr);
+    const size_t batchSize = phone.ProductId.load() == kSmallBatchProduct ? kSmallBatch : kBatch;
     int delivered = 0;
     if (read.FetchIds()) {
         const int total = static_cast<int>(read.total());
@@ -60,7 +61,7 @@ int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
                     continue;
                 }
                 std::unique_ptr<ContactRecord> record(new ContactRecord);
-                if (kxconv::ToContactEx(object, record.get()))
+                if (kxconv::ToContactEx(object, record.get(), groups))
                     records.Add(std::move(record));
             }
             answer.reset();

@@ -1,6 +1,6 @@
 #include <kxphone/contact_record.h>
 
-#include "calendar/time_conversions.h"
+#include "sync/time_conversions.h"
 
 namespace {
 

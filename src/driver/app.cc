@@ -1,17 +1,19 @@
 #include "driver/app.h"
 
-#include "driver/trace.h"
 #include "platform/format.h"
+#include "trace/trace.h"
 
 CKXPhoneApp theApp;
 
-CKXPhoneApp::CKXPhoneApp() : env_(platform::Env::Default()) {
+CKXPhoneApp::CKXPhoneApp() {
+    TransportContext::Install(this);
     InitInstance();
 }
 
 CKXPhoneApp::~CKXPhoneApp() {
     ExitInstance();
     ReleaseAuxModule();
+    TransportContext::Install(nullptr);
 }
 
 bool CKXPhoneApp::InitInstance() {
@@ -22,18 +24,6 @@ bool CKXPhoneApp::InitInstance() {
 
 int CKXPhoneApp::ExitInstance() {
     KX_TRACE_INFO(u"CKXPhoneApp::ExitInstance", u"Lib ExitInstance");
-    return 0;
-}
-
-int CKXPhoneApp::MilliSleep(uint32_t count) {
-    platform::Env* e = env();
-    for (uint32_t i = 0; i < count; ++i) {
-        if (CancelFlag.load()) {
-            KX_ERROR_LINE(u"CKXPhoneApp::MilliSleep");
-            return KX_STOPPED;
-        }
-        e->SleepMillis(1);
-    }
     return 0;
 }
 
@@ -62,28 +52,6 @@ bool CKXPhoneApp::RaiseCancelIfRunning() {
         return false;
     CancelFlag = true;
     return true;
-}
-
-void CKXPhoneApp::RenewTaskStamp() {
-    std::u16string stamp = platform::Format(u"%010u_", env()->TickCount());
-    std::lock_guard<std::mutex> hold(taskStampLock_);
-    taskStamp_ = stamp;
-}
-
-std::u16string CKXPhoneApp::TaskStamp() const {
-    std::lock_guard<std::mutex> hold(taskStampLock_);
-    return taskStamp_;
-}
-
-// The totals are atomic counters: taking ResetLock here would hold a finished request (or the
-// start of a task) behind another thread's bridge reset for its whole wait.
-void CKXPhoneApp::ResetRequestStats() {
-    statsWithoutRetry_ = 0;
-    statsWithRetry_ = 0;
-}
-
-void CKXPhoneApp::AddRequestTime(bool withRetry, uint32_t ms) {
-    (withRetry ? statsWithRetry_ : statsWithoutRetry_) += ms;
 }
 
 void CKXPhoneApp::LoadAuxModule() {

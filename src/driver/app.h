@@ -11,13 +11,13 @@
 #include <kxphone/kxphone.h>
 
 #include "driver/fake_phone.h"
-#include "platform/env.h"
-#include "platform/timing.h"
+#include "transport/transport_context.h"
 
 // AuxSyncModule entries: (data type, the operation's second argument) -> result.
 typedef int32_t(KX_STDCALL* KXAuxEntry)(int32_t type, uintptr_t param);
 
-class CKXPhoneApp {
+// The transport's context is the application object's own state: it installs itself as such.
+class CKXPhoneApp : public TransportContext {
 public:
     CKXPhoneApp();
     ~CKXPhoneApp();
@@ -26,30 +26,6 @@ public:
 
     bool InitInstance();
     int ExitInstance();
-
-    // Sleeps count one-millisecond steps; 21 as soon as the cancel flag is seen, else 0.
-    int MilliSleep(uint32_t count);
-
-    // The OS and the protocol's durations. Tests replace them before any call; production never does.
-    // env() is usable even before theApp is constructed (static objects that trace early).
-    platform::Env* env() const {
-        platform::Env* e = env_.load();
-        return e ? e : platform::Env::Default();
-    }
-    void SetEnv(platform::Env* env) { env_.store(env ? env : platform::Env::Default()); }
-    const platform::Timing& timing() const { return timing_; }
-    void SetTiming(const platform::Timing& timing) { timing_ = timing; }
-
-    // Renews TaskStamp from the tick count ("%010u_"). Called by Read, Write and ClearChangeLog
-    // before any request of the call starts; read by the transport.
-    void RenewTaskStamp();
-    std::u16string TaskStamp() const;
-
-    // Request statistics in milliseconds (atomic totals; any thread).
-    void ResetRequestStats();
-    void AddRequestTime(bool withRetry, uint32_t ms);
-    uint32_t StatsWithoutRetry() const { return statsWithoutRetry_.load(); }
-    uint32_t StatsWithRetry() const { return statsWithRetry_.load(); }
 
     // AuxSyncModule: loaded next to the driver on demand, released by UninitSync.
     void LoadAuxModule();
@@ -73,41 +49,17 @@ public:
     // Raises the flag if a cancellable operation runs; true when raised.
     bool RaiseCancelIfRunning();
 
-    std::mutex ResetLock;       // one bridge reset at a time
-    std::mutex BridgeCheckLock; // one bridge health check at a time
-    std::atomic<bool> ResetInProgress{false};
-    std::atomic<bool> BridgeCheckInProgress{false};
-    std::atomic<int32_t> BridgeCheckResult{0};
-
-    // Read by the transport and MilliSleep: while set, transfers and waits end early.
-    std::atomic<bool> CancelFlag{false};
-
-    std::atomic<KXRecordCallback> RecordCallback{nullptr};
-    std::atomic<KXProgressCallback> ProgressCallback{nullptr};
-
-    // Write workers: the refusal flag (status -1 or -4 seen) and the shared result.
-    std::atomic<bool> WriteRefused{false};
-    std::atomic<int32_t> WriteResult{0};
-
     CKXFakePhone m_FakePhone;
 
 private:
     std::mutex cancelLock_;
     int cancellableOperations_ = 0; // guarded by cancelLock_
 
-    mutable std::mutex taskStampLock_;
-    std::u16string taskStamp_;
-    std::atomic<uint32_t> statsWithoutRetry_{0};
-    std::atomic<uint32_t> statsWithRetry_{0};
-
     std::mutex auxLock_;
     void* auxModule_ = nullptr;
     std::atomic<KXAuxEntry> auxRead_{nullptr};
     std::atomic<KXAuxEntry> auxWrite_{nullptr};
     std::atomic<KXAuxEntry> auxStop_{nullptr};
-
-    std::atomic<platform::Env*> env_;
-    platform::Timing timing_;
 };
 
 extern CKXPhoneApp theApp;

@@ -3,9 +3,9 @@
 #include <kxphone/kxphone.h>
 
 #include "driver/app.h"
-#include "driver/host_messages.h"
-#include "driver/trace.h"
 #include "platform/format.h"
+#include "sync/host_messages.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -75,8 +75,8 @@ KX_EXPORT void KX_STDCALL InitDriver(uint32_t* driverId) {
 
 KX_EXPORT int32_t KX_STDCALL SetParam(const KXChar* ip, int32_t port, KXRecordCallback recordCallback,
                                       KXProgressCallback progressCallback) {
-    theApp.RecordCallback = recordCallback;
-    theApp.ProgressCallback = progressCallback;
+    theApp.m_FakePhone.RecordCallback = recordCallback;
+    theApp.m_FakePhone.ProgressCallback = progressCallback;
     Guarded([&] {
         theApp.m_FakePhone.SetBaseUrl(platform::Format(u"http://%s:%d", Text(ip).c_str(), port));
         return KX_OK;

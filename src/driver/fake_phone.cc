@@ -3,8 +3,8 @@
 #include <handsetcontrol.h>
 
 #include "driver/app.h"
-#include "driver/trace.h"
 #include "platform/format.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -36,22 +36,19 @@ void TraceTaskFinished(const char16_t* caller) {
 
 } // namespace
 
-CKXFakePhone::CKXFakePhone() = default;
+CKXFakePhone::CKXFakePhone() : m_SampleStore(*this) {}
 CKXFakePhone::~CKXFakePhone() = default;
 
 void CKXFakePhone::SetBaseUrl(const std::u16string& url) {
-    std::lock_guard<std::mutex> hold(settingsLock_);
-    baseUrl_ = url;
+    theApp.SetServiceAddress(url);
 }
 
 std::u16string CKXFakePhone::BaseUrl() const {
-    std::lock_guard<std::mutex> hold(settingsLock_);
-    return baseUrl_;
+    return theApp.ServiceAddress();
 }
 
 std::u16string CKXFakePhone::DeviceSerial() const {
-    std::lock_guard<std::mutex> hold(settingsLock_);
-    return deviceSerial_;
+    return theApp.DeviceSerial();
 }
 
 std::string CKXFakePhone::DeviceSerialNarrow() const {
@@ -62,12 +59,9 @@ int32_t CKXFakePhone::InitSync(uint32_t, const InitSyncParams* params) {
     if (!params)
         return KX_INVALID_ARGUMENT;
     hostWindow_ = params->hostWindow;
-    {
-        std::lock_guard<std::mutex> hold(settingsLock_);
-        baseUrl_ = params->baseAddress ? std::u16string(params->baseAddress) : std::u16string();
-        localPort_ = params->localPort;
-        deviceSerial_ = params->deviceSerial ? std::u16string(params->deviceSerial) : std::u16string();
-    }
+    localPort_ = params->localPort;
+    theApp.SetServiceAddress(params->baseAddress ? std::u16string(params->baseAddress) : std::u16string());
+    theApp.SetDeviceSerial(params->deviceSerial ? std::u16string(params->deviceSerial) : std::u16string());
     theApp.LoadAuxModule();
     theApp.ResetRequestStats();
     return KX_OK;
@@ -92,7 +86,7 @@ int32_t CKXFakePhone::Read(int32_t type, uintptr_t param) {
 }
 
 int32_t CKXFakePhone::Write(int32_t type, uintptr_t param) {
-    theApp.WriteRefused = false;
+    WriteRefused = false;
     theApp.ResetRequestStats();
     int32_t result = KX_OK;
     if (IsAuxType(type)) {

@@ -9,14 +9,16 @@
 
 #include <kxphone/kxphone.h>
 
+#include "contacts/contact_groups.h"
 #include "driver/profile_store.h"
 #include "driver/sample_store.h"
+#include "sync/phone_state.h"
 
 class ContactRecord;
 class CalendarRecord;
 template <class T> class RecordList;
 
-class CKXFakePhone {
+class CKXFakePhone : public PhoneState {
 public:
     CKXFakePhone();
     ~CKXFakePhone();
@@ -50,8 +52,7 @@ public:
     int32_t BackupCalendar(const std::u16string& folder);
     int32_t RestoreCalendar(const std::u16string& folder, int32_t mode);
 
-    // Asks the device-control library whether the handset is still reachable (result unused).
-    void CheckPhoneReady();
+    void CheckPhoneReady() override;
 
     // --- sample store: items of types 4, 5, 11, 13 and e-mail of type 14 ---
     int32_t SampleRead(int32_t type, uintptr_t param);
@@ -59,21 +60,13 @@ public:
     int32_t SampleDelete(int32_t type, uintptr_t param);
     int32_t SampleVerify(int32_t type, uintptr_t param);
 
-    // --- settings given by the host ---
+    // --- settings given by the host (address and serial are kept by the transport's context) ---
     void SetBaseUrl(const std::u16string& url);
     std::u16string BaseUrl() const;
-    KXHostWindow* HostWindow() const { return hostWindow_.load(); }
     int32_t LocalPort() const { return localPort_.load(); }
     std::u16string DeviceSerial() const;
     // The serial narrowed for the device-control library.
     std::string DeviceSerialNarrow() const;
-
-    // Raised by Stop; polled by readers and writers between items and batches.
-    std::atomic<bool> StopFlag{false};
-
-    // From the host's device description (GetProfile of type 1): "pid" and the class from "sdk".
-    std::atomic<int32_t> ProductId{0};
-    std::atomic<int32_t> PlatformClass{5};
 
     // Capability word and information text handed out by Inquire(2).
     uint32_t CapabilityWord = 15;
@@ -86,11 +79,9 @@ public:
     std::u16string GetPhoneTime();
     ProfileStore m_Profiles;
     SampleStore m_SampleStore;
+    // Group ids and titles learnt from the handset, for the life of the phone object.
+    ContactGroupCache m_ContactGroups;
 
 private:
-    std::atomic<KXHostWindow*> hostWindow_{nullptr};
     std::atomic<int32_t> localPort_{115200};
-    mutable std::mutex settingsLock_; // BaseUrl and DeviceSerial may be read by worker threads
-    std::u16string baseUrl_;
-    std::u16string deviceSerial_;
 };

@@ -8,10 +8,10 @@
 #include <kxphone/host_blocks.h>
 
 #include "driver/app.h"
-#include "driver/host_messages.h"
 #include "driver/phone_time.h"
-#include "driver/trace.h"
 #include "platform/format.h"
+#include "sync/host_messages.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -88,8 +88,8 @@ static int32_t Listing(CKXFakePhone& phone, const uint32_t* words) {
     if (!words || words[1] != KX_LISTING_REQUEST_MAGIC)
         return KX_OK;
     int32_t listed = phone.m_SampleStore.ListFolder(words[2]);
-    SendFinalHostMessage(u"CKXFakePhone::Inquire", listed ? KX_SAMPLE_LISTING_DONE : KX_SAMPLE_LISTING_EMPTY,
-                         0);
+    SendFinalHostMessage(phone, u"CKXFakePhone::Inquire",
+                         listed ? KX_SAMPLE_LISTING_DONE : KX_SAMPLE_LISTING_EMPTY, 0);
     return KX_OK;
 }
 

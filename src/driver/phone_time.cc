@@ -2,11 +2,12 @@
 
 #include <cctype>
 
-#include "calendar/time_conversions.h"
 #include "driver/app.h"
 #include "platform/format.h"
 #include "platform/oledate.h"
+#include "platform/text.h"
 #include "platform/utf.h"
+#include "sync/time_conversions.h"
 #include "transport/service_request.h"
 
 bool RequestPhoneInfo(Json::Value* answer) {
@@ -19,15 +20,6 @@ bool RequestPhoneInfo(Json::Value* answer) {
 }
 
 namespace {
-
-std::string Trim(const std::string& text) {
-    size_t b = 0, e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1])))
-        --e;
-    return text.substr(b, e - b);
-}
 
 // A whole signed decimal that fits 64 bits.
 bool ReadMillis(const std::string& text, int64_t* out) {
@@ -50,7 +42,7 @@ bool ReadMillis(const std::string& text, int64_t* out) {
 } // namespace
 
 std::u16string PhoneTimeText(const std::string& raw) {
-    std::string text = Trim(raw);
+    std::string text = platform::Trim(raw);
     if (text.empty())
         return {};
     // A "now" that is not one whole number (nor a date text) is no time at all, not 1970.

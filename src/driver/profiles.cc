@@ -6,8 +6,8 @@
 
 #include "driver/app.h"
 #include "driver/tag_parser.h"
-#include "driver/trace.h"
 #include "platform/format.h"
+#include "trace/trace.h"
 
 namespace {
 

@@ -5,9 +5,10 @@
 #include <system_error>
 
 #include "driver/app.h"
-#include "driver/host_messages.h"
-#include "driver/trace.h"
 #include "platform/format.h"
+#include "platform/text.h"
+#include "sync/host_messages.h"
+#include "trace/trace.h"
 #include "transport/text_encoding.h"
 
 namespace fs = std::filesystem;
@@ -64,9 +65,9 @@ int64_t TotalBytes(const KXSampleItemList& list) {
 // (a negative size counts nothing), the item's messages, then the stop flag. Null entries get no
 // work and no messages; the stop flag is tested after them only when stopAfterNull says so.
 template <class Work>
-int32_t RunItems(const ItemSequence& sequence, const char16_t* caller, const KXSampleItemList* list,
-                 const std::atomic<bool>& stop, bool stopAfterNull, Work work) {
-    ItemReporter report(sequence, caller);
+int32_t RunItems(const PhoneState& phone, const ItemSequence& sequence, const char16_t* caller,
+                 const KXSampleItemList* list, const std::atomic<bool>& stop, bool stopAfterNull, Work work) {
+    ItemReporter report(phone, sequence, caller);
     int32_t result = KX_OK;
     if (list) {
         int64_t total = TotalBytes(*list), done = 0;
@@ -160,12 +161,7 @@ void MirrorDirectory(const fs::path& dir, KXFolderRecord* folder, int depth, siz
 
 } // namespace
 
-bool SampleStore::SameNoCase(const std::u16string& a, const std::u16string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
-}
-
-SampleStore::SampleStore() {
+SampleStore::SampleStore(const PhoneState& phone) : phone_(phone) {
     FillFolderFixtures();
     FillMailFixtures();
 }
@@ -308,44 +304,46 @@ std::optional<fs::path> SampleStore::DeviceFile(const std::u16string& devicePath
 
 int32_t SampleStore::ReadItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
     EnsureDirectories();
-    return RunItems(kSampleItemRead, u"CKXFakePhone::Read", list, stop, false, [&](const KXSampleItem* item) {
-        fs::path hostPath = ToPath(Text(item->hostPath));
-        CreateParentOf(hostPath);
-        if (!item->file)
-            return;
-        if (std::optional<fs::path> source =
-                StoreFileOf(*this, *item, /*withColon=*/true, u"SampleStore::Read"))
-            CopyOver(*source, hostPath, /*intoStore=*/false, u"SampleStore::Read");
-    });
+    return RunItems(phone_, kSampleItemRead, u"CKXFakePhone::Read", list, stop, false,
+                    [&](const KXSampleItem* item) {
+                        fs::path hostPath = ToPath(Text(item->hostPath));
+                        CreateParentOf(hostPath);
+                        if (!item->file)
+                            return;
+                        if (std::optional<fs::path> source =
+                                StoreFileOf(*this, *item, /*withColon=*/true, u"SampleStore::Read"))
+                            CopyOver(*source, hostPath, /*intoStore=*/false, u"SampleStore::Read");
+                    });
 }
 
 int32_t SampleStore::WriteItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
     EnsureDirectories();
-    return RunItems(kSampleItemWrite, u"CKXFakePhone::Write", list, stop, false, [&](KXSampleItem* item) {
-        if (!item->file) {
-            CreateParentOf(ToPath(Text(item->hostPath)));
+    return RunItems(
+        phone_, kSampleItemWrite, u"CKXFakePhone::Write", list, stop, false, [&](KXSampleItem* item) {
+            if (!item->file) {
+                CreateParentOf(ToPath(Text(item->hostPath)));
+                item->flags &= ~KX_ITEM_PENDING;
+                return;
+            }
+            std::optional<fs::path> target =
+                StoreFileOf(*this, *item, /*withColon=*/false, u"SampleStore::Write");
+            if (!target)
+                return;
+            CreateParentOf(*target);
+            if (!CopyOver(ToPath(Text(item->hostPath)), *target, /*intoStore=*/true, u"SampleStore::Write"))
+                return;
+            // Only a file that is really in the store is listed and reported as written.
+            std::lock_guard<std::mutex> hold(lock_);
+            if (KXFolderRecord* folder = FindFolder(Text(item->folderName)))
+                folder->files.push_back(new KXFileRecord(*item->file));
             item->flags &= ~KX_ITEM_PENDING;
-            return;
-        }
-        std::optional<fs::path> target =
-            StoreFileOf(*this, *item, /*withColon=*/false, u"SampleStore::Write");
-        if (!target)
-            return;
-        CreateParentOf(*target);
-        if (!CopyOver(ToPath(Text(item->hostPath)), *target, /*intoStore=*/true, u"SampleStore::Write"))
-            return;
-        // Only a file that is really in the store is listed and reported as written.
-        std::lock_guard<std::mutex> hold(lock_);
-        if (KXFolderRecord* folder = FindFolder(Text(item->folderName)))
-            folder->files.push_back(new KXFileRecord(*item->file));
-        item->flags &= ~KX_ITEM_PENDING;
-    });
+        });
 }
 
 int32_t SampleStore::DeleteItems(const KXSampleItemList* list, const std::atomic<bool>& stop) {
     // Null entries send nothing, but the stop flag is still tested for them.
     return RunItems(
-        kSampleItemDelete, u"CKXFakePhone::Delete", list, stop, true, [&](const KXSampleItem* item) {
+        phone_, kSampleItemDelete, u"CKXFakePhone::Delete", list, stop, true, [&](const KXSampleItem* item) {
             if (!item->file)
                 return;
             std::lock_guard<std::mutex> hold(lock_);
@@ -446,9 +444,9 @@ int32_t SampleStore::ListFolder(uint32_t type) {
             return 0;
         }
     }
-    SendHostMessage(KX_PROGRESS_ITEM_BEGIN, 0);
-    SendHostMessage(KX_PROGRESS_PERCENT, percent);
-    SendHostMessage(KX_PROGRESS_ITEM_DONE, 0);
+    SendHostMessage(phone_, KX_PROGRESS_ITEM_BEGIN, 0);
+    SendHostMessage(phone_, KX_PROGRESS_PERCENT, percent);
+    SendHostMessage(phone_, KX_PROGRESS_ITEM_DONE, 0);
     return 1;
 }
 

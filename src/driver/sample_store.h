@@ -15,12 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
+#include "sync/phone_state.h"
+
 #include <kxphone/host_blocks.h>
 #include <kxphone/profiles.h>
 
 class SampleStore {
 public:
-    SampleStore();
+    // Item messages go to phone's host window.
+    explicit SampleStore(const PhoneState& phone);
     ~SampleStore();
     SampleStore(const SampleStore&) = delete;
     SampleStore& operator=(const SampleStore&) = delete;
@@ -73,8 +77,6 @@ public:
     int32_t VerifyMail(KXVerifyBlock* block);
     size_t MailCount() const;
 
-    // Folder names compare without regard to the case of ASCII letters.
-    static bool SameNoCase(const std::u16string& a, const std::u16string& b);
     // The first folder of that name, depth-first through each folder's subfolders (folder and
     // mail folder records alike). Null entries are passed over.
     template <class Folder>
@@ -82,7 +84,7 @@ public:
         for (Folder* folder : list) {
             if (!folder)
                 continue;
-            if (SameNoCase(folder->name, name))
+            if (platform::EqualsNoCase(folder->name, name))
                 return folder;
             if (Folder* inner = FindByName(folder->subfolders, name))
                 return inner;
@@ -91,6 +93,7 @@ public:
     }
 
 private:
+    const PhoneState& phone_;
     void FillFolderFixtures();
     KXMailFolder* FindMailFolder(const std::u16string& name);
     void FillMailFixtures();

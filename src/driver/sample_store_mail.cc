@@ -2,10 +2,11 @@
 #include <algorithm>
 
 #include "driver/app.h"
-#include "driver/host_messages.h"
 #include "driver/sample_store.h"
-#include "driver/trace.h"
 #include "platform/format.h"
+#include "platform/text.h"
+#include "sync/host_messages.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ KXMailFolder* NewMailFolder(int32_t id, const char16_t* name) {
 void CountInto(KXMailFolder* folder, const std::vector<std::unique_ptr<KXMailItem>>& mail) {
     folder->messageCount = static_cast<int32_t>(
         std::count_if(mail.begin(), mail.end(), [&](const std::unique_ptr<KXMailItem>& m) {
-            return SampleStore::SameNoCase(m->folder, folder->name);
+            return platform::EqualsNoCase(m->folder, folder->name);
         }));
     for (KXMailFolder* sub : folder->subfolders)
         CountInto(sub, mail);
@@ -115,7 +116,7 @@ int32_t SampleStore::VerifyMessage(KXVerifyBlock* block) {
         return 2;
     const auto* item = static_cast<const KXMessageItem*>(block->item);
     bool known = std::any_of(std::begin(kMessageFolders), std::end(kMessageFolders),
-                             [&](const auto& f) { return SameNoCase(item->folder, f.name); });
+                             [&](const auto& f) { return platform::EqualsNoCase(item->folder, f.name); });
     return known && item->text.size() <= kMessageTextMax ? KX_OK : 1;
 }
 
@@ -158,7 +159,7 @@ int32_t SampleStore::MailSummary(uintptr_t* slot) {
 }
 
 int32_t SampleStore::ReadMail(const KXChar* folder, const std::atomic<bool>& stop) {
-    ItemReporter report(kMailRead, u"CKXFakePhone::Read");
+    ItemReporter report(phone_, kMailRead, u"CKXFakePhone::Read");
     int32_t result = KX_OK;
     // Copies, so the host sees stable items even if a write runs meanwhile.
     std::vector<KXMailItem> items;
@@ -169,7 +170,7 @@ int32_t SampleStore::ReadMail(const KXChar* folder, const std::atomic<bool>& sto
             result = KX_FAILED;
         } else {
             for (const auto& m : mail_) {
-                if (!folder || SameNoCase(m->folder, name))
+                if (!folder || platform::EqualsNoCase(m->folder, name))
                     items.push_back(*m);
             }
         }
@@ -187,7 +188,7 @@ int32_t SampleStore::ReadMail(const KXChar* folder, const std::atomic<bool>& sto
 }
 
 int32_t SampleStore::WriteMail(const KXMailItemList* list, const std::atomic<bool>& stop) {
-    ItemReporter report(kMailWrite, u"CKXFakePhone::Write");
+    ItemReporter report(phone_, kMailWrite, u"CKXFakePhone::Write");
     int32_t result = KX_OK;
     if (list) {
         size_t total = list->size();

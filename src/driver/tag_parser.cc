@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "driver/trace.h"
+#include "trace/trace.h"
 
 namespace {
 

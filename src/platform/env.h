@@ -27,12 +27,16 @@ public:
     // The process-wide POSIX implementation. Never destroyed.
     static Env* Default();
 
+    // The Env every layer of the driver uses: Default() until the application object (or a test)
+    // installs another. Any thread may read it.
+    static Env* Current();
+    // null goes back to Default().
+    static void SetCurrent(Env* env);
+
     // --- time ---
     // Milliseconds since an arbitrary start; wraps like a 32-bit tick count.
     virtual uint32_t TickCount() = 0;
     virtual void SleepMillis(uint32_t ms) = 0;
-    // Seconds since the epoch (wall clock).
-    virtual int64_t WallSeconds() = 0;
     virtual CivilTime UtcNow() = 0;
     virtual uint32_t ThreadId() = 0;
 
@@ -44,8 +48,6 @@ public:
     virtual int SocketOpen() = 0;
     virtual int SocketSetLinger(int fd, bool on, int seconds) = 0;
     virtual int SocketConnect(int fd, const char* dottedIpv4, int port) = 0;
-    // Bytes sent (may be fewer than asked), or -1.
-    virtual long SocketSend(int fd, const void* data, size_t length) = 0;
     // Waits at most timeoutMs for room to send and sends what fits without blocking: bytes sent
     // (may be fewer than asked), 0 when no room came within timeoutMs, -1 on error.
     virtual long SocketSendWithin(int fd, const void* data, size_t length, int timeoutMs) = 0;
@@ -97,7 +99,6 @@ public:
 
     uint32_t TickCount() override { return target_->TickCount(); }
     void SleepMillis(uint32_t ms) override { target_->SleepMillis(ms); }
-    int64_t WallSeconds() override { return target_->WallSeconds(); }
     CivilTime UtcNow() override { return target_->UtcNow(); }
     uint32_t ThreadId() override { return target_->ThreadId(); }
     int LastError() override { return target_->LastError(); }
@@ -108,7 +109,6 @@ public:
     int SocketConnect(int fd, const char* ip, int port) override {
         return target_->SocketConnect(fd, ip, port);
     }
-    long SocketSend(int fd, const void* d, size_t n) override { return target_->SocketSend(fd, d, n); }
     long SocketSendWithin(int fd, const void* d, size_t n, int ms) override {
         return target_->SocketSendWithin(fd, d, n, ms);
     }

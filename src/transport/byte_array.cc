@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "driver/trace.h"
+#include "trace/trace.h"
 
 ByteArray::ByteArray(ByteArray&& other) noexcept
     : data_(std::move(other.data_)), size_(other.size_), capacity_(other.capacity_), pos_(other.pos_) {

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "driver/app.h"
-#include "driver/trace.h"
+#include "trace/trace.h"
 #include "transport/byte_array.h"
+#include "transport/transport_context.h"
 
 namespace {
 

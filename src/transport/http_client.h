@@ -36,30 +36,6 @@ public:
     int32_t Request(HttpMethod method, const char* host, int32_t port, const char* path, const char* body,
                     size_t bodyLength, ByteArray* response, uint32_t timeoutSeconds,
                     const std::atomic<bool>* cancel, const char* sessionId);
-    int32_t Get(const char* host, int32_t port, const char* path, const char* body, size_t bodyLength,
-                ByteArray* response, uint32_t timeoutSeconds, const std::atomic<bool>* cancel,
-                const char* sessionId) {
-        return Request(HttpMethod::Get, host, port, path, body, bodyLength, response, timeoutSeconds, cancel,
-                       sessionId);
-    }
-    int32_t Put(const char* host, int32_t port, const char* path, const char* body, size_t bodyLength,
-                ByteArray* response, uint32_t timeoutSeconds, const std::atomic<bool>* cancel,
-                const char* sessionId) {
-        return Request(HttpMethod::Put, host, port, path, body, bodyLength, response, timeoutSeconds, cancel,
-                       sessionId);
-    }
-    int32_t Post(const char* host, int32_t port, const char* path, const char* body, size_t bodyLength,
-                 ByteArray* response, uint32_t timeoutSeconds, const std::atomic<bool>* cancel,
-                 const char* sessionId) {
-        return Request(HttpMethod::Post, host, port, path, body, bodyLength, response, timeoutSeconds, cancel,
-                       sessionId);
-    }
-    int32_t Delete(const char* host, int32_t port, const char* path, const char* body, size_t bodyLength,
-                   ByteArray* response, uint32_t timeoutSeconds, const std::atomic<bool>* cancel,
-                   const char* sessionId) {
-        return Request(HttpMethod::Delete, host, port, path, body, bodyLength, response, timeoutSeconds,
-                       cancel, sessionId);
-    }
 
     // Lowers the answer limit (tests).
     void SetAnswerLimit(size_t limit) { limit_ = limit; }

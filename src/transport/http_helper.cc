@@ -4,12 +4,13 @@
 
 #include <vector>
 
-#include "driver/app.h"
-#include "driver/trace.h"
 #include "platform/format.h"
+#include "platform/text.h"
+#include "trace/trace.h"
 #include "transport/byte_array.h"
 #include "transport/http_client.h"
 #include "transport/text_encoding.h"
+#include "transport/transport_context.h"
 
 const char kBridgeProgramName[] = "adb";
 
@@ -51,22 +52,8 @@ const CHttpHelper::OperationTexts kDelete = {
 
 const int kTries = 6;
 
-bool SameNameIgnoringCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
-
 bool Cancelled() {
-    return theApp.CancelFlag.load();
+    return TransportContext::Current().CancelFlag.load();
 }
 
 } // namespace
@@ -103,14 +90,14 @@ int32_t CHttpHelper::SetIpAddressAndPort(const std::u16string& url, int32_t) {
 }
 
 int32_t CHttpHelper::KillProcess(const char* name) {
-    platform::Env* env = theApp.env();
+    platform::Env* env = TransportContext::Current().env();
     std::vector<platform::ProcessEntry> processes;
     if (!env->ListProcesses(&processes)) {
         KX_ERROR_LINE(u"CHttpHelper::KillProcess");
         return 0;
     }
     for (const platform::ProcessEntry& p : processes) {
-        if (!SameNameIgnoringCase(p.name, name))
+        if (!platform::EqualsNoCase(p.name, name))
             continue;
         if (env->TerminateProcess(p.pid))
             KX_TRACE_ERROR(u"CHttpHelper::KillProcess",
@@ -122,21 +109,22 @@ int32_t CHttpHelper::KillProcess(const char* name) {
 }
 
 int32_t CHttpHelper::ResetBridge(const OperationTexts& op, bool sessionConfirmation) {
-    const platform::Timing timing = theApp.timing();
-    if (theApp.ResetLock.try_lock()) {
-        theApp.ResetInProgress = true;
+    TransportContext& ctx = TransportContext::Current();
+    const platform::Timing timing = ctx.timing();
+    if (ctx.ResetLock.try_lock()) {
+        ctx.ResetInProgress = true;
         KX_TRACE_ERROR(op.caller, sessionConfirmation ? kSessionSendFail : op.sendFail);
         KillProcess();
-        int32_t r = theApp.MilliSleep(timing.resetWaitMs);
+        int32_t r = ctx.MilliSleep(timing.resetWaitMs);
         if (r != KX_STOPPED) {
-            std::u16string command = platform::Format(u"-s %s forward tcp:%d tcp:8182",
-                                                      theApp.m_FakePhone.DeviceSerial().c_str(), port_);
+            std::u16string command =
+                platform::Format(u"-s %s forward tcp:%d tcp:8182", ctx.DeviceSerial().c_str(), port_);
             KX_RunAdbCmd(command.c_str(), static_cast<int32_t>(command.size()), nullptr, 0,
                          static_cast<int32_t>(timing.adbCommandTimeoutMs));
-            r = theApp.MilliSleep(timing.resetWaitMs);
+            r = ctx.MilliSleep(timing.resetWaitMs);
         }
-        theApp.ResetInProgress = false;
-        theApp.ResetLock.unlock();
+        ctx.ResetInProgress = false;
+        ctx.ResetLock.unlock();
         if (r == KX_STOPPED) {
             KX_ERROR_LINE(op.caller);
             return KX_STOPPED;
@@ -145,12 +133,12 @@ int32_t CHttpHelper::ResetBridge(const OperationTexts& op, bool sessionConfirmat
     }
     // Another thread is resetting: let it finish, then retry without resetting again.
     KX_TRACE_ERROR(op.caller, sessionConfirmation ? op.sessionResetting : op.resetting);
-    if (theApp.MilliSleep(timing.resetWaitMs) == KX_STOPPED) {
+    if (ctx.MilliSleep(timing.resetWaitMs) == KX_STOPPED) {
         KX_ERROR_LINE(op.caller);
         return KX_STOPPED;
     }
-    while (theApp.ResetInProgress.load()) {
-        if (theApp.MilliSleep(timing.resetPollMs) == KX_STOPPED) {
+    while (ctx.ResetInProgress.load()) {
+        if (ctx.MilliSleep(timing.resetPollMs) == KX_STOPPED) {
             KX_ERROR_LINE(op.caller);
             return KX_STOPPED;
         }
@@ -161,14 +149,15 @@ int32_t CHttpHelper::ResetBridge(const OperationTexts& op, bool sessionConfirmat
 int32_t CHttpHelper::Perform(const OperationTexts& op, const char16_t* path,
                              std::unique_ptr<char[]>* response, const char* body, size_t length,
                              uint32_t timeoutSeconds, size_t* responseLength) {
-    platform::Env* env = theApp.env();
-    const platform::Timing timing = theApp.timing();
+    TransportContext& ctx = TransportContext::Current();
+    platform::Env* env = ctx.env();
+    const platform::Timing timing = ctx.timing();
     const char16_t* caller = op.caller;
 
     // The clock is read once here and once at completion; attempts count their silence in
     // select steps, so nothing in between can see time run backwards.
     const uint32_t start = env->TickCount();
-    std::u16string sessionId = platform::Format(u"%s%s_%010u", theApp.TaskStamp().c_str(),
+    std::u16string sessionId = platform::Format(u"%s%s_%010u", ctx.TaskStamp().c_str(),
                                                 platform::Widen(env->NewUuid()).c_str(), start);
     KX_TRACE_INFO(caller, u"SID=" + sessionId);
     const std::string sid = platform::Narrow(sessionId);
@@ -192,13 +181,13 @@ int32_t CHttpHelper::Perform(const OperationTexts& op, const char16_t* path,
         answer.Clear();
         int32_t r =
             client.Request(op.method, host.c_str(), port_, pathArg, withBody ? body : nullptr,
-                           withBody ? length : 0, &answer, timeoutSeconds, &theApp.CancelFlag, sid.c_str());
+                           withBody ? length : 0, &answer, timeoutSeconds, &ctx.CancelFlag, sid.c_str());
         if (r >= 0) {
             // Confirm the session; a confirmation that never succeeds does not undo the answer.
             while (inner > 0 && !Cancelled()) {
                 int32_t c = client.Request(
                     service::kSessionCtrl.method, host.c_str(), port_, sessionPath.c_str(), nullptr, 0,
-                    nullptr, service::kSessionCtrl.timeoutSeconds, &theApp.CancelFlag, sid.c_str());
+                    nullptr, service::kSessionCtrl.timeoutSeconds, &ctx.CancelFlag, sid.c_str());
                 if (c >= 0)
                     break;
                 --inner;
@@ -210,7 +199,7 @@ int32_t CHttpHelper::Perform(const OperationTexts& op, const char16_t* path,
                             u" #################### Retry End Or Cancel:%d #################### ", outer));
                     break;
                 }
-                if (inner % 2 == 0 && theApp.MilliSleep(timing.retryBackoffMs) == KX_STOPPED) {
+                if (inner % 2 == 0 && ctx.MilliSleep(timing.retryBackoffMs) == KX_STOPPED) {
                     KX_ERROR_LINE(caller);
                     return KX_STOPPED;
                 }
@@ -227,7 +216,7 @@ int32_t CHttpHelper::Perform(const OperationTexts& op, const char16_t* path,
                                u" #################### Retry End Or Cancel:%d #################### ", outer));
             return r;
         }
-        if (outer % 2 == 0 && theApp.MilliSleep(timing.retryBackoffMs) == KX_STOPPED) {
+        if (outer % 2 == 0 && ctx.MilliSleep(timing.retryBackoffMs) == KX_STOPPED) {
             KX_ERROR_LINE(caller);
             return KX_STOPPED;
         }
@@ -241,14 +230,14 @@ int32_t CHttpHelper::Perform(const OperationTexts& op, const char16_t* path,
             caller,
             platform::Format(u" #################### [ Done Without Retry, Time:%u ] #################### ",
                              elapsed));
-        theApp.AddRequestTime(false, elapsed);
+        ctx.AddRequestTime(false, elapsed);
     } else {
         KX_TRACE_INFO(
             caller,
             platform::Format(
                 u" #################### [ Done With Retry [%d/6] [%d/6], Time:%u ] #################### ",
                 kTries - outer, kTries - inner, elapsed));
-        theApp.AddRequestTime(true, elapsed);
+        ctx.AddRequestTime(true, elapsed);
     }
     size_t n = 0;
     std::unique_ptr<char[]> bytes = answer.Release(&n);

@@ -4,10 +4,10 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/app.h"
-#include "driver/trace.h"
+#include "trace/trace.h"
 #include "transport/http_helper.h"
 #include "transport/payload_cipher.h"
+#include "transport/transport_context.h"
 
 namespace service {
 
@@ -59,7 +59,7 @@ const char16_t kCaller[] = u"ServiceCall";
 
 ServiceReply Exchange(const ServiceRequest& request, const char* body, size_t length, bool plainAnswer) {
     CHttpHelper helper;
-    helper.SetIpAddressAndPort(theApp.m_FakePhone.BaseUrl());
+    helper.SetIpAddressAndPort(TransportContext::Current().ServiceAddress());
     std::unique_ptr<char[]> answer;
     size_t answerLength = 0;
     int32_t r = helper.httpRequest(request.method, request.path, &answer, body, length,

@@ -2,10 +2,10 @@
 
 #include <handsetcontrol.h>
 
-#include "driver/app.h"
-#include "driver/trace.h"
 #include "platform/format.h"
+#include "trace/trace.h"
 #include "transport/byte_array.h"
+#include "transport/transport_context.h"
 
 namespace {
 const char16_t kRecv[] = u"SocketClient::Recv";
@@ -13,7 +13,7 @@ const int kLingerSeconds = 30;
 } // namespace
 
 int32_t SocketClient::Connect(const char* host, int32_t port) {
-    platform::Env* env = theApp.env();
+    platform::Env* env = TransportContext::Current().env();
     if (!host || port < 1 || port > 65535) {
         KX_ERROR_LINE(u"SocketClient::Connect");
         return -3;
@@ -39,7 +39,7 @@ int32_t SocketClient::Connect(const char* host, int32_t port) {
 
 int32_t SocketClient::Send(const char* data, size_t length, uint32_t timeoutSteps,
                            const std::atomic<bool>* cancel) {
-    platform::Env* env = theApp.env();
+    platform::Env* env = TransportContext::Current().env();
     int error = 0;
     if (fd_ < 0 || env->SocketPendingError(fd_, &error) != 0 || error != 0) {
         KX_ERROR_LINE(u"SocketClient::Send");
@@ -51,7 +51,7 @@ int32_t SocketClient::Send(const char* data, size_t length, uint32_t timeoutStep
     }
     // A stream socket may take fewer bytes than offered; that is not a failure. Waiting for room
     // goes in select steps, so a cancel is seen and a peer that never reads cannot hold us.
-    const int stepMs = static_cast<int>(theApp.timing().selectStepMs);
+    const int stepMs = static_cast<int>(TransportContext::Current().timing().selectStepMs);
     uint32_t stalled = 0;
     size_t done = 0;
     while (done < length) {
@@ -78,8 +78,9 @@ int32_t SocketClient::Send(const char* data, size_t length, uint32_t timeoutStep
 }
 
 int32_t SocketClient::Select(uint32_t steps, const std::atomic<bool>* cancel, uint32_t* waited) {
-    platform::Env* env = theApp.env();
-    const int stepMs = static_cast<int>(theApp.timing().selectStepMs);
+    TransportContext& ctx = TransportContext::Current();
+    platform::Env* env = ctx.env();
+    const int stepMs = static_cast<int>(ctx.timing().selectStepMs);
     uint32_t i = 0;
     int32_t result = 1;
     for (; i < steps; ++i) {
@@ -102,25 +103,25 @@ int32_t SocketClient::Select(uint32_t steps, const std::atomic<bool>* cancel, ui
 }
 
 int32_t SocketClient::CheckBridge(const std::atomic<bool>* cancel) {
-    platform::Env* env = theApp.env();
-    const platform::Timing& timing = theApp.timing();
-    if (theApp.BridgeCheckLock.try_lock()) {
-        theApp.BridgeCheckInProgress = true;
-        std::u16string command =
-            platform::Format(u"-s %s shell date", theApp.m_FakePhone.DeviceSerial().c_str());
+    TransportContext& ctx = TransportContext::Current();
+    platform::Env* env = ctx.env();
+    const platform::Timing& timing = ctx.timing();
+    if (ctx.BridgeCheckLock.try_lock()) {
+        ctx.BridgeCheckInProgress = true;
+        std::u16string command = platform::Format(u"-s %s shell date", ctx.DeviceSerial().c_str());
         int32_t rc = KX_RunAdbCmd(command.c_str(), static_cast<int32_t>(command.size()), nullptr, 0,
                                   static_cast<int32_t>(timing.adbCommandTimeoutMs));
         if (rc != 0) {
             KX_TRACE_ERROR(kRecv, u" #################### [Adb Response Error !!!!] #################### ");
             KX_ERROR_LINE(kRecv);
-            theApp.BridgeCheckResult = -1;
+            ctx.BridgeCheckResult = -1;
         } else {
-            theApp.BridgeCheckResult = 0;
+            ctx.BridgeCheckResult = 0;
             KX_TRACE_INFO(kRecv, u" #################### Adb Status OK, !!!!!! #################### ");
         }
-        int32_t result = theApp.BridgeCheckResult.load();
-        theApp.BridgeCheckInProgress = false;
-        theApp.BridgeCheckLock.unlock();
+        int32_t result = ctx.BridgeCheckResult.load();
+        ctx.BridgeCheckInProgress = false;
+        ctx.BridgeCheckLock.unlock();
         return result;
     }
     // Another exchange is asking the bridge already: wait for its answer and share it. The
@@ -130,15 +131,16 @@ int32_t SocketClient::CheckBridge(const std::atomic<bool>* cancel) {
     const uint32_t pollMs = timing.bridgeCheckPollMs ? timing.bridgeCheckPollMs : 1;
     for (uint32_t waited = 0; waited < timing.bridgeCheckFirstWaitMs && !cancelled(); waited += pollMs)
         env->SleepMillis(pollMs);
-    while (theApp.BridgeCheckInProgress.load() && !cancelled())
+    while (ctx.BridgeCheckInProgress.load() && !cancelled())
         env->SleepMillis(pollMs);
-    return cancelled() ? 0 : theApp.BridgeCheckResult.load();
+    return cancelled() ? 0 : ctx.BridgeCheckResult.load();
 }
 
 int32_t SocketClient::Recv(ByteArray* into, size_t* received, uint32_t timeoutSeconds,
                            const std::atomic<bool>* cancel, size_t limit, uint32_t* waited) {
-    platform::Env* env = theApp.env();
-    const uint32_t window = theApp.timing().bridgeCheckAfterSteps;
+    TransportContext& ctx = TransportContext::Current();
+    platform::Env* env = ctx.env();
+    const uint32_t window = ctx.timing().bridgeCheckAfterSteps;
     uint32_t steps = timeoutSeconds <= window ? timeoutSeconds : window;
     *received = 0;
     *waited = 0;
@@ -185,7 +187,7 @@ int32_t SocketClient::Recv(ByteArray* into, size_t* received, uint32_t timeoutSe
 
 int32_t SocketClient::Close() {
     if (fd_ >= 0) {
-        platform::Env* env = theApp.env();
+        platform::Env* env = TransportContext::Current().env();
         if (env->SocketSetLinger(fd_, false, 0) != 0)
             KX_ERROR_LINE(u"SocketClient::Close");
         env->SocketClose(fd_);

@@ -1,5 +1,5 @@
 // The TCP layer of the HTTP client: one IPv4 stream connection to the local end of the bridge
-// forward, reached only through theApp.env(). While the handset is silent, Recv checks that
+// forward, reached only through the transport context's Env. While the handset is silent, Recv checks that
 // the bridge still answers (one thread at a time, under BridgeCheckLock).
 #pragma once
 

@@ -42,3 +42,21 @@ std::string Base64Utf16ToUtf8(const char* text, size_t length) {
     }
     return WideToUtf8(wide);
 }
+
+std::string SentText(const std::u16string& data) {
+    std::u16string text;
+    text.reserve(data.size() < kMaxSentChars ? data.size() : kMaxSentChars);
+    bool cut = false;
+    for (char16_t c : data) {
+        if (c == u'\r')
+            continue;
+        if (text.size() == kMaxSentChars) {
+            cut = true;
+            break;
+        }
+        text.push_back(c);
+    }
+    if (cut && !text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF)
+        text.pop_back(); // do not send half of a pair
+    return WideToUtf8Limited(text, kMaxSentBytes);
+}

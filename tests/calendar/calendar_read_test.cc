@@ -102,8 +102,8 @@ protected:
         g_script = &script;
         InitSyncParams params{0, recorder.window(), 0, u"http://127.0.0.1:1", u"serial"};
         theApp.m_FakePhone.InitSync(0, &params);
-        theApp.RecordCallback = &RecordCallback;
-        theApp.ProgressCallback = &ProgressCallback;
+        theApp.m_FakePhone.RecordCallback = &RecordCallback;
+        theApp.m_FakePhone.ProgressCallback = &ProgressCallback;
         g_recordCodes.clear();
         g_recordValues.clear();
         g_percents.clear();
@@ -112,8 +112,8 @@ protected:
     void TearDown() override {
         InitSyncParams params{0, nullptr, 0, nullptr, nullptr};
         theApp.m_FakePhone.InitSync(0, &params);
-        theApp.RecordCallback = nullptr;
-        theApp.ProgressCallback = nullptr;
+        theApp.m_FakePhone.RecordCallback = nullptr;
+        theApp.m_FakePhone.ProgressCallback = nullptr;
         theApp.m_FakePhone.StopFlag = false;
         g_script = nullptr;
     }
@@ -138,7 +138,7 @@ TEST_F(CalendarReadTest, TrackingBitAndEntriesThatAreNotObjects) {
     Json::Value ids;
     Json::Reader().parse(R"([{"__id":"1"},5,"x",null,[{"__id":"9"}],{"__id":"2"},{"other":1}])", ids);
     script.idList = Ok(ids);
-    EXPECT_EQ(KX_OK, RunCalendarRead(KX_READ_NO_TRACKING, nullptr, &Scripted));
+    EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, KX_READ_NO_TRACKING, nullptr, &Scripted));
     ASSERT_EQ(2u, script.sent.size());
     EXPECT_EQ(CalendarRequest::kIdList, script.sent[0].request);
     EXPECT_EQ(R"({"objects":[{"__id":"1"},{"__id":"2"},{"__id":""}]})", script.sent[1].body);
@@ -146,7 +146,7 @@ TEST_F(CalendarReadTest, TrackingBitAndEntriesThatAreNotObjects) {
 
 TEST_F(CalendarReadTest, EmptyIdListEndsWithOnlyTheFinishedMessage) {
     script.idList = Ok(Json::Value(Json::arrayValue));
-    EXPECT_EQ(KX_OK, RunCalendarRead(0, nullptr, &Scripted));
+    EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, 0, nullptr, &Scripted));
     EXPECT_EQ(2u, script.sent.size());
     EXPECT_EQ((std::vector<uint32_t>{0x80003}), recorder.Codes());
 }
@@ -180,7 +180,7 @@ TEST_F(CalendarReadTest, HostReceivesMergedRecords) {
         const CalendarField* f = r->LastField(KX_CAL_EXCEPTIONS);
         exceptionTexts.push_back(f ? f->strData : u"");
     });
-    EXPECT_EQ(KX_OK, RunCalendarRead(0, nullptr, &Scripted));
+    EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, 0, nullptr, &Scripted));
     // Two records: progress counts the decoded records only; the callbacks come with the messages.
     EXPECT_EQ((std::vector<intptr_t>{0, 33}), recorder.ValuesOf(KX_PROGRESS_PERCENT));
     EXPECT_EQ((std::vector<int32_t>{0, 33}), g_percents);
@@ -196,7 +196,7 @@ TEST_F(CalendarReadTest, CollectingModeGetsMergedRecordsAndSendsNothing) {
     script.idList = Ids(3);
     script.read = RecurringRows;
     RecordList<CalendarRecord> list;
-    EXPECT_EQ(KX_OK, RunCalendarRead(0, &list, &Scripted));
+    EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, 0, &list, &Scripted));
     EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_TRUE(g_recordCodes.empty());
     EXPECT_TRUE(g_percents.empty());
@@ -208,7 +208,7 @@ TEST_F(CalendarReadTest, CollectingModeGetsMergedRecordsAndSendsNothing) {
     // A list that already holds records keeps them in front.
     RecordList<CalendarRecord> more;
     more.Add(new CalendarRecord());
-    EXPECT_EQ(KX_OK, RunCalendarRead(0, &more, &Scripted));
+    EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, 0, &more, &Scripted));
     EXPECT_EQ(3u, more.size());
     EXPECT_EQ(-1, more[0]->lPhoneId);
 }
@@ -254,7 +254,7 @@ TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {
                 r.outcome = c.kind;
             return r;
         };
-        EXPECT_EQ(c.result, RunCalendarRead(0, nullptr, &Scripted));
+        EXPECT_EQ(c.result, RunCalendarRead(theApp.m_FakePhone, 0, nullptr, &Scripted));
         EXPECT_EQ(c.delivered, recorder.Count(0x80001));
         std::vector<kxtest::HostMessage> messages = recorder.Messages();
         ASSERT_FALSE(messages.empty());
@@ -268,7 +268,7 @@ TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {
     recorder.Clear();
     kxtest::TraceCapture trace;
     script.idList = Ok(Json::Value());
-    EXPECT_EQ(KX_OTHER_FAILURE, RunCalendarRead(0, nullptr, &Scripted));
+    EXPECT_EQ(KX_OTHER_FAILURE, RunCalendarRead(theApp.m_FakePhone, 0, nullptr, &Scripted));
     EXPECT_EQ(1u, trace.LinesWith({"[Action=Error],[Function=calendar id list: no objects]"}).size());
 }
 

@@ -1,4 +1,4 @@
-#include "calendar/time_conversions.h"
+#include "sync/time_conversions.h"
 
 #include <gtest/gtest.h>
 

@@ -53,8 +53,8 @@ struct FakeGroupService {
     std::vector<std::string> requests;
 
     void Install() {
-        ContactGroups().Clear();
-        ContactGroups().SetRequester([this](const std::string& body, std::string* answer) {
+        theApp.m_FakePhone.m_ContactGroups.Clear();
+        theApp.m_FakePhone.m_ContactGroups.SetRequester([this](const std::string& body, std::string* answer) {
             requests.push_back(body);
             const std::string titleCmd = "cmd=get_group_title;value=", idCmd = "cmd=get_group_id;value=";
             const auto& table = body.compare(0, titleCmd.size(), titleCmd) == 0 ? titles : ids;
@@ -67,8 +67,8 @@ struct FakeGroupService {
         });
     }
     ~FakeGroupService() {
-        ContactGroups().SetRequester(nullptr);
-        ContactGroups().Clear();
+        theApp.m_FakePhone.m_ContactGroups.SetRequester(nullptr);
+        theApp.m_FakePhone.m_ContactGroups.Clear();
     }
 };
 
@@ -84,7 +84,7 @@ Json::Value Contact(const std::string& rows, const std::string& extra = "") {
 
 FieldList ReadRows(const std::string& rows) {
     ContactRecord r;
-    EXPECT_EQ(1, kxconv::ToContactEx(Contact(rows), &r));
+    EXPECT_EQ(1, kxconv::ToContactEx(Contact(rows), &r, theApp.m_FakePhone.m_ContactGroups));
     return Fields(r);
 }
 
@@ -218,7 +218,8 @@ TEST(ContactMappingRead, AccountIdAndTimes) {
     };
     for (const Case& c : cases) {
         ContactRecord r;
-        EXPECT_EQ(c.result, kxconv::ToContactEx(ParseJson(c.json), &r)) << c.json;
+        EXPECT_EQ(c.result, kxconv::ToContactEx(ParseJson(c.json), &r, theApp.m_FakePhone.m_ContactGroups))
+            << c.json;
         if (c.result == 0) {
             EXPECT_EQ(0, r.dtLocation);
             EXPECT_EQ(0, r.GetFieldCount());
@@ -231,7 +232,7 @@ TEST(ContactMappingRead, AccountIdAndTimes) {
         ASSERT_EQ(
             1, kxconv::ToContactEx(ParseJson(R"({"account_name":"pcsc","__id":" 42 ","sync4":"1326758400000",
             "__data":"not rows"})"),
-                                   &r));
+                                   &r, theApp.m_FakePhone.m_ContactGroups));
     }
     EXPECT_EQ(1, r.dtLocation);
     EXPECT_EQ(42, r.lPhoneMemory);
@@ -253,7 +254,8 @@ TEST(ContactMappingRead, GroupsAndFavorite) {
         "[{" MT "group_membership\",\"data1\":\"3\"},{" MT "group_membership\",\"data1\":\"4\"},"
         "{" MT "group_membership\",\"data1\":\"\"}]";
     ContactRecord a;
-    ASSERT_EQ(1, kxconv::ToContactEx(Contact(rows, R"("starred":"1",)"), &a));
+    ASSERT_EQ(
+        1, kxconv::ToContactEx(Contact(rows, R"("starred":"1",)"), &a, theApp.m_FakePhone.m_ContactGroups));
     EXPECT_EQ((FieldList{{3018, "Family;Friends;Vexo Favorite"}}), Fields(a));
     EXPECT_EQ(2u, groups.requests.size());
     EXPECT_EQ("cmd=get_group_title;value=3", groups.requests[0]);
@@ -265,12 +267,13 @@ TEST(ContactMappingRead, GroupsAndFavorite) {
                                              "{" MT "group_membership\",\"data1\":\"6\"},"
                                              "{" MT "group_membership\",\"data1\":\"9\"}]",
                                              R"("starred":0,)"),
-                                     &b));
+                                     &b, theApp.m_FakePhone.m_ContactGroups));
     EXPECT_EQ((FieldList{{3018, "Friends;My Contacts"}}), Fields(b));
     EXPECT_EQ(4u, groups.requests.size());
     ContactRecord c;
-    ASSERT_EQ(1, kxconv::ToContactEx(
-                     Contact("[{" MT "group_membership\",\"data1\":\"9\"}]", R"("starred":"1",)"), &c));
+    ASSERT_EQ(
+        1, kxconv::ToContactEx(Contact("[{" MT "group_membership\",\"data1\":\"9\"}]", R"("starred":"1",)"),
+                               &c, theApp.m_FakePhone.m_ContactGroups));
     EXPECT_EQ((FieldList{{3018, "Vexo Favorite"}}), Fields(c));
     EXPECT_EQ(5u, groups.requests.size());
     EXPECT_EQ("cmd=get_group_title;value=9", groups.requests.back());
@@ -281,7 +284,8 @@ TEST(ContactMappingRead, PicturesLandInFiles) {
     // "PNG" in base64 with the service's line breaks and a stray character.
     const std::string photo = "{" MT "photo\",\"data15\":\"iVBO\\r\\nRw0K*Ggo=\"}";
     ContactRecord named;
-    ASSERT_EQ(1, kxconv::ToContactEx(Contact("[{" MT "name\",\"data2\":\"Ann\"}," + photo + "]"), &named));
+    ASSERT_EQ(1, kxconv::ToContactEx(Contact("[{" MT "name\",\"data2\":\"Ann\"}," + photo + "]"), &named,
+                                     theApp.m_FakePhone.m_ContactGroups));
     ASSERT_EQ(1, named.GetFieldCount());
     std::string path = U8(named.GetField(0)->strFilePath);
     EXPECT_EQ(appData.pictures(), fs::path(path).parent_path());
@@ -296,7 +300,7 @@ TEST(ContactMappingRead, PicturesLandInFiles) {
     ContactRecord nameless;
     ASSERT_EQ(
         1, kxconv::ToContactEx(Contact("[{" MT "phone_v2\",\"data1\":\"1\",\"data2\":\"2\"}," + photo + "]"),
-                               &nameless));
+                               &nameless, theApp.m_FakePhone.m_ContactGroups));
     ASSERT_EQ(2, nameless.GetFieldCount());
     EXPECT_EQ(KX_CF_PICTURE_HOLDER, nameless.GetField(1)->nType);
     EXPECT_TRUE(nameless.GetField(1)->strData.empty());
@@ -305,7 +309,8 @@ TEST(ContactMappingRead, PicturesLandInFiles) {
 
     // A photo that decodes to nothing leaves the record without a picture.
     ContactRecord none;
-    ASSERT_EQ(1, kxconv::ToContactEx(Contact("[{" MT "photo\",\"data15\":\"***\"},{" MT "photo\"}]"), &none));
+    ASSERT_EQ(1, kxconv::ToContactEx(Contact("[{" MT "photo\",\"data15\":\"***\"},{" MT "photo\"}]"), &none,
+                                     theApp.m_FakePhone.m_ContactGroups));
     EXPECT_EQ(0, none.GetFieldCount());
     EXPECT_EQ(2, std::distance(fs::directory_iterator(appData.pictures()), fs::directory_iterator()));
 }
@@ -318,7 +323,8 @@ TEST(ContactMappingRead, PictureFolderUnusableFallsBackToTheTemporaryFolder) {
     kxtest::ScopedEnvVar tmp("TMPDIR", (appData.dir() + "/tmp").c_str());
     ContactRecord r;
     int result = kxconv::ToContactEx(
-        Contact("[{" MT "name\",\"data2\":\"Ann\"},{" MT "photo\",\"data15\":\"iVBORw0KGgo=\"}]"), &r);
+        Contact("[{" MT "name\",\"data2\":\"Ann\"},{" MT "photo\",\"data15\":\"iVBORw0KGgo=\"}]"), &r,
+        theApp.m_FakePhone.m_ContactGroups);
     ASSERT_EQ(1, result);
     ASSERT_EQ(1, r.GetFieldCount());
     fs::path path(U8(r.GetField(0)->strFilePath));
@@ -338,7 +344,7 @@ ContactRecord Record(const std::vector<std::pair<int32_t, std::u16string>>& fiel
 Json::Value Written(const ContactRecord& r, int* count = nullptr) {
     Json::Value object;
     int n = -1;
-    EXPECT_EQ(1, kxconv::FromContactEx(r, &object, &n));
+    EXPECT_EQ(1, kxconv::FromContactEx(r, &object, &n, theApp.m_FakePhone.m_ContactGroups));
     if (count)
         *count = n;
     return object;
@@ -487,7 +493,7 @@ TEST(ContactMappingWrite, LongValuesAreCutToWholeCharacters) {
         std::string sent = object["__data"][0]["data1"].asString();
         std::u16string wide = Utf8ToWide(sent);
         EXPECT_EQ(c.chars, wide.size()) << c.name;
-        EXPECT_LE(sent.size(), kxconv::kMaxValueBytes) << c.name;
+        EXPECT_LE(sent.size(), kMaxSentBytes) << c.name;
         EXPECT_EQ(wide.find(u'\ufffd'), std::u16string::npos) << c.name;
     }
 }
@@ -597,7 +603,7 @@ TEST(ContactMapping, RoundTripKeepsTheFields) {
     Json::Value object = Written(original);
     object["account_name"] = "pcsc";
     ContactRecord back;
-    ASSERT_EQ(1, kxconv::ToContactEx(object, &back));
+    ASSERT_EQ(1, kxconv::ToContactEx(object, &back, theApp.m_FakePhone.m_ContactGroups));
     EXPECT_EQ(u"77", back.strPIMID);
     FieldList a = Fields(original), b = Fields(back);
     std::sort(a.begin(), a.end());

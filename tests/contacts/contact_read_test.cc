@@ -71,7 +71,7 @@ protected:
         InitSyncParams params{0, host_.window(), 5555, url_.c_str(), u"S"};
         ASSERT_EQ(KX_OK, theApp.m_FakePhone.InitSync(0, &params));
         theApp.SetTiming(kxtest::TestTiming(1));
-        ContactGroups().Clear();
+        theApp.m_FakePhone.m_ContactGroups.Clear();
     }
     void TearDown() override {
         InitSyncParams none{0, nullptr, 115200, u"", u""};

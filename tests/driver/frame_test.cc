@@ -103,8 +103,8 @@ protected:
         theApp.m_FakePhone.InitSync(0, &none);
         theApp.m_FakePhone.StopFlag = false;
         theApp.CancelFlag = false;
-        theApp.RecordCallback = nullptr;
-        theApp.ProgressCallback = nullptr;
+        theApp.m_FakePhone.RecordCallback = nullptr;
+        theApp.m_FakePhone.ProgressCallback = nullptr;
     }
     std::vector<std::string> AuxCalls() const {
         std::ifstream in(auxLog_);
@@ -300,11 +300,11 @@ TEST_F(Frame, SetParamStoresTheAddressAndCallbacks) {
     auto progress = [](int32_t) {};
     EXPECT_EQ(SetParam(u"192.168.0.7", 8182, record, progress), 0);
     EXPECT_EQ(theApp.m_FakePhone.BaseUrl(), u"http://192.168.0.7:8182");
-    EXPECT_EQ(theApp.RecordCallback.load(), static_cast<KXRecordCallback>(record));
-    EXPECT_EQ(theApp.ProgressCallback.load(), static_cast<KXProgressCallback>(progress));
+    EXPECT_EQ(theApp.m_FakePhone.RecordCallback.load(), static_cast<KXRecordCallback>(record));
+    EXPECT_EQ(theApp.m_FakePhone.ProgressCallback.load(), static_cast<KXProgressCallback>(progress));
     EXPECT_EQ(SetParam(nullptr, -1, nullptr, nullptr), 0);
     EXPECT_EQ(theApp.m_FakePhone.BaseUrl(), u"http://:-1");
-    EXPECT_EQ(theApp.RecordCallback.load(), nullptr);
+    EXPECT_EQ(theApp.m_FakePhone.RecordCallback.load(), nullptr);
 }
 
 TEST_F(Frame, TaskStampIsRenewedByReadWriteAndClearChangeLogOnly) {
@@ -412,7 +412,7 @@ TEST_F(Frame, MilliSleepEndsSoonAfterTheCancelFlagIsRaised) {
         EXPECT_EQ(theApp.MilliSleep(0), 0) << "no step, no test of the flag";
         EXPECT_EQ(theApp.MilliSleep(100000), 21);
         std::regex line(
-            R"(^frame_test\.cc\(\d+\) : Function = CKXPhoneApp::MilliSleep GetLastError = -?\d+\r\n$|^app\.cc\(\d+\) : Function = CKXPhoneApp::MilliSleep GetLastError = -?\d+\r\n$)");
+            R"(^frame_test\.cc\(\d+\) : Function = CKXPhoneApp::MilliSleep GetLastError = -?\d+\r\n$|^transport_context\.cc\(\d+\) : Function = CKXPhoneApp::MilliSleep GetLastError = -?\d+\r\n$)");
         auto lines = trace.Lines();
         ASSERT_EQ(lines.size(), 1u) << trace.Text();
         EXPECT_TRUE(std::regex_match(lines[0], line)) << lines[0];

@@ -1,4 +1,4 @@
-#include "driver/host_messages.h"
+#include "sync/host_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -32,12 +32,12 @@ protected:
         recorder_.SetHook([this](uint32_t code, intptr_t value) { seen_.push_back({code, value}); });
         InitSyncParams params{0, recorder_.window(), 5555, u"http://127.0.0.1:5555", u"SERIAL"};
         ASSERT_EQ(theApp.m_FakePhone.InitSync(0, &params), 0);
-        theApp.RecordCallback = &RecordCb;
-        theApp.ProgressCallback = &ProgressCb;
+        theApp.m_FakePhone.RecordCallback = &RecordCb;
+        theApp.m_FakePhone.ProgressCallback = &ProgressCb;
     }
     void TearDown() override {
-        theApp.RecordCallback = nullptr;
-        theApp.ProgressCallback = nullptr;
+        theApp.m_FakePhone.RecordCallback = nullptr;
+        theApp.m_FakePhone.ProgressCallback = nullptr;
         InitSyncParams none{0, nullptr, 115200, u"", u""};
         theApp.m_FakePhone.InitSync(0, &none);
         g_seen = nullptr;
@@ -48,7 +48,8 @@ protected:
 
 TEST_F(HostMessages, ReadWithoutCallbacksAndSilentRead) {
     int record = 0;
-    ReadReporter changeLog(KX_TYPE_CALENDAR, u"CKXFakePhone::ReadCalendarWithChangeLog", false, false);
+    ReadReporter changeLog(theApp.m_FakePhone, KX_TYPE_CALENDAR, u"CKXFakePhone::ReadCalendarWithChangeLog",
+                           false, false);
     changeLog.Record(&record);
     changeLog.Progress(1, 1);
     changeLog.Finish(0);
@@ -59,7 +60,8 @@ TEST_F(HostMessages, ReadWithoutCallbacksAndSilentRead) {
         << HostWindowRecorder::Describe(seen_);
 
     seen_.clear();
-    ReadReporter backup(KX_TYPE_CALENDAR, u"CKXFakePhone::ReadCalendar", true, true, /*silent=*/true);
+    ReadReporter backup(theApp.m_FakePhone, KX_TYPE_CALENDAR, u"CKXFakePhone::ReadCalendar", true, true,
+                        /*silent=*/true);
     backup.Record(&record);
     backup.Progress(1, 1);
     EXPECT_EQ(backup.Finish(-3), 1100);
@@ -76,7 +78,7 @@ TEST_F(HostMessages, ReadOutcomeIsNormalisedAndWrappedInSendMessageLines) {
     for (const Case& c : cases) {
         kxtest::TraceCapture trace;
         seen_.clear();
-        ReadReporter reporter(KX_TYPE_CONTACT, u"CKXFakePhone::ReadContact", true, true);
+        ReadReporter reporter(theApp.m_FakePhone, KX_TYPE_CONTACT, u"CKXFakePhone::ReadContact", true, true);
         EXPECT_EQ(reporter.Finish(c.result), c.value == 0 ? 0 : c.value) << c.result;
         EXPECT_EQ(seen_, (std::vector<HostMessage>{{c.code, c.value}})) << c.result;
         auto lines = trace.Lines();
@@ -93,7 +95,7 @@ TEST_F(HostMessages, ReadOutcomeIsNormalisedAndWrappedInSendMessageLines) {
 TEST_F(HostMessages, WriteSequenceAndOutcome) {
     int a = 0, b = 0;
     kxtest::TraceCapture trace;
-    WriteReporter reporter(KX_TYPE_CALENDAR, u"CKXFakePhone::WriteCalendar");
+    WriteReporter reporter(theApp.m_FakePhone, KX_TYPE_CALENDAR, u"CKXFakePhone::WriteCalendar");
     reporter.BatchBegin(WriteReporter::BatchPercent(2, 3));
     reporter.BatchBegin(WriteReporter::BatchPercent(3, 3));
     reporter.RecordWritten(&a);
@@ -129,7 +131,7 @@ TEST_F(HostMessages, WriteSequenceAndOutcome) {
     }
 
     seen_.clear();
-    WriteReporter silent(KX_TYPE_CONTACT, u"CKXFakePhone::WriteContact", /*silent=*/true);
+    WriteReporter silent(theApp.m_FakePhone, KX_TYPE_CONTACT, u"CKXFakePhone::WriteContact", /*silent=*/true);
     silent.BatchBegin(10);
     silent.RecordWritten(&a);
     silent.WriteBackDone();
@@ -155,7 +157,7 @@ TEST(WriteReporterPercent, CappedAt99) {
 TEST_F(HostMessages, SampleItemAndMailSequences) {
     // The sample-item read sequence is checked through the sample store itself.
     int mail = 0;
-    ItemReporter mailWrite(kMailWrite, u"CKXFakePhone::SampleWrite");
+    ItemReporter mailWrite(theApp.m_FakePhone, kMailWrite, u"CKXFakePhone::SampleWrite");
     mailWrite.Item(50, reinterpret_cast<intptr_t>(&mail));
     EXPECT_EQ(seen_,
               (std::vector<HostMessage>{
@@ -178,7 +180,7 @@ TEST_F(HostMessages, SampleItemAndMailSequences) {
     };
     for (const Case& c : cases) {
         seen_.clear();
-        ItemReporter reporter(*c.sequence, u"CKXFakePhone::SampleRead");
+        ItemReporter reporter(theApp.m_FakePhone, *c.sequence, u"CKXFakePhone::SampleRead");
         EXPECT_EQ(reporter.Finish(c.result), c.result);
         EXPECT_EQ(seen_, (std::vector<HostMessage>{{c.code, c.value}}))
             << std::hex << c.code << " " << std::dec << c.result;
@@ -202,11 +204,11 @@ TEST(HostMessagesNoWindow, NothingIsSentAndNothingBreaks) {
     InitSyncParams none{0, nullptr, 115200, u"", u""};
     ASSERT_EQ(theApp.m_FakePhone.InitSync(0, &none), 0);
     int record = 0;
-    ReadReporter reporter(KX_TYPE_CONTACT, u"CKXFakePhone::ReadContact", false, false);
+    ReadReporter reporter(theApp.m_FakePhone, KX_TYPE_CONTACT, u"CKXFakePhone::ReadContact", false, false);
     reporter.Record(&record);
     reporter.Progress(1, 0);
     EXPECT_EQ(reporter.Finish(21), 21);
-    SendHostMessage(0x10004, 0);
+    SendHostMessage(theApp.m_FakePhone, 0x10004, 0);
     EXPECT_TRUE(recorder.Messages().empty());
 }
 

@@ -1,5 +1,5 @@
 // The three kinds of trace line, exactly as TraceSink receives them, and TraceSink itself.
-#include "driver/trace.h"
+#include "trace/trace.h"
 
 #include <time.h>
 #include <unistd.h>

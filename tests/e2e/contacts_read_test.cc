@@ -74,7 +74,7 @@ protected:
         ASSERT_TRUE(sim_->ok()) << sim_->error();
         theApp.SetEnv(&env_);
         theApp.SetTiming(kxtest::TestTiming(2));
-        ContactGroups().Clear();
+        theApp.m_FakePhone.m_ContactGroups.Clear();
         url_ = sim_->BaseUrl16();
         InitSyncParams params{0, host_.window(), sim_->port(), url_.c_str(), kSerial};
         ASSERT_EQ(KX_OK, ::InitSync(0, &params));
@@ -83,13 +83,13 @@ protected:
     void TearDown() override {
         theApp.m_FakePhone.StopFlag = false;
         theApp.m_FakePhone.ProductId = 0;
-        theApp.RecordCallback = nullptr;
-        theApp.ProgressCallback = nullptr;
+        theApp.m_FakePhone.RecordCallback = nullptr;
+        theApp.m_FakePhone.ProgressCallback = nullptr;
         InitSyncParams none{0, nullptr, 115200, u"", u""};
         theApp.m_FakePhone.InitSync(0, &none);
         theApp.SetTiming(platform::Timing());
         theApp.SetEnv(nullptr);
-        ContactGroups().Clear();
+        theApp.m_FakePhone.m_ContactGroups.Clear();
         sim_.reset();
     }
 
@@ -173,8 +173,8 @@ TEST_F(ContactsReadE2E, MessagesAndCallbacksOfAThreeContactRead) {
             EXPECT_EQ(r->lPhoneMemory, std::atoi(WideToUtf8(r->strPIMID).c_str()));
         }
     });
-    theApp.RecordCallback = &RecordCallback;
-    theApp.ProgressCallback = &ProgressCallback;
+    theApp.m_FakePhone.RecordCallback = &RecordCallback;
+    theApp.m_FakePhone.ProgressCallback = &ProgressCallback;
     EXPECT_EQ(KX_OK, ReadAll());
     g_events = nullptr;
 
@@ -343,8 +343,8 @@ TEST_F(ContactsReadE2E, CollectingSendsNothing) {
     AddContacts(55);
     std::vector<HostEvent> events;
     g_events = &events;
-    theApp.RecordCallback = &RecordCallback;
-    theApp.ProgressCallback = &ProgressCallback;
+    theApp.m_FakePhone.RecordCallback = &RecordCallback;
+    theApp.m_FakePhone.ProgressCallback = &ProgressCallback;
     RecordList<ContactRecord> list;
     theApp.RenewTaskStamp();
     EXPECT_EQ(KX_OK, theApp.m_FakePhone.ReadContact(&list));

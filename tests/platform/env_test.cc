@@ -36,7 +36,6 @@ TEST(PosixEnv, ClockAndThreadBasics) {
     EXPECT_LT(elapsed, 60000u);
 
     time_t now = ::time(nullptr);
-    EXPECT_LE(std::llabs(env()->WallSeconds() - now), 2);
     platform::CivilTime utc = env()->UtcNow();
     struct tm t = {};
     t.tm_year = utc.year - 1900;
@@ -155,7 +154,7 @@ TEST(PosixEnv, LoopbackSocketRoundTrip) {
     ASSERT_GE(peer, 0);
 
     EXPECT_EQ(env()->SocketWaitReadable(fd, 0), 0) << "nothing sent yet";
-    EXPECT_EQ(env()->SocketSend(fd, "ping", 4), 4);
+    EXPECT_EQ(env()->SocketSendWithin(fd, "ping", 4, 1000), 4);
     char buffer[16] = {};
     EXPECT_EQ(::recv(peer, buffer, 4, MSG_WAITALL), 4);
     EXPECT_EQ(::send(peer, "pong!", 5, 0), 5);

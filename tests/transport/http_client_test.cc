@@ -89,16 +89,19 @@ TEST_F(HttpClientTest, SendsExactlyTheRequestBytesInOneWrite) {
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Send(HttpAnswer("ok"))}; });
     HttpClient client;
     ByteArray response;
-    EXPECT_EQ(
-        client.Get("127.0.0.1", peer.Port(), "/contact/do/read", "hello", 5, &response, 10, nullptr, "S1"),
-        2);
+    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/contact/do/read", "hello", 5,
+                             &response, 10, nullptr, "S1"),
+              2);
     EXPECT_EQ(counting.sends.load(), 1);
+    EXPECT_EQ(client.Request(HttpMethod::Post, "127.0.0.1", peer.Port(), "/session_ctrl", nullptr, 0, nullptr,
+                             10, nullptr, nullptr),
+              2);
     EXPECT_EQ(
-        client.Post("127.0.0.1", peer.Port(), "/session_ctrl", nullptr, 0, nullptr, 10, nullptr, nullptr), 2);
-    EXPECT_EQ(client.Put("127.0.0.1", peer.Port(), "/a", "", 0, nullptr, 10, nullptr, "S2"), 2);
-    EXPECT_EQ(
-        client.Delete("127.0.0.1", peer.Port(), "/calendar/do/delete", "xy", 2, nullptr, 10, nullptr, "S3"),
+        client.Request(HttpMethod::Put, "127.0.0.1", peer.Port(), "/a", "", 0, nullptr, 10, nullptr, "S2"),
         2);
+    EXPECT_EQ(client.Request(HttpMethod::Delete, "127.0.0.1", peer.Port(), "/calendar/do/delete", "xy", 2,
+                             nullptr, 10, nullptr, "S3"),
+              2);
     EXPECT_EQ(counting.sends.load(), 4);
     std::vector<std::string> requests = peer.Requests();
     ASSERT_EQ(requests.size(), 4u);
@@ -120,7 +123,8 @@ TEST_F(HttpClientTest, PartialSendsAreResumedUntilEveryByteIsOut) {
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Send(HttpAnswer(""))}; });
     std::string body(1000, 'b');
     HttpClient client;
-    EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/p", body.data(), body.size(), nullptr, 10, nullptr, "S"),
+    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/p", body.data(), body.size(),
+                             nullptr, 10, nullptr, "S"),
               0);
     ASSERT_EQ(peer.Requests().size(), 1u);
     EXPECT_EQ(kxtest::RequestBody(peer.Requests()[0]), body);
@@ -157,8 +161,8 @@ TEST_F(HttpClientTest, APeerThatNeverReadsTheBodyEndsTheAttemptInsteadOfHoldingI
         ASSERT_GT(peer.Port(), 0);
         HttpClient client;
         trace.Clear();
-        EXPECT_EQ(client.Put("127.0.0.1", peer.Port(), "/contact/do/create", body.data(), body.size(),
-                             nullptr, 20, &theApp.CancelFlag, "S"),
+        EXPECT_EQ(client.Request(HttpMethod::Put, "127.0.0.1", peer.Port(), "/contact/do/create", body.data(),
+                                 body.size(), nullptr, 20, &theApp.CancelFlag, "S"),
                   -3);
         EXPECT_GE(trace.CountContaining("Function = SocketClient::Send GetLastError"), 1);
     }
@@ -171,8 +175,8 @@ TEST_F(HttpClientTest, APeerThatNeverReadsTheBodyEndsTheAttemptInsteadOfHoldingI
         });
         HttpClient client;
         auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(client.Put("127.0.0.1", peer.Port(), "/contact/do/create", body.data(), body.size(),
-                             nullptr, 1800 * 1000, &theApp.CancelFlag, "S"),
+        EXPECT_EQ(client.Request(HttpMethod::Put, "127.0.0.1", peer.Port(), "/contact/do/create", body.data(),
+                                 body.size(), nullptr, 1800 * 1000, &theApp.CancelFlag, "S"),
                   -6);
         canceller.join();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
@@ -210,7 +214,8 @@ TEST_F(HttpClientTest, FramingAgainstAScriptedPeer) {
         ScriptedPeer peer([&](int, const std::string&) { return c.script; });
         HttpClient client;
         ByteArray response;
-        EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/x", nullptr, 0, &response, 100, nullptr, "S"),
+        EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/x", nullptr, 0, &response, 100,
+                                 nullptr, "S"),
                   c.expected)
             << c.name;
         EXPECT_EQ(Text(response), c.body) << c.name;
@@ -219,12 +224,17 @@ TEST_F(HttpClientTest, FramingAgainstAScriptedPeer) {
 
 TEST_F(HttpClientTest, ArgumentsAndConnectionFailures) {
     HttpClient client;
-    EXPECT_EQ(client.Get(nullptr, 80, "/", nullptr, 0, nullptr, 1, nullptr, nullptr), -1);
-    EXPECT_EQ(client.Get("", 80, "/", nullptr, 0, nullptr, 1, nullptr, nullptr), -1);
-    EXPECT_EQ(client.Get("127.0.0.1", 0, "/", nullptr, 0, nullptr, 1, nullptr, nullptr), -1);
-    EXPECT_EQ(client.Get("127.0.0.1", 80, nullptr, nullptr, 0, nullptr, 1, nullptr, nullptr), -1);
+    EXPECT_EQ(client.Request(HttpMethod::Get, nullptr, 80, "/", nullptr, 0, nullptr, 1, nullptr, nullptr),
+              -1);
+    EXPECT_EQ(client.Request(HttpMethod::Get, "", 80, "/", nullptr, 0, nullptr, 1, nullptr, nullptr), -1);
+    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", 0, "/", nullptr, 0, nullptr, 1, nullptr, nullptr),
+              -1);
+    EXPECT_EQ(
+        client.Request(HttpMethod::Get, "127.0.0.1", 80, nullptr, nullptr, 0, nullptr, 1, nullptr, nullptr),
+        -1);
     trace.Clear();
-    EXPECT_EQ(client.Get("127.0.0.1", kxtest::UnusedPort(), "/", nullptr, 0, nullptr, 1, nullptr, nullptr),
+    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", kxtest::UnusedPort(), "/", nullptr, 0, nullptr, 1,
+                             nullptr, nullptr),
               -2);
     EXPECT_EQ(trace.CountContaining("Connect Error, Try Again, Pls Wait..."), 3);
     EXPECT_EQ(trace.CountFunction("Connect Success."), 0);
@@ -243,7 +253,8 @@ TEST_F(HttpClientTest, LargeAnswerInManyDeliveriesArrivesIntact) {
     });
     HttpClient client;
     ByteArray response;
-    EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/big", nullptr, 0, &response, 100, nullptr, "S"),
+    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/big", nullptr, 0, &response, 100,
+                             nullptr, "S"),
               static_cast<int32_t>(body.size()));
     EXPECT_TRUE(Text(response) == body);
 }
@@ -255,19 +266,25 @@ TEST_F(HttpClientTest, AnswersOverTheLimitEndTheExchange) {
     });
     HttpClient client;
     client.SetAnswerLimit(64 << 10);
-    EXPECT_EQ(client.Get("127.0.0.1", streaming.Port(), "/", nullptr, 0, nullptr, 100, nullptr, "S"), -4);
+    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", streaming.Port(), "/", nullptr, 0, nullptr, 100,
+                             nullptr, "S"),
+              -4);
 
     ScriptedPeer declaring([](int, const std::string&) {
         return PeerScript{PeerAction::Send("HTTP/1.1 200 OK\r\nContent-Length: 70000\r\n\r\nabc"),
                           PeerAction::Hold()};
     });
-    EXPECT_EQ(client.Get("127.0.0.1", declaring.Port(), "/", nullptr, 0, nullptr, 100, nullptr, "S"), -4);
+    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", declaring.Port(), "/", nullptr, 0, nullptr, 100,
+                             nullptr, "S"),
+              -4);
 }
 
 TEST_F(HttpClientTest, SilenceUntilTheTimeOutChecksTheBridgeOnceAndGivesMinusFive) {
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
     HttpClient client;
-    EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 3, nullptr, "S"), -5);
+    EXPECT_EQ(
+        client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 3, nullptr, "S"),
+        -5);
     EXPECT_EQ(adb.Calls(), std::vector<std::string>({"<-s><SER123><shell><date>"}));
     EXPECT_EQ(
         trace.CountFunction(" #################### [Wait Device Response Timeout, Check The Adb Response!!!] "
@@ -280,7 +297,9 @@ TEST_F(HttpClientTest, DeadBridgeDuringALongWaitGivesMinusFour) {
     adb.QueueExitCodes({0, 1});
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
     HttpClient client;
-    EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800, nullptr, "S"), -4);
+    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800,
+                             nullptr, "S"),
+              -4);
     EXPECT_EQ(adb.Calls(), std::vector<std::string>(2, "<-s><SER123><shell><date>"));
     EXPECT_EQ(trace.CountFunction(" #################### Adb Status OK, !!!!!! #################### "), 1);
     EXPECT_EQ(trace.CountFunction(" #################### [Adb Response Error !!!!] #################### "),
@@ -298,7 +317,9 @@ TEST_F(HttpClientTest, AnAnswerAfterOneBridgeCheckIsStillTaken) {
     });
     HttpClient client;
     ByteArray response;
-    EXPECT_EQ(client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, &response, 1800, nullptr, "S"), 4);
+    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, &response, 1800,
+                             nullptr, "S"),
+              4);
     EXPECT_EQ(Text(response), "late");
     EXPECT_EQ(adb.Calls(), std::vector<std::string>({"<-s><SER123><shell><date>"}));
 }
@@ -309,10 +330,12 @@ TEST_F(HttpClientTest, SilentExchangesShareOneBridgeCheck) {
     int32_t results[2] = {0, 0};
     std::thread other([&] {
         HttpClient client;
-        results[1] = client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 2, nullptr, "B");
+        results[1] = client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 2,
+                                    nullptr, "B");
     });
     HttpClient client;
-    results[0] = client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 2, nullptr, "A");
+    results[0] =
+        client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 2, nullptr, "A");
     other.join();
     EXPECT_EQ(results[0], -5);
     EXPECT_EQ(results[1], -5);
@@ -345,7 +368,8 @@ TEST_F(HttpClientTest, CancelWhileWaitingForAnotherExchangesBridgeCheckGivesMinu
         theApp.CancelFlag = true;
     });
     HttpClient client;
-    int32_t r = client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800, &theApp.CancelFlag, "S");
+    int32_t r = client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800,
+                               &theApp.CancelFlag, "S");
     const bool checkStillRunning = !release.load();
     release = true;
     canceller.join();
@@ -365,7 +389,8 @@ TEST_F(HttpClientTest, CancelWhileWaitingGivesMinusSixWithinAboutOneStep) {
     });
     auto start = std::chrono::steady_clock::now();
     HttpClient client;
-    int32_t r = client.Get("127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800, &theApp.CancelFlag, "S");
+    int32_t r = client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800,
+                               &theApp.CancelFlag, "S");
     auto elapsed = std::chrono::steady_clock::now() - start;
     canceller.join();
     EXPECT_EQ(r, -6);

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <uuid/uuid.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -61,7 +62,6 @@ public:
         return static_cast<uint32_t>(ms.count());
     }
     void SleepMillis(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-    int64_t WallSeconds() override { return static_cast<int64_t>(::time(nullptr)); }
     CivilTime UtcNow() override {
         struct timespec ts;
         clock_gettime(CLOCK_REALTIME, &ts);
@@ -95,13 +95,6 @@ public:
             rc = ::connect(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
         } while (rc != 0 && errno == EINTR);
         return rc;
-    }
-    long SocketSend(int fd, const void* data, size_t length) override {
-        ssize_t n;
-        do {
-            n = ::send(fd, data, length, MSG_NOSIGNAL);
-        } while (n < 0 && errno == EINTR);
-        return static_cast<long>(n);
     }
     long SocketSendWithin(int fd, const void* data, size_t length, int timeoutMs) override {
         // Never blocks in send: a peer that stops reading cannot hold the caller longer than
@@ -285,6 +278,19 @@ Env* Env::Default() {
     alignas(PosixEnv) static unsigned char storage[sizeof(PosixEnv)];
     static PosixEnv* env = new (storage) PosixEnv;
     return env;
+}
+
+namespace {
+std::atomic<Env*> current{nullptr};
+}
+
+Env* Env::Current() {
+    Env* e = current.load();
+    return e ? e : Default();
+}
+
+void Env::SetCurrent(Env* env) {
+    current.store(env);
 }
 
 } // namespace platform

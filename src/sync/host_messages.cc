@@ -1,20 +1,19 @@
-#include "driver/host_messages.h"
+#include "sync/host_messages.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "driver/app.h"
-#include "driver/trace.h"
+#include "trace/trace.h"
 
-void SendHostMessage(uint32_t code, intptr_t value) {
-    KXHostWindow* window = theApp.m_FakePhone.HostWindow();
+void SendHostMessage(const PhoneState& phone, uint32_t code, intptr_t value) {
+    KXHostWindow* window = phone.HostWindow();
     if (window && window->proc)
         window->proc(window, KX_HOST_MESSAGE, code, value);
 }
 
-void SendFinalHostMessage(const char16_t* caller, uint32_t code, intptr_t value) {
+void SendFinalHostMessage(const PhoneState& phone, const char16_t* caller, uint32_t code, intptr_t value) {
     KX_TRACE_ENTER(caller, u"WindowsAPI::SendMessage");
-    SendHostMessage(code, value);
+    SendHostMessage(phone, code, value);
     KX_TRACE_LEAVE(caller, u"WindowsAPI::SendMessage");
 }
 
@@ -24,20 +23,20 @@ int32_t NormaliseResult(int32_t result) {
 
 // ---------------------------------------------------------------------------------------------
 
-ReadReporter::ReadReporter(uint32_t family, const char16_t* caller, bool recordCallback,
-                           bool progressCallback, bool silent)
-    : family_(family), caller_(caller), recordCallback_(recordCallback), progressCallback_(progressCallback),
-      silent_(silent) {}
+ReadReporter::ReadReporter(const PhoneState& phone, uint32_t family, const char16_t* caller,
+                           bool recordCallback, bool progressCallback, bool silent)
+    : phone_(phone), family_(family), caller_(caller), recordCallback_(recordCallback),
+      progressCallback_(progressCallback), silent_(silent) {}
 
 void ReadReporter::Record(const void* record) {
     if (silent_)
         return;
     uint32_t code = KXMessageCode(family_, KX_EVENT_RECORD_READ);
     if (recordCallback_) {
-        if (KXRecordCallback callback = theApp.RecordCallback.load())
+        if (KXRecordCallback callback = phone_.RecordCallback.load())
             callback(code, reinterpret_cast<uintptr_t>(record));
     }
-    SendHostMessage(code, reinterpret_cast<intptr_t>(record));
+    SendHostMessage(phone_, code, reinterpret_cast<intptr_t>(record));
 }
 
 void ReadReporter::Progress(int done, int total) {
@@ -45,11 +44,11 @@ void ReadReporter::Progress(int done, int total) {
         return;
     int percent = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * 100 / total) : 100;
     if (progressCallback_) {
-        if (KXProgressCallback callback = theApp.ProgressCallback.load())
+        if (KXProgressCallback callback = phone_.ProgressCallback.load())
             callback(percent);
     }
-    SendHostMessage(KX_PROGRESS_PERCENT, percent);
-    SendHostMessage(KX_PROGRESS_ITEM_DONE, 0);
+    SendHostMessage(phone_, KX_PROGRESS_PERCENT, percent);
+    SendHostMessage(phone_, KX_PROGRESS_ITEM_DONE, 0);
 }
 
 int32_t ReadReporter::Finish(int32_t result) {
@@ -57,16 +56,16 @@ int32_t ReadReporter::Finish(int32_t result) {
     if (silent_)
         return result;
     if (result == KX_OK)
-        SendFinalHostMessage(caller_, KXMessageCode(family_, KX_EVENT_READ_FINISHED), 0);
+        SendFinalHostMessage(phone_, caller_, KXMessageCode(family_, KX_EVENT_READ_FINISHED), 0);
     else
-        SendFinalHostMessage(caller_, KXMessageCode(family_, KX_EVENT_READ_FAILED), result);
+        SendFinalHostMessage(phone_, caller_, KXMessageCode(family_, KX_EVENT_READ_FAILED), result);
     return result;
 }
 
 // ---------------------------------------------------------------------------------------------
 
-WriteReporter::WriteReporter(uint32_t family, const char16_t* caller, bool silent)
-    : family_(family), caller_(caller), silent_(silent) {}
+WriteReporter::WriteReporter(const PhoneState& phone, uint32_t family, const char16_t* caller, bool silent)
+    : phone_(phone), family_(family), caller_(caller), silent_(silent) {}
 
 int WriteReporter::BatchPercent(int64_t taken, int64_t total) {
     if (total <= 0 || taken <= 0)
@@ -78,18 +77,19 @@ int WriteReporter::BatchPercent(int64_t taken, int64_t total) {
 void WriteReporter::BatchBegin(int percent) {
     if (silent_)
         return;
-    SendHostMessage(KX_PROGRESS_ITEM_BEGIN, 0);
-    SendHostMessage(KX_PROGRESS_PERCENT, percent);
+    SendHostMessage(phone_, KX_PROGRESS_ITEM_BEGIN, 0);
+    SendHostMessage(phone_, KX_PROGRESS_PERCENT, percent);
 }
 
 void WriteReporter::RecordWritten(const void* record) {
     if (!silent_)
-        SendHostMessage(KXMessageCode(family_, KX_EVENT_RECORD_WRITTEN), reinterpret_cast<intptr_t>(record));
+        SendHostMessage(phone_, KXMessageCode(family_, KX_EVENT_RECORD_WRITTEN),
+                        reinterpret_cast<intptr_t>(record));
 }
 
 void WriteReporter::WriteBackDone() {
     if (!silent_)
-        SendHostMessage(KX_PROGRESS_PERCENT, 99);
+        SendHostMessage(phone_, KX_PROGRESS_PERCENT, 99);
 }
 
 int32_t WriteReporter::Finish(int32_t result) {
@@ -98,9 +98,9 @@ int32_t WriteReporter::Finish(int32_t result) {
         return result;
     kxtrace::DebugPrint(u"Begin SendMessage To Caller\r\n");
     if (result == KX_OK)
-        SendFinalHostMessage(caller_, KXMessageCode(family_, KX_EVENT_WRITE_FINISHED), 0);
+        SendFinalHostMessage(phone_, caller_, KXMessageCode(family_, KX_EVENT_WRITE_FINISHED), 0);
     else
-        SendFinalHostMessage(caller_, KXMessageCode(family_, KX_EVENT_WRITE_FAILED), result);
+        SendFinalHostMessage(phone_, caller_, KXMessageCode(family_, KX_EVENT_WRITE_FAILED), result);
     kxtrace::DebugPrint(u"End SendMessage To Caller\r\n");
     return result;
 }
@@ -113,8 +113,8 @@ const ItemSequence kSampleItemDelete = {0x40008, 0x40007, 0x40009, false, false}
 const ItemSequence kMailRead = {0xE0001, 0xE0003, 0xE0002, true, false};
 const ItemSequence kMailWrite = {0xE0004, 0xE0006, 0xE0005, true, true};
 
-ItemReporter::ItemReporter(const ItemSequence& sequence, const char16_t* caller)
-    : sequence_(sequence), caller_(caller) {}
+ItemReporter::ItemReporter(const PhoneState& phone, const ItemSequence& sequence, const char16_t* caller)
+    : phone_(phone), sequence_(sequence), caller_(caller) {}
 
 int ItemReporter::BytePercent(int64_t done, int64_t total) {
     if (total <= 0)
@@ -124,21 +124,21 @@ int ItemReporter::BytePercent(int64_t done, int64_t total) {
 }
 
 void ItemReporter::Item(int percent, intptr_t value) {
-    SendHostMessage(KX_PROGRESS_ITEM_BEGIN, 0);
+    SendHostMessage(phone_, KX_PROGRESS_ITEM_BEGIN, 0);
     if (sequence_.itemBeforeProgress)
-        SendHostMessage(sequence_.itemCode, value);
-    SendHostMessage(KX_PROGRESS_PERCENT, percent);
+        SendHostMessage(phone_, sequence_.itemCode, value);
+    SendHostMessage(phone_, KX_PROGRESS_PERCENT, percent);
     if (!sequence_.itemBeforeProgress)
-        SendHostMessage(sequence_.itemCode, value);
-    SendHostMessage(KX_PROGRESS_ITEM_DONE, 0);
+        SendHostMessage(phone_, sequence_.itemCode, value);
+    SendHostMessage(phone_, KX_PROGRESS_ITEM_DONE, 0);
 }
 
 int32_t ItemReporter::Finish(int32_t result) {
     if (result == KX_OK) {
-        SendFinalHostMessage(caller_, sequence_.finishedCode, 0);
+        SendFinalHostMessage(phone_, caller_, sequence_.finishedCode, 0);
     } else {
         bool passes = result == KX_STOPPED || (result == KX_WRITE_REFUSED && sequence_.refusedPasses);
-        SendFinalHostMessage(caller_, sequence_.failedCode, passes ? result : 0);
+        SendFinalHostMessage(phone_, caller_, sequence_.failedCode, passes ? result : 0);
     }
     return result;
 }

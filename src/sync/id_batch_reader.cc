@@ -1,12 +1,12 @@
-#include "driver/id_batch_reader.h"
+#include "sync/id_batch_reader.h"
 
-#include "driver/app.h"
-#include "driver/fake_phone.h"
-#include "driver/trace.h"
+#include "trace/trace.h"
 #include "transport/id_batch.h"
 
-IdBatchReader::IdBatchReader(const IdReadPlan& plan, bool collecting, ServiceExchange exchange)
-    : plan_(plan), exchange_(exchange), reporter_(plan.family, plan.caller, true, true, collecting) {}
+IdBatchReader::IdBatchReader(PhoneState& phone, const IdReadPlan& plan, bool collecting,
+                             ServiceExchange exchange)
+    : phone_(phone), plan_(plan), exchange_(exchange),
+      reporter_(phone, plan.family, plan.caller, true, true, collecting) {}
 
 int32_t IdBatchReader::Failed(const ServiceReply& reply, const ExchangeFailureTexts& texts) {
     const char16_t* text = reply.outcome == ServiceReply::kStopped     ? texts.stopped
@@ -40,7 +40,7 @@ bool IdBatchReader::FetchIds() {
 }
 
 std::optional<ServiceReply> IdBatchReader::NextBatch(size_t limit) {
-    if (result_ != KX_OK || position_ >= ids_.size() || theApp.m_FakePhone.StopFlag.load())
+    if (result_ != KX_OK || position_ >= ids_.size() || phone_.StopFlag.load())
         return std::nullopt;
     Json::Value body(Json::objectValue);
     Json::Value& batch = body["objects"] = NextIdBatch(ids_, &position_, limit, plan_.nullIdsCount);
@@ -62,7 +62,7 @@ std::optional<ServiceReply> IdBatchReader::NextBatch(size_t limit) {
 
 bool IdBatchReader::Stopped() {
     if (!stopped_)
-        stopped_ = theApp.m_FakePhone.StopFlag.load();
+        stopped_ = phone_.StopFlag.load();
     return *stopped_;
 }
 
@@ -71,6 +71,6 @@ int32_t IdBatchReader::Finish() {
         result_ = KX_STOPPED;
     int32_t result = NormaliseResult(result_);
     if (result != KX_OK && result != KX_WRITE_REFUSED && result != KX_STOPPED)
-        theApp.m_FakePhone.CheckPhoneReady();
+        phone_.CheckPhoneReady();
     return reporter_.Finish(result);
 }

@@ -1,11 +1,10 @@
-#include "driver/trace.h"
+#include "trace/trace.h"
 
 #include <tracesink.h>
 
 #include <cstdarg>
 #include <cstring>
 
-#include "driver/app.h"
 #include "platform/env.h"
 #include "platform/format.h"
 
@@ -22,7 +21,7 @@ void Output(const std::u16string& line) {
 
 void Trace(const char16_t* tag, const char16_t* caller, const char16_t* action,
            const std::u16string& function, const char* file, int line) {
-    platform::Env* env = theApp.env();
+    platform::Env* env = platform::Env::Current();
     platform::CivilTime now = env->UtcNow();
     std::u16string text = platform::Format(
         u"[TID=%u][Tag=%s],[Module=%s],[Caller=%s],[Action=%s],[Function=%s],[Time=%04d-%02d-%02d "
@@ -34,7 +33,7 @@ void Trace(const char16_t* tag, const char16_t* caller, const char16_t* action,
 }
 
 void ErrorLine(const char* file, int line, const char16_t* function) {
-    int error = theApp.env()->LastError();
+    int error = platform::Env::Current()->LastError();
     Output(platform::Format(u"%S(%d) : Function = %s GetLastError = %d\r\n", BaseName(file), line, function,
                             error));
 }

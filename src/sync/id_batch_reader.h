@@ -13,7 +13,7 @@
 #include <json/json.h>
 #include <kxphone/record_list.h>
 
-#include "driver/host_messages.h"
+#include "sync/host_messages.h"
 #include "transport/service_request.h"
 
 // One exchange with the handset service. ServiceCall is the real one; tests pass scripted ones.
@@ -50,7 +50,8 @@ struct IdReadPlan {
 class IdBatchReader {
 public:
     // collecting: the records go to the caller's list, so no message or callback is sent at all.
-    IdBatchReader(const IdReadPlan& plan, bool collecting, ServiceExchange exchange = &ServiceCall);
+    IdBatchReader(PhoneState& phone, const IdReadPlan& plan, bool collecting,
+                  ServiceExchange exchange = &ServiceCall);
 
     // Fetches the id list. False when it failed (traced; the result is set).
     bool FetchIds();
@@ -78,6 +79,7 @@ public:
 private:
     int32_t Failed(const ServiceReply& reply, const ExchangeFailureTexts& texts);
 
+    PhoneState& phone_;
     const IdReadPlan& plan_;
     ServiceExchange exchange_;
     ReadReporter reporter_;

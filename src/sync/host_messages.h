@@ -10,13 +10,15 @@
 
 #include <kxphone/kxphone.h>
 
-// Message 2525 with code and value to the phone object's HostWindow. No window (no InitSync
-// yet): nothing is sent.
-void SendHostMessage(uint32_t code, intptr_t value);
+#include "sync/phone_state.h"
+
+// Message 2525 with code and value to the phone's HostWindow. No window (no InitSync yet):
+// nothing is sent.
+void SendHostMessage(const PhoneState& phone, uint32_t code, intptr_t value);
 
 // The same for a final outcome: wrapped in the "WindowsAPI::SendMessage" Enter/Leave lines
 // written for caller.
-void SendFinalHostMessage(const char16_t* caller, uint32_t code, intptr_t value);
+void SendFinalHostMessage(const PhoneState& phone, const char16_t* caller, uint32_t code, intptr_t value);
 
 // 0, 12 and 21 pass; every other result becomes 1100.
 int32_t NormaliseResult(int32_t result);
@@ -28,8 +30,8 @@ int32_t NormaliseResult(int32_t result);
 // callback (each is skipped anyway when the host gave none). silent: a backup read sends nothing.
 class ReadReporter {
 public:
-    ReadReporter(uint32_t family, const char16_t* caller, bool recordCallback, bool progressCallback,
-                 bool silent = false);
+    ReadReporter(const PhoneState& phone, uint32_t family, const char16_t* caller, bool recordCallback,
+                 bool progressCallback, bool silent = false);
 
     // The record-read event; record stays the caller's and must outlive the call only.
     void Record(const void* record);
@@ -39,6 +41,7 @@ public:
     int32_t Finish(int32_t result);
 
 private:
+    const PhoneState& phone_;
     uint32_t family_;
     const char16_t* caller_;
     bool recordCallback_;
@@ -55,7 +58,7 @@ private:
 // silent (a restore): nothing is sent at all.
 class WriteReporter {
 public:
-    WriteReporter(uint32_t family, const char16_t* caller, bool silent = false);
+    WriteReporter(const PhoneState& phone, uint32_t family, const char16_t* caller, bool silent = false);
 
     void BatchBegin(int percent);
     void RecordWritten(const void* record);
@@ -66,6 +69,7 @@ public:
     static int BatchPercent(int64_t taken, int64_t total);
 
 private:
+    const PhoneState& phone_;
     uint32_t family_;
     const char16_t* caller_;
     bool silent_;
@@ -94,7 +98,7 @@ constexpr uint32_t KX_SAMPLE_LISTING_EMPTY = 0x4000B;
 
 class ItemReporter {
 public:
-    ItemReporter(const ItemSequence& sequence, const char16_t* caller);
+    ItemReporter(const PhoneState& phone, const ItemSequence& sequence, const char16_t* caller);
 
     //   0x10004 with 0, 0x10002 with percent, the item code with value, 0x10003
     //   (e-mail: 0x10004, the item code, 0x10002, 0x10003)
@@ -108,6 +112,7 @@ public:
     static int BytePercent(int64_t done, int64_t total);
 
 private:
+    const PhoneState& phone_;
     const ItemSequence& sequence_;
     const char16_t* caller_;
 };

@@ -1,6 +1,6 @@
 // Dates between the host's local wall-clock values and the handset's UTC instants, and the few
 // date texts the calendar exchanges. Every conversion uses the process's current time zone
-// through theApp.env(); nothing is stored. Safe from any thread.
+// through the current Env; nothing is stored. Safe from any thread.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,11 @@
-#include "calendar/time_conversions.h"
+#include "sync/time_conversions.h"
 
 #include <climits>
 #include <cstdio>
 
-#include "driver/app.h"
+#include "platform/env.h"
 #include "platform/format.h"
+#include "platform/text.h"
 
 namespace CalConv {
 
@@ -17,15 +18,6 @@ constexpr int64_t kMaxSeconds = 2958466LL * 86400 - 1;
 
 bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
-}
-
-std::u16string Trim(const std::u16string& text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
 }
 
 // Leading optional sign and decimal digits; saturates at the 64-bit range.
@@ -77,7 +69,7 @@ platform::OleDate Convert(const platform::OleDate& date, ZoneConversion convert,
     platform::CivilTime in;
     if (!date.ToCivil(&in))
         return date;
-    platform::Env* env = theApp.env();
+    platform::Env* env = platform::Env::Current();
     platform::CivilTime out;
     if ((env->*convert)(in, &out)) {
         platform::OleDate result = platform::OleDate::FromCivil(out);
@@ -98,7 +90,7 @@ platform::OleDate UtcToLocal(const platform::OleDate& date) {
 }
 
 platform::OleDate LocalNow() {
-    return UtcToLocal(platform::OleDate::FromCivil(theApp.env()->UtcNow()));
+    return UtcToLocal(platform::OleDate::FromCivil(platform::Env::Current()->UtcNow()));
 }
 
 std::u16string DateToMillisText(const platform::OleDate& date, bool allDay) {
@@ -108,7 +100,7 @@ std::u16string DateToMillisText(const platform::OleDate& date, bool allDay) {
 }
 
 bool MillisTextToDate(const std::u16string& text, bool allDay, platform::OleDate* date) {
-    std::u16string t = Trim(text);
+    std::u16string t = platform::Trim(text);
     platform::OleDate result;
     if (t.size() < 2 || t.find(u'-', 1) == std::u16string::npos) {
         int64_t n = LeadingNumber(t);
@@ -132,7 +124,7 @@ std::u16string NumberToText(int32_t n) {
 }
 
 int32_t TextToNumber(const std::u16string& text) {
-    int64_t n = LeadingNumber(Trim(text));
+    int64_t n = LeadingNumber(platform::Trim(text));
     if (n > INT32_MAX)
         return INT32_MAX;
     if (n < INT32_MIN)

@@ -1,0 +1,16 @@
+// The full contact read behind CKXFakePhone::ReadContact: the change log names every contact id,
+// then the contacts are fetched by id in batches, converted and handed over one by one.
+#pragma once
+
+#include <cstdint>
+
+#include <kxphone/contact_record.h>
+#include <kxphone/record_list.h>
+
+#include "contacts/contact_groups.h"
+#include "sync/phone_state.h"
+
+// list null: every record goes to the host (messages and callbacks); otherwise copies are
+// collected into list and nothing is sent. Returns 0, 12, 21 or 1100. Runs on the caller's
+// thread; phone.StopFlag may be raised from another.
+int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<ContactRecord>* list);

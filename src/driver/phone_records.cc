@@ -1,0 +1,27 @@
+// The phone object's contact and calendar operations: thin entries that hand the record layers
+// what they need of the phone.
+#include "calendar/calendar_read.h"
+#include "contacts/contact_read.h"
+#include "driver/fake_phone.h"
+
+int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
+    return ReadContacts(*this, m_ContactGroups, list);
+}
+
+int32_t CKXFakePhone::ReadCalendar(uint32_t flags, RecordList<CalendarRecord>* list) {
+    return RunCalendarRead(*this, flags, list);
+}
+
+// Backup files have not landed: the worker's starting result.
+int32_t CKXFakePhone::BackupContent(const std::u16string&) {
+    return KX_FAILED;
+}
+int32_t CKXFakePhone::RestoreContent(const std::u16string&, int32_t) {
+    return KX_FAILED;
+}
+int32_t CKXFakePhone::BackupCalendar(const std::u16string&) {
+    return KX_FAILED;
+}
+int32_t CKXFakePhone::RestoreCalendar(const std::u16string&, int32_t) {
+    return KX_FAILED;
+}
