@@ -1,5 +1,6 @@
-// The reader's sequence against a scripted service: requests, batches, messages, callbacks,
-// the merge and the outcomes. The same reader runs against the simulator in the e2e suite.
+// The reader against a scripted service: what the simulator never answers (entries that are not
+// objects, each failure kind and its traced text) and the callbacks. Batches, the merge against
+// real rows, the empty calendar and the stop run against the simulator in the e2e suite.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -117,18 +118,6 @@ protected:
         theApp.m_FakePhone.StopFlag = false;
         g_script = nullptr;
     }
-    std::vector<size_t> BatchSizes() const {
-        std::vector<size_t> sizes;
-        for (const Sent& s : script.sent) {
-            if (s.request != CalendarRequest::kRead)
-                continue;
-            Json::Value body;
-            Json::Reader().parse(s.body, body);
-            sizes.push_back(body["objects"].size());
-        }
-        return sizes;
-    }
-
     FixedZoneEnv zone{480};
     Script script;
     kxtest::HostWindowRecorder recorder;
@@ -142,13 +131,6 @@ TEST_F(CalendarReadTest, TrackingBitAndEntriesThatAreNotObjects) {
     ASSERT_EQ(2u, script.sent.size());
     EXPECT_EQ(CalendarRequest::kIdList, script.sent[0].request);
     EXPECT_EQ(R"({"objects":[{"__id":"1"},{"__id":"2"},{"__id":""}]})", script.sent[1].body);
-}
-
-TEST_F(CalendarReadTest, EmptyIdListEndsWithOnlyTheFinishedMessage) {
-    script.idList = Ok(Json::Value(Json::arrayValue));
-    EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, 0, nullptr, &Scripted));
-    EXPECT_EQ(2u, script.sent.size());
-    EXPECT_EQ((std::vector<uint32_t>{0x80003}), recorder.Codes());
 }
 
 // A weekly event with a moved and a removed instance, and a plain event.
@@ -169,48 +151,40 @@ const char16_t kMergedExceptions[] =
     u"<allday>0</allday><start>2012/03/05 17:00:00</start><end>2012/03/05 18:00:00</end>"
     u"<reminderset>0</reminderset></modification><deletion time=\"2012/03/12\"/></exception>";
 
-TEST_F(CalendarReadTest, HostReceivesMergedRecords) {
+// Progress counts the decoded records only (two of three ids); the callbacks come with the
+// messages. Collecting mode sends nothing and keeps what the list held in front.
+TEST_F(CalendarReadTest, HostModeAndCollectingModeGetMergedRecords) {
     script.idList = Ids(3);
     script.read = RecurringRows;
     std::vector<std::u16string> exceptionTexts;
     recorder.SetHook([&](uint32_t code, intptr_t value) {
         if (code != 0x80001)
             return;
-        const CalendarRecord* r = reinterpret_cast<const CalendarRecord*>(value);
-        const CalendarField* f = r->LastField(KX_CAL_EXCEPTIONS);
+        const CalendarField* f = reinterpret_cast<const CalendarRecord*>(value)->LastField(KX_CAL_EXCEPTIONS);
         exceptionTexts.push_back(f ? f->strData : u"");
     });
     EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, 0, nullptr, &Scripted));
-    // Two records: progress counts the decoded records only; the callbacks come with the messages.
     EXPECT_EQ((std::vector<intptr_t>{0, 33}), recorder.ValuesOf(KX_PROGRESS_PERCENT));
     EXPECT_EQ((std::vector<int32_t>{0, 33}), g_percents);
     EXPECT_EQ((std::vector<uint32_t>{0x80001, 0x80001}), g_recordCodes);
     std::vector<intptr_t> records = recorder.ValuesOf(0x80001);
     EXPECT_EQ(std::vector<uintptr_t>(records.begin(), records.end()), g_recordValues);
-    ASSERT_EQ(2u, exceptionTexts.size());
-    EXPECT_EQ(kMergedExceptions, exceptionTexts[0]);
-    EXPECT_EQ(u"", exceptionTexts[1]);
-}
+    EXPECT_EQ((std::vector<std::u16string>{kMergedExceptions, u""}), exceptionTexts);
 
-TEST_F(CalendarReadTest, CollectingModeGetsMergedRecordsAndSendsNothing) {
-    script.idList = Ids(3);
-    script.read = RecurringRows;
+    recorder.Clear();
+    g_recordCodes.clear();
+    g_percents.clear();
     RecordList<CalendarRecord> list;
+    list.Add(new CalendarRecord());
     EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, 0, &list, &Scripted));
     EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_TRUE(g_recordCodes.empty());
     EXPECT_TRUE(g_percents.empty());
-    ASSERT_EQ(2u, list.size());
-    EXPECT_EQ(u"Weekly", list[0]->LastField(KX_CAL_TITLE)->strData);
-    ASSERT_TRUE(list[0]->LastField(KX_CAL_EXCEPTIONS));
-    EXPECT_EQ(kMergedExceptions, list[0]->LastField(KX_CAL_EXCEPTIONS)->strData);
-
-    // A list that already holds records keeps them in front.
-    RecordList<CalendarRecord> more;
-    more.Add(new CalendarRecord());
-    EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, 0, &more, &Scripted));
-    EXPECT_EQ(3u, more.size());
-    EXPECT_EQ(-1, more[0]->lPhoneId);
+    ASSERT_EQ(3u, list.size());
+    EXPECT_EQ(-1, list[0]->lPhoneId);
+    EXPECT_EQ(u"Weekly", list[1]->LastField(KX_CAL_TITLE)->strData);
+    ASSERT_TRUE(list[1]->LastField(KX_CAL_EXCEPTIONS));
+    EXPECT_EQ(kMergedExceptions, list[1]->LastField(KX_CAL_EXCEPTIONS)->strData);
 }
 
 TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {

@@ -38,24 +38,14 @@ TEST_F(PhoneInfoTest, ContactStorageTextTwice) {
     EXPECT_EQ(phone().Inquire(9, 0), KX_OK);
 }
 
-TEST_F(PhoneInfoTest, PropertyDocumentAppendsToTheHostBuffer) {
-    std::vector<KXChar> buffer(2000, u'\0');
-    std::u16string held = u"held:";
-    std::copy(held.begin(), held.end(), buffer.begin());
-    KXAnswerBlock block{2000, buffer.data()};
-    EXPECT_EQ(phone().Inquire(KX_INQUIRE_PHONE_PROPERTIES, reinterpret_cast<uintptr_t>(&block)), KX_OK);
-    EXPECT_EQ(block.buffer, buffer.data());
-    EXPECT_EQ(block.capacity, 2000);
-    EXPECT_EQ(std::u16string(buffer.data()), held + kPropertyDocument);
-}
-
-TEST_F(PhoneInfoTest, PropertyDocumentNeverWritesPastTheHostBuffer) {
+TEST_F(PhoneInfoTest, PropertyDocumentAppendsWithinTheHostBuffer) {
     const size_t doc = kPropertyDocument.size();
     struct Case {
         int32_t capacity;
         size_t held; // characters already in the buffer (no NUL when held == capacity)
         bool redirected;
     } cases[] = {
+        {2000, 5, false},              // appended to what the host holds
         {1023, 0, true},               // too small a buffer
         {1024, 0, false},              // empty and large enough
         {1024, 1024 - doc - 1, false}, // exactly fits with its NUL
@@ -78,6 +68,7 @@ TEST_F(PhoneInfoTest, PropertyDocumentNeverWritesPastTheHostBuffer) {
             EXPECT_EQ(std::u16string(phone().InformationText), kPropertyDocument);
         } else {
             EXPECT_EQ(block.buffer, buffer.data());
+            EXPECT_EQ(block.capacity, c.capacity);
             EXPECT_EQ(std::u16string(buffer.data()), std::u16string(c.held, u'a') + kPropertyDocument);
         }
     }

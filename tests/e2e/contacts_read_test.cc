@@ -331,13 +331,6 @@ TEST_F(ContactsReadE2E, BadAnswersFailTheRead) {
     }
 }
 
-TEST_F(ContactsReadE2E, EmptyChangeLogGivesOnlyTheFinalMessage) {
-    Start();
-    EXPECT_EQ(KX_OK, ReadAll());
-    EXPECT_EQ((std::vector<HostMessage>{{kReadFinished, 0}}), host_.Messages());
-    EXPECT_TRUE(ReadBatches().empty());
-}
-
 TEST_F(ContactsReadE2E, CollectingSendsNothing) {
     Start();
     AddContacts(55);
