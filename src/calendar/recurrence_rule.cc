@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <libical/ical.h>
+
 #include "calendar/calendar_text.h"
 #include "platform/env.h"
 #include "platform/format.h"
@@ -21,6 +23,10 @@ struct DayCode {
 const DayCode kDays[7] = {{"SU", 1}, {"MO", 2}, {"TU", 4}, {"WE", 8}, {"TH", 16}, {"FR", 32}, {"SA", 64}};
 
 enum RecurType : int32_t { kNone = 0, kDaily = 1, kWeekly = 2, kMonthly = 3, kYearly = 4 };
+
+// A COUNT is turned into the last instance by walking the series; beyond this many instances
+// (a daily series of 27 years) the walk would cost too much and the series is kept open.
+constexpr int32_t kMaxCountExpansion = 10000;
 
 // Five or more weekdays written out ("MO,TU,WE,TH,FR" is 14 characters) mark a work-week rule,
 // which the host keeps as interval 0.
@@ -71,6 +77,66 @@ std::string DateToUntil(const CalendarRecord& record) {
     std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02dZ", u.year, u.month, u.day, u.hour, u.minute,
                   u.second);
     return text;
+}
+
+bool TimeOfDayBefore(const platform::CivilTime& a, const platform::CivilTime& b) {
+    return a.hour != b.hour       ? a.hour < b.hour
+           : a.minute != b.minute ? a.minute < b.minute
+                                  : a.second < b.second;
+}
+
+// The last instance of the record's own series cut after count instances, walked in local wall
+// time from dtStart. False when the walk ends before count instances: the pattern cannot be
+// walked, or the series runs past the years the walk covers (it is then as good as open).
+bool LastInstance(const CalendarRecord& record, int32_t count, platform::OleDate* last) {
+    platform::CivilTime start;
+    if (!IsUsableDate(record.dtStart) || !record.dtStart.ToCivil(&start))
+        return false;
+    std::string rule = BuildRecurrenceRule(record) + ";COUNT=" + NarrowNumber(count);
+    icalrecurrencetype recur = icalrecurrencetype_from_string(rule.c_str());
+    if (recur.freq == ICAL_NO_RECURRENCE)
+        return false;
+    icaltimetype dtstart = icaltime_null_time();
+    dtstart.year = start.year;
+    dtstart.month = start.month;
+    dtstart.day = start.day;
+    if (record.bAllDay) {
+        dtstart.is_date = 1;
+    } else {
+        dtstart.hour = start.hour;
+        dtstart.minute = start.minute;
+        dtstart.second = start.second;
+    }
+    icalrecur_iterator* it = icalrecur_iterator_new(recur, dtstart);
+    if (!it)
+        return false;
+    icaltimetype end = icaltime_null_time();
+    int32_t walked = 0;
+    for (; walked < count; ++walked) {
+        icaltimetype next = icalrecur_iterator_next(it);
+        if (icaltime_is_null_time(next))
+            break;
+        end = next;
+    }
+    icalrecur_iterator_free(it);
+    if (walked < count)
+        return false;
+    *last = platform::OleDate::FromCivil(end.year, end.month, end.day, end.hour, end.minute, end.second);
+    return last->valid();
+}
+
+// A COUNT as the number of instances, 0 when it is no positive decimal, -1 when it is above the
+// expansion bound.
+int32_t CountValue(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    size_t digits = text.find_first_not_of('0');
+    if (digits == std::string::npos)
+        return 0;
+    if (text.size() - digits > 9)
+        return -1;
+    int32_t n = static_cast<int32_t>(std::stol(text.substr(digits)));
+    return n > kMaxCountExpansion ? -1 : n;
 }
 
 // Week 0 stands for days read without a week ("BYDAY=MO"); "0MO" is no weekday the handset
@@ -164,8 +230,8 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
         record->lRecurInterval = 1;
         if (!parts.byday.empty()) {
             record->lRecurByWeekday = 1;
-            // Yearly week numbers are taken without their sign.
-            SplitWeek(parts.byday, isDigit, &week, &rest);
+            SplitWeek(
+                parts.byday, [&](char c) { return isDigit(c) || c == '-'; }, &week, &rest);
             record->lRecurWeek = NarrowToNumber(week);
             record->lRecurDayMask = TextToDayMask(rest);
             record->lRecurMonth = NarrowToNumber(parts.bymonth);
@@ -173,12 +239,17 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
             record->lRecurByWeekday = 0;
             record->lRecurMonth = NarrowToNumber(parts.bymonth);
             platform::CivilTime start;
+            bool hasStart = IsUsableDate(record->dtStart) && record->dtStart.ToCivil(&start);
             if (!parts.bymonthday.empty())
                 record->lRecurDay = NarrowToNumber(parts.bymonthday);
-            else if (IsUsableDate(record->dtStart) && record->dtStart.ToCivil(&start))
+            else if (hasStart)
                 record->lRecurDay = start.day;
             else
                 record->lRecurDay = 1;
+            // Without BYMONTH the series keeps the start's month; a month 0 would be written
+            // back as a rule that repeats nothing.
+            if (parts.bymonth.empty())
+                record->lRecurMonth = hasStart ? start.month : 1;
         }
     } else {
         return;
@@ -191,6 +262,7 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
         else
             KX_TRACE_ERROR(kApplyCaller, platform::Format(u"INTERVAL ignored: %S", parts.interval.c_str()));
     }
+    bool untilTaken = false;
     if (!parts.until.empty()) {
         // An end that is no date would be written back as one in 1899 and end the series
         // before it starts; such a rule is kept open-ended.
@@ -198,11 +270,35 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
         end.status = platform::OleDate::kInvalid;
         if (parts.until.size() >= 8)
             end = UntilToDate(parts.until, record->bAllDay != 0);
+        platform::CivilTime endTime, startTime;
+        // Written back the end keeps only its date, at the start's time of day; an end earlier
+        // in the day than the start already excludes that day's instance.
+        if (end.valid() && !record->bAllDay && parts.until.size() >= 15 && end.ToCivil(&endTime) &&
+            IsUsableDate(record->dtStart) && record->dtStart.ToCivil(&startTime) &&
+            TimeOfDayBefore(endTime, startTime))
+            end = end.AddSeconds(-86400);
         if (end.valid()) {
+            untilTaken = true;
             record->bRecurHasEnd = 1;
             record->dtRecurEnd = end;
         } else {
             KX_TRACE_ERROR(kApplyCaller, platform::Format(u"UNTIL ignored: %S", parts.until.c_str()));
+        }
+    }
+    if (!parts.count.empty() && !untilTaken) {
+        // Kept as the last instance, so that the series written back ends where it did.
+        int32_t count = CountValue(parts.count);
+        platform::OleDate last;
+        if (count == 0) {
+            KX_TRACE_ERROR(kApplyCaller, platform::Format(u"COUNT ignored: %S", parts.count.c_str()));
+        } else if (count < 0) {
+            KX_TRACE_ERROR(kApplyCaller, platform::Format(u"COUNT above %d ignored: %S", kMaxCountExpansion,
+                                                          parts.count.c_str()));
+        } else if (!LastInstance(*record, count, &last)) {
+            KX_TRACE_ERROR(kApplyCaller, platform::Format(u"COUNT not walked: %S", parts.count.c_str()));
+        } else {
+            record->bRecurHasEnd = 1;
+            record->dtRecurEnd = last;
         }
     }
 }
@@ -227,13 +323,19 @@ std::string BuildRecurrenceRule(const CalendarRecord& record) {
         break;
     case kYearly: {
         freq = "YEARLY";
-        bymonth = NarrowNumber(record.lRecurMonth);
+        platform::CivilTime start;
+        bool hasStart = IsUsableDate(record.dtStart) && record.dtStart.ToCivil(&start);
+        // BYMONTH=0 is no rule at all: a day of month takes the start's month, weekdays go
+        // without a month (over the whole year).
+        if (record.lRecurMonth != 0)
+            bymonth = NarrowNumber(record.lRecurMonth);
         if (record.lRecurByWeekday == 0) {
             int32_t day = record.lRecurDay;
-            platform::CivilTime start;
             if (day == 0)
-                day = IsUsableDate(record.dtStart) && record.dtStart.ToCivil(&start) ? start.day : 1;
+                day = hasStart ? start.day : 1;
             bymonthday = NarrowNumber(day);
+            if (record.lRecurMonth == 0)
+                bymonth = NarrowNumber(hasStart ? start.month : 1);
         } else if (record.lRecurByWeekday == 1) {
             byday = WeekAndDays(record);
         }

@@ -1,6 +1,6 @@
 // Repeat patterns between the handset's rule text ("FREQ=WEEKLY;WKST=MO;BYDAY=MO,WE") and the
-// recurrence members of CalendarRecord. Only FREQ, INTERVAL, UNTIL and the BY parts the record
-// can hold are understood; everything else is dropped. Rule texts are ASCII, kept narrow as
+// recurrence members of CalendarRecord. Only FREQ, INTERVAL, UNTIL, COUNT and the BY parts the
+// record can hold are understood; everything else is dropped. Rule texts are ASCII, kept narrow as
 // they travel.
 #pragma once
 
@@ -27,7 +27,9 @@ RecurrenceParts ParseRecurrenceRule(const std::string& text);
 
 // Writes the recurrence members of record from the rule text. Reads record->dtStart and
 // record->bAllDay, so both must be set first. An unknown or missing FREQ leaves the record as it
-// was (not recurring).
+// was (not recurring). A COUNT without UNTIL becomes the end at the series' last instance, walked
+// from dtStart in local time; a count that is no positive number, above 10000 or not reached
+// by the walk leaves the series open and is traced.
 void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record);
 
 // The rule text of record, empty for a record that does not recur.

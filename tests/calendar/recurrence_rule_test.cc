@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
 #include "calendar/recurrence_rule.h"
 #include "calendar_test_env.h"
+#include "support/paths.h"
+#include "support/trace_capture.h"
 
 namespace {
 
@@ -31,9 +37,11 @@ const RuleCase kRules[] = {
      "FREQ=MONTHLY;WKST=SU;BYDAY=2MO"},
     {"FREQ=MONTHLY;BYMONTHDAY=15;BYDAY=MO", 480, false, Date(2012, 3, 15, 9), 3, 1, 0, 0, 0, 15, 0, 0,
      platform::OleDate(), "FREQ=MONTHLY;WKST=SU;BYMONTHDAY=15"},
-    // The sign of a yearly week is not taken.
-    {"FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", 480, false, Date(2012, 10, 28, 2), 4, 1, 1, 1, 0, 0, 10, 0,
-     platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTH=10;BYDAY=SU"},
+    {"FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", 480, false, Date(2012, 10, 28, 2), 4, 1, 1, 1, -1, 0, 10, 0,
+     platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTH=10;BYDAY=-1SU"},
+    // Without BYMONTH a yearly series stays in the start's month (BYMONTH=0 repeats nothing).
+    {"FREQ=YEARLY;WKST=SU", 480, true, Date(2012, 1, 17), 4, 1, 0, 0, 0, 17, 1, 0, platform::OleDate(),
+     "FREQ=YEARLY;WKST=SU;BYMONTHDAY=17;BYMONTH=1"},
     // Days without a week go back without one: a week 0 is no valid weekday.
     {"FREQ=MONTHLY;BYDAY=MO,WE", 480, false, Date(2012, 3, 5, 9), 3, 1, 10, 1, 0, 0, 0, 0,
      platform::OleDate(), "FREQ=MONTHLY;WKST=SU;BYDAY=MO,WE"},
@@ -41,8 +49,14 @@ const RuleCase kRules[] = {
      platform::OleDate(), "FREQ=YEARLY;WKST=SU;BYMONTHDAY=17;BYMONTH=1"},
     {"FREQ=YEARLY;BYMONTH=3", 480, false, Date(2012, 3, 5, 9), 4, 1, 0, 0, 0, 5, 3, 0, platform::OleDate(),
      "FREQ=YEARLY;WKST=SU;BYMONTHDAY=5;BYMONTH=3"},
-    {"FREQ=DAILY;COUNT=10", 480, false, Date(2012, 3, 5, 9), 1, 1, 0, 0, 0, 0, 0, 0, platform::OleDate(),
-     "FREQ=DAILY;WKST=SU"},
+    // A count is read as the last instance and goes back as its UNTIL.
+    {"FREQ=DAILY;COUNT=10", 480, false, Date(2012, 3, 5, 9), 1, 1, 0, 0, 0, 0, 0, 1, Date(2012, 3, 14, 9),
+     "FREQ=DAILY;UNTIL=20120314T010000Z;WKST=SU"},
+    {"FREQ=DAILY;UNTIL=20120301T000000Z;COUNT=2", 480, false, Date(2012, 2, 20, 8), 1, 1, 0, 0, 0, 0, 0, 1,
+     Date(2012, 3, 1, 8), "FREQ=DAILY;UNTIL=20120301T000000Z;WKST=SU"},
+    // An end earlier in the day than the start keeps the day before as the last one.
+    {"FREQ=DAILY;UNTIL=20120302T005959Z", -480, false, Date(2012, 2, 20, 18), 1, 1, 0, 0, 0, 0, 0, 1,
+     Date(2012, 2, 29, 16, 59, 59), "FREQ=DAILY;UNTIL=20120301T020000Z;WKST=SU"},
     {"FREQ=DAILY;UNTIL=20120301T155959Z", 480, false, Date(2012, 2, 20, 23, 59, 59), 1, 1, 0, 0, 0, 0, 0, 1,
      Date(2012, 3, 1, 23, 59, 59), "FREQ=DAILY;UNTIL=20120301T155959Z;WKST=SU"},
     {"FREQ=DAILY;INTERVAL=3;UNTIL=20120301", 480, false, Date(2012, 2, 20, 10), 1, 3, 0, 0, 0, 0, 0, 1,
@@ -91,6 +105,89 @@ TEST(RecurrenceRule, ReadAndWrittenBack) {
         EXPECT_EQ(c.recurEnd, r.dtRecurEnd);
         EXPECT_EQ(c.back, CalConv::BuildRecurrenceRule(r));
     }
+}
+
+// A count that cannot be walked leaves the series open, with a trace line; a large one must not
+// stall the read.
+TEST(RecurrenceRule, CountWithoutEnd) {
+    const struct {
+        const char* rule;
+        const char* traced;
+    } cases[] = {
+        {"FREQ=DAILY;COUNT=0", "COUNT ignored: 0"},
+        {"FREQ=DAILY;COUNT=1x", "COUNT ignored: 1x"},
+        {"FREQ=DAILY;COUNT=10001", "COUNT above 10000 ignored: 10001"},
+        {"FREQ=DAILY;COUNT=99999999999999999999", "COUNT above 10000 ignored: 99999999999999999999"},
+        {"FREQ=YEARLY;BYMONTHDAY=30;BYMONTH=2;COUNT=3", "COUNT not walked: 3"},
+        {"FREQ=YEARLY;INTERVAL=1000;COUNT=3", "COUNT not walked: 3"},
+    };
+    FixedZoneEnv zone(0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        kxtest::TraceCapture trace;
+        CalendarRecord r;
+        r.dtStart = Date(2012, 3, 5, 9);
+        CalConv::ApplyRecurrenceRule(c.rule, &r);
+        EXPECT_EQ(0, r.bRecurHasEnd);
+        EXPECT_TRUE(caltest::Traced(trace, c.traced)) << trace.Text();
+    }
+    CalendarRecord r;
+    r.dtStart = Date(2012, 3, 5, 9);
+    auto begin = std::chrono::steady_clock::now();
+    CalConv::ApplyRecurrenceRule("FREQ=DAILY;COUNT=10000", &r);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+    EXPECT_EQ(1, r.bRecurHasEnd);
+    EXPECT_EQ(Date(2039, 7, 21, 9), r.dtRecurEnd);
+}
+
+// The rule read and the rule written back from the record repeat on the same instants, as a
+// second implementation expands them from the same start.
+TEST(RecurrenceRule, RoundTripKeepsTheInstances) {
+    const struct {
+        const char* rule;
+        int eastMinutes;
+        bool allDay;
+        platform::OleDate start;
+        const char* startText;
+    } cases[] = {
+        {"FREQ=DAILY;COUNT=10", 480, false, Date(2012, 3, 5, 9), "20120305T090000"},
+        {"FREQ=WEEKLY;WKST=SU;COUNT=8;BYDAY=MO,WE,FR", -300, false, Date(2012, 3, 5, 21, 30),
+         "20120305T213000"},
+        {"FREQ=WEEKLY;INTERVAL=2;COUNT=6;BYDAY=MO,TH", 60, false, Date(2012, 3, 5, 9), "20120305T090000"},
+        {"FREQ=MONTHLY;COUNT=6;BYDAY=-1FR", 60, false, Date(2012, 3, 30, 9), "20120330T090000"},
+        {"FREQ=MONTHLY;COUNT=5;BYDAY=2MO", 480, false, Date(2012, 3, 12, 9), "20120312T090000"},
+        {"FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", 480, false, Date(2012, 10, 28, 2), "20121028T020000"},
+        {"FREQ=YEARLY;COUNT=4;BYDAY=-1SU;BYMONTH=10", 480, false, Date(2012, 10, 28, 2), "20121028T020000"},
+        {"FREQ=YEARLY;WKST=SU", 480, true, Date(2012, 1, 17), "20120117T000000"},
+        {"FREQ=WEEKLY;COUNT=5;BYDAY=TU,TH", -300, true, Date(2012, 1, 17), "20120117T000000"},
+        {"FREQ=DAILY;UNTIL=20120301T155959Z", 480, false, Date(2012, 2, 20, 23, 59, 59), "20120220T235959"},
+        {"FREQ=DAILY;UNTIL=20120302T005959Z", -480, false, Date(2012, 2, 20, 18), "20120220T180000"},
+    };
+    std::string input = testing::TempDir() + "rrule_roundtrip_cases.txt";
+    {
+        std::ofstream out(input);
+        for (const auto& c : cases) {
+            FixedZoneEnv zone(c.eastMinutes, 0);
+            CalendarRecord r;
+            r.dtStart = c.start;
+            r.bAllDay = c.allDay;
+            CalConv::ApplyRecurrenceRule(c.rule, &r);
+            // The handset counts all-day instances at midnight UTC.
+            out << c.startText << '\t' << (c.allDay ? 0 : c.eastMinutes) << '\t' << c.rule << '\t'
+                << CalConv::BuildRecurrenceRule(r) << '\n';
+        }
+    }
+    std::string command =
+        "'" + kxtest::SourceDir() + "/tests/calendar/rrule_roundtrip.py' '" + input + "' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(nullptr, pipe);
+    std::string report;
+    char buffer[512];
+    while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
+        report.append(buffer, n);
+    int status = pclose(pipe);
+    EXPECT_EQ(0, status) << report;
+    std::remove(input.c_str());
 }
 
 TEST(RecurrenceRule, ParseKeepsTheEightParts) {
