@@ -15,8 +15,9 @@
 // driver points buffer at its own information text and sets capacity to 1024; the host then
 // reads the answer there and must not free it. The property document (0x10000) is appended to
 // the text the host's buffer already holds; when the two do not fit within capacity (with the
-// closing NUL), it goes to the information text in the same way. The status document (0x20000)
-// replaces the buffer's text. A null block is answered with 11 and nothing is asked of the phone.
+// closing NUL), the inquiry fails with 11 (1100 at the export) and the block is left as it was.
+// The status document (0x20000) replaces the buffer's text. A null block is answered with 11 and nothing is
+// asked of the phone.
 struct KXAnswerBlock {
     int32_t capacity; // room of buffer in UTF-16 characters
     KXChar* buffer;

@@ -109,6 +109,8 @@ int32_t CKXFakePhone::Verify(int32_t type, uintptr_t param) {
     }
     if (type == KX_TYPE_EMAIL || type == KX_TYPE_MESSAGE)
         return SampleVerify(type, param);
+    if (type == KX_TYPE_CONTACT || type == KX_TYPE_CALENDAR)
+        return VerifyRecord(type, param);
     return KX_OK;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include <kxphone/kxphone.h>
+#include <kxphone/record_verify.h>
 
 #include "contacts/contact_groups.h"
 #include "driver/profile_store.h"
@@ -46,6 +47,9 @@ public:
     // Full read; list as for ReadContact. Bit 0 of flags skips restarting the handset's tracking.
     int32_t ReadCalendar(uint32_t flags, RecordList<CalendarRecord>* list);
 
+    // Verify of types 2 and 8: checks the block's record; the results land in m_VerifyResults.
+    int32_t VerifyRecord(int32_t type, uintptr_t param);
+
     // --- backup files (folder chosen by the host) ---
     int32_t BackupContent(const std::u16string& folder);
     int32_t RestoreContent(const std::u16string& folder, int32_t mode);
@@ -78,6 +82,8 @@ public:
     // The handset's time as "%04d-%02d-%02d %02d:%02d:%02d", empty when it gave none.
     std::u16string GetPhoneTime();
     ProfileStore m_Profiles;
+    // What the last Verify of type 2 or 8 found; the host reads it through its verify block.
+    KXRecordVerifyList m_VerifyResults;
     SampleStore m_SampleStore;
     // Group ids and titles learnt from the handset, for the life of the phone object.
     ContactGroupCache m_ContactGroups;

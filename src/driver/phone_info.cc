@@ -53,8 +53,9 @@ bool NamesHostBuffer(const KXAnswerBlock* block) {
 
 } // namespace
 
-// The property document: appended to what the host's buffer holds when both fit in it, else
-// the answer goes to the information text.
+// The property document: appended to what the host's buffer holds. A host buffer too full for it
+// fails the inquiry and stays the host's: repointing the block would hand the host driver memory
+// in the place of a buffer it may free or reuse.
 static int32_t PropertyDocument(CKXFakePhone& phone, KXAnswerBlock* block) {
     const std::u16string document = kPropertyDocument;
     if (NamesHostBuffer(block)) {
@@ -64,7 +65,10 @@ static int32_t PropertyDocument(CKXFakePhone& phone, KXAnswerBlock* block) {
             PutText(block->buffer + held, room - held, document);
             return KX_OK;
         }
-        KX_TRACE_ERROR(u"CKXFakePhone::Inquire", u"Host buffer too small for the property document");
+        KX_TRACE_ERROR(u"CKXFakePhone::Inquire",
+                       platform::Format(u"Host buffer too full for the property document: %d of %d held",
+                                        static_cast<int32_t>(held), block->capacity));
+        return KX_INVALID_ARGUMENT;
     }
     std::fill(std::begin(phone.InformationText), std::end(phone.InformationText), u'\0');
     PutText(phone.InformationText, kInformationChars, document);

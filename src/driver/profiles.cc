@@ -11,12 +11,6 @@
 
 namespace {
 
-struct ContactFieldSpec {
-    const char16_t* name;
-    int32_t id;
-    int32_t maxLength;
-};
-
 // The order, names and identifiers are what the host parses ("Annivery" and the two "h" too).
 const ContactFieldSpec kContactFields[] = {
     {u"First Name", 1, 200},
@@ -132,6 +126,11 @@ std::u16string ProfileStore::FieldText(uint32_t storageFlags) {
         text += u'\0';
     }
     return text;
+}
+
+const ContactFieldSpec* ProfileStore::ContactFields(size_t* count) {
+    *count = kContactFieldCount;
+    return kContactFields;
 }
 
 int32_t ProfileStore::PlatformClassFromSdk(int32_t sdk, int32_t current) {

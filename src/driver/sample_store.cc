@@ -64,17 +64,20 @@ int64_t TotalBytes(const KXSampleItemList& list) {
 // The loop every item operation shares: per item its work, the bytes of its file counted as done
 // (a negative size counts nothing), the item's messages, then the stop flag. Null entries get no
 // work and no messages; the stop flag is tested after them only when stopAfterNull says so.
+// Work returns false for an item it could not do: the list then ends as failed (1), not as done.
 template <class Work>
 int32_t RunItems(const PhoneState& phone, const ItemSequence& sequence, const char16_t* caller,
                  const KXSampleItemList* list, const std::atomic<bool>& stop, bool stopAfterNull, Work work) {
     ItemReporter report(phone, sequence, caller);
     int32_t result = KX_OK;
+    bool failed = false;
     if (list) {
         int64_t total = TotalBytes(*list), done = 0;
         for (size_t index = 0; index < list->size(); ++index) {
             KXSampleItem* item = (*list)[index];
             if (item) {
-                work(item);
+                if (!work(item))
+                    failed = true;
                 if (item->file && item->file->size > 0)
                     done += item->file->size;
                 report.Item(ItemReporter::BytePercent(done, total), static_cast<intptr_t>(index));
@@ -87,6 +90,8 @@ int32_t RunItems(const PhoneState& phone, const ItemSequence& sequence, const ch
             }
         }
     }
+    if (result == KX_OK && failed)
+        result = KX_FAILED;
     return report.Finish(result);
 }
 
@@ -309,10 +314,11 @@ int32_t SampleStore::ReadItems(const KXSampleItemList* list, const std::atomic<b
                         fs::path hostPath = ToPath(Text(item->hostPath));
                         CreateParentOf(hostPath);
                         if (!item->file)
-                            return;
+                            return true;
                         if (std::optional<fs::path> source =
                                 StoreFileOf(*this, *item, /*withColon=*/true, u"SampleStore::Read"))
                             CopyOver(*source, hostPath, /*intoStore=*/false, u"SampleStore::Read");
+                        return true; // a source that cannot be copied counts as done
                     });
 }
 
@@ -323,20 +329,21 @@ int32_t SampleStore::WriteItems(const KXSampleItemList* list, const std::atomic<
             if (!item->file) {
                 CreateParentOf(ToPath(Text(item->hostPath)));
                 item->flags &= ~KX_ITEM_PENDING;
-                return;
+                return true;
             }
             std::optional<fs::path> target =
                 StoreFileOf(*this, *item, /*withColon=*/false, u"SampleStore::Write");
             if (!target)
-                return;
+                return false;
             CreateParentOf(*target);
             if (!CopyOver(ToPath(Text(item->hostPath)), *target, /*intoStore=*/true, u"SampleStore::Write"))
-                return;
+                return false;
             // Only a file that is really in the store is listed and reported as written.
             std::lock_guard<std::mutex> hold(lock_);
             if (KXFolderRecord* folder = FindFolder(Text(item->folderName)))
                 folder->files.push_back(new KXFileRecord(*item->file));
             item->flags &= ~KX_ITEM_PENDING;
+            return true;
         });
 }
 
@@ -345,17 +352,18 @@ int32_t SampleStore::DeleteItems(const KXSampleItemList* list, const std::atomic
     return RunItems(
         phone_, kSampleItemDelete, u"CKXFakePhone::Delete", list, stop, true, [&](const KXSampleItem* item) {
             if (!item->file)
-                return;
+                return true;
             std::lock_guard<std::mutex> hold(lock_);
             KXFolderRecord* folder = FindFolder(Text(item->folderName));
             if (!folder)
-                return;
+                return true;
             auto it = std::find_if(folder->files.begin(), folder->files.end(),
                                    [&](KXFileRecord* f) { return f && f->name == item->file->name; });
             if (it != folder->files.end()) {
                 delete *it;
                 folder->files.erase(it);
             }
+            return true;
         });
 }
 
@@ -370,8 +378,10 @@ void SampleStore::VerifyItem(KXVerifyBlock* block) {
     if (!item || !item->file)
         return;
     const KXFileRecord& file = *item->file;
-    int32_t maxSize = 51200, maxWidth = 170, maxHeight = 220;
+    // The result names the format its limits belong to, not the file's own.
+    int32_t limitFormat = 0x10002, maxSize = 51200, maxWidth = 170, maxHeight = 220;
     if (file.formatId == 0x10001) {
+        limitFormat = 0x10001;
         maxSize = 512000;
         maxWidth = 640;
         maxHeight = 480;
@@ -381,7 +391,7 @@ void SampleStore::VerifyItem(KXVerifyBlock* block) {
         maxWidth = 100;
         maxHeight = 100;
     }
-    verify_.formatId = file.formatId;
+    verify_.formatId = limitFormat;
     verify_.maxSize = maxSize;
     verify_.maxWidth = maxWidth;
     verify_.maxHeight = maxHeight;

@@ -36,7 +36,8 @@ public:
     // fourth, last. Null when no folder has that name.
     KXFolderRecord* FindFolder(const std::u16string& name);
 
-    // Item lists (null allowed). 0, or 21 when stop was seen; family-4 messages as they go.
+    // Item lists (null allowed). 0, or 21 when stop was seen; family-4 messages as they go. A write
+    // whose item could not be put in the store ends with 1 and the failed message.
     int32_t ReadItems(const KXSampleItemList* list, const std::atomic<bool>& stop);
     int32_t WriteItems(const KXSampleItemList* list, const std::atomic<bool>& stop);
     int32_t DeleteItems(const KXSampleItemList* list, const std::atomic<bool>& stop);

@@ -35,20 +35,20 @@ size_t FindUnescaped(const std::u16string& text, char16_t c, size_t from, size_t
 
 int CTagParser::ParseRoleString(const std::u16string& text) {
     int taken = 0;
+    if (text.empty())
+        return taken; // no items at all, not one empty item
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = FindUnescaped(text, u';', start, text.size());
         if (end == std::u16string::npos)
             end = text.size();
-        if (end > start) {
-            size_t eq = FindUnescaped(text, u'=', start, end);
-            if (eq == std::u16string::npos) {
-                KX_ERROR_LINE(u"CTagParser::ParseRoleString");
-            } else {
-                pairs_[Unescape(text.substr(start, eq - start))] =
-                    Unescape(text.substr(eq + 1, end - eq - 1));
-                ++taken;
-            }
+        // An empty item (";;", a trailing ";") has no "=" either: skipped with its error line.
+        size_t eq = FindUnescaped(text, u'=', start, end);
+        if (eq == std::u16string::npos) {
+            KX_ERROR_LINE(u"CTagParser::ParseRoleString");
+        } else {
+            pairs_[Unescape(text.substr(start, eq - start))] = Unescape(text.substr(eq + 1, end - eq - 1));
+            ++taken;
         }
         start = end + 1;
     }

@@ -8,8 +8,9 @@
 
 class CTagParser {
 public:
-    // Adds the pairs of text to the map (later keys win). An item without an unescaped "=" is
-    // skipped after an error line. Returns the number of pairs taken.
+    // Adds the pairs of text to the map (later keys win). An item without an unescaped "=" (an
+    // empty one too) is skipped after an error line; an empty text has no items. Returns the
+    // number of pairs taken.
     int ParseRoleString(const std::u16string& text);
 
     // The decimal value of key's text (as atoi reads it), -1 when the key is missing.

@@ -40,17 +40,18 @@ TEST_F(PhoneInfoTest, ContactStorageTextTwice) {
 
 TEST_F(PhoneInfoTest, PropertyDocumentAppendsWithinTheHostBuffer) {
     const size_t doc = kPropertyDocument.size();
+    enum Outcome { kAppended, kRedirected, kRefused };
     struct Case {
         int32_t capacity;
         size_t held; // characters already in the buffer (no NUL when held == capacity)
-        bool redirected;
+        Outcome outcome;
     } cases[] = {
-        {2000, 5, false},              // appended to what the host holds
-        {1023, 0, true},               // too small a buffer
-        {1024, 0, false},              // empty and large enough
-        {1024, 1024 - doc - 1, false}, // exactly fits with its NUL
-        {1024, 1024 - doc, true},      // one character short
-        {1024, 1024, true},            // no NUL inside the buffer
+        {2000, 5, kAppended},              // appended to what the host holds
+        {1023, 0, kRedirected},            // too small a buffer: the driver's text is the answer
+        {1024, 0, kAppended},              // empty and large enough
+        {1024, 1024 - doc - 1, kAppended}, // exactly fits with its NUL
+        {1024, 1024 - doc, kRefused},      // one character short
+        {1024, 1024, kRefused},            // no NUL inside the buffer
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.capacity * 10000 + c.held);
@@ -58,19 +59,23 @@ TEST_F(PhoneInfoTest, PropertyDocumentAppendsWithinTheHostBuffer) {
         std::fill(buffer.begin(), buffer.begin() + c.held, u'a');
         if (c.held < static_cast<size_t>(c.capacity))
             buffer[c.held] = u'\0';
+        const std::vector<KXChar> before = buffer;
         KXAnswerBlock block{c.capacity, buffer.data()};
-        EXPECT_EQ(phone().Inquire(KX_INQUIRE_PHONE_PROPERTIES, reinterpret_cast<uintptr_t>(&block)), KX_OK);
+        EXPECT_EQ(phone().Inquire(KX_INQUIRE_PHONE_PROPERTIES, reinterpret_cast<uintptr_t>(&block)),
+                  c.outcome == kRefused ? KX_INVALID_ARGUMENT : KX_OK);
         for (size_t i = c.capacity; i < buffer.size(); ++i)
             ASSERT_EQ(buffer[i], u'#');
-        if (c.redirected) {
+        if (c.outcome == kRedirected) {
             EXPECT_EQ(block.capacity, 1024);
             EXPECT_EQ(block.buffer, phone().InformationText);
             EXPECT_EQ(std::u16string(phone().InformationText), kPropertyDocument);
         } else {
             EXPECT_EQ(block.buffer, buffer.data());
             EXPECT_EQ(block.capacity, c.capacity);
-            EXPECT_EQ(std::u16string(buffer.data()), std::u16string(c.held, u'a') + kPropertyDocument);
         }
+        EXPECT_TRUE(c.outcome != kAppended ||
+                    std::u16string(buffer.data()) == std::u16string(c.held, u'a') + kPropertyDocument);
+        EXPECT_TRUE(c.outcome != kRefused || buffer == before); // the host's buffer stays its own
     }
     KXAnswerBlock none{0, nullptr};
     EXPECT_EQ(phone().Inquire(KX_INQUIRE_PHONE_PROPERTIES, reinterpret_cast<uintptr_t>(&none)), KX_OK);

@@ -211,11 +211,19 @@ TEST_F(DeviceProfileTest, RoleStringEscapesAndItemsWithoutEquals) {
     EXPECT_EQ(parser.GetInt(u"path"), 0);
     EXPECT_EQ(parser.GetInt(u"missing"), -1);
     EXPECT_EQ(parser.GetText(u"missing"), u"");
-    // One error line for the item without "=".
-    std::string trace = Trace();
-    size_t at = trace.find(" : Function = CTagParser::ParseRoleString GetLastError = ");
-    EXPECT_NE(at, std::string::npos);
-    EXPECT_EQ(trace.find(" : Function = CTagParser::ParseRoleString", at + 1), std::string::npos);
+    // Every skipped item has its error line: "novalue" and the empty one.
+    EXPECT_EQ(trace_.LinesWith({" : Function = CTagParser::ParseRoleString GetLastError = "}).size(), 2u);
+}
+
+TEST_F(DeviceProfileTest, RoleStringErrorLinePerSkippedItem) {
+    const std::pair<const char16_t*, size_t> cases[] = {// text, error lines (one per skipped item)
+                                                        {u"", 0},         {u"a=1", 0}, {u"a=1;", 1},
+                                                        {u"a=1;;b=2", 1}, {u";", 2},   {u"a\\;=1;b", 1}};
+    for (size_t i = 0, before = 0, now; i < std::size(cases); ++i, before = now) {
+        CTagParser().ParseRoleString(cases[i].first);
+        now = trace_.LinesWith({" : Function = CTagParser::ParseRoleString "}).size();
+        EXPECT_EQ(now - before, cases[i].second) << i;
+    }
 }
 
 // --- folder profile of the sample store ---

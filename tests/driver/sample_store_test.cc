@@ -174,11 +174,12 @@ TEST_F(SampleStoreTest, DevicePathsNeverLeaveTheStore) {
     KXSampleItem* up = Item(Host("up.jpg"), u"Pic Download", u"/Phone Memory (C)/../", u"up.jpg", 10);
     KXSampleItemList writes = {up};
     host_.Clear();
-    EXPECT_EQ(phone().Write(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(&writes)), KX_OK);
+    EXPECT_EQ(Write(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(&writes)),
+              KX_OTHER_FAILURE); // a failed write
     EXPECT_FALSE(fs::exists(dir_ / "up.jpg"));
     EXPECT_NE(up->flags & KX_ITEM_PENDING, 0u); // not written
     EXPECT_TRUE(phone().m_SampleStore.FindFolder(u"Pic Download")->files.empty());
-    EXPECT_EQ(Got(), (Messages{{0x10004, 0}, {0x10002, 100}, {0x40005, 0}, {0x10003, 0}, {0x40004, 0}}));
+    EXPECT_EQ(Got(), (Messages{{0x10004, 0}, {0x10002, 100}, {0x40005, 0}, {0x10003, 0}, {0x40006, 0}}));
 
     // Inside the store, "." parts and doubled slashes are harmless.
     auto inside = phone().m_SampleStore.DeviceFile(u"/Phone Memory (C:)/./a//b/", u"c.jpg", true);
@@ -208,13 +209,14 @@ TEST_F(SampleStoreTest, VerifyPictures) {
         int32_t format, width, height, size;
         const char16_t* folder;
         int32_t code, maxSize, maxWidth;
+        int32_t limitFormat; // the format the limits belong to, not the file's
     } cases[] = {
-        {0x10001, 600, 400, 600000, u"Pic Download", KX_VERIFY_BYTES, 512000, 640},
-        {0x10001, 600, 400, 600000, u"Pic Camera", KX_VERIFY_PICTURE, 102400, 100},
-        {0x10003, 10, 10, 10, u"Pic Download", KX_VERIFY_FORMAT, 51200, 170},
-        {0x10003, 10, 10, 99999999, u"Pic Download", KX_VERIFY_FORMAT, 51200, 170},
-        {0x10002, 170, 220, 51200, u"Pic Download", KX_VERIFY_FITS, 51200, 170},
-        {0x10002, 171, 10, 10, u"Pic Download", KX_VERIFY_PICTURE, 51200, 170},
+        {0x10001, 600, 400, 600000, u"Pic Download", KX_VERIFY_BYTES, 512000, 640, 0x10001},
+        {0x10001, 600, 400, 600000, u"Pic Camera", KX_VERIFY_PICTURE, 102400, 100, 0x10001},
+        {0x10003, 10, 10, 10, u"Pic Download", KX_VERIFY_FORMAT, 51200, 170, 0x10002},
+        {0x10003, 10, 10, 99999999, u"Pic Download", KX_VERIFY_FORMAT, 51200, 170, 0x10002},
+        {0x10002, 170, 220, 51200, u"Pic Download", KX_VERIFY_FITS, 51200, 170, 0x10002},
+        {0x10002, 171, 10, 10, u"Pic Download", KX_VERIFY_PICTURE, 51200, 170, 0x10002},
     };
     for (const auto& c : cases) {
         KXSampleItem* item = Item(u"", c.folder, u"", u"x", c.size, c.format);
@@ -226,6 +228,7 @@ TEST_F(SampleStoreTest, VerifyPictures) {
         EXPECT_EQ(block.answer->code, c.code) << c.format << " " << c.size;
         EXPECT_EQ(block.answer->maxSize, c.maxSize);
         EXPECT_EQ(block.answer->maxWidth, c.maxWidth);
+        EXPECT_EQ(block.answer->formatId, c.limitFormat);
     }
     KXVerifyBlock nothing{0, 2, nullptr, nullptr};
     EXPECT_EQ(phone().Verify(KX_TYPE_FILE, reinterpret_cast<uintptr_t>(&nothing)), KX_OK);
