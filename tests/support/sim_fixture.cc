@@ -92,13 +92,11 @@ bool SimFixture::DeleteEvent(const std::string& id) {
     return Changed(HandsetEdit(*store_, &kxsim::Store::DeleteEvents, IdObject(id)));
 }
 
-bool SimFixture::AddFault(const std::string& spec, int skip) {
+bool SimFixture::AddFault(const std::string& spec) {
     kxsim::FaultRule rule;
     std::string error;
-    if (!kxsim::Faults::ParseSpec(spec, &rule, &error) || skip < 0)
+    if (!kxsim::Faults::ParseSpec(spec, &rule, &error))
         return false;
-    if (skip > 0)
-        rule.skip = skip;
     server_->faults().Add(rule);
     return true;
 }

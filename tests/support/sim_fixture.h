@@ -63,10 +63,9 @@ public:
     bool DeleteEvent(const std::string& id);
 
     // A fault rule in the command-line form: "status:-4:/contact/do/create:1", "refuse:2",
-    // "stall:0.2:/contact/do/read:1", "drop:/session_ctrl:3". False when it does not parse.
-    // skip lets that many matching requests pass first: ("status:-4:/contact/do/create:1", 2)
-    // refuses exactly the third create.
-    bool AddFault(const std::string& spec, int skip = 0);
+    // "stall:0.2:/contact/do/read:1", "drop:/session_ctrl:3"; "status:-4:/contact/do/create:1:skip=2"
+    // refuses exactly the third create. False when it does not parse.
+    bool AddFault(const std::string& spec);
 
     // Journal entries of one path (all when empty), oldest first.
     std::vector<kxsim::JournalEntry> Requests(const std::string& path = "");
