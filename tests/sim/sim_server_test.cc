@@ -124,6 +124,8 @@ TEST(SimFaults, RulesParseFromTheCommandLineForm) {
         {"close_mid_body:0", ""},
         {"explode:1", ""},
         {"drop:/a:1:2", ""},
+        {"drop:/a:1:skip=2", "{\"count\":1,\"kind\":\"drop\",\"path\":\"/a\",\"skip\":2}"},
+        {"status:-4:/a:1e30", ""},
     };
     for (const Case& c : cases) {
         kxsim::FaultRule rule;
@@ -133,6 +135,35 @@ TEST(SimFaults, RulesParseFromTheCommandLineForm) {
         if (ok) {
             EXPECT_EQ(simtest::Compact(kxsim::Faults::ToJson(rule)), c.json) << c.spec;
         }
+    }
+}
+
+// A skip count lets exactly that many requests on the rule's path pass, whether or not another
+// rule took them. Outcome per request: its status, x no answer, c answer cut short.
+TEST(SimFaults, SkipLetsTheFirstMatchingRequestsPass) {
+    const std::string create = "/contact/do/create", info = "/info/abc";
+    const std::vector<std::vector<std::string>> cases = {
+        // outcomes, rules
+        {"0044", "status:-4:/contact/do/create:2:skip=1"},
+        {"10x0", "status:-1:/contact/do/create:1", "drop:/contact/do/create:1:skip=1"},
+        {"000c", "close_mid_body:/contact/do/create:1:skip=2"},
+        {"0x00", "refuse:1:skip=1"},
+    };
+    for (const auto& c : cases) {
+        kxtest::SimFixture sim(Small());
+        for (size_t i = 1; i < c.size(); ++i)
+            ASSERT_TRUE(sim.AddFault(c[i])) << c[i];
+        std::string outcomes;
+        Json::Value doc = simtest::Objects(Json::Value(Json::objectValue));
+        for (const std::string& path : {create, info, create, create}) {
+            simtest::Raw r;
+            Json::Value a = Call(sim.port(), path == create ? "PUT" : "GET", path, &doc, &r);
+            outcomes += r.httpStatus == 0 ? 'x'
+                        : r.declaredLength != static_cast<long>(r.body.size())
+                            ? 'c'
+                            : static_cast<char>('0' - a["status"].asInt());
+        }
+        EXPECT_EQ(outcomes, c[0]) << c[1];
     }
 }
 
@@ -215,6 +246,33 @@ TEST(SimAdmin, HttpPathsEditTheHandsetAndSetFaults) {
     EXPECT_EQ(Call(port, "GET", "/info/abc")["time"]["now"].asString(), "1000");
     EXPECT_FALSE(admin("GET", "/_sim/nothing", "")["ok"].asBool());
     EXPECT_FALSE(admin("POST", "/_sim/contact/add", "{not json")["ok"].asBool());
+}
+
+// A request waiting for the store (held by a handset edit) keeps one server thread; the other
+// answers meanwhile, and the journal shows the two overlapping.
+TEST(SimServer, TwoRequestsAreServedAtOnce) {
+    kxtest::SimFixture sim(Small());
+    std::atomic<bool> held{false}, release{false};
+    std::thread edit([&] {
+        sim.store().Batch([&](kxsim::Store&) {
+            for (int i = 0; i < 300 && !release; ++i, held = true) // 3 s at most, whatever happens
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return true;
+        });
+    });
+    while (!held)
+        std::this_thread::yield();
+    Json::Value ids = simtest::Ids({"1"});
+    std::thread read([&] { Call(sim.port(), "GET", "/contact/do/read", &ids); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Exchange(sim.port(), DriverRequest("POST", "/session_ctrl", ""));
+    release = true;
+    read.join();
+    edit.join();
+    std::vector<kxsim::JournalEntry> j = sim.Requests();
+    ASSERT_EQ(j.size(), 2u);
+    EXPECT_EQ(j[0].path, "/session_ctrl");
+    EXPECT_LT(j[1].arrivedMs, j[0].answeredMs);
 }
 
 TEST(SimServer, UnreadableHttpIsAnsweredAndNeverKillsTheServer) {

@@ -271,6 +271,35 @@ TEST_F(SimService, CalendarWritesReturnIdsAndGuidsAndReplaceAnOccurrenceOnce) {
     EXPECT_EQ(Call(port, "GET", "/calendar/do/read", &req)["objects"].size(), 0u);
 }
 
+// One answer object per sent record, in order: the id the handset holds ("" when it stored
+// nothing, N a new one) and the count; calendar answers always carry "iCalGUID" (g, or - empty).
+TEST_F(SimService, WritePathsAnswerOneObjectPerRecordInOrder) {
+    const char* cases[][4] = {
+        {"PUT", "/contact/do/create", R"([{},{}])", "N:1 N:1"},
+        {"POST", "/contact/do/update", R"([{"__id":"2"},{"__id":"42"},{},{"__id":"1"}])", "2:1 42:0 :0 1:1"},
+        {"DELETE", "/contact/do/delete", R"([{"__id":"3"},{"__id":""},{"__id":"3"}])", "3:1 :0 3:0"},
+        {"PUT", "/calendar/do/create", R"([{"title":"A"},{"parentID":"999"},{"title":"B"}])",
+         "N:1g :0- N:1g"},
+        {"POST", "/calendar/do/update", R"([{"__id":"1"},{"__id":"999"}])", "1:1g 999:0-"},
+        {"DELETE", "/calendar/do/delete", R"([{"__id":"1"},{"__id":"1"}])", "1:1g 1:0-"},
+    };
+    for (auto& c : cases) {
+        Json::Value doc(Json::objectValue);
+        doc["objects"] = kxtest::ParseJson(c[2]);
+        const Json::Value answer = Call(port, c[0], c[1], &doc);
+        std::string got;
+        for (const Json::Value& o : answer["objects"]) {
+            std::string id = o["__id"].asString();
+            bool fresh = !id.empty() && std::string(c[2]).find('"' + id + '"') == std::string::npos;
+            got += (got.empty() ? "" : " ") + (fresh ? "N" : id) + ":" + o["count"].asString() +
+                   (!o.isMember("iCalGUID") ? ""
+                    : o["iCalGUID"] == ""   ? "-"
+                                            : "g");
+        }
+        EXPECT_EQ(got, c[3]) << c[1];
+    }
+}
+
 TEST_F(SimService, GroupIdsAreCreatedOnFirstUseAndTitlesCarryTheSystemPrefix) {
     ASSERT_TRUE(sim.ok()) << sim.error();
     std::string id = simtest::Group(port, "cmd=get_group_id;value=Chorprobe 🎵");

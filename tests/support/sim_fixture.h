@@ -63,7 +63,8 @@ public:
     bool DeleteEvent(const std::string& id);
 
     // A fault rule in the command-line form: "status:-4:/contact/do/create:1", "refuse:2",
-    // "stall:0.2:/contact/do/read:1", "drop:/session_ctrl:3". False when it does not parse.
+    // "stall:0.2:/contact/do/read:1", "drop:/session_ctrl:3"; "status:-4:/contact/do/create:1:skip=2"
+    // refuses exactly the third create. False when it does not parse.
     bool AddFault(const std::string& spec);
 
     // Journal entries of one path (all when empty), oldest first.

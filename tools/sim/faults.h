@@ -1,5 +1,7 @@
 // Faults a test can switch on while the server runs. Each rule fires for a number of matching
-// requests (or until cleared) and then disappears.
+// requests (or until cleared) and then disappears. A rule may first let a number of matching
+// requests pass ("skip"), so a test can spoil exactly the third write of a run; skipped requests
+// are counted whether or not another rule acted on them, so the count stays deterministic.
 //
 // Connection level: "refuse" resets the next connections as soon as they are accepted, before
 // anything is read (the driver sees its attempt fail).
@@ -28,6 +30,7 @@ struct FaultRule {
     std::string path;  // empty: any service path
     int remaining = 1; // requests (or connections) left; -1 = until cleared
     int value = 0;     // the status of "status", the milliseconds of "stall"
+    int skip = 0;      // matching requests (or connections) still to let pass before it fires
 };
 
 struct RequestFaults {
@@ -47,11 +50,13 @@ public:
     // The faults for one request on path (counts matching rules down).
     RequestFaults Take(const std::string& path);
 
-    // {"kind": "status", "path": "/contact/do/read", "value": -4, "count": 2}; "count" defaults
-    // to 1 (-1 = until cleared); "stall" also takes "seconds" (fractions allowed) for "value".
+    // {"kind": "status", "path": "/contact/do/read", "value": -4, "count": 2, "skip": 2}; "count"
+    // defaults to 1 (-1 = until cleared), "skip" to 0; "stall" also takes "seconds" (fractions
+    // allowed) for "value".
     static bool Parse(const Json::Value& v, FaultRule* out, std::string* error);
-    // "status:-4:/contact/do/read:2", "stall:1.5", "refuse:3", "drop:/session_ctrl:2", ...
-    // (kind, then its value for status and stall, then an optional path, then an optional count).
+    // "status:-4:/contact/do/read:2", "stall:1.5", "refuse:3", "drop:/session_ctrl:2",
+    // "close_mid_body:/contact/do/create:1:skip=2", ... (kind, then its value for status and
+    // stall, then an optional path, an optional count and an optional "skip=N").
     static bool ParseSpec(const std::string& spec, FaultRule* out, std::string* error);
     static Json::Value ToJson(const FaultRule& rule);
     static const char* KindName(FaultKind kind);

@@ -37,6 +37,8 @@ Json::Value Journal::ToJson(const JournalEntry& e) {
     Json::Value v(Json::objectValue);
     v["seq"] = static_cast<Json::Int64>(e.seq);
     v["time"] = static_cast<Json::Int64>(e.timeMs);
+    v["arrived_ms"] = static_cast<Json::Int64>(e.arrivedMs);
+    v["answered_ms"] = static_cast<Json::Int64>(e.answeredMs);
     v["method"] = e.method;
     v["path"] = e.path;
     v["session"] = e.session;
@@ -49,9 +51,17 @@ Json::Value Journal::ToJson(const JournalEntry& e) {
     return v;
 }
 
+int64_t Journal::MonotonicMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 void Journal::Add(JournalEntry entry) {
     using namespace std::chrono;
     entry.timeMs = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    entry.answeredMs = MonotonicMs();
+    if (entry.arrivedMs == 0)
+        entry.arrivedMs = entry.answeredMs;
     std::lock_guard<std::mutex> lock(mu_);
     entry.seq = next_++;
     if (file_ != nullptr) {

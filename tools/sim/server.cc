@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "admin.h"
 #include "json_text.h"
@@ -27,6 +28,9 @@ namespace {
 const uint64_t kMaxBody = 64u << 20; // the largest request we take; photos make bodies of a few MB
 const uint32_t kMaxHeader = 64u << 10;
 const auto kIdleLimit = std::chrono::seconds(120);
+// The driver's writer runs two workers at once; each gets a thread, so one's large body is
+// deciphered and parsed while the other's store transaction runs.
+const int kIoThreads = 2;
 
 // Bytes outside the base64 alphabet: the driver deciphers them to nothing.
 const char kNotAnEnvelope[] = "!#$%&()*,-.:;<>?@[]^_`{|}~ !#$%&()*,-.:;<>?@[]^_`{|}~\r\n";
@@ -74,9 +78,11 @@ public:
     Service service;
     Faults faults;
     Journal journal;
-    net::io_context io{1};
-    tcp::acceptor acceptor{io};
-    std::thread thread;
+    net::io_context io{kIoThreads};
+    // Every connection runs on a strand of its own; the acceptor on one too, so Stop() can close
+    // it while the other thread accepts.
+    tcp::acceptor acceptor{net::make_strand(io)};
+    std::vector<std::thread> threads;
     int port = 0;
     std::atomic<bool> quiet{false};
 };
@@ -85,10 +91,16 @@ namespace {
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
+    // socket: bound to the connection's strand, which the stream and the timer share.
     Connection(Server::Impl& srv, tcp::socket socket)
-        : srv_(srv), stream_(std::move(socket)), timer_(srv.io) {}
+        : srv_(srv), stream_(std::move(socket)), timer_(stream_.get_executor()) {}
 
     void Start() {
+        net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->Read(); });
+    }
+
+private:
+    void Read() {
         parser_.emplace();
         parser_->body_limit(kMaxBody);
         parser_->header_limit(kMaxHeader);
@@ -97,13 +109,13 @@ public:
                          [self = shared_from_this()](beast::error_code ec, size_t) { self->OnRead(ec); });
     }
 
-private:
     void Trace(const std::string& what) {
         if (!srv_.quiet)
             fprintf(stderr, "kxphone-sim: %s %s: %s\n", method_.c_str(), path_.c_str(), what.c_str());
     }
 
     void OnRead(beast::error_code ec) {
+        arrivedMs_ = Journal::MonotonicMs();
         if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == net::error::eof ||
             ec == net::error::connection_reset || ec == net::error::operation_aborted) {
             Reset(); // the peer went away before it finished a request
@@ -112,6 +124,7 @@ private:
         if (ec) {
             // Not HTTP we can read: say so and close; nothing was carried out.
             JournalEntry e;
+            e.arrivedMs = arrivedMs_;
             e.error = "unreadable request: " + ec.message();
             e.httpStatus = ec == http::error::body_limit ? 413 : 400;
             Trace(e.error);
@@ -144,6 +157,7 @@ private:
 
     void Answer() {
         JournalEntry e;
+        e.arrivedMs = arrivedMs_;
         e.method = method_;
         e.path = path_;
         e.session = session_;
@@ -244,13 +258,14 @@ private:
     net::steady_timer timer_;
     std::string method_, path_, session_, body_, out_;
     RequestFaults faults_;
+    int64_t arrivedMs_ = 0;
     char drain_[4096];
 };
 
 } // namespace
 
 void Server::Impl::Accept() {
-    acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
+    acceptor.async_accept(net::make_strand(io), [this](beast::error_code ec, tcp::socket socket) {
         if (ec == net::error::operation_aborted || !acceptor.is_open())
             return;
         if (!ec) {
@@ -277,7 +292,7 @@ Server::~Server() {
 }
 
 bool Server::Start(int port, std::string* error) {
-    if (impl_->thread.joinable()) {
+    if (!impl_->threads.empty()) {
         *error = "already running";
         return false;
     }
@@ -298,19 +313,22 @@ bool Server::Start(int port, std::string* error) {
     }
     impl_->port = impl_->acceptor.local_endpoint().port();
     impl_->Accept();
-    impl_->thread = std::thread([this] { impl_->io.run(); });
+    for (int i = 0; i < kIoThreads; ++i)
+        impl_->threads.emplace_back([this] { impl_->io.run(); });
     return true;
 }
 
 void Server::Stop() {
-    if (!impl_->thread.joinable())
+    if (impl_->threads.empty())
         return;
-    net::post(impl_->io, [this] {
+    net::post(impl_->acceptor.get_executor(), [this] {
         beast::error_code ec;
         impl_->acceptor.close(ec);
         impl_->io.stop();
     });
-    impl_->thread.join();
+    for (std::thread& t : impl_->threads)
+        t.join();
+    impl_->threads.clear();
     // Pending connections and timers are dropped with the io_context, before the journal and the
     // fault rules they refer to.
 }

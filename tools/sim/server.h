@@ -2,8 +2,10 @@
 // "Content-Length:" header and the whole message in one write. It accepts what the driver
 // sends: GET with a body, POST and DELETE without one, no Host header.
 //
-// Start() runs the server on its own thread; Stop() (or the destructor) ends it and joins the
-// thread. The store, fault rules and journal may be used from any thread meanwhile.
+// Start() runs the server on two threads of its own, so two requests are served at the same
+// time (the store still applies one request's transaction at a time); Stop() (or the destructor)
+// ends it and joins them. The store, fault rules and journal may be used from any thread
+// meanwhile.
 #pragma once
 
 #include <memory>

@@ -4,8 +4,9 @@
 // never sees SQL.
 //
 // Every public operation is one transaction: it either applies completely or, when it reports
-// a failure, leaves the store as it was. Operations are serialised by an internal mutex, so a
-// test thread may edit the store while the server thread answers requests.
+// a failure, leaves the store as it was. Operations are serialised by an internal mutex (one
+// connection, one operation at a time), so a test thread may edit the store while both server
+// threads answer requests, and no request ever sees another's transaction half done.
 #pragma once
 
 #include <json/value.h>

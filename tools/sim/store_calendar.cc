@@ -215,8 +215,9 @@ StoreResult Store::CreateEvent(const Json::Value& row, Origin origin, Json::Valu
     StoreResult r = InsertEvent(row, &id, &parent, &guid);
     if (!r.ok)
         return r;
+    // Nothing stored (no such parent): no id and no identifier that could be taken for one.
     (*answer)["__id"] = id ? NumberText(id) : std::string();
-    (*answer)["iCalGUID"] = guid;
+    (*answer)["iCalGUID"] = id ? guid : std::string();
     if (id == 0)
         return {};
     LogEventChange(origin, id, parent, 'a');
@@ -255,12 +256,15 @@ StoreResult Store::UpdateEvent(const Json::Value& row, Origin origin, Json::Valu
 }
 
 StoreResult Store::DeleteEvent(const Json::Value& row, Origin origin, Json::Value* answer) {
+    // Every calendar answer has the same shape: the identifier of the row that was deleted.
+    (*answer)["iCalGUID"] = "";
     int64_t id = 0, parent = 0;
     {
-        Stmt q(*this, "SELECT parentID FROM events WHERE _id=?");
+        Stmt q(*this, "SELECT parentID, iCalGUID FROM events WHERE _id=?");
         if (!IdOf(row, &id) || !q.Int(1, id).Row())
             return {};
         parent = q.ColId(0);
+        (*answer)["iCalGUID"] = q.ColText(1);
     }
     Stmt d(*this, "DELETE FROM events WHERE _id=?"); // exception rows and reminders go too
     if (!d.Int(1, id).Done())
