@@ -234,3 +234,7 @@ private:
                 fields.push_back(new CalendarField(*f));
     }
 };
+
+// What a host hands to Write(8): its own records, in order, under the same rules as the contact
+// list of Write(2); a confirmed record also receives the handset's event identifier (field 5000).
+typedef std::vector<CalendarRecord*> KXCalendarList;

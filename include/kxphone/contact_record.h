@@ -188,3 +188,10 @@ public:
     explicit ContactWorkingCopy(ContactRecord* source) : ContactRecord(*source), pSource(source) {}
     ContactRecord* pSource;
 };
+
+// What a host hands to Write(2): its own records, in order (the driver never owns or frees them).
+// Records with a status bit (0x08 create, 0x20 delete, 0x04 update) are written; the driver
+// clears the bit it acted on, gives it back when the handset did not confirm the change, and
+// writes the handset's id and modification time into each confirmed record. Null entries are
+// skipped.
+typedef std::vector<ContactRecord*> KXContactList;
