@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include <kxphone/kxphone.h>
 #include <kxphone/ole_date.h>
 
 // Field type codes (nType).
@@ -75,11 +76,6 @@ enum KXContactFieldType : int32_t {
     KX_CF_NOTE = 3002,   // line breaks "\r\n"
     KX_CF_GROUPS = 3018, // group titles joined with ";"
 };
-
-// Status bits of lFlag.
-constexpr int32_t KX_RECORD_UPDATE = 0x04;
-constexpr int32_t KX_RECORD_CREATE = 0x08;
-constexpr int32_t KX_RECORD_DELETE = 0x20;
 
 class ContactField {
 public:

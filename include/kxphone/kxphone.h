@@ -26,6 +26,12 @@ enum KXResult : int32_t {
     KX_OTHER_FAILURE = 1100,
 };
 
+// Status bits of a contact's or event's lFlag: what Write is to do with the record (tested in
+// this order; only the first one set is acted on), and how change-log reads mark records.
+constexpr int32_t KX_RECORD_UPDATE = 0x04;
+constexpr int32_t KX_RECORD_CREATE = 0x08;
+constexpr int32_t KX_RECORD_DELETE = 0x20;
+
 // Data types of Read, Write, GetProfile, InquireInfo, Verify and DeleteIO.
 enum KXDataType : int32_t {
     KX_TYPE_PHONE_INFO = 1,

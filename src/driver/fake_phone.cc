@@ -93,9 +93,10 @@ int32_t CKXFakePhone::Write(int32_t type, uintptr_t param) {
         result = ForwardToAux(&CKXPhoneApp::AuxWrite, type, param);
     } else if (IsSampleItemType(type) || type == KX_TYPE_EMAIL) {
         result = SampleWrite(type, param);
-    } else if (type == KX_TYPE_CONTACT || type == KX_TYPE_CALENDAR) {
-        // No writer for records yet: a write that did not happen must not read as success.
-        result = KX_FAILED;
+    } else if (type == KX_TYPE_CONTACT) {
+        result = WriteContact(reinterpret_cast<const KXContactList*>(param), false);
+    } else if (type == KX_TYPE_CALENDAR) {
+        result = WriteCalendar(reinterpret_cast<const KXCalendarList*>(param), false);
     }
     StopFlag = false;
     TraceTaskFinished(u"CKXFakePhone::Write");

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include <kxphone/calendar_record.h>
+#include <kxphone/contact_record.h>
 #include <kxphone/kxphone.h>
 #include <kxphone/record_verify.h>
 
@@ -15,8 +17,6 @@
 #include "driver/sample_store.h"
 #include "sync/phone_state.h"
 
-class ContactRecord;
-class CalendarRecord;
 template <class T> class RecordList;
 
 class CKXFakePhone : public PhoneState {
@@ -43,12 +43,20 @@ public:
     // copies are collected into list and nothing is sent.
     int32_t ReadContact(RecordList<ContactRecord>* list);
 
+    // Writes the host's pending contact changes (records null: nothing to write). silent (a
+    // restore): no host messages and no write-back. 0, 12, 21 or 1100.
+    int32_t WriteContact(const KXContactList* records, bool silent);
+
     // --- calendar ---
     // Full read; list as for ReadContact. Bit 0 of flags skips restarting the handset's tracking.
     int32_t ReadCalendar(uint32_t flags, RecordList<CalendarRecord>* list);
 
     // Verify of types 2 and 8: checks the block's record; the results land in m_VerifyResults.
     int32_t VerifyRecord(int32_t type, uintptr_t param);
+
+    // Writes the host's pending event changes, then the exception rows of written recurring events;
+    // records and quiet as for WriteContact.
+    int32_t WriteCalendar(const KXCalendarList* records, bool quiet);
 
     // --- backup files (folder chosen by the host) ---
     int32_t BackupContent(const std::u16string& folder);

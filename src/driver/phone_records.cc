@@ -1,7 +1,9 @@
 // The phone object's contact and calendar operations: thin entries that hand the record layers
 // what they need of the phone.
 #include "calendar/calendar_read.h"
+#include "calendar/calendar_write.h"
 #include "contacts/contact_read.h"
+#include "contacts/contact_write.h"
 #include "driver/fake_phone.h"
 
 int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
@@ -10,6 +12,14 @@ int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
 
 int32_t CKXFakePhone::ReadCalendar(uint32_t flags, RecordList<CalendarRecord>* list) {
     return RunCalendarRead(*this, flags, list);
+}
+
+int32_t CKXFakePhone::WriteContact(const KXContactList* records, bool silent) {
+    return WriteContacts(*this, m_ContactGroups, records, silent);
+}
+
+int32_t CKXFakePhone::WriteCalendar(const KXCalendarList* records, bool quiet) {
+    return WriteCalendars(*this, records, quiet);
 }
 
 // Backup files have not landed: the worker's starting result.

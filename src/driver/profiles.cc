@@ -269,6 +269,7 @@ int32_t DeviceProfile(CKXFakePhone& phone, uintptr_t* slot) {
     CTagParser parser;
     parser.ParseRoleString(CTagParser::TagText(text, u"<kernelinfo>", u"</kernelinfo>"));
     int32_t sdk = parser.GetInt(u"sdk");
+    phone.SdkVersion = sdk;
     phone.ProductId = parser.GetInt(u"pid");
     phone.PlatformClass = ProfileStore::PlatformClassFromSdk(sdk, phone.PlatformClass.load());
     *slot = reinterpret_cast<uintptr_t>(phone.m_Profiles.BuildDeviceProfile());

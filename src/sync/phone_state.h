@@ -21,7 +21,7 @@ public:
 
     // From the host's device description (GetProfile of type 1): "pid", "sdk" (-1 when absent)
     // and the platform class derived from "sdk".
-    std::atomic<int32_t> ProductId{0};
+    std::atomic<int32_t> ProductId{-1};
     std::atomic<int32_t> SdkVersion{-1};
     std::atomic<int32_t> PlatformClass{5};
 

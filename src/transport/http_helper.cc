@@ -58,7 +58,7 @@ bool Cancelled() {
 
 } // namespace
 
-CHttpHelper::CHttpHelper() = default;
+CHttpHelper::CHttpHelper() : transferCancel_(&TransportContext::Current().CancelFlag) {}
 CHttpHelper::~CHttpHelper() = default;
 
 int32_t CHttpHelper::SetIpAddressAndPort(const std::u16string& url, int32_t) {
@@ -181,7 +181,7 @@ int32_t CHttpHelper::Perform(const OperationTexts& op, const char16_t* path,
         answer.Clear();
         int32_t r =
             client.Request(op.method, host.c_str(), port_, pathArg, withBody ? body : nullptr,
-                           withBody ? length : 0, &answer, timeoutSeconds, &ctx.CancelFlag, sid.c_str());
+                           withBody ? length : 0, &answer, timeoutSeconds, transferCancel_, sid.c_str());
         if (r >= 0) {
             // Confirm the session; a confirmation that never succeeds does not undo the answer.
             while (inner > 0 && !Cancelled()) {

@@ -5,6 +5,7 @@
 // only the bridge reset (ResetLock) and the request statistics are shared.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,9 @@ public:
     // range, gives 0; no host leaves it empty, so every attempt fails with -1). Always 0.
     int32_t SetIpAddressAndPort(const std::u16string& url, int32_t ignored = 0);
     const std::u16string& Host() const { return host_; }
+    // The flag that ends an exchange in flight: the context's cancel flag unless set here (null:
+    // the exchange always runs to its end; the cancel flag still ends the waits between attempts).
+    void SetTransferCancel(const std::atomic<bool>* cancel) { transferCancel_ = cancel; }
     int32_t Port() const { return port_; }
 
     // The request operations. path: absolute path with optional query. body/length: sent only
@@ -62,4 +66,5 @@ private:
 
     std::u16string host_;
     int32_t port_ = 0;
+    const std::atomic<bool>* transferCancel_;
 };

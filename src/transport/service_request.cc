@@ -34,12 +34,12 @@ const ServiceRequest kCalendarFastRead = {HttpMethod::Get, u"/calendar/do/fastre
                                           ServiceBody::Enciphered};
 // Writes may make the handset work for a long time: 1800 s.
 const ServiceRequest kWrites[2][3] = {
-    {{HttpMethod::Put, u"/contact/do/create", 1800, ServiceBody::Enciphered},
-     {HttpMethod::Post, u"/contact/do/update", 1800, ServiceBody::Enciphered},
-     {HttpMethod::Delete, u"/contact/do/delete", 1800, ServiceBody::Enciphered}},
-    {{HttpMethod::Put, u"/calendar/do/create", 1800, ServiceBody::Enciphered},
-     {HttpMethod::Post, u"/calendar/do/update", 1800, ServiceBody::Enciphered},
-     {HttpMethod::Delete, u"/calendar/do/delete", 1800, ServiceBody::Enciphered}},
+    {{HttpMethod::Put, u"/contact/do/create", 1800, ServiceBody::Enciphered, true},
+     {HttpMethod::Post, u"/contact/do/update", 1800, ServiceBody::Enciphered, true},
+     {HttpMethod::Delete, u"/contact/do/delete", 1800, ServiceBody::Enciphered, true}},
+    {{HttpMethod::Put, u"/calendar/do/create", 1800, ServiceBody::Enciphered, true},
+     {HttpMethod::Post, u"/calendar/do/update", 1800, ServiceBody::Enciphered, true},
+     {HttpMethod::Delete, u"/calendar/do/delete", 1800, ServiceBody::Enciphered, true}},
 };
 } // namespace
 
@@ -60,6 +60,8 @@ const char16_t kCaller[] = u"ServiceCall";
 ServiceReply Exchange(const ServiceRequest& request, const char* body, size_t length, bool plainAnswer) {
     CHttpHelper helper;
     helper.SetIpAddressAndPort(TransportContext::Current().ServiceAddress());
+    if (request.finishInFlight)
+        helper.SetTransferCancel(nullptr);
     std::unique_ptr<char[]> answer;
     size_t answerLength = 0;
     int32_t r = helper.httpRequest(request.method, request.path, &answer, body, length,

@@ -25,6 +25,9 @@ struct ServiceRequest {
     const char16_t* path;
     uint32_t timeoutSeconds;
     ServiceBody body;
+    // A cancel ends no exchange in flight, only the waits and retries around it: a write's answer
+    // names what the handset already stored, and losing it would store it twice next time.
+    bool finishInFlight = false;
 };
 
 // The data-type word of the requests that exist for both kinds ("contact" / "calendar").
