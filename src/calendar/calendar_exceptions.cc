@@ -54,19 +54,13 @@ void AddText(pugi::xml_node parent, const char* name, const std::string& text) {
     parent.append_child(name).text().set(text.c_str());
 }
 
-platform::OleDate NoDate() {
-    platform::OleDate date;
-    date.status = platform::OleDate::kInvalid;
-    return date;
-}
-
 } // namespace
 
 namespace CalConv {
 
 std::string ModificationElement(const Json::Value& row) {
     bool allDay = NarrowToNumber(RowText(row, "allDay")) != 0;
-    platform::OleDate start = ReadMillis(RowText(row, "dtstart"), allDay, NoDate());
+    platform::OleDate start = ReadMillis(RowText(row, "dtstart"), allDay, InvalidDate());
     if (!IsUsableDate(start))
         return std::string();
     platform::OleDate end = ReadMillis(RowText(row, "dtend"), allDay, platform::OleDate());
@@ -81,7 +75,7 @@ std::string ModificationElement(const Json::Value& row) {
     if (!original.empty()) {
         std::string originalAllDay = RowText(row, "originalAllDay");
         bool byDate = originalAllDay.empty() ? allDay : NarrowToNumber(originalAllDay) != 0;
-        platform::OleDate originalDate = ReadMillis(original, byDate, NoDate());
+        platform::OleDate originalDate = ReadMillis(original, byDate, InvalidDate());
         if (IsUsableDate(originalDate))
             e.append_attribute("time").set_value(DayText(CivilOf(originalDate)).c_str());
     }
@@ -180,14 +174,8 @@ bool FromCalendarException(const CalendarRecord& parent, const std::u16string* e
             pugi::xml_node set = e.child("reminderset");
             pugi::xml_node delta = e.child("reminderdelta");
             if (set && delta && NarrowToNumber(set.child_value()) != 0) {
-                Json::Value alarm(Json::objectValue);
-                alarm["method"] = "1";
                 // The handset keeps minutes as a number; the host may have written anything.
-                alarm["minutes"] = NarrowNumber(NarrowToNumber(delta.child_value()));
-                Json::Value alarms(Json::arrayValue);
-                alarms.append(alarm);
-                row["__data"] = alarms;
-                row["hasAlarm"] = "1";
+                SetAlarm(&row, NarrowToNumber(delta.child_value()));
             }
             const std::pair<const char*, const char*> texts[] = {
                 {"subject", "title"}, {"location", "eventLocation"}, {"body", "description"}};

@@ -41,7 +41,7 @@ void ReadExdates(const std::string& text, const CalendarRecord& record, Calendar
             instant = platform::OleDate::FromCivil(std::stoi(part.substr(0, 4)), std::stoi(part.substr(4, 2)),
                                                    std::stoi(part.substr(6, 2)));
         else
-            instant.status = platform::OleDate::kInvalid;
+            instant = InvalidDate();
         if (!instant.valid()) {
             KX_TRACE_ERROR(kToCaller, platform::Format(u"exdate not a UTC instant: %S", part.c_str()));
             continue;

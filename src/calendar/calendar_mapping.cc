@@ -65,8 +65,7 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
             int64_t span = static_cast<int64_t>(CalConv::NarrowToNumber(number)) * (seconds ? 1 : 86400);
             // Without a start, negative, or past the last date, the duration gives no end; "dtend"
             // stays.
-            platform::OleDate end;
-            end.status = platform::OleDate::kInvalid;
+            platform::OleDate end = CalConv::InvalidDate();
             if (span >= 0 && !CalConv::IsZeroDate(record->dtStart) && CalConv::IsUsableDate(record->dtStart))
                 end = record->dtStart.AddSeconds(span);
             if (CalConv::IsUsableDate(end)) {
@@ -156,15 +155,8 @@ int FromCalendarEx(const CalendarRecord& record, Json::Value* row) {
         r["duration"] = "P" + std::to_string(seconds) + "S";
     }
 
-    if (record.lReminderMinutes != -1) {
-        Json::Value alarm(Json::objectValue);
-        alarm["method"] = "1";
-        alarm["minutes"] = NarrowNumber(record.lReminderMinutes);
-        Json::Value alarms(Json::arrayValue);
-        alarms.append(alarm);
-        r["__data"] = alarms;
-        r["hasAlarm"] = "1";
-    }
+    if (record.lReminderMinutes != -1)
+        SetAlarm(row, record.lReminderMinutes);
 
     std::string rule = BuildRecurrenceRule(record);
     if (!rule.empty())

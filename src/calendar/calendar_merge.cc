@@ -26,18 +26,16 @@ void MergeCalendarExceptions(RecordList<CalendarRecord>* records, const Calendar
     };
     std::vector<int32_t> order;
     std::unordered_map<int32_t, Entries> byParent;
-    for (const CalendarException& e : exceptions) {
-        auto inserted = byParent.emplace(e.parentId, Entries());
+    auto entriesOf = [&](int32_t parentId) -> Entries& {
+        auto inserted = byParent.emplace(parentId, Entries());
         if (inserted.second)
-            order.push_back(e.parentId);
-        inserted.first->second.modifications.push_back(&e);
-    }
-    for (const CalendarExdate& x : exdates) {
-        auto inserted = byParent.emplace(x.parentId, Entries());
-        if (inserted.second)
-            order.push_back(x.parentId);
-        inserted.first->second.removed.push_back(&x);
-    }
+            order.push_back(parentId);
+        return inserted.first->second;
+    };
+    for (const CalendarException& e : exceptions)
+        entriesOf(e.parentId).modifications.push_back(&e);
+    for (const CalendarExdate& x : exdates)
+        entriesOf(x.parentId).removed.push_back(&x);
     if (order.empty())
         return;
     std::unordered_map<int32_t, CalendarRecord*> parents;

@@ -40,6 +40,16 @@ std::string Millis(const platform::OleDate& date, bool allDay) {
     return platform::Narrow(DateToMillisText(date, allDay));
 }
 
+void SetAlarm(Json::Value* row, int32_t minutes) {
+    Json::Value alarm(Json::objectValue);
+    alarm["method"] = "1";
+    alarm["minutes"] = NarrowNumber(minutes);
+    Json::Value alarms(Json::arrayValue);
+    alarms.append(alarm);
+    (*row)["__data"] = alarms;
+    (*row)["hasAlarm"] = "1";
+}
+
 platform::CivilTime CivilOf(const platform::OleDate& date) {
     platform::CivilTime c;
     if (!IsUsableDate(date) || !date.ToCivil(&c))

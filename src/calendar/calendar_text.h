@@ -19,6 +19,14 @@ inline bool IsZeroDate(const platform::OleDate& d) {
     return d.days == 0.0;
 }
 
+// A date that is no date: what a conversion starts from when nothing may come of an unreadable
+// text.
+inline platform::OleDate InvalidDate() {
+    platform::OleDate d;
+    d.status = platform::OleDate::kInvalid;
+    return d;
+}
+
 // A valid date within the years 100..9999. Host records may carry any double; only these can be
 // turned into seconds and civil times.
 inline bool IsUsableDate(const platform::OleDate& d) {
@@ -48,6 +56,9 @@ std::string Without(std::string text, const char* what);
 // A millisecond text read into a date; previous when the text is no date.
 platform::OleDate ReadMillis(const std::string& text, bool allDay, const platform::OleDate& previous);
 std::string Millis(const platform::OleDate& date, bool allDay);
+
+// The row's reminder: one alarm row of its minutes in "__data", and "hasAlarm" set.
+void SetAlarm(Json::Value* row, int32_t minutes);
 
 // The date's civil time; all zeros for a date that has none.
 platform::CivilTime CivilOf(const platform::OleDate& date);
