@@ -1,6 +1,5 @@
 #include "calendar/recurrence_rule.h"
 
-
 #include <libical/ical.h>
 
 #include "calendar/calendar_text.h"
