@@ -1,7 +1,5 @@
 #include "calendar/recurrence_rule.h"
 
-#include <cstdio>
-
 #include <libical/ical.h>
 
 #include "calendar/calendar_text.h"
@@ -32,14 +30,14 @@ constexpr int32_t kMaxCountExpansion = 10000;
 // which the host keeps as interval 0.
 constexpr size_t kWorkWeekBydayLength = 12;
 
-// The leading run of characters accepted by isWeekChar, and what follows it.
-template <class Pred>
-void SplitWeek(const std::string& byday, Pred isWeekChar, std::string* week, std::string* rest) {
+// A BYDAY with its week ordinal ("-1SU", "2MO,TU"): the ordinal's leading run of digits and
+// minus signs, then the days that follow it.
+void ReadWeekdayOrdinal(const std::string& byday, CalendarRecord* record) {
     size_t i = 0;
-    while (i < byday.size() && isWeekChar(byday[i]))
+    while (i < byday.size() && ((byday[i] >= '0' && byday[i] <= '9') || byday[i] == '-'))
         ++i;
-    *week = byday.substr(0, i);
-    *rest = byday.substr(i);
+    record->lRecurWeek = NarrowToNumber(byday.substr(0, i));
+    record->lRecurDayMask = TextToDayMask(byday.substr(i));
 }
 
 int32_t NumberAt(const std::string& text, size_t pos, size_t length) {
@@ -73,10 +71,7 @@ std::string DateToUntil(const CalendarRecord& record) {
     platform::CivilTime u;
     if (!until.ToCivil(&u))
         return std::string();
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02dZ", u.year, u.month, u.day, u.hour, u.minute,
-                  u.second);
-    return text;
+    return UtcStampText(u);
 }
 
 bool TimeOfDayBefore(const platform::CivilTime& a, const platform::CivilTime& b) {
@@ -203,8 +198,6 @@ std::string FirstDayOfWeekCode() {
 
 void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
     RecurrenceParts parts = ParseRecurrenceRule(text);
-    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-    std::string week, rest;
     if (parts.freq == "DAILY") {
         record->lRecurType = kDaily;
         record->lRecurInterval = 1;
@@ -220,20 +213,14 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
             record->lRecurDay = NarrowToNumber(parts.bymonthday);
         } else if (!parts.byday.empty()) {
             record->lRecurByWeekday = 1;
-            SplitWeek(
-                parts.byday, [&](char c) { return isDigit(c) || c == '-'; }, &week, &rest);
-            record->lRecurWeek = NarrowToNumber(week);
-            record->lRecurDayMask = TextToDayMask(rest);
+            ReadWeekdayOrdinal(parts.byday, record);
         }
     } else if (parts.freq == "YEARLY") {
         record->lRecurType = kYearly;
         record->lRecurInterval = 1;
         if (!parts.byday.empty()) {
             record->lRecurByWeekday = 1;
-            SplitWeek(
-                parts.byday, [&](char c) { return isDigit(c) || c == '-'; }, &week, &rest);
-            record->lRecurWeek = NarrowToNumber(week);
-            record->lRecurDayMask = TextToDayMask(rest);
+            ReadWeekdayOrdinal(parts.byday, record);
             record->lRecurMonth = NarrowToNumber(parts.bymonth);
         } else {
             record->lRecurByWeekday = 0;
@@ -266,8 +253,7 @@ void ApplyRecurrenceRule(const std::string& text, CalendarRecord* record) {
     if (!parts.until.empty()) {
         // An end that is no date would be written back as one in 1899 and end the series
         // before it starts; such a rule is kept open-ended.
-        platform::OleDate end;
-        end.status = platform::OleDate::kInvalid;
+        platform::OleDate end = InvalidDate();
         if (parts.until.size() >= 8)
             end = UntilToDate(parts.until, record->bAllDay != 0);
         platform::CivilTime endTime, startTime;

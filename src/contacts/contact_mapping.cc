@@ -51,17 +51,20 @@ const AddressBlock kAddressBlocks[3] = {
     {"3", {2032, 2033, 2030, 2034, 2035, 2036, 2038}},
 };
 
-// Phone types and the handset's "data2".
+// Phone types and the handset's "data2", both ways. A kind listed twice (home, work) reads its
+// first number as the first type and its second as the second, and drops the rest; a kind listed
+// once reads every number as its type.
 struct PhoneType {
     int32_t type;
-    const char* kind;
+    int32_t kind;
 };
 const PhoneType kPhoneTypes[] = {
-    {KX_CF_HOME_PHONE, "1"},  {KX_CF_HOME_PHONE2, "1"}, {KX_CF_MOBILE, "2"},        {KX_CF_WORK_PHONE, "3"},
-    {KX_CF_WORK_PHONE2, "3"}, {KX_CF_WORK_FAX, "4"},    {KX_CF_HOME_FAX, "5"},      {KX_CF_PAGER, "6"},
-    {KX_CF_OTHER_PHONE, "7"}, {KX_CF_CAR_PHONE, "9"},   {KX_CF_COMPANY_MAIN, "10"}, {KX_CF_RADIO, "14"},
-    {KX_CF_ASSISTANT, "19"},
+    {KX_CF_HOME_PHONE, 1},  {KX_CF_HOME_PHONE2, 1}, {KX_CF_MOBILE, 2},        {KX_CF_WORK_PHONE, 3},
+    {KX_CF_WORK_PHONE2, 3}, {KX_CF_WORK_FAX, 4},    {KX_CF_HOME_FAX, 5},      {KX_CF_PAGER, 6},
+    {KX_CF_OTHER_PHONE, 7}, {KX_CF_CAR_PHONE, 9},   {KX_CF_COMPANY_MAIN, 10}, {KX_CF_RADIO, 14},
+    {KX_CF_ASSISTANT, 19},
 };
+constexpr size_t kPhoneTypeCount = sizeof kPhoneTypes / sizeof kPhoneTypes[0];
 
 // A phone type is the primary number unless the record has one of these (0 ends the list).
 struct PrimaryPhoneRule {
@@ -247,6 +250,29 @@ const PhoneType* FindPhoneType(int32_t type) {
     return nullptr;
 }
 
+// The type of a received number of kind, given how many of that kind came before (counted per
+// first table entry of the kind in seen); 0 when the number has no place.
+int32_t PhoneTypeOfKind(int32_t kind, int seen[kPhoneTypeCount]) {
+    size_t first = kPhoneTypeCount;
+    int entries = 0;
+    int32_t nth = 0;
+    for (size_t i = 0; i < kPhoneTypeCount; ++i) {
+        if (kPhoneTypes[i].kind != kind)
+            continue;
+        if (first == kPhoneTypeCount)
+            first = i;
+        if (entries++ == seen[first])
+            nth = kPhoneTypes[i].type;
+    }
+    if (first == kPhoneTypeCount)
+        return 0;
+    if (entries == 1)
+        return kPhoneTypes[first].type;
+    if (seen[first] < entries)
+        ++seen[first];
+    return nth;
+}
+
 // Where an address part goes: block and key index, or false.
 bool FindAddressPart(int32_t type, int* block, int* part) {
     for (int b = 0; b < 3; ++b)
@@ -264,7 +290,8 @@ struct RowReader {
     ContactRecord* record = nullptr;
     ContactGroupCache* groupCache = nullptr;
     std::u16string groups;
-    int homePhones = 0, workPhones = 0, emails = 0;
+    int phonesOfKind[kPhoneTypeCount] = {};
+    int emails = 0;
     bool hasPicture = false;
     std::string picture;
 
@@ -335,46 +362,7 @@ struct RowReader {
         std::u16string number = WideMember(row, "data1");
         if (number.empty())
             return;
-        int32_t type = 0;
-        switch (CalConv::TextToNumber(WideMember(row, "data2"))) {
-        case 1:
-            type = homePhones == 0 ? KX_CF_HOME_PHONE : homePhones == 1 ? KX_CF_HOME_PHONE2 : 0;
-            ++homePhones;
-            break;
-        case 2:
-            type = KX_CF_MOBILE;
-            break;
-        case 3:
-            type = workPhones == 0 ? KX_CF_WORK_PHONE : workPhones == 1 ? KX_CF_WORK_PHONE2 : 0;
-            ++workPhones;
-            break;
-        case 4:
-            type = KX_CF_WORK_FAX;
-            break;
-        case 5:
-            type = KX_CF_HOME_FAX;
-            break;
-        case 6:
-            type = KX_CF_PAGER;
-            break;
-        case 7:
-            type = KX_CF_OTHER_PHONE;
-            break;
-        case 9:
-            type = KX_CF_CAR_PHONE;
-            break;
-        case 10:
-            type = KX_CF_COMPANY_MAIN;
-            break;
-        case 14:
-            type = KX_CF_RADIO;
-            break;
-        case 19:
-            type = KX_CF_ASSISTANT;
-            break;
-        default:
-            break;
-        }
+        int32_t type = PhoneTypeOfKind(CalConv::TextToNumber(WideMember(row, "data2")), phonesOfKind);
         if (type)
             record->AddField(type, number);
     }
@@ -512,7 +500,7 @@ int FromContactEx(const ContactRecord& record, Json::Value* object, int* count, 
             rows.append(std::move(row));
         } else if (const PhoneType* phone = FindPhoneType(type)) {
             Json::Value row = Row(kPhone, std::move(value));
-            row["data2"] = phone->kind;
+            row["data2"] = std::to_string(phone->kind);
             if (!phonePrimary && PhoneQualifies(record, type)) {
                 MarkPrimary(&row);
                 phonePrimary = true;

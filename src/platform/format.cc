@@ -16,6 +16,13 @@ void AppendPadded(std::u16string* out, const std::u16string& text, int width, bo
         out->append(pad, u' ');
 }
 
+// A text argument cut to its precision, then padded.
+void AppendCut(std::u16string* out, std::u16string text, int precision, int width, bool left) {
+    if (precision >= 0 && text.size() > static_cast<size_t>(precision))
+        text.resize(precision);
+    AppendPadded(out, text, width, left);
+}
+
 // printf of one number; any width fits.
 template <class T> void AppendNumber(std::u16string* out, const std::string& spec, T value) {
     char buffer[128];
@@ -127,18 +134,12 @@ std::u16string FormatV(const char16_t* format, va_list args) {
         switch (conv) {
         case u's': {
             const char16_t* s = va_arg(args, const char16_t*);
-            std::u16string text = s ? std::u16string(s) : std::u16string(u"(null)");
-            if (precision >= 0 && text.size() > static_cast<size_t>(precision))
-                text.resize(precision);
-            AppendPadded(&out, text, width, left);
+            AppendCut(&out, s ? std::u16string(s) : std::u16string(u"(null)"), precision, width, left);
             break;
         }
         case u'S': {
             const char* s = va_arg(args, const char*);
-            std::u16string text = Widen(s ? s : "(null)");
-            if (precision >= 0 && text.size() > static_cast<size_t>(precision))
-                text.resize(precision);
-            AppendPadded(&out, text, width, left);
+            AppendCut(&out, Widen(s ? s : "(null)"), precision, width, left);
             break;
         }
         case u'c': {

@@ -30,6 +30,18 @@ namespace platform {
 
 namespace {
 
+// Waits for one poll event on fd: 1 when it came, 0 on time-out or interruption, -1 on failure.
+int PollOne(int fd, short events, int timeoutMs) {
+    struct pollfd p;
+    p.fd = fd;
+    p.events = events;
+    p.revents = 0;
+    int rc = ::poll(&p, 1, timeoutMs);
+    if (rc < 0)
+        return errno == EINTR ? 0 : -1;
+    return rc == 0 ? 0 : 1;
+}
+
 CivilTime FromTm(const struct tm& t) {
     CivilTime c;
     c.year = t.tm_year + 1900;
@@ -111,25 +123,10 @@ public:
         long n = sendNow();
         if (n != 0 || length == 0)
             return n;
-        struct pollfd p;
-        p.fd = fd;
-        p.events = POLLOUT;
-        p.revents = 0;
-        int rc = ::poll(&p, 1, timeoutMs);
-        if (rc < 0)
-            return errno == EINTR ? 0 : -1;
-        return rc == 0 ? 0 : sendNow();
+        int rc = PollOne(fd, POLLOUT, timeoutMs);
+        return rc <= 0 ? rc : sendNow();
     }
-    int SocketWaitReadable(int fd, int timeoutMs) override {
-        struct pollfd p;
-        p.fd = fd;
-        p.events = POLLIN;
-        p.revents = 0;
-        int rc = ::poll(&p, 1, timeoutMs);
-        if (rc < 0)
-            return errno == EINTR ? 0 : -1;
-        return rc == 0 ? 0 : 1;
-    }
+    int SocketWaitReadable(int fd, int timeoutMs) override { return PollOne(fd, POLLIN, timeoutMs); }
     int SocketPendingError(int fd, int* error) override {
         socklen_t len = sizeof *error;
         return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, error, &len);
