@@ -4,12 +4,14 @@ namespace kxsync {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"contacts", "read [--json]", "every contact of the handset; Ctrl-C stops the read", &RunContacts},
+        {"contacts", "read|write FILE",
+         "read: every contact of the handset; write: the contacts of FILE; Ctrl-C stops", &RunContacts},
         {"info", "", "phone status and time, phone properties and a summary of every profile", &RunInfo},
         {"hello", "", "a short host session: InitDriver, SetParam, InitSync, one Read, UninitSync",
          &RunHello},
         {"demo", "", "the demonstration session", &RunDemo},
-        {"calendar", "read [--json]", "every event of the handset; Ctrl-C stops the read", &RunCalendar},
+        {"calendar", "read|write FILE",
+         "read: every event of the handset; write: the events of FILE; Ctrl-C stops", &RunCalendar},
     };
     return commands;
 }
