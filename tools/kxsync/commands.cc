@@ -9,7 +9,8 @@ const std::vector<Command>& Commands() {
         {"info", "", "phone status and time, phone properties and a summary of every profile", &RunInfo},
         {"hello", "", "a short host session: InitDriver, SetParam, InitSync, one Read, UninitSync",
          &RunHello},
-        {"demo", "", "the demonstration session", &RunDemo},
+        {"demo", "[N [SEED]]",
+         "the demonstration session: reads, then writes a few records and reads them back", &RunDemo},
         {"calendar", "read|write FILE",
          "read: every event of the handset; write: the events of FILE; Ctrl-C stops", &RunCalendar},
     };

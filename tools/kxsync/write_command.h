@@ -30,4 +30,9 @@ WriteOutcome WriteRecords(Session& session, KXCalendarList& list);
 int RunContactsWrite(Session& session, const std::string& path);
 int RunCalendarWrite(Session& session, const std::string& path);
 
+// The demo's writes against the handset service on address:port: creates, changes and deletes
+// contacts and events, reads them back and prints a summary. 0 only when every write was
+// confirmed and the read-back matched.
+int WriteDemoSection(Session& session, const std::string& address, int port);
+
 } // namespace kxsync
