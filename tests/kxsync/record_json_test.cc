@@ -1,6 +1,5 @@
 // kxsync's record lines without a handset: a printed line with an "op" parses back into a record
-// that prints the same line, defaults the printer leaves out come back as a read gives them, and
-// bad lines say what is wrong.
+// that prints the same line, and bad lines say what is wrong.
 #include <gtest/gtest.h>
 #include <json/json.h>
 
@@ -51,31 +50,16 @@ TEST(KxsyncRecordLines, PrintedLinesParseBackToTheSameLine) {
         EXPECT_EQ(line, kxsync::CalendarJsonLine(r));
         EXPECT_EQ(KX_RECORD_DELETE, r.lFlag);
     }
-}
-
-// What a read gives a record and the printer leaves out must come back, or a write of an
-// unchanged line would change the handset (an alarm on every event, a rule every day).
-TEST(KxsyncRecordLines, LeftOutMembersAreThoseOfARead) {
-    CalendarRecord e;
+    // Left out, the members take what a read gives them, or an unchanged line written back would
+    // change the handset (an alarm on every event, a rule every second day).
+    CalendarRecord r;
     std::string error;
-    ASSERT_TRUE(
-        kxsync::ParseCalendarLine(R"({"op":"create","id":"42","repeat":{"kind":"daily"}})", &e, &error))
+    ASSERT_TRUE(kxsync::ParseCalendarLine(R"({"op":"create","repeat":{"kind":"daily"}})", &r, &error))
         << error;
-    EXPECT_EQ(-1, e.lReminderMinutes);
-    EXPECT_EQ(1, e.lRecurInterval);
-    EXPECT_EQ(1, e.lRecurType);
-    EXPECT_EQ(0, e.lRecurByWeekday);
-    EXPECT_EQ(0, e.bRecurHasEnd);
-    EXPECT_EQ(42, e.lPhoneId);
-    EXPECT_EQ(0, e.lState);
-    EXPECT_TRUE(e.fields.empty()) << "no title field for a line without one";
-
-    ContactRecord c;
-    ASSERT_TRUE(
-        kxsync::ParseContactLine(R"({"op":"create","id":"7","fields":{"givenName":"A"}})", &c, &error));
-    EXPECT_EQ(7, c.lPhoneMemory);
-    EXPECT_EQ(KX_RECORD_CREATE, c.lFlag);
-    EXPECT_TRUE(c.strLastModify.valid()) << "no \"modified\": the record's own time stays";
+    EXPECT_EQ(
+        R"({"allDay":false,"calendar":0,"end":"1899-12-30 00:00:00","id":"","modified":"1899-12-30 00:00:00",)"
+        R"("repeat":{"interval":1,"kind":"daily"},"start":"1899-12-30 00:00:00","title":""})",
+        kxsync::CalendarJsonLine(r));
 }
 
 TEST(KxsyncRecordLines, BadLinesSayWhatIsWrong) {
@@ -86,9 +70,7 @@ TEST(KxsyncRecordLines, BadLinesSayWhatIsWrong) {
     } cases[] = {
         {false, R"({"id":"1"})", "no \"op\" (create, update or delete)"},
         {false, R"({"op":"upsert"})", "unknown \"op\" \"upsert\""},
-        {false, R"({"op":1})", "\"op\" must be a string"},
         {false, "{\"op\":\"create\"", "not JSON (Line 1, Column"},
-        {false, "[1,2]", "not a JSON object"},
         {false, R"({"op":"create","op":"delete"})", "Duplicate key: 'op'"},
         {false, R"({"op":"create","name":"A"})", "unknown member \"name\""},
         {false, R"({"op":"create","fields":{"email1":"a"}})", "unknown field \"email1\""},
@@ -96,10 +78,8 @@ TEST(KxsyncRecordLines, BadLinesSayWhatIsWrong) {
          "field \"mobile\" must be a string or an array"},
         {false, R"({"op":"create","fields":[]})", "\"fields\" must be an object"},
         {false, R"({"op":"create","modified":"2026-02-30 10:00:00"})", "\"modified\" must be a date"},
-        {true, R"({"op":"create","start":"2026-01-01"})", "\"start\" must be a date \"yyyy-mm-dd hh:mm:ss\""},
         {true, R"({"op":"create","allDay":1})", "\"allDay\" must be true or false"},
         {true, R"({"op":"create","reminderMinutes":"5"})", "\"reminderMinutes\" must be a whole number"},
-        {true, R"({"op":"create","calendar":1.5})", "\"calendar\" must be a whole number"},
         {true, R"({"op":"create","repeat":"daily"})", "\"repeat\" must be an object"},
         {true, R"({"op":"create","repeat":{"kind":"hourly"}})", "\"kind\" in \"repeat\" must be daily"},
         {true, R"({"op":"create","repeat":{"kind":"weekly","days":"MO,XX"}})", "\"days\" in \"repeat\""},
