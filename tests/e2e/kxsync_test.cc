@@ -58,8 +58,9 @@ TEST(Kxsync, BadCommandLinesAndAMissingDriver) {
         {"hello --driver /nonexistent/vexoCorsaT3.so", 1, "cannot load /nonexistent/vexoCorsaT3.so"},
         {"--help", 0, "Usage: kxsync"},
         {"--url nowhere contacts read", 2, ""},
-        {"contacts write", 2, ""},
-        {"calendar write", 2, "usage: kxsync [options] calendar read [--json]"},
+        {"contacts write", 2, "kxsync [options] contacts write FILE [--json]"},
+        {"calendar write", 2, "kxsync [options] calendar write FILE [--json]"},
+        {"calendar write /nonexistent/events.jsonl", 2, "cannot read /nonexistent/events.jsonl"},
     };
     for (const Case& c : cases) {
         CommandRun run = Kxsync(c.arguments);
@@ -175,6 +176,8 @@ TEST_F(KxsyncContacts, DemoReadsASeededPhone) {
     EXPECT_GE(skipped, 1) << text; // the seeded phone has contacts of other accounts
     EXPECT_EQ(40, read + skipped) << text;
     EXPECT_NE(text.find("Samples:"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nWrites:             all written and read back as written\n"), std::string::npos)
+        << text;
     // Received pictures went to a scratch folder of the demo, not to the user's.
     EXPECT_NE(text.find("Pictures received:"), std::string::npos) << text;
     EXPECT_FALSE(fs::exists(home_.path() + "/Vexo"));

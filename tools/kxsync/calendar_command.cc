@@ -12,7 +12,9 @@
 #include <json/json.h>
 
 #include "commands.h"
+#include "record_json.h"
 #include "record_text.h"
+#include "write_command.h"
 
 namespace kxsync {
 
@@ -63,47 +65,6 @@ std::string RepeatText(const CalendarRecord& r) {
     return text;
 }
 
-std::string JsonLine(const CalendarRecord& r) {
-    Json::Value v(Json::objectValue);
-    v["id"] = Utf8(r.strId);
-    v["title"] = FieldText(r, KX_CAL_TITLE);
-    v["start"] = DateText(r.dtStart);
-    v["end"] = DateText(r.dtEnd);
-    v["allDay"] = r.bAllDay != 0;
-    v["calendar"] = r.nCalendarId;
-    v["modified"] = DateText(r.dtLastModified);
-    const std::pair<const char*, int32_t> texts[] = {{"location", KX_CAL_LOCATION},
-                                                     {"description", KX_CAL_DESCRIPTION},
-                                                     {"timeZone", KX_CAL_TIMEZONE},
-                                                     {"iCalGUID", KX_CAL_ICAL_GUID}};
-    for (const auto& text : texts) {
-        std::string value = FieldText(r, text.second);
-        if (!value.empty())
-            v[text.first] = value;
-    }
-    if (r.lReminderMinutes != -1)
-        v["reminderMinutes"] = r.lReminderMinutes;
-    if (Repeats(r)) {
-        Json::Value& rule = v["repeat"] = Json::Value(Json::objectValue);
-        rule["kind"] = kRepeatNames[r.lRecurType];
-        rule["interval"] = r.lRecurInterval;
-        if (r.lRecurDayMask)
-            rule["days"] = Days(r.lRecurDayMask);
-        if (r.lRecurByWeekday)
-            rule["week"] = r.lRecurWeek;
-        if (r.lRecurDay)
-            rule["day"] = r.lRecurDay;
-        if (r.lRecurMonth)
-            rule["month"] = r.lRecurMonth;
-        if (r.bRecurHasEnd)
-            rule["until"] = DateText(r.dtRecurEnd);
-    }
-    std::string exceptions = FieldText(r, KX_CAL_EXCEPTIONS);
-    if (!exceptions.empty())
-        v["exceptions"] = exceptions;
-    return JsonLineText(v);
-}
-
 // "id  2026-01-05 17:30  Stand-up  (daily; 1 moved, 1 cancelled)".
 std::string ReadableLine(const CalendarRecord& r) {
     std::string when = DateText(r.dtStart);
@@ -146,7 +107,7 @@ CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size
         if (s.samples.size() < keepSamples)
             s.samples.push_back(ReadableLine(r));
         if (print)
-            std::printf("%s\n", (json ? JsonLine(r) : ReadableLine(r)).c_str());
+            std::printf("%s\n", (json ? CalendarJsonLine(r) : ReadableLine(r)).c_str());
     });
     s.result = TimedRead(session, KX_TYPE_CALENDAR, &s.seconds);
     std::fflush(stdout);
@@ -173,8 +134,12 @@ int CalendarDemoSection(Session& session, const std::string& address, int port) 
 
 int RunCalendar(Session& session) {
     const std::vector<std::string>& args = session.options.arguments;
+    if (args.size() == 2 && args[0] == "write")
+        return RunCalendarWrite(session, args[1]);
     if (args.size() != 1 || args[0] != "read") {
-        std::fprintf(stderr, "usage: kxsync [options] calendar read [--json]\n");
+        std::fputs("usage: kxsync [options] calendar read [--json]\n"
+                   "       kxsync [options] calendar write FILE [--json]\n",
+                   stderr);
         return 2;
     }
     return RunInSession(session, [&] {

@@ -4,12 +4,15 @@ namespace kxsync {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"contacts", "read [--json]", "every contact of the handset; Ctrl-C stops the read", &RunContacts},
+        {"contacts", "read|write FILE",
+         "read: every contact of the handset; write: the contacts of FILE; Ctrl-C stops", &RunContacts},
         {"info", "", "phone status and time, phone properties and a summary of every profile", &RunInfo},
         {"hello", "", "a short host session: InitDriver, SetParam, InitSync, one Read, UninitSync",
          &RunHello},
-        {"demo", "", "the demonstration session", &RunDemo},
-        {"calendar", "read [--json]", "every event of the handset; Ctrl-C stops the read", &RunCalendar},
+        {"demo", "[N [SEED]]",
+         "the demonstration session: reads, then writes a few records and reads them back", &RunDemo},
+        {"calendar", "read|write FILE",
+         "read: every event of the handset; write: the events of FILE; Ctrl-C stops", &RunCalendar},
     };
     return commands;
 }

@@ -1,5 +1,6 @@
 // "kxsync demo": no phone needed. Starts kxphone-sim with seeded contacts on a free loopback
-// port, reads every contact through the driver and prints a summary.
+// port, reads every contact and event through the driver and prints a summary, then writes a few
+// of each and reads them back.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,6 +21,7 @@
 #include "calendar_command.h"
 #include "commands.h"
 #include "contacts_command.h"
+#include "write_command.h"
 
 extern char** environ;
 
@@ -202,11 +204,6 @@ int RunDemo(Session& session) {
         for (auto it = std::filesystem::directory_iterator(std::string(scratch) + "/Vexo/data", ec);
              !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
             ++pictures;
-        std::filesystem::remove_all(scratch, ec);
-        if (previous)
-            setenv("XDG_DATA_HOME", kept.c_str(), 1);
-        else
-            unsetenv("XDG_DATA_HOME");
     }
 
     std::printf("\nContacts read:      %d\n", outcome.delivered);
@@ -223,8 +220,18 @@ int RunDemo(Session& session) {
     for (const std::string& line : outcome.samples)
         std::printf("  %s\n", line.c_str());
     int calendar = CalendarDemoSection(session, "127.0.0.1", sim.port());
+    // The read-back receives pictures too: the scratch folder stays lent until it is done.
+    int writes = WriteDemoSection(session, "127.0.0.1", sim.port());
     sim.Stop();
-    return outcome.result == 0 && calendar == 0 ? 0 : 1;
+    if (lent) {
+        std::error_code ec;
+        std::filesystem::remove_all(scratch, ec);
+        if (previous)
+            setenv("XDG_DATA_HOME", kept.c_str(), 1);
+        else
+            unsetenv("XDG_DATA_HOME");
+    }
+    return outcome.result == 0 && calendar == 0 && writes == 0 ? 0 : 1;
 }
 
 } // namespace kxsync

@@ -17,8 +17,12 @@ void PrintUsage(FILE* out) {
     std::fprintf(out, "Usage: kxsync [options] COMMAND [ARG...]\n\nCommands:\n");
     for (const kxsync::Command& command : kxsync::Commands()) {
         std::string head = std::string(command.name) + (*command.usage ? " " : "") + command.usage;
-        std::fprintf(out, "  %-16s  %s\n", head.c_str(), command.summary);
+        std::fprintf(out, "  %-24s  %s\n", head.c_str(), command.summary);
     }
+    std::fprintf(
+        out, "\nA write FILE holds one record per line in the form \"read --json\" prints, with one more\n"
+             "member \"op\": \"create\", \"update\" or \"delete\". Nothing is written when a line is bad;\n"
+             "the exit status is 0 only when every record was written.\n");
     std::fprintf(out, "\n%s", kxsync::OptionsUsage());
 }
 

@@ -39,7 +39,7 @@ const char* OptionsUsage() {
            "  --serial SERIAL   device serial of the handset (default emulator-5554)\n"
            "  --trace FILE      write the driver's trace lines to FILE (- for stderr)\n"
            "  --no-progress     no progress bar\n"
-           "  --json            read commands print one JSON object per record\n"
+           "  --json            read and write commands print one JSON line per record\n"
            "  -h, --help        this text\n";
 }
 

@@ -81,16 +81,21 @@ int RunInSession(Session& session, const std::function<int()>& body) {
     return status;
 }
 
-int32_t TimedRead(Session& session, int32_t type, double* seconds) {
+int32_t TimedCall(Session& session, int32_t type, const std::function<int32_t()>& call, double* seconds) {
     session.runningType = type; // what Ctrl-C stops
     auto start = std::chrono::steady_clock::now();
-    int32_t result = session.api.Read(type, 0);
+    int32_t result = call();
     *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     session.runningType = 0;
     session.window.SetHandler(nullptr);
     session.window.FinishProgress();
     session.window.Clear();
     return result;
+}
+
+int32_t TimedRead(Session& session, int32_t type, double* seconds) {
+    return TimedCall(
+        session, type, [&] { return session.api.Read(type, 0); }, seconds);
 }
 
 void PrintMessages(Session& session) {

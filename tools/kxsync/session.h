@@ -37,8 +37,10 @@ void CloseSession(Session& session, bool print = true);
 // does not run), else what body returns.
 int RunInSession(Session& session, const std::function<int()>& body);
 
-// Read(type, 0) as the running operation (Ctrl-C stops it), timed into *seconds. Afterwards the
-// window's handler is gone, a progress bar ended and the messages dropped.
+// call (Read or Write of type) as the running operation (Ctrl-C stops it), timed into *seconds.
+// Afterwards the window's handler is gone, a progress bar ended and the messages dropped.
+int32_t TimedCall(Session& session, int32_t type, const std::function<int32_t()>& call, double* seconds);
+// TimedCall of Read(type, 0).
 int32_t TimedRead(Session& session, int32_t type, double* seconds);
 
 // Prints the messages received since the last Clear() and clears them.

@@ -1,0 +1,151 @@
+// kxsync's write commands against kxphone-sim: lines printed by a read, given an "op", go back to
+// the handset, and a read afterwards shows exactly what was written.
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/paths.h"
+#include "support/sim_fixture.h"
+#include "support/test_util.h"
+
+namespace {
+
+using kxtest::CommandRun;
+
+class KxsyncWrite : public ::testing::Test {
+protected:
+    void Start(const kxtest::SimOptions& options) {
+        sim_.reset(new kxtest::SimFixture(options));
+        ASSERT_TRUE(sim_->ok()) << sim_->error();
+    }
+    // Pictures go to a folder of the test; the zone is fixed so that dates print alike.
+    CommandRun Run(const std::string& arguments, bool stderrToo = false) {
+        return kxtest::RunCommand("XDG_DATA_HOME=" + home_.path() + " TZ=UTC '" + kxtest::BinDir() +
+                                  "/kxsync' --no-progress --port " + std::to_string(sim_->port()) + " " +
+                                  arguments + (stderrToo ? " 2>&1" : " 2>/dev/null"));
+    }
+    std::vector<Json::Value> Read(const char* kind) {
+        CommandRun run = Run(std::string("--json ") + kind + " read");
+        EXPECT_EQ(0, run.exitCode);
+        std::vector<Json::Value> records;
+        for (const std::string& line : run.Lines())
+            records.push_back(kxtest::ParseJson(line));
+        return records;
+    }
+    // Records with their op, one line each; the write's JSON lines.
+    CommandRun Write(const char* kind, const std::vector<std::pair<const char*, Json::Value>>& records) {
+        std::ofstream file(home_.path() + "/write.jsonl");
+        for (auto record : records) {
+            record.second["op"] = record.first;
+            file << Json::FastWriter().write(record.second);
+        }
+        file.close();
+        return Run(std::string("--json ") + kind + " write " + home_.path() + "/write.jsonl");
+    }
+
+    kxtest::TempDir home_{"kx_kxsync_write"};
+    std::unique_ptr<kxtest::SimFixture> sim_;
+};
+
+// A written record as a read gives it back: the handset's own members set aside, a picture by its
+// presence (each read stores it in a new file).
+Json::Value Written(Json::Value v, std::initializer_list<const char*> handsetMembers = {"id", "modified"}) {
+    for (const char* member : handsetMembers)
+        v.removeMember(member);
+    if (v.isMember("picture"))
+        v["picture"] = true;
+    return v;
+}
+
+std::map<std::string, Json::Value> ById(const std::vector<Json::Value>& records) {
+    std::map<std::string, Json::Value> byId;
+    for (const Json::Value& r : records)
+        byId[r["id"].asString()] = r;
+    return byId;
+}
+
+TEST_F(KxsyncWrite, BadLinesAreNamedAndNothingIsSent) {
+    Start({});
+    std::ofstream(home_.path() + "/bad.jsonl") << "{\"op\":\"create\",\"fields\":{\"givenName\":\"A\"}}\n"
+                                               << "{\"op\":\"create\",\"reminderMinutes\":5}\n\n"
+                                               << "{\"op\":\"create\"\n";
+    CommandRun run = Run("contacts write " + home_.path() + "/bad.jsonl", true);
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("kxsync: " + home_.path() + "/bad.jsonl:2: unknown member \"reminderMinutes\"",
+              run.Lines().at(0));
+    EXPECT_EQ(0u, run.Lines().at(1).find("kxsync: " + home_.path() + "/bad.jsonl:4: not JSON ("))
+        << run.output;
+    EXPECT_EQ("kxsync: 2 bad lines in " + home_.path() + "/bad.jsonl; nothing written", run.Lines().at(2));
+    EXPECT_TRUE(sim_->Requests().empty());
+}
+
+TEST_F(KxsyncWrite, UnconfirmedRecordsAreReportedAndFailTheRun) {
+    Start({});
+    ASSERT_TRUE(sim_->AddFault("status:-4:/contact/do/create"));
+    CommandRun run = Write("contacts", {{"create", kxtest::ParseJson(R"({"fields":{"givenName":"Ann"}})")}});
+    EXPECT_EQ(1, run.exitCode);
+    ASSERT_EQ(1u, run.Lines().size()) << run.output;
+    Json::Value line = kxtest::ParseJson(run.Lines()[0]);
+    EXPECT_EQ(0u, line["error"].asString().find("not confirmed by the handset (Write returned ")) << line;
+    EXPECT_EQ("create", line["op"].asString());
+    EXPECT_EQ("", line["id"].asString());
+}
+
+// Updates of unchanged lines change nothing, a delete removes, a create adds exactly its line.
+TEST_F(KxsyncWrite, ContactsReadBackAsWritten) {
+    Start({.contacts = 6});
+    std::vector<Json::Value> before = Read("contacts");
+    ASSERT_GE(before.size(), 3u);
+    Json::Value created = before[2];
+    created.removeMember("id");
+    created["fields"]["nickname"] = "Fresh";
+    CommandRun run = Write("contacts", {{"update", before[0]}, {"delete", before[1]}, {"create", created}});
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    ASSERT_EQ(3u, run.Lines().size()) << run.output;
+    for (const std::string& l : run.Lines())
+        EXPECT_EQ("", kxtest::ParseJson(l)["error"].asString()) << l;
+    std::string newId = kxtest::ParseJson(run.Lines()[2])["id"].asString();
+
+    std::map<std::string, Json::Value> after = ById(Read("contacts"));
+    EXPECT_EQ(before.size(), after.size());
+    EXPECT_EQ(Written(before[0]), Written(after[before[0]["id"].asString()]));
+    EXPECT_EQ(0u, after.count(before[1]["id"].asString()));
+    EXPECT_EQ(Written(created), Written(after[newId]));
+}
+
+// Every seeded kind of event (all-day, each repeat kind, moved and cancelled instances) survives an
+// unchanged update; a copy of a repeating event with exceptions is created whole.
+TEST_F(KxsyncWrite, EventsReadBackAsWritten) {
+    Start({.events = 25});
+    std::vector<Json::Value> before = Read("calendar");
+    ASSERT_EQ(25u, before.size());
+    std::vector<std::pair<const char*, Json::Value>> lines;
+    Json::Value copy;
+    for (const Json::Value& e : before) {
+        lines.push_back({&e == &before.back() ? "delete" : "update", e});
+        if (e["title"].asString() == "Stand-up")
+            copy = e;
+    }
+    ASSERT_TRUE(copy.isMember("exceptions"));
+    copy.removeMember("id");
+    copy["title"] = "Stand-up copy";
+    lines.push_back({"create", copy});
+    CommandRun run = Write("calendar", lines);
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    ASSERT_EQ(26u, run.Lines().size()) << run.output;
+    std::string newId = kxtest::ParseJson(run.Lines().back())["id"].asString();
+
+    std::map<std::string, Json::Value> after = ById(Read("calendar"));
+    EXPECT_EQ(25u, after.size());
+    for (size_t i = 0; i + 1 < before.size(); ++i)
+        EXPECT_EQ(Written(before[i]), Written(after[before[i]["id"].asString()])) << before[i];
+    EXPECT_EQ(0u, after.count(before.back()["id"].asString()));
+    const auto created = {"id", "modified", "calendar", "iCalGUID"}; // a new event, in the host's calendar
+    EXPECT_EQ(Written(copy, created), Written(after[newId], created));
+}
+
+} // namespace

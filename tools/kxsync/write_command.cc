@@ -1,0 +1,168 @@
+// The record writes. Write runs on the main thread; the driver confirms records with family|4
+// messages and leaves the status bit set on every record the handset did not confirm, which is
+// what the per-record report is built from.
+#include "write_command.h"
+
+#include <kxphone/kxphone.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include <json/json.h>
+
+#include "record_json.h"
+#include "record_text.h"
+
+namespace kxsync {
+
+namespace {
+
+WriteOutcome WriteList(Session& session, int32_t type, uintptr_t list) {
+    WriteOutcome outcome;
+    session.window.SetHandler([&outcome, type](uint32_t code, intptr_t value) {
+        if (code == KXMessageCode(type, KX_EVENT_RECORD_WRITTEN)) {
+            ++outcome.confirmed;
+        } else if (code == KXMessageCode(type, KX_EVENT_WRITE_FINISHED) ||
+                   code == KXMessageCode(type, KX_EVENT_WRITE_FAILED)) {
+            outcome.finalCode = code;
+            outcome.finalValue = value;
+        }
+    });
+    outcome.result = TimedCall(
+        session, type, [&] { return session.api.Write(type, list); }, &outcome.seconds);
+    return outcome;
+}
+
+// What the report needs of one kind of record.
+template <class Record> struct Kind {
+    const char* noun; // plural
+    bool (*parse)(const std::string& line, Record* record, std::string* error);
+    std::u16string Record::*id;
+    platform::OleDate Record::*modified;
+    std::string (*label)(const Record& record);
+};
+
+std::string ContactLabel(const ContactRecord& r) {
+    std::string name;
+    for (int32_t type : {KX_CF_GIVEN_NAME, KX_CF_FAMILY_NAME})
+        if (const ContactField* f = r.FindField(type))
+            name += (name.empty() ? "" : " ") + Utf8(f->strData);
+    return name.empty() ? "(no name)" : name;
+}
+
+std::string EventLabel(const CalendarRecord& r) {
+    const CalendarField* title = r.LastField(KX_CAL_TITLE);
+    return title && !title->strData.empty() ? Utf8(title->strData) : "(no title)";
+}
+
+const Kind<ContactRecord> kContacts = {"contacts", &ParseContactLine, &ContactRecord::strPIMID,
+                                       &ContactRecord::strLastModify, &ContactLabel};
+const Kind<CalendarRecord> kEvents = {"events", &ParseCalendarLine, &CalendarRecord::strId,
+                                      &CalendarRecord::dtLastModified, &EventLabel};
+
+template <class Record> int RunWrite(Session& session, const std::string& path, const Kind<Record>& kind) {
+    std::ifstream file(path);
+    if (!file) {
+        std::fprintf(stderr, "kxsync: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+        return 2;
+    }
+    // Every line is checked before anything is sent: half a file written is worse than none.
+    std::vector<std::unique_ptr<Record>> records;
+    std::vector<int> lineNumbers;
+    int bad = 0, number = 0;
+    for (std::string line; std::getline(file, line);) {
+        ++number;
+        if (line.find_first_not_of(" \t\r") == std::string::npos)
+            continue;
+        std::unique_ptr<Record> record(new Record());
+        std::string error;
+        if (!kind.parse(line, record.get(), &error)) {
+            std::fprintf(stderr, "kxsync: %s:%d: %s\n", path.c_str(), number, error.c_str());
+            ++bad;
+            continue;
+        }
+        records.push_back(std::move(record));
+        lineNumbers.push_back(number);
+    }
+    if (bad) {
+        std::fprintf(stderr, "kxsync: %d bad line%s in %s; nothing written\n", bad, bad == 1 ? "" : "s",
+                     path.c_str());
+        return 2;
+    }
+    if (records.empty()) {
+        std::fprintf(stderr, "kxsync: no records in %s; nothing written\n", path.c_str());
+        return 0;
+    }
+
+    std::vector<Record*> list;
+    std::vector<int32_t> ops;
+    for (const auto& record : records) {
+        list.push_back(record.get());
+        ops.push_back(record->lFlag);
+    }
+    if (!OpenSession(session, session.options.address, session.options.port, /*callbacks=*/true,
+                     /*print=*/false)) {
+        CloseSession(session, /*print=*/false);
+        std::fprintf(stderr, "kxsync: the driver refused InitSync; nothing written\n");
+        return 1;
+    }
+    WriteOutcome outcome = WriteRecords(session, list);
+    CloseSession(session, /*print=*/false);
+
+    size_t written = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const Record& r = *records[i];
+        const std::string op = OpName(ops[i]);
+        const bool ok = (r.lFlag & ops[i]) == 0;
+        written += ok;
+        std::string id = Utf8(r.*kind.id);
+        std::string modified = ok && op != "delete" ? DateText(r.*kind.modified) : "";
+        std::string error =
+            ok ? "" : "not confirmed by the handset (Write returned " + ResultText(outcome.result) + ")";
+        std::string line;
+        if (session.options.json) {
+            Json::Value v(Json::objectValue);
+            v["op"] = op;
+            v["id"] = id;
+            v["modified"] = modified;
+            v["error"] = error;
+            line = JsonLineText(v);
+        } else {
+            line = "line " + std::to_string(lineNumbers[i]) + ": " + op;
+            if (!id.empty())
+                line += " " + id;
+            line += ok ? (modified.empty() ? std::string() : " (modified " + modified + ")")
+                       : " failed: " + error;
+            line += "  " + kind.label(r);
+        }
+        std::printf("%s\n", line.c_str());
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "kxsync: %zu of %zu %s written in %.2f s, Write returned %s\n", written,
+                 records.size(), kind.noun, outcome.seconds, ResultText(outcome.result).c_str());
+    return written == records.size() && outcome.result == KX_OK ? 0 : 1;
+}
+
+} // namespace
+
+WriteOutcome WriteRecords(Session& session, KXContactList& list) {
+    return WriteList(session, KX_TYPE_CONTACT, reinterpret_cast<uintptr_t>(&list));
+}
+
+WriteOutcome WriteRecords(Session& session, KXCalendarList& list) {
+    return WriteList(session, KX_TYPE_CALENDAR, reinterpret_cast<uintptr_t>(&list));
+}
+
+int RunContactsWrite(Session& session, const std::string& path) {
+    return RunWrite(session, path, kContacts);
+}
+
+int RunCalendarWrite(Session& session, const std::string& path) {
+    return RunWrite(session, path, kEvents);
+}
+
+} // namespace kxsync
