@@ -102,6 +102,7 @@ TEST_F(KxsyncWrite, ContactsReadBackAsWritten) {
     ASSERT_GE(before.size(), 3u);
     Json::Value created = before[2];
     created.removeMember("id");
+    created.removeMember("picture"); // the seeded pictures are larger than a write may send
     created["fields"]["nickname"] = "Fresh";
     CommandRun run = Write("contacts", {{"update", before[0]}, {"delete", before[1]}, {"create", created}});
     EXPECT_EQ(0, run.exitCode) << run.output;
@@ -141,10 +142,13 @@ TEST_F(KxsyncWrite, EventsReadBackAsWritten) {
 
     std::map<std::string, Json::Value> after = ById(Read("calendar"));
     EXPECT_EQ(25u, after.size());
+    // An event is written with this computer's zone, not the one it was read with.
+    const auto updated = {"id", "modified", "timeZone"};
     for (size_t i = 0; i + 1 < before.size(); ++i)
-        EXPECT_EQ(Written(before[i]), Written(after[before[i]["id"].asString()])) << before[i];
+        EXPECT_EQ(Written(before[i], updated), Written(after[before[i]["id"].asString()], updated))
+            << before[i];
     EXPECT_EQ(0u, after.count(before.back()["id"].asString()));
-    const auto created = {"id", "modified", "calendar", "iCalGUID"}; // a new event, in the host's calendar
+    const auto created = {"id", "modified", "calendar", "iCalGUID", "timeZone"}; // a new event, in calendar 4
     EXPECT_EQ(Written(copy, created), Written(after[newId], created));
 }
 
