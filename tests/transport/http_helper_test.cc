@@ -72,6 +72,13 @@ protected:
     static void Point(CHttpHelper& helper, int port) {
         helper.SetIpAddressAndPort(platform::Format(u"http://127.0.0.1:%d", port));
     }
+    // One request through a fresh helper pointed at the loopback port.
+    static int32_t Ask(int port, HttpMethod method, std::unique_ptr<char[]>* response, uint32_t timeout = 600,
+                       const char* body = nullptr) {
+        CHttpHelper helper;
+        Point(helper, port);
+        return helper.httpRequest(method, u"/p", response, body, body ? std::strlen(body) : 0, timeout);
+    }
 };
 
 TEST_F(HttpHelperTest, FirstTimeSuccessSendsOneRequestAndOneConfirmationWithTheSameSessionId) {
@@ -79,7 +86,7 @@ TEST_F(HttpHelperTest, FirstTimeSuccessSendsOneRequestAndOneConfirmationWithTheS
         return PeerScript{PeerAction::Send(HttpAnswer(IsSessionCtrl(request) ? "" : "answer"))};
     });
     CHttpHelper helper;
-    helper.SetIpAddressAndPort(platform::Format(u"http://127.0.0.1:%d", peer.Port()));
+    Point(helper, peer.Port());
     theApp.ResetRequestStats();
     std::unique_ptr<char[]> response;
     size_t length = 99;
@@ -172,10 +179,8 @@ TEST_F(HttpHelperTest, AHandsetThatNeverAnswersGetsSixAttemptsAndFiveResets) {
         kxtest::FakeAdb freshAdb;
         trace.Clear();
         const int port = kxtest::UnusedPort();
-        CHttpHelper helper;
-        Point(helper, port);
         std::unique_ptr<char[]> response;
-        EXPECT_EQ(helper.httpRequest(c.method, u"/never", &response, "b", 1, 600), -2) << c.caller;
+        EXPECT_EQ(Ask(port, c.method, &response, 600, "b"), -2) << c.caller;
         EXPECT_FALSE(response);
 
         EXPECT_EQ(timeline.connects.size(), 18u) << c.caller; // 6 attempts of 3 connects
@@ -202,11 +207,9 @@ TEST_F(HttpHelperTest, ConfirmationsThatAlwaysFailStillDeliverTheAnswer) {
         return IsSessionCtrl(request) ? PeerScript{PeerAction::Close()}
                                       : PeerScript{PeerAction::Send(HttpAnswer("kept"))};
     });
-    CHttpHelper helper;
-    Point(helper, peer.Port());
     theApp.ResetRequestStats();
     std::unique_ptr<char[]> response;
-    ASSERT_EQ(helper.httpRequestGet(u"/r", &response, nullptr, 0, 600), 0);
+    ASSERT_EQ(Ask(peer.Port(), HttpMethod::Get, &response), 0);
     EXPECT_STREQ(response.get(), "kept");
     int main = 0, confirmations = 0;
     for (const std::string& r : peer.Requests())
@@ -252,17 +255,14 @@ TEST_F(HttpHelperTest, TwoThreadsFailingTogetherResetOnce) {
     });
     std::atomic<int> ready{0};
     int32_t results[2] = {-100, -100};
-    auto work = [&](int i, const char16_t* path) {
-        CHttpHelper helper;
-        Point(helper, peer.Port());
+    auto work = [&](int i) {
         ++ready;
         while (ready.load() < 2) {
         }
         std::unique_ptr<char[]> response;
-        results[i] = helper.httpRequestGet(path, &response, nullptr, 0, 600);
+        results[i] = Ask(peer.Port(), HttpMethod::Get, &response);
     };
-    std::thread a(work, 0, u"/a");
-    std::thread b(work, 1, u"/b");
+    std::thread a(work, 0), b(work, 1);
     a.join();
     b.join();
     EXPECT_EQ(results[0], 0);
@@ -277,22 +277,26 @@ TEST_F(HttpHelperTest, TwoThreadsFailingTogetherResetOnce) {
         1);
 }
 
+// Raises the cancel flag once ready() holds (or after a bounded wait).
+std::thread CancelWhen(std::function<bool()> ready, int delayMs = 30) {
+    return std::thread([ready, delayMs] {
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!ready() && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        theApp.CancelFlag = true;
+    });
+}
+
 TEST_F(HttpHelperTest, CancelDuringABackOffEndsWith21AtOnce) {
     platform::Timing timing = theApp.timing();
     timing.retryBackoffMs = 60000;
     theApp.SetTiming(timing);
-    const int port = kxtest::UnusedPort();
-    std::thread canceller([&] {
-        // The second reset never comes: the back-off before the 3rd attempt starts after the first.
-        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (adb.Calls().empty() && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        theApp.CancelFlag = true;
-    });
+    // The second reset never comes: the back-off before the 3rd attempt starts after the first.
+    std::thread canceller = CancelWhen([&] { return !adb.Calls().empty(); }, 100);
     auto start = std::chrono::steady_clock::now();
     CHttpHelper helper;
-    Point(helper, port);
+    Point(helper, kxtest::UnusedPort());
     std::unique_ptr<char[]> response;
     int32_t r = helper.httpRequestDelete(u"/d", &response, nullptr, 0, 1800);
     auto elapsed = std::chrono::steady_clock::now() - start;
@@ -306,35 +310,20 @@ TEST_F(HttpHelperTest, CancelDuringABackOffEndsWith21AtOnce) {
 
 TEST_F(HttpHelperTest, CancelSeenAtTheTopOfTheRetryLoopIsReportedAsStopped) {
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Send(HttpAnswer("x"))}; });
-    CHttpHelper helper;
-    Point(helper, peer.Port());
     theApp.CancelFlag = true;
     std::unique_ptr<char[]> response;
-    EXPECT_EQ(helper.httpRequestGet(u"/c", &response, nullptr, 0, 600), 21);
+    EXPECT_EQ(Ask(peer.Port(), HttpMethod::Get, &response), 21);
     EXPECT_FALSE(response);
     EXPECT_EQ(peer.Connections(), 0);
-}
-
-// Raises the cancel flag once ready() holds (or after a bounded wait).
-std::thread CancelWhen(std::function<bool()> ready) {
-    return std::thread([ready] {
-        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!ready() && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        theApp.CancelFlag = true;
-    });
 }
 
 TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
     {
         // A silent handset: the attempt sees the cancel (-6) and nothing is retried or reset.
         ScriptedPeer silent([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
-        CHttpHelper helper;
-        Point(helper, silent.Port());
         std::thread canceller = CancelWhen([&] { return silent.Connections() > 0; });
         std::unique_ptr<char[]> response;
-        EXPECT_EQ(helper.httpRequestGet(u"/r", &response, nullptr, 0, 600), -6);
+        EXPECT_EQ(Ask(silent.Port(), HttpMethod::Get, &response), -6);
         canceller.join();
         EXPECT_FALSE(response);
         EXPECT_EQ(silent.Connections(), 1);
@@ -350,11 +339,9 @@ TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
             return IsSessionCtrl(request) ? PeerScript{PeerAction::Hold()}
                                           : PeerScript{PeerAction::Send(HttpAnswer("main"))};
         });
-        CHttpHelper helper;
-        Point(helper, peer.Port());
         std::thread canceller = CancelWhen([&] { return peer.Connections() > 1; });
         std::unique_ptr<char[]> response;
-        EXPECT_EQ(helper.httpRequestPost(u"/w", &response, "x", 1, 1800), 0);
+        EXPECT_EQ(Ask(peer.Port(), HttpMethod::Post, &response, 1800, "x"), 0);
         canceller.join();
         ASSERT_TRUE(response);
         EXPECT_STREQ(response.get(), "main");
@@ -368,11 +355,9 @@ TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
         platform::Timing timing = theApp.timing();
         timing.resetWaitMs = 60000;
         theApp.SetTiming(timing);
-        CHttpHelper helper;
-        Point(helper, kxtest::UnusedPort());
         std::thread canceller = CancelWhen([&] { return !env.Terminated().empty(); });
         std::unique_ptr<char[]> response;
-        EXPECT_EQ(helper.httpRequestDelete(u"/d", &response, nullptr, 0, 1800), 21);
+        EXPECT_EQ(Ask(kxtest::UnusedPort(), HttpMethod::Delete, &response, 1800), 21);
         canceller.join();
         EXPECT_FALSE(theApp.ResetInProgress.load());
         ASSERT_TRUE(theApp.ResetLock.try_lock());
@@ -413,10 +398,8 @@ TEST_F(HttpHelperTest, WaitersForAnotherThreadsResetTraceTheirOperationsTextAndG
                 std::this_thread::sleep_for(std::chrono::milliseconds(60));
                 theApp.CancelFlag = true;
             });
-            CHttpHelper helper;
-            Point(helper, confirmation ? peer.Port() : kxtest::UnusedPort());
             std::unique_ptr<char[]> response;
-            int32_t r = helper.httpRequest(c.method, u"/p", &response, nullptr, 0, 600);
+            int32_t r = Ask(confirmation ? peer.Port() : kxtest::UnusedPort(), c.method, &response);
             canceller.join();
             theApp.ResetInProgress = false;
             theApp.ResetLock.unlock();
