@@ -282,11 +282,8 @@ TEST_F(HttpClientTest, SilenceUntilTheTimeOutChecksTheBridgeOnceAndGivesMinusFiv
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
     EXPECT_EQ(Get(peer.Port(), 3), -5);
     EXPECT_EQ(adb.Calls(), std::vector<std::string>({"<-s><SER123><shell><date>"}));
-    EXPECT_EQ(
-        trace.CountFunction(" #################### [Wait Device Response Timeout, Check The Adb Response!!!] "
-                            "#################### "),
-        1);
-    EXPECT_EQ(trace.CountFunction(" #################### Adb Status OK, !!!!!! #################### "), 1);
+    EXPECT_EQ(trace.CountBanner("[Wait Device Response Timeout, Check The Adb Response!!!]"), 1);
+    EXPECT_EQ(trace.CountBanner("Adb Status OK, !!!!!!"), 1);
 }
 
 TEST_F(HttpClientTest, DeadBridgeDuringALongWaitGivesMinusFour) {
@@ -294,9 +291,8 @@ TEST_F(HttpClientTest, DeadBridgeDuringALongWaitGivesMinusFour) {
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
     EXPECT_EQ(Get(peer.Port(), 1800), -4);
     EXPECT_EQ(adb.Calls(), std::vector<std::string>(2, "<-s><SER123><shell><date>"));
-    EXPECT_EQ(trace.CountFunction(" #################### Adb Status OK, !!!!!! #################### "), 1);
-    EXPECT_EQ(trace.CountFunction(" #################### [Adb Response Error !!!!] #################### "),
-              1);
+    EXPECT_EQ(trace.CountBanner("Adb Status OK, !!!!!!"), 1);
+    EXPECT_EQ(trace.CountBanner("[Adb Response Error !!!!]"), 1);
 }
 
 TEST_F(HttpClientTest, AnAnswerAfterOneBridgeCheckIsStillTaken) {
@@ -324,9 +320,7 @@ TEST_F(HttpClientTest, SilentExchangesShareOneBridgeCheck) {
     EXPECT_EQ(results[0], -5);
     EXPECT_EQ(results[1], -5);
     EXPECT_EQ(adb.Calls().size(), 1u);
-    EXPECT_EQ(
-        trace.CountFunction(" #################### [Adb Response Is Checking......] #################### "),
-        1);
+    EXPECT_EQ(trace.CountBanner("[Adb Response Is Checking......]"), 1);
 }
 
 TEST_F(HttpClientTest, CancelWhileWaitingForAnotherExchangesBridgeCheckGivesMinusSix) {

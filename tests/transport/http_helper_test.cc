@@ -154,25 +154,19 @@ public:
     uint32_t sleptSinceConnect = 0;
 };
 
-struct OperationCase {
-    HttpMethod method;
-    const char* caller;
-    const char* sendFail;
-};
-
 TEST_F(HttpHelperTest, AHandsetThatNeverAnswersGetsSixAttemptsAndFiveResets) {
-    const OperationCase cases[] = {
-        {HttpMethod::Get, "CHttpHelper::httpRequestGet",
-         " #################### [Send Command Fail, Kill Service And Try Again] #################### "},
-        {HttpMethod::Put, "CHttpHelper::httpRequestPut",
-         " #################### [Send Command Fail, Kill Service And Try Again] #################### "},
-        {HttpMethod::Post, "CHttpHelper::httpRequestPost",
-         " #################### [Send Command Fail, Kill Service And Try Again] #################### "},
-        {HttpMethod::Delete, "CHttpHelper::httpRequestDelete",
-         " #################### [Send Command Fail, Kill Service And Try Again] #################### \r\n"},
-    };
+    // The delete's text alone carries a line break of its own.
+    const struct {
+        HttpMethod method;
+        const char *caller, *sendFailTail;
+    } cases[] = {{HttpMethod::Get, "CHttpHelper::httpRequestGet", ""},
+                 {HttpMethod::Put, "CHttpHelper::httpRequestPut", ""},
+                 {HttpMethod::Post, "CHttpHelper::httpRequestPost", ""},
+                 {HttpMethod::Delete, "CHttpHelper::httpRequestDelete", "\r\n"}};
+    const std::string banner = " #################### ",
+                      sendFail = "[Send Command Fail, Kill Service And Try Again]";
     const platform::Timing timing = theApp.timing();
-    for (const OperationCase& c : cases) {
+    for (const auto& c : cases) {
         TimelineEnv timeline;
         timeline.processes = env.processes;
         theApp.SetEnv(&timeline);
@@ -193,10 +187,9 @@ TEST_F(HttpHelperTest, AHandsetThatNeverAnswersGetsSixAttemptsAndFiveResets) {
                   std::vector<uint32_t>({0, reset, reset + backoff, reset, reset + backoff, reset}))
             << c.caller;
         const std::string prefix = std::string("[Caller=") + c.caller + "],[Action=Error],[Function=";
-        EXPECT_EQ(trace.CountContaining(prefix + c.sendFail + "],[Time="), 5) << c.caller;
-        EXPECT_EQ(trace.CountContaining(prefix +
-                                        " #################### Retry End Or Cancel:0 #################### ]"),
-                  1)
+        EXPECT_EQ(trace.CountContaining(prefix + banner + sendFail + banner + c.sendFailTail + "],[Time="), 5)
+            << c.caller;
+        EXPECT_EQ(trace.CountContaining(prefix + banner + "Retry End Or Cancel:0" + banner + "]"), 1)
             << c.caller;
     }
     theApp.SetEnv(&env);
@@ -217,11 +210,8 @@ TEST_F(HttpHelperTest, ConfirmationsThatAlwaysFailStillDeliverTheAnswer) {
     EXPECT_EQ(main, 1);
     EXPECT_EQ(confirmations, 6);
     EXPECT_EQ(adb.Calls(), std::vector<std::string>(5, ForwardCall(peer.Port())));
-    EXPECT_EQ(
-        trace.CountFunction(" #################### [ SID_CTRL Send Command Fail, Kill Service And Try Again] "
-                            "#################### "),
-        5);
-    EXPECT_EQ(trace.CountFunction(" #################### Retry End Or Cancel:6 #################### "), 1);
+    EXPECT_EQ(trace.CountBanner("[ SID_CTRL Send Command Fail, Kill Service And Try Again]"), 5);
+    EXPECT_EQ(trace.CountBanner("Retry End Or Cancel:6"), 1);
     EXPECT_EQ(trace.CountContaining("[Function= #################### [ Done With Retry [0/6] [6/6], Time:"),
               1);
     EXPECT_EQ(theApp.StatsWithoutRetry(), 0u);
@@ -269,12 +259,8 @@ TEST_F(HttpHelperTest, TwoThreadsFailingTogetherResetOnce) {
     EXPECT_EQ(results[1], 0);
     EXPECT_EQ(adb.Calls(), std::vector<std::string>({ForwardCall(peer.Port())}));
     EXPECT_EQ(env.Terminated(), std::vector<int>({10, 11}));
-    EXPECT_EQ(trace.CountFunction(" #################### [Send Command Fail, Kill Service And Try Again] "
-                                  "#################### "),
-              1);
-    EXPECT_EQ(
-        trace.CountFunction(" #################### [  Resetting Adb Service.......  ] #################### "),
-        1);
+    EXPECT_EQ(trace.CountBanner("[Send Command Fail, Kill Service And Try Again]"), 1);
+    EXPECT_EQ(trace.CountBanner("[  Resetting Adb Service.......  ]"), 1);
 }
 
 // Raises the cancel flag once ready() holds (or after a bounded wait).
@@ -328,8 +314,7 @@ TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
         EXPECT_FALSE(response);
         EXPECT_EQ(silent.Connections(), 1);
         EXPECT_TRUE(env.Terminated().empty());
-        EXPECT_EQ(trace.CountFunction(" #################### Retry End Or Cancel:5 #################### "),
-                  1);
+        EXPECT_EQ(trace.CountBanner("Retry End Or Cancel:5"), 1);
     }
     {
         // The answer came; a cancel during its confirmation does not take it back.
@@ -368,21 +353,16 @@ TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
 
 struct WaitingCase {
     HttpMethod method;
-    const char* resetting;        // the main loop's waiting text
+    const char* resetting;        // the main loop's waiting banner
     const char* sessionResetting; // the confirmation loop's
 };
 
 TEST_F(HttpHelperTest, WaitersForAnotherThreadsResetTraceTheirOperationsTextAndGiveUpOnCancel) {
     const WaitingCase cases[] = {
-        {HttpMethod::Get, " #################### [  Resetting Adb Service.......  ] #################### ",
-         " #################### [ SID_CTRL  Resetting Adb Service....... ] #################### "},
-        {HttpMethod::Put, " #################### [ Resetting Adb Service....... ] #################### ",
-         " #################### [ SID_CTRL  Resetting Adb Service....... ] #################### "},
-        {HttpMethod::Post, " #################### [ Resetting Adb Service....... ] #################### ",
-         " #################### [ SID_CTRL  Resetting Adb Service....... ] #################### "},
-        {HttpMethod::Delete, " #################### [ Resetting Adb Service...... ] #################### ",
-         " #################### [ SID_CTRL  Resetting Adb Service...... ] #################### "},
-    };
+        {HttpMethod::Get, "[  Resetting Adb Service.......  ]", "[ SID_CTRL  Resetting Adb Service....... ]"},
+        {HttpMethod::Put, "[ Resetting Adb Service....... ]", "[ SID_CTRL  Resetting Adb Service....... ]"},
+        {HttpMethod::Post, "[ Resetting Adb Service....... ]", "[ SID_CTRL  Resetting Adb Service....... ]"},
+        {HttpMethod::Delete, "[ Resetting Adb Service...... ]", "[ SID_CTRL  Resetting Adb Service...... ]"}};
     ScriptedPeer peer([](int, const std::string& request) {
         return IsSessionCtrl(request) ? PeerScript{PeerAction::Close()}
                                       : PeerScript{PeerAction::Send(HttpAnswer("main"))};
@@ -405,7 +385,7 @@ TEST_F(HttpHelperTest, WaitersForAnotherThreadsResetTraceTheirOperationsTextAndG
             theApp.ResetLock.unlock();
             EXPECT_EQ(r, 21);
             EXPECT_FALSE(response);
-            EXPECT_EQ(trace.CountFunction(confirmation ? c.sessionResetting : c.resetting), 1)
+            EXPECT_EQ(trace.CountBanner(confirmation ? c.sessionResetting : c.resetting), 1)
                 << c.resetting << confirmation;
         }
     }
@@ -474,7 +454,7 @@ TEST(KillProcess, TerminatesEveryProcessOfTheNameIgnoringCase) {
     EXPECT_TRUE(DummyProcesses::Killed(second));
     int status = 0;
     EXPECT_EQ(::waitpid(bystander, &status, WNOHANG), 0); // still running
-    EXPECT_EQ(trace.CountFunction(" #################### [ Adb.exe Killed...] #################### "), 2);
+    EXPECT_EQ(trace.CountBanner("[ Adb.exe Killed...]"), 2);
 }
 
 TEST(KillProcess, AnUnreadableListGivesZeroAndAFailedKillIsTraced) {
@@ -486,7 +466,7 @@ TEST(KillProcess, AnUnreadableListGivesZeroAndAFailedKillIsTraced) {
     CHttpHelper helper;
     EXPECT_EQ(helper.KillProcess(), 1);
     EXPECT_EQ(env.Terminated(), std::vector<int>({20, 21}));
-    EXPECT_EQ(trace.CountFunction(" #################### [ Adb.exe Killed...] #################### "), 1);
+    EXPECT_EQ(trace.CountBanner("[ Adb.exe Killed...]"), 1);
     EXPECT_EQ(trace.CountContaining("Function = CHttpHelper::KillProcess GetLastError"), 1);
     env.listable = false;
     EXPECT_EQ(helper.KillProcess(), 0);
