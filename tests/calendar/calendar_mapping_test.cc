@@ -22,6 +22,13 @@ std::u16string FieldText(const CalendarRecord& r, int32_t type) {
     return f ? f->strData : u"<none>";
 }
 
+// The handset row written for a record.
+Json::Value Row(const CalendarRecord& r) {
+    Json::Value row;
+    CalConv::FromCalendarEx(r, &row);
+    return row;
+}
+
 std::string Instants(const CalendarExdateList& exdates) {
     std::string out;
     for (const auto& e : exdates)
@@ -256,8 +263,7 @@ TEST(FromCalendarEx, DatesAlarmsRuleAndId) {
     r.lRecurType = 2;
     r.lRecurDayMask = 62;
     r.lRecurInterval = 0;
-    Json::Value row;
-    CalConv::FromCalendarEx(r, &row);
+    Json::Value row = Row(r);
     EXPECT_EQ(Parse(R"({"title":"","description":"","eventLocation":"","hasAlarm":"1","allDay":"0",
         "calendar_id":"4","exdate":"","dirty":"1","eventTimezone":"480","dtstart":"1326758400000",
         "dtend":"1326763800000","duration":"P5400S","__data":[{"method":"1","minutes":"0"}],
@@ -268,8 +274,7 @@ TEST(FromCalendarEx, DatesAlarmsRuleAndId) {
     CalendarRecord a;
     a.bAllDay = 1;
     a.dtStart = Date(2012, 1, 17);
-    row = Json::Value();
-    CalConv::FromCalendarEx(a, &row);
+    row = Row(a);
     EXPECT_EQ("1326758400000", row["dtstart"].asString());
     EXPECT_EQ("1", row["allDay"].asString());
     EXPECT_FALSE(row.isMember("dtend"));
@@ -290,8 +295,7 @@ TEST(FromCalendarEx, DatesNoRecordCanHoldAreNotSent) {
         // Both read the start's year or time of day.
         r.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0;STD:0000100500020000;DLT:0000030500030000");
         r.AddField(KX_CAL_EXCEPTIONS, u"<exception><deletion time=\"2012/03/05\"/></exception>");
-        Json::Value row;
-        CalConv::FromCalendarEx(r, &row);
+        Json::Value row = Row(r);
         EXPECT_FALSE(row.isMember("dtstart"));
         EXPECT_FALSE(row.isMember("duration"));
         EXPECT_EQ("1326763800000", row["dtend"].asString());
@@ -310,9 +314,7 @@ TEST(FromCalendarEx, TextsAreCutToWholeCharactersWithin5120) {
     std::u16string pair = std::u16string(5119, u'b') + u"\U0001F600";
     CalendarRecord p;
     p.AddField(KX_CAL_TITLE, pair);
-    Json::Value row, prow;
-    CalConv::FromCalendarEx(r, &row);
-    CalConv::FromCalendarEx(p, &prow);
+    Json::Value row = Row(r), prow = Row(p);
     EXPECT_EQ(std::string(5120, 'a'), row["title"].asString());
     EXPECT_EQ(1706u * 3, row["description"].asString().size());
     EXPECT_EQ(Utf8ToWide(row["description"].asString()), std::u16string(1706, u'\u4e2d'));
@@ -325,21 +327,18 @@ TEST(FromCalendarEx, TimeZoneWithTransitions) {
     CalendarRecord r;
     r.dtStart = Date(2012, 6, 1, 9);
     r.AddField(KX_CAL_TIMEZONE, u"GMT:300;DST:60;STD:0000110102000000;DLT:0000030202000000");
-    Json::Value row;
-    CalConv::FromCalendarEx(r, &row);
+    Json::Value row = Row(r);
     // First Sunday of November and second Sunday of March 2012.
     EXPECT_EQ("-300;60;20121104020000;20120311020000", row["eventTimezone"].asString());
 
     CalendarRecord plain;
     plain.dtStart = Date(2012, 6, 1, 9);
     plain.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0");
-    row = Json::Value();
-    CalConv::FromCalendarEx(plain, &row);
+    row = Row(plain);
     EXPECT_EQ("480;0;00000000;00000000", row["eventTimezone"].asString());
 
     plain.bAllDay = 1;
-    row = Json::Value();
-    CalConv::FromCalendarEx(plain, &row);
+    row = Row(plain);
     EXPECT_EQ("UTC", row["eventTimezone"].asString());
 }
 
@@ -351,8 +350,7 @@ TEST(FromCalendarEx, ExdateFromTheExceptionList) {
                u"<exception><modification datetime=\"2012/03/05 17:00:00\" time=\"2012/03/05\"/>"
                u"<deletion time=\"2012/03/12\"/><deletion time=\"2012/13/12\"/><deletion/>"
                u"<other time=\"2012/03/19\"/></exception>");
-    Json::Value row;
-    CalConv::FromCalendarEx(r, &row);
+    Json::Value row = Row(r);
     EXPECT_EQ("20120305T010000Z,20120312T010000Z", row["exdate"].asString());
 
     // A long list is read whole: cut to 5120 characters it would no longer be XML.
@@ -367,15 +365,13 @@ TEST(FromCalendarEx, ExdateFromTheExceptionList) {
     CalendarRecord longList;
     longList.dtStart = Date(2013, 1, 1, 9);
     longList.AddField(KX_CAL_EXCEPTIONS, many);
-    row = Json::Value();
-    CalConv::FromCalendarEx(longList, &row);
+    row = Row(longList);
     std::string exdate = row["exdate"].asString();
     EXPECT_EQ(300u * 17 - 1, exdate.size());
     EXPECT_EQ("20131027T010000Z", exdate.substr(exdate.size() - 16));
 
     r.fields.back()->strData = u"<exception";
-    row = Json::Value();
-    CalConv::FromCalendarEx(r, &row);
+    row = Row(r);
     EXPECT_EQ("", row["exdate"].asString());
 }
 
@@ -491,8 +487,7 @@ TEST(MergeCalendarExceptions, ReadAndWrittenBackAgree) {
     CalConv::MergeCalendarExceptions(&records, exdates, exceptions);
     ASSERT_EQ(1u, records.size());
     const CalendarRecord& parent = *records[0];
-    Json::Value row;
-    CalConv::FromCalendarEx(parent, &row);
+    Json::Value row = Row(parent);
     EXPECT_EQ("20120305T010000Z,20120312T010000Z", row["exdate"].asString());
     Json::Value rows(Json::arrayValue);
     std::u16string text = FieldText(parent, KX_CAL_EXCEPTIONS);
@@ -521,8 +516,7 @@ TEST(MergeCalendarExceptions, InstanceMovedToAnotherDayReplacesItsOriginalDay) {
     EXPECT_EQ(std::u16string::npos, text.find(u"deletion")) << platform::Narrow(text);
 
     // Written back, the 8th keeps its own instance and the exception names the 7th.
-    Json::Value row;
-    CalConv::FromCalendarEx(parent, &row);
+    Json::Value row = Row(parent);
     EXPECT_EQ("20120307T010000Z", row["exdate"].asString());
     Json::Value rows(Json::arrayValue);
     ASSERT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g", u"12", 14));
