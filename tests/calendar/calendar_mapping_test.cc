@@ -5,6 +5,7 @@
 #include "calendar/calendar_mapping.h"
 #include "calendar_test_env.h"
 #include "platform/format.h"
+#include "support/test_util.h"
 #include "transport/text_encoding.h"
 
 namespace {
@@ -14,18 +15,31 @@ using caltest::FixedZoneEnv;
 using caltest::Traced;
 using kxtest::TraceCapture;
 
-Json::Value Parse(const std::string& text) {
-    Json::Value v;
-    Json::CharReaderBuilder b;
-    std::string errors;
-    std::unique_ptr<Json::CharReader> reader(b.newCharReader());
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &v, &errors)) << text;
-    return v;
-}
+const auto Parse = kxtest::ParseJson;
 
 std::u16string FieldText(const CalendarRecord& r, int32_t type) {
     const CalendarField* f = r.LastField(type);
     return f ? f->strData : u"<none>";
+}
+
+// The handset row written for a record.
+Json::Value Row(const CalendarRecord& r) {
+    Json::Value row;
+    CalConv::FromCalendarEx(r, &row);
+    return row;
+}
+
+std::string Instants(const CalendarExdateList& exdates) {
+    std::string out;
+    for (const auto& e : exdates)
+        out += std::to_string(e.parentId) + ":" + e.instant + " ";
+    return out;
+}
+
+// The fields of a written exception row that say when it is.
+std::string When(const Json::Value& row) {
+    return row["title"].asString() + " " + row["dtstart"].asString() + " " + row["dtend"].asString() + " " +
+           row["originalInstanceTime"].asString();
 }
 
 // --- handset row to record ---
@@ -42,16 +56,11 @@ TEST(ToCalendarEx, AllDayWithDurationInSecondsHasNoZoneShift) {
         &r, &exdates, &exceptions));
     EXPECT_EQ(Date(2012, 1, 17), r.dtStart);
     EXPECT_EQ(Date(2012, 1, 18), r.dtEnd);
-    EXPECT_EQ(1, r.bAllDay);
-    EXPECT_EQ(7, r.lPhoneId);
     EXPECT_EQ(u"7", r.strId);
-    EXPECT_EQ(1, r.nCalendarId);
-    EXPECT_EQ(-1, r.lReminderMinutes);
-    EXPECT_EQ(15, r.lAux10);
-    EXPECT_EQ(0, r.lState);
-    EXPECT_EQ(1, r.lAux7);
-    EXPECT_EQ(0, r.lRecurType);
-    EXPECT_TRUE(r.fields.empty());
+    // allDay id calendar reminder aux10 state aux7 recurrence fields
+    EXPECT_EQ((std::vector<int64_t>{1, 7, 1, -1, 15, 0, 1, 0, 0}),
+              (std::vector<int64_t>{r.bAllDay, r.lPhoneId, r.nCalendarId, r.lReminderMinutes, r.lAux10,
+                                    r.lState, r.lAux7, r.lRecurType, static_cast<int64_t>(r.fields.size())}));
     // The missing "dtend" read as the epoch, which the duration overrides.
     EXPECT_TRUE(Traced(trace, "[Caller=kxconv::ToCalendarEx],[Action=Error],[Function=dttime error]"));
 }
@@ -173,20 +182,17 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
     EXPECT_EQ(u"Caf\u00e9\r\nBar", FieldText(r, KX_CAL_TITLE));
     EXPECT_EQ(u"Room\r\n1", FieldText(r, KX_CAL_LOCATION));
     EXPECT_EQ(u"abc@x", FieldText(r, KX_CAL_ICAL_GUID));
-    ASSERT_EQ(4u, r.fields.size());
-    EXPECT_EQ(KX_CAL_TITLE, r.fields[0]->nType);
-    EXPECT_EQ(KX_CAL_DESCRIPTION, r.fields[1]->nType);
-    EXPECT_EQ(KX_CAL_ICAL_GUID, r.fields[2]->nType);
-    EXPECT_EQ(KX_CAL_LOCATION, r.fields[3]->nType);
+    std::vector<int32_t> types;
+    for (const auto* f : r.fields)
+        types.push_back(f->nType);
+    EXPECT_EQ((std::vector<int32_t>{KX_CAL_TITLE, KX_CAL_DESCRIPTION, KX_CAL_ICAL_GUID, KX_CAL_LOCATION}),
+              types);
     EXPECT_EQ(15, r.lReminderMinutes);
     EXPECT_EQ(2, r.lRecurType);
     EXPECT_EQ(2, r.lRecurDayMask);
     EXPECT_EQ(Date(2012, 3, 5, 9), r.dtStart);
     EXPECT_EQ(Date(2012, 3, 5, 9), r.dtLastModified);
-    ASSERT_EQ(2u, exdates.size());
-    EXPECT_EQ(9, exdates[0].parentId);
-    EXPECT_EQ("2012/03/05 09:00:00", exdates[0].instant);
-    EXPECT_EQ("2012/03/12 09:00:00", exdates[1].instant);
+    EXPECT_EQ("9:2012/03/05 09:00:00 9:2012/03/12 09:00:00 ", Instants(exdates));
     EXPECT_TRUE(Traced(trace, "exdate not a UTC instant: 2012-03-19"));
     EXPECT_TRUE(Traced(trace, "exdate not a UTC instant: 20120332T010000Z"));
 
@@ -196,10 +202,7 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
     ASSERT_TRUE(kxconv::ToCalendarEx(
         Parse(R"({"__id":"4","allDay":"1","exdate":"20120305T000000Z,20120306,20120307T000000Z"})"), &a,
         &exdates, nullptr));
-    ASSERT_EQ(3u, exdates.size());
-    EXPECT_EQ("2012/03/05 00:00:00", exdates[0].instant);
-    EXPECT_EQ("2012/03/06 00:00:00", exdates[1].instant);
-    EXPECT_EQ("2012/03/07 00:00:00", exdates[2].instant);
+    EXPECT_EQ("4:2012/03/05 00:00:00 4:2012/03/06 00:00:00 4:2012/03/07 00:00:00 ", Instants(exdates));
     exdates.clear();
     ASSERT_TRUE(kxconv::ToCalendarEx(Parse(R"({"exdate":",20120305T000000Z"})"), &a, &exdates, nullptr));
     EXPECT_TRUE(exdates.empty());
@@ -260,22 +263,18 @@ TEST(FromCalendarEx, DatesAlarmsRuleAndId) {
     r.lRecurType = 2;
     r.lRecurDayMask = 62;
     r.lRecurInterval = 0;
-    Json::Value row;
-    CalConv::FromCalendarEx(r, &row);
-    EXPECT_EQ("1326758400000", row["dtstart"].asString());
-    EXPECT_EQ("1326763800000", row["dtend"].asString());
-    EXPECT_EQ("P5400S", row["duration"].asString());
-    EXPECT_EQ(Parse(R"([{"method":"1","minutes":"0"}])"), row["__data"]);
-    EXPECT_EQ("1", row["hasAlarm"].asString());
-    EXPECT_EQ("FREQ=WEEKLY;WKST=MO;BYDAY=MO,TU,WE,TH,FR", row["rrule"].asString());
-    EXPECT_EQ("42", row["__id"].asString());
+    Json::Value row = Row(r);
+    EXPECT_EQ(Parse(R"({"title":"","description":"","eventLocation":"","hasAlarm":"1","allDay":"0",
+        "calendar_id":"4","exdate":"","dirty":"1","eventTimezone":"480","dtstart":"1326758400000",
+        "dtend":"1326763800000","duration":"P5400S","__data":[{"method":"1","minutes":"0"}],
+        "rrule":"FREQ=WEEKLY;WKST=MO;BYDAY=MO,TU,WE,TH,FR","__id":"42"})"),
+              row);
 
     // All-day dates are sent as their midnight read as UTC; a missing end sends no duration.
     CalendarRecord a;
     a.bAllDay = 1;
     a.dtStart = Date(2012, 1, 17);
-    row = Json::Value();
-    CalConv::FromCalendarEx(a, &row);
+    row = Row(a);
     EXPECT_EQ("1326758400000", row["dtstart"].asString());
     EXPECT_EQ("1", row["allDay"].asString());
     EXPECT_FALSE(row.isMember("dtend"));
@@ -296,8 +295,7 @@ TEST(FromCalendarEx, DatesNoRecordCanHoldAreNotSent) {
         // Both read the start's year or time of day.
         r.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0;STD:0000100500020000;DLT:0000030500030000");
         r.AddField(KX_CAL_EXCEPTIONS, u"<exception><deletion time=\"2012/03/05\"/></exception>");
-        Json::Value row;
-        CalConv::FromCalendarEx(r, &row);
+        Json::Value row = Row(r);
         EXPECT_FALSE(row.isMember("dtstart"));
         EXPECT_FALSE(row.isMember("duration"));
         EXPECT_EQ("1326763800000", row["dtend"].asString());
@@ -316,9 +314,7 @@ TEST(FromCalendarEx, TextsAreCutToWholeCharactersWithin5120) {
     std::u16string pair = std::u16string(5119, u'b') + u"\U0001F600";
     CalendarRecord p;
     p.AddField(KX_CAL_TITLE, pair);
-    Json::Value row, prow;
-    CalConv::FromCalendarEx(r, &row);
-    CalConv::FromCalendarEx(p, &prow);
+    Json::Value row = Row(r), prow = Row(p);
     EXPECT_EQ(std::string(5120, 'a'), row["title"].asString());
     EXPECT_EQ(1706u * 3, row["description"].asString().size());
     EXPECT_EQ(Utf8ToWide(row["description"].asString()), std::u16string(1706, u'\u4e2d'));
@@ -331,21 +327,18 @@ TEST(FromCalendarEx, TimeZoneWithTransitions) {
     CalendarRecord r;
     r.dtStart = Date(2012, 6, 1, 9);
     r.AddField(KX_CAL_TIMEZONE, u"GMT:300;DST:60;STD:0000110102000000;DLT:0000030202000000");
-    Json::Value row;
-    CalConv::FromCalendarEx(r, &row);
+    Json::Value row = Row(r);
     // First Sunday of November and second Sunday of March 2012.
     EXPECT_EQ("-300;60;20121104020000;20120311020000", row["eventTimezone"].asString());
 
     CalendarRecord plain;
     plain.dtStart = Date(2012, 6, 1, 9);
     plain.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0");
-    row = Json::Value();
-    CalConv::FromCalendarEx(plain, &row);
+    row = Row(plain);
     EXPECT_EQ("480;0;00000000;00000000", row["eventTimezone"].asString());
 
     plain.bAllDay = 1;
-    row = Json::Value();
-    CalConv::FromCalendarEx(plain, &row);
+    row = Row(plain);
     EXPECT_EQ("UTC", row["eventTimezone"].asString());
 }
 
@@ -357,8 +350,7 @@ TEST(FromCalendarEx, ExdateFromTheExceptionList) {
                u"<exception><modification datetime=\"2012/03/05 17:00:00\" time=\"2012/03/05\"/>"
                u"<deletion time=\"2012/03/12\"/><deletion time=\"2012/13/12\"/><deletion/>"
                u"<other time=\"2012/03/19\"/></exception>");
-    Json::Value row;
-    CalConv::FromCalendarEx(r, &row);
+    Json::Value row = Row(r);
     EXPECT_EQ("20120305T010000Z,20120312T010000Z", row["exdate"].asString());
 
     // A long list is read whole: cut to 5120 characters it would no longer be XML.
@@ -373,15 +365,13 @@ TEST(FromCalendarEx, ExdateFromTheExceptionList) {
     CalendarRecord longList;
     longList.dtStart = Date(2013, 1, 1, 9);
     longList.AddField(KX_CAL_EXCEPTIONS, many);
-    row = Json::Value();
-    CalConv::FromCalendarEx(longList, &row);
+    row = Row(longList);
     std::string exdate = row["exdate"].asString();
     EXPECT_EQ(300u * 17 - 1, exdate.size());
     EXPECT_EQ("20131027T010000Z", exdate.substr(exdate.size() - 16));
 
     r.fields.back()->strData = u"<exception";
-    row = Json::Value();
-    CalConv::FromCalendarEx(r, &row);
+    row = Row(r);
     EXPECT_EQ("", row["exdate"].asString());
 }
 
@@ -497,16 +487,12 @@ TEST(MergeCalendarExceptions, ReadAndWrittenBackAgree) {
     CalConv::MergeCalendarExceptions(&records, exdates, exceptions);
     ASSERT_EQ(1u, records.size());
     const CalendarRecord& parent = *records[0];
-    Json::Value row;
-    CalConv::FromCalendarEx(parent, &row);
+    Json::Value row = Row(parent);
     EXPECT_EQ("20120305T010000Z,20120312T010000Z", row["exdate"].asString());
     Json::Value rows(Json::arrayValue);
     std::u16string text = FieldText(parent, KX_CAL_EXCEPTIONS);
     ASSERT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g1", u"12", 14));
-    EXPECT_EQ("Moved", rows[0]["title"].asString());
-    EXPECT_EQ("1330938000000", rows[0]["dtstart"].asString());
-    EXPECT_EQ("1330941600000", rows[0]["dtend"].asString());
-    EXPECT_EQ("1330909200000", rows[0]["originalInstanceTime"].asString());
+    EXPECT_EQ("Moved 1330938000000 1330941600000 1330909200000", When(rows[0]));
 }
 
 TEST(MergeCalendarExceptions, InstanceMovedToAnotherDayReplacesItsOriginalDay) {
@@ -530,13 +516,11 @@ TEST(MergeCalendarExceptions, InstanceMovedToAnotherDayReplacesItsOriginalDay) {
     EXPECT_EQ(std::u16string::npos, text.find(u"deletion")) << platform::Narrow(text);
 
     // Written back, the 8th keeps its own instance and the exception names the 7th.
-    Json::Value row;
-    CalConv::FromCalendarEx(parent, &row);
+    Json::Value row = Row(parent);
     EXPECT_EQ("20120307T010000Z", row["exdate"].asString());
     Json::Value rows(Json::arrayValue);
     ASSERT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g", u"12", 14));
-    EXPECT_EQ("1331172000000", rows[0]["dtstart"].asString());
-    EXPECT_EQ("1331082000000", rows[0]["originalInstanceTime"].asString());
+    EXPECT_EQ("Moved 1331172000000 1331175600000 1331082000000", When(rows[0]));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <kxphone/calendar_record.h>
 
+#include <tuple>
+
 namespace {
 
 CalendarRecord Filled() {
@@ -38,21 +40,15 @@ TEST(CalendarRecord, ConstructionAndResetGiveTheStartingValues) {
     r.Reset();
     CalendarRecord fresh;
     for (const CalendarRecord* rec : {&r, &fresh}) {
-        EXPECT_TRUE(rec->fields.empty());
-        EXPECT_EQ(-1, rec->lState);
-        EXPECT_EQ(-1, rec->lAux1);
-        EXPECT_EQ(-1, rec->lPhoneId);
-        EXPECT_EQ(1, rec->lRecurInterval);
-        EXPECT_EQ(1, rec->lAux7);
-        EXPECT_EQ(0, rec->lReminderMinutes);
-        EXPECT_EQ(0u, rec->pSource);
-        EXPECT_EQ(0, rec->bAllDay);
+        // fields state aux1 id interval aux7 reminder source allDay, dates not zero, id text
+        int dates = 0;
         for (const platform::OleDate* d :
-             {&rec->dtStart, &rec->dtEnd, &rec->dtLastModified, &rec->dtAux, &rec->dtRecurEnd}) {
-            EXPECT_EQ(0.0, d->days);
-            EXPECT_EQ(0, d->status);
-        }
-        EXPECT_TRUE(rec->strId.empty());
+             {&rec->dtStart, &rec->dtEnd, &rec->dtLastModified, &rec->dtAux, &rec->dtRecurEnd})
+            dates += d->days != 0.0 || d->status != 0;
+        EXPECT_EQ(std::make_tuple(0ul, -1, -1, -1, 1, 1, 0, 0ul, 0, 0, std::u16string()),
+                  std::make_tuple(rec->fields.size(), rec->lState, rec->lAux1, rec->lPhoneId,
+                                  rec->lRecurInterval, rec->lAux7, rec->lReminderMinutes,
+                                  static_cast<unsigned long>(rec->pSource), rec->bAllDay, dates, rec->strId));
     }
     EXPECT_EQ(101, r.nVersion) << "reset keeps the version";
     EXPECT_EQ(103, CalendarRecord().nVersion);
@@ -109,9 +105,9 @@ TEST(CalendarRecord, VersionGatesOfOlderSources) {
         CalendarRecord copy;
         copy.lAux10 = copy.bAllDay = copy.lAux11 = 77;
         copy = source;
-        EXPECT_EQ(c.aux10, copy.lAux10) << c.version;
-        EXPECT_EQ(c.allDay, copy.bAllDay) << c.version;
-        EXPECT_EQ(c.aux11, copy.lAux11) << c.version;
+        EXPECT_EQ(std::make_tuple(c.aux10, c.allDay, c.aux11),
+                  std::make_tuple(copy.lAux10, copy.bAllDay, copy.lAux11))
+            << c.version;
         EXPECT_EQ(103, copy.nVersion);
     }
 }

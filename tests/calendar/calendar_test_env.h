@@ -7,6 +7,7 @@
 #include "driver/app.h"
 #include "platform/env.h"
 #include "platform/oledate.h"
+#include "support/trace_capture.h"
 
 namespace caltest {
 
@@ -38,14 +39,6 @@ private:
 inline platform::OleDate Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
     return platform::OleDate::FromCivil(y, mo, d, h, mi, s);
 }
-
-} // namespace caltest
-
-#include <string>
-
-#include "support/trace_capture.h"
-
-namespace caltest {
 
 inline bool Traced(const kxtest::TraceCapture& trace, const std::string& needle) {
     return trace.Text().find(needle) != std::string::npos;

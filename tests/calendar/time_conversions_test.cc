@@ -7,34 +7,18 @@
 #include <ctime>
 #include <string>
 
+#include "calendar_test_env.h"
 #include "driver/app.h"
+#include "support/test_util.h"
 
 namespace {
 
+using caltest::Date;
 using platform::OleDate;
 
-// Runs the test body in a given process zone and restores the previous one afterwards.
-class ScopedZone {
-public:
-    explicit ScopedZone(const char* zone) {
-        const char* old = std::getenv("TZ");
-        hadOld_ = old != nullptr;
-        if (old)
-            old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedZone() {
-        if (hadOld_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool hadOld_ = false;
-    std::string old_;
+// The process zone for one scope.
+struct ScopedZone : kxtest::ScopedEnvVar {
+    explicit ScopedZone(const char* zone) : ScopedEnvVar("TZ", zone) {}
 };
 
 // The zone conversion of the platform is unavailable; only the bias is known.
@@ -55,21 +39,11 @@ std::string Text(const OleDate& d) {
     return buf;
 }
 
-OleDate Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    return OleDate::FromCivil(y, mo, d, h, mi, s);
-}
-
 // The tz database's own answer through date(1), as a second opinion on the table below.
 long long SecondsByDateTool(const char* zone, const char* local) {
-    std::string cmd = std::string("TZ=") + zone + " date -d '" + local + "' +%s 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return -1;
-    long long s = -1;
-    if (std::fscanf(p, "%lld", &s) != 1)
-        s = -1;
-    pclose(p);
-    return s;
+    kxtest::CommandRun run =
+        kxtest::RunCommand(std::string("TZ=") + zone + " date -d '" + local + "' +%s 2>/dev/null");
+    return run.exitCode == 0 ? std::atoll(run.output.c_str()) : -1;
 }
 
 struct ZoneCase {

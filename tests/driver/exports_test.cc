@@ -83,12 +83,7 @@ TEST(ExportTable, DefOrdinalsVersionScriptAndHeaderAgree) {
         {"InitDriver", 1},  {"Backup", 2},       {"ClearChangeLog", 3}, {"Restore", 4}, {"SetParam", 5},
         {"OnInputData", 7}, {"InitSync", 8},     {"GetProfile", 9},     {"Read", 10},   {"Write", 11},
         {"DeleteIO", 12},   {"InquireInfo", 13}, {"Verify", 14},        {"Stop", 15},   {"UninitSync", 16}};
-    EXPECT_EQ(def, expected);
-    std::set<int> ordinals;
-    for (auto& [name, ordinal] : def)
-        ordinals.insert(ordinal);
-    EXPECT_EQ(ordinals.size(), 15u) << "an ordinal is used twice";
-    EXPECT_EQ(ordinals.count(6), 0u) << "slot 6 stays empty";
+    EXPECT_EQ(def, expected); // slot 6 stays empty
 
     std::set<std::string> defNames;
     for (auto& [name, ordinal] : def)

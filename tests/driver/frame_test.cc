@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <kxphone/kxphone.h>
@@ -276,20 +277,20 @@ TEST_F(Frame, InitSyncCopiesTheBlockAndANullBlockChangesNothing) {
     kxtest::HostWindowRecorder recorder;
     InitSyncParams params{0xFFFFFFFF, recorder.window(), 19001, u"http://127.0.0.1:19001", u"emulator-5554"};
     EXPECT_EQ(InitSync(3, &params), 0);
-    EXPECT_EQ(theApp.m_FakePhone.HostWindow(), recorder.window());
-    EXPECT_EQ(theApp.m_FakePhone.BaseUrl(), u"http://127.0.0.1:19001");
-    EXPECT_EQ(theApp.m_FakePhone.LocalPort(), 19001);
-    EXPECT_EQ(theApp.m_FakePhone.DeviceSerial(), u"emulator-5554");
-    EXPECT_EQ(theApp.m_FakePhone.DeviceSerialNarrow(), "emulator-5554");
+    auto settings = [&] {
+        CKXFakePhone& p = theApp.m_FakePhone;
+        return std::make_tuple(p.HostWindow() == recorder.window(), p.BaseUrl(), p.LocalPort(),
+                               p.DeviceSerial(), p.DeviceSerialNarrow());
+    };
+    const auto copied = std::make_tuple(true, std::u16string(u"http://127.0.0.1:19001"), 19001,
+                                        std::u16string(u"emulator-5554"), std::string("emulator-5554"));
+    EXPECT_EQ(settings(), copied);
     EXPECT_EQ(AuxCalls(), (std::vector<std::string>{"load"}));
     theApp.AddRequestTime(false, 5);
 
     theApp.ReleaseAuxModule();
     EXPECT_EQ(InitSync(0, nullptr), 11);
-    EXPECT_EQ(theApp.m_FakePhone.HostWindow(), recorder.window());
-    EXPECT_EQ(theApp.m_FakePhone.BaseUrl(), u"http://127.0.0.1:19001");
-    EXPECT_EQ(theApp.m_FakePhone.LocalPort(), 19001);
-    EXPECT_EQ(theApp.m_FakePhone.DeviceSerial(), u"emulator-5554");
+    EXPECT_EQ(settings(), copied);
     EXPECT_EQ(theApp.StatsWithoutRetry(), 5u);
     EXPECT_EQ(theApp.AuxRead(), nullptr) << "a refused InitSync loads nothing";
     EXPECT_TRUE(recorder.Messages().empty());
@@ -364,9 +365,7 @@ TEST_F(Frame, UninitSyncTwice) {
         EXPECT_EQ(trace.LinesWith({"[Caller=UninitSync],[Action=Leave]"}).size(), 2u) << trace.Text();
     }
     EXPECT_EQ(AuxCalls(), (std::vector<std::string>{"load", "unload"}));
-    EXPECT_EQ(theApp.AuxRead(), nullptr);
-    EXPECT_EQ(theApp.AuxWrite(), nullptr);
-    EXPECT_EQ(theApp.AuxStop(), nullptr);
+    EXPECT_TRUE(!theApp.AuxRead() && !theApp.AuxWrite() && !theApp.AuxStop());
     // The next delegating call loads it again.
     EXPECT_EQ(Read(3, 9), 0);
     EXPECT_EQ(AuxCalls(), (std::vector<std::string>{"load", "unload", "load", "Read 3 9"}));

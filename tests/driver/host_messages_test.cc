@@ -102,16 +102,9 @@ TEST_F(HostMessages, WriteSequenceAndOutcome) {
     reporter.RecordWritten(&b);
     reporter.WriteBackDone();
     EXPECT_EQ(reporter.Finish(0), 0);
-    auto p = [](int* r) { return reinterpret_cast<intptr_t>(r); };
-    EXPECT_EQ(seen_, (std::vector<HostMessage>{{0x10004, 0},
-                                               {0x10002, 66},
-                                               {0x10004, 0},
-                                               {0x10002, 99},
-                                               {0x80004, p(&a)},
-                                               {0x80004, p(&b)},
-                                               {0x10002, 99},
-                                               {0x80006, 0}}))
-        << HostWindowRecorder::Describe(seen_);
+    auto p = [](int* r) { return std::to_string(reinterpret_cast<intptr_t>(r)); };
+    EXPECT_EQ(HostWindowRecorder::Describe(seen_), "0x10004=0 0x10002=66 0x10004=0 0x10002=99 0x80004=" +
+                                                       p(&a) + " 0x80004=" + p(&b) + " 0x10002=99 0x80006=0");
     std::string text = trace.Text();
     size_t begin = text.find("Orlen vexoCorsaT3.dll-Begin SendMessage To Caller\r\n");
     size_t enter = text.find("[Action=Enter],[Function=WindowsAPI::SendMessage]");

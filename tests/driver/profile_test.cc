@@ -202,15 +202,17 @@ TEST(PlatformClass, FromSdk) {
 TEST_F(DeviceProfileTest, RoleStringEscapesAndItemsWithoutEquals) {
     CTagParser parser;
     EXPECT_EQ(parser.ParseRoleString(u"a\\=b=c=d;path=C:\\\\dir;list=x\\;y;novalue;;sdk= 8x;n=-12"), 5);
-    EXPECT_EQ(parser.GetText(u"a=b"), u"c=d"); // escaped "=" stays in the key, split at the next
-    EXPECT_EQ(parser.GetText(u"path"), u"C:\\dir");
-    EXPECT_EQ(parser.GetText(u"list"), u"x;y");
+    // An escaped "=" stays in the key, split at the next; "novalue" has no item.
+    const std::u16string keys[] = {u"a=b", u"path", u"list", u"sdk", u"n", u"missing", u"novalue"};
+    std::u16string texts;
+    std::vector<int32_t> numbers;
+    for (const std::u16string& key : keys) {
+        texts += parser.GetText(key) + u"|";
+        numbers.push_back(parser.GetInt(key));
+    }
+    EXPECT_EQ(texts, u"c=d|C:\\dir|x;y| 8x|-12|||");
+    EXPECT_EQ(numbers, (std::vector<int32_t>{0, 0, 0, 8, -12, -1, -1}));
     EXPECT_FALSE(parser.Has(u"novalue"));
-    EXPECT_EQ(parser.GetInt(u"sdk"), 8);
-    EXPECT_EQ(parser.GetInt(u"n"), -12);
-    EXPECT_EQ(parser.GetInt(u"path"), 0);
-    EXPECT_EQ(parser.GetInt(u"missing"), -1);
-    EXPECT_EQ(parser.GetText(u"missing"), u"");
     // Every skipped item has its error line: "novalue" and the empty one.
     EXPECT_EQ(trace_.LinesWith({" : Function = CTagParser::ParseRoleString GetLastError = "}).size(), 2u);
 }

@@ -60,6 +60,8 @@ protected:
 
     std::string Trace() const { return trace_.Text(); }
     std::vector<HostMessage> Got() const { return host_.Messages(); }
+    // The messages as "0x10004=0 0x10002=25 ...".
+    std::string Seq() const { return HostWindowRecorder::Describe(host_.Messages()); }
     static void WriteBytes(const std::filesystem::path& path, size_t n, char fill = 'x') {
         std::filesystem::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << std::string(n, fill);

@@ -11,7 +11,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using kxtest::Messages;
 
 class SampleStoreTest : public kxtest::DriverDirTest {
 protected:
@@ -67,15 +66,8 @@ TEST_F(SampleStoreTest, ReadCopiesAndReportsBytesDone) {
         Item(Host("1/a.jpg"), u"Pic Download", u"/Phone Memory (C:)/pics/", u"a.jpg", 1000), nullptr,
         Item(Host("2/b.jpg"), u"Pic Download", u"/Memory Card (D:)/", u"b.jpg", 3000)};
     EXPECT_EQ(phone().Read(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(&list)), KX_OK);
-    EXPECT_EQ(host_.Messages(), (Messages{{0x10004, 0},
-                                          {0x10002, 25},
-                                          {0x40002, 0},
-                                          {0x10003, 0},
-                                          {0x10004, 0},
-                                          {0x10002, 100},
-                                          {0x40002, 2},
-                                          {0x10003, 0},
-                                          {0x40001, 0}}));
+    EXPECT_EQ(Seq(),
+              "0x10004=0 0x10002=25 0x40002=0 0x10003=0 0x10004=0 0x10002=100 0x40002=2 0x10003=0 0x40001=0");
     EXPECT_EQ(fs::file_size(dir_ / "host" / "1" / "a.jpg"), 1000u);
     EXPECT_EQ(fs::file_size(dir_ / "host" / "2" / "b.jpg"), 3000u);
 }
@@ -89,7 +81,7 @@ TEST_F(SampleStoreTest, NullListsSendOnlyTheFinalMessage) {
     for (const auto& op : ops) {
         host_.Clear();
         EXPECT_EQ((phone().*op.op)(KX_TYPE_FILE, 0), KX_OK);
-        EXPECT_EQ(host_.Messages(), (Messages{{op.finished, 0}}));
+        EXPECT_EQ(host_.Messages(), (kxtest::Messages{{op.finished, 0}}));
     }
     EXPECT_TRUE(fs::is_directory(PhoneMemory())); // created when missing
     EXPECT_TRUE(fs::is_directory(dir_ / "Memory Card"));
@@ -104,8 +96,7 @@ TEST_F(SampleStoreTest, StopEndsTheListAfterTheItemsMessages) {
             phone().StopFlag = true;
     });
     EXPECT_EQ(phone().Write(KX_TYPE_RINGTONE, reinterpret_cast<uintptr_t>(&list)), KX_STOPPED);
-    EXPECT_EQ(Got(),
-              (Messages{{0x10004, 0}, {0x10002, 33}, {0x40005, 0}, {0x10003, 0}, {0x40006, KX_STOPPED}}));
+    EXPECT_EQ(Seq(), "0x10004=0 0x10002=33 0x40005=0 0x10003=0 0x40006=21");
     EXPECT_FALSE(phone().StopFlag.load()); // Write clears it
 
     // Delete tests the flag for null entries too.
@@ -114,7 +105,7 @@ TEST_F(SampleStoreTest, StopEndsTheListAfterTheItemsMessages) {
     phone().StopFlag = true;
     KXSampleItemList nulls = {nullptr, list[0]};
     EXPECT_EQ(phone().Delete(KX_TYPE_RINGTONE, reinterpret_cast<uintptr_t>(&nulls)), KX_STOPPED);
-    EXPECT_EQ(host_.Messages(), (Messages{{0x40009, KX_STOPPED}}));
+    EXPECT_EQ(Seq(), "0x40009=21");
     phone().StopFlag = false;
 }
 
@@ -144,7 +135,7 @@ TEST_F(SampleStoreTest, WriteRegistersInTheFolderFoundWithoutRegardToCase) {
     EXPECT_EQ(phone().Delete(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(&exact)), KX_OK);
     EXPECT_TRUE(folder->files.empty());
     EXPECT_TRUE(fs::exists(PhoneMemory() / "Pictures" / "p.jpg"));
-    EXPECT_EQ(Got(), (Messages{{0x10004, 0}, {0x10002, 100}, {0x40008, 0}, {0x10003, 0}, {0x40007, 0}}));
+    EXPECT_EQ(Seq(), "0x10004=0 0x10002=100 0x40008=0 0x10003=0 0x40007=0");
 }
 
 TEST_F(SampleStoreTest, DevicePathsNeverLeaveTheStore) {
@@ -179,7 +170,7 @@ TEST_F(SampleStoreTest, DevicePathsNeverLeaveTheStore) {
     EXPECT_FALSE(fs::exists(dir_ / "up.jpg"));
     EXPECT_NE(up->flags & KX_ITEM_PENDING, 0u); // not written
     EXPECT_TRUE(phone().m_SampleStore.FindFolder(u"Pic Download")->files.empty());
-    EXPECT_EQ(Got(), (Messages{{0x10004, 0}, {0x10002, 100}, {0x40005, 0}, {0x10003, 0}, {0x40006, 0}}));
+    EXPECT_EQ(Seq(), "0x10004=0 0x10002=100 0x40005=0 0x10003=0 0x40006=0");
 
     // Inside the store, "." parts and doubled slashes are harmless.
     auto inside = phone().m_SampleStore.DeviceFile(u"/Phone Memory (C:)/./a//b/", u"c.jpg", true);
@@ -200,7 +191,7 @@ TEST_F(SampleStoreTest, BrokenTextsAreMendedNotThrownOn) {
 TEST_F(SampleStoreTest, FolderItemsOnlyAreCompleteAtOnce) {
     KXSampleItemList list = {Item(Host("d1/"), u"", u"", u"", 0)};
     EXPECT_EQ(phone().Read(KX_TYPE_FILE, reinterpret_cast<uintptr_t>(&list)), KX_OK);
-    EXPECT_EQ(Got(), (Messages{{0x10004, 0}, {0x10002, 100}, {0x40002, 0}, {0x10003, 0}, {0x40001, 0}}));
+    EXPECT_EQ(Seq(), "0x10004=0 0x10002=100 0x40002=0 0x10003=0 0x40001=0");
     EXPECT_TRUE(fs::is_directory(dir_ / "host" / "d1"));
 }
 
@@ -251,8 +242,7 @@ TEST_F(SampleStoreTest, ListingsRefillFoldersAndReport) {
         host_.Clear();
         uint32_t request[3] = {0, 2, c.type};
         EXPECT_EQ(phone().Inquire(KX_TYPE_RINGTONE, reinterpret_cast<uintptr_t>(request)), KX_OK);
-        EXPECT_EQ(host_.Messages(),
-                  (Messages{{0x10004, 0}, {0x10002, c.percent}, {0x10003, 0}, {0x4000A, 0}}));
+        EXPECT_EQ(Seq(), "0x10004=0 0x10002=" + std::to_string(c.percent) + " 0x10003=0 0x4000A=0");
         EXPECT_EQ(FileNames(phone().m_SampleStore.FindFolder(c.folder)), c.files);
     }
     EXPECT_EQ(phone().m_SampleStore.FindFolder(u"Ring Download")->files[1]->size, 16384);
@@ -265,7 +255,7 @@ TEST_F(SampleStoreTest, ListingsRefillFoldersAndReport) {
     EXPECT_TRUE(host_.Messages().empty());
     uint32_t unknown[3] = {0, 2, 7};
     EXPECT_EQ(phone().Inquire(KX_TYPE_FILE, reinterpret_cast<uintptr_t>(unknown)), KX_OK);
-    EXPECT_EQ(host_.Messages(), (Messages{{0x4000B, 0}}));
+    EXPECT_EQ(Seq(), "0x4000B=0");
 }
 
 TEST_F(SampleStoreTest, MemoryListingMirrorsTheStoreDirectories) {
@@ -273,7 +263,7 @@ TEST_F(SampleStoreTest, MemoryListingMirrorsTheStoreDirectories) {
     WriteBytes(dir_ / "Memory Card" / "DCIM" / "p.jpg", 77);
     uint32_t request[3] = {0, 2, 13};
     EXPECT_EQ(phone().Inquire(KX_TYPE_FILE, reinterpret_cast<uintptr_t>(request)), KX_OK);
-    EXPECT_EQ(host_.Messages(), (Messages{{0x10004, 0}, {0x10002, 100}, {0x10003, 0}, {0x4000A, 0}}));
+    EXPECT_EQ(Seq(), "0x10004=0 0x10002=100 0x10003=0 0x4000A=0");
     KXFolderRecord* phoneMemory = phone().m_SampleStore.FindFolder(u"Phone Memory (C:)");
     ASSERT_NE(phoneMemory, nullptr);
     ASSERT_EQ(phoneMemory->files.size(), 1u);
@@ -298,16 +288,14 @@ TEST_F(SampleStoreTest, MailReadAndWriteSequences) {
     });
     EXPECT_EQ(phone().Read(KX_TYPE_EMAIL, reinterpret_cast<uintptr_t>(u"inbox")), KX_OK);
     ASSERT_EQ(Got().size(), 9u);
-    EXPECT_EQ(Got()[0], (kxtest::HostMessage{0x10004, 0}));
-    EXPECT_EQ(Got()[1].code, 0xE0001u);
-    EXPECT_EQ(Got()[2], (kxtest::HostMessage{0x10002, 50}));
-    EXPECT_EQ(Got()[6], (kxtest::HostMessage{0x10002, 100}));
-    EXPECT_EQ(Got()[8], (kxtest::HostMessage{0xE0003, 0}));
+    EXPECT_EQ(host_.Codes(), (std::vector<uint32_t>{0x10004, 0xE0001, 0x10002, 0x10003, 0x10004, 0xE0001,
+                                                    0x10002, 0x10003, 0xE0003}));
+    EXPECT_EQ(host_.ValuesOf(0x10002), (std::vector<intptr_t>{50, 100}));
     EXPECT_EQ(subjects, (std::vector<std::u16string>{u"Lunch", u"Weekly news"}));
 
     host_.Clear();
     EXPECT_EQ(phone().Read(KX_TYPE_EMAIL, reinterpret_cast<uintptr_t>(u"Nowhere")), KX_FAILED);
-    EXPECT_EQ(host_.Messages(), (Messages{{0xE0002, 0}}));
+    EXPECT_EQ(Seq(), "0xE0002=0");
 
     KXMailItem mail;
     mail.folder = u"Sub Box2";
@@ -318,11 +306,8 @@ TEST_F(SampleStoreTest, MailReadAndWriteSequences) {
     host_.Clear();
     size_t before = phone().m_SampleStore.MailCount();
     EXPECT_EQ(phone().Write(KX_TYPE_EMAIL, reinterpret_cast<uintptr_t>(&list)), KX_WRITE_REFUSED);
-    EXPECT_EQ(host_.Messages(), (Messages{{0x10004, 0},
-                                          {0xE0004, reinterpret_cast<intptr_t>(&mail)},
-                                          {0x10002, 33},
-                                          {0x10003, 0},
-                                          {0xE0005, KX_WRITE_REFUSED}}));
+    EXPECT_EQ(Seq(), "0x10004=0 0xE0004=" + std::to_string(reinterpret_cast<intptr_t>(&mail)) +
+                         " 0x10002=33 0x10003=0 0xE0005=12");
     EXPECT_EQ(phone().m_SampleStore.MailCount(), before + 1);
 
     // A stop after the first item.

@@ -19,48 +19,24 @@
 #include <kxphone/calendar_record.h>
 #include <kxphone/record_list.h>
 
+#include "calendar/calendar_test_env.h"
 #include "driver/app.h"
 #include "platform/env.h"
 #include "platform/oledate.h"
 #include "support/fake_adb.h"
 #include "support/host_window_recorder.h"
 #include "support/sim_fixture.h"
+#include "support/test_util.h"
 #include "transport/base64.h"
 
 namespace {
-
-// The PC at UTC+8 without daylight saving (as Asia/Shanghai), week starting on Monday.
-class ShanghaiEnv : public platform::EnvWrapper {
-public:
-    ShanghaiEnv() : platform::EnvWrapper(platform::Env::Default()) {}
-    int FirstWeekday() override { return 1; }
-    bool LocalToUtc(const platform::CivilTime& l, platform::CivilTime* u) override {
-        return Shift(l, -480, u);
-    }
-    bool UtcToLocal(const platform::CivilTime& u, platform::CivilTime* l) override {
-        return Shift(u, 480, l);
-    }
-    int ZoneBiasMinutes() override { return -480; }
-
-private:
-    static bool Shift(const platform::CivilTime& in, int minutes, platform::CivilTime* out) {
-        return platform::OleDate::FromCivil(in).AddSeconds(minutes * 60LL).ToCivil(out);
-    }
-};
 
 // What the host saw of one delivered record (the pointer is valid only during the message).
 struct Seen {
     CalendarRecord record;
 };
 
-Json::Value ParseJson(const std::string& text) {
-    Json::Value v;
-    Json::CharReaderBuilder b;
-    std::string errors;
-    std::unique_ptr<Json::CharReader> r(b.newCharReader());
-    r->parse(text.data(), text.data() + text.size(), &v, &errors);
-    return v;
-}
+using kxtest::ParseJson;
 
 std::string Utf16Base64(const std::u16string& text) {
     std::string bytes;
@@ -83,15 +59,9 @@ protected:
                 seen.push_back(Seen{*reinterpret_cast<const CalendarRecord*>(value)});
         });
     }
-    void SetUp() override {
-        // The protocol's own durations: every exchange here is answered, and a scaled bridge
-        // check window would let a loaded machine add health checks to the bridge's log.
-        theApp.SetEnv(&env);
-    }
     void TearDown() override {
         InitSyncParams params{0, nullptr, 0, nullptr, nullptr};
         theApp.m_FakePhone.InitSync(0, &params);
-        theApp.SetEnv(nullptr);
     }
     std::vector<size_t> ReadBatches(kxtest::SimFixture& sim) {
         std::vector<size_t> sizes;
@@ -107,7 +77,10 @@ protected:
         return nullptr;
     }
 
-    ShanghaiEnv env;
+    // The PC at UTC+8 without daylight saving (as Asia/Shanghai), week starting on Monday; the
+    // protocol's own durations (a scaled bridge check window would let a loaded machine add
+    // health checks to the bridge's log).
+    caltest::FixedZoneEnv env{480, 1};
     kxtest::HostWindowRecorder recorder;
     std::vector<Seen> seen;
 };
@@ -383,15 +356,8 @@ TEST_F(CalendarReadE2E, RecurrenceFieldsAgreeWithDateutil) {
     EXPECT_EQ((std::set<int32_t>{10, 20, 30, 31, 40, 41}), kinds)
         << "daily, weekly, monthly and yearly, both ways";
 
-    char path[] = "/tmp/kxcal_rulesXXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    {
-        std::ofstream f(path);
-        Json::StreamWriterBuilder w;
-        f << Json::writeString(w, input);
-    }
+    kxtest::TempDir dir;
+    std::ofstream(dir.path() + "/rules.json") << Json::writeString(Json::StreamWriterBuilder(), input);
     const std::string script = "import json,sys\n"
                                "from datetime import datetime,timezone,timedelta\n"
                                "from dateutil.rrule import rrulestr\n"
@@ -407,19 +373,11 @@ TEST_F(CalendarReadE2E, RecurrenceFieldsAgreeWithDateutil) {
                                ": break\n"
                                "  out[e['id']]=days\n"
                                "print(json.dumps(out))\n";
-    std::string command = "python3 -c \"$KXCAL_SCRIPT\" " + std::string(path);
-    setenv("KXCAL_SCRIPT", script.c_str(), 1);
-    FILE* p = popen(command.c_str(), "r");
-    ASSERT_NE(nullptr, p);
-    std::string text;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;)
-        text.append(buffer, n);
-    int status = pclose(p);
-    unsetenv("KXCAL_SCRIPT");
-    std::remove(path);
-    ASSERT_EQ(0, status) << text;
-    Json::Value expanded = ParseJson(text);
+    std::ofstream(dir.path() + "/expand.py") << script;
+    kxtest::CommandRun run =
+        kxtest::RunCommand("python3 " + dir.path() + "/expand.py " + dir.path() + "/rules.json");
+    ASSERT_EQ(0, run.exitCode) << run.output;
+    Json::Value expanded = ParseJson(run.output);
     ASSERT_EQ(input.size(), expanded.size());
 
     for (const auto& r : records) {

@@ -12,13 +12,11 @@ HostWindowRecorder::HostWindowRecorder() {
 intptr_t HostWindowRecorder::Proc(KXHostWindow* self, uint32_t msg, uintptr_t code, intptr_t value) {
     // base is the first member, so the window handed out is the whole Window.
     HostWindowRecorder* recorder = reinterpret_cast<Window*>(self)->owner;
+    if (msg != KX_HOST_MESSAGE)
+        return 0;
     Hook hook;
     {
         std::lock_guard<std::mutex> hold(recorder->lock_);
-        if (msg != KX_HOST_MESSAGE) {
-            ++recorder->foreign_;
-            return 0;
-        }
         hook = recorder->hook_;
     }
     if (hook)
@@ -41,7 +39,6 @@ std::vector<HostMessage> HostWindowRecorder::Messages() const {
 std::vector<uint32_t> HostWindowRecorder::Codes() const {
     std::lock_guard<std::mutex> hold(lock_);
     std::vector<uint32_t> codes;
-    codes.reserve(messages_.size());
     for (const HostMessage& m : messages_)
         codes.push_back(m.code);
     return codes;
@@ -60,15 +57,9 @@ size_t HostWindowRecorder::Count(uint32_t code) const {
     return ValuesOf(code).size();
 }
 
-size_t HostWindowRecorder::ForeignMessages() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return foreign_;
-}
-
 void HostWindowRecorder::Clear() {
     std::lock_guard<std::mutex> hold(lock_);
     messages_.clear();
-    foreign_ = 0;
 }
 
 std::string HostWindowRecorder::Describe(const std::vector<HostMessage>& messages) {

@@ -39,8 +39,6 @@ public:
     // Messages whose code is code, in order.
     std::vector<intptr_t> ValuesOf(uint32_t code) const;
     size_t Count(uint32_t code) const;
-    // Messages with another number than 2525 (there should be none).
-    size_t ForeignMessages() const;
     void Clear();
 
     // "0x20001=7 0x10002=33 ..." for failure messages.
@@ -57,7 +55,6 @@ private:
     mutable std::mutex lock_;
     Hook hook_;
     std::vector<HostMessage> messages_;
-    size_t foreign_ = 0;
 };
 
 } // namespace kxtest

@@ -14,19 +14,6 @@ namespace kxtest {
 
 namespace {
 
-std::string Reason(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
 void SendAll(int fd, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -52,11 +39,9 @@ long Missing(const std::string& r) {
 
 } // namespace
 
-std::string HttpAnswer(const std::string& body, int status, bool withLength) {
-    std::string a = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n";
-    if (withLength)
-        a += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    return a + "\r\n" + body;
+std::string HttpAnswer(const std::string& body, int status) {
+    return "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Internal Server Error") +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 std::string HeaderValue(const std::string& request, const std::string& name) {
@@ -109,17 +94,9 @@ ScriptedPeer::ScriptedPeer(Handler handler) : handler_(std::move(handler)) {
 }
 
 ScriptedPeer::~ScriptedPeer() {
-    Stop();
-    ::close(wakeFds_[0]);
-    ::close(wakeFds_[1]);
-}
-
-void ScriptedPeer::Stop() {
-    if (stopping_.exchange(true))
-        return;
+    stopping_ = true; // the loops see the flag within their poll step, woken or not
     char c = 1;
-    if (::write(wakeFds_[1], &c, 1) != 1)
-        stopping_ = true; // the loops still see the flag within their poll step
+    [[maybe_unused]] ssize_t woken = ::write(wakeFds_[1], &c, 1);
     if (acceptor_.joinable())
         acceptor_.join();
     std::vector<std::thread> workers;
@@ -130,6 +107,8 @@ void ScriptedPeer::Stop() {
     for (std::thread& t : workers)
         t.join();
     ::close(listenFd_);
+    ::close(wakeFds_[0]);
+    ::close(wakeFds_[1]);
 }
 
 std::vector<std::string> ScriptedPeer::Requests() const {

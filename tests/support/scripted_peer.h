@@ -28,9 +28,8 @@ struct PeerAction {
 };
 using PeerScript = std::vector<PeerAction>;
 
-// "HTTP/1.1 <status> <reason>\r\nContent-Length: <n>\r\n\r\n<body>" (no length line when
-// withLength is false).
-std::string HttpAnswer(const std::string& body, int status = 200, bool withLength = true);
+// "HTTP/1.1 <status> <reason>\r\nContent-Length: <n>\r\n\r\n<body>" (status 200 or 500).
+std::string HttpAnswer(const std::string& body, int status = 200);
 
 // The value of a request header ("SessionID"), empty when absent; the request line.
 std::string HeaderValue(const std::string& request, const std::string& name);
@@ -55,8 +54,6 @@ public:
     // Raw bytes of every request read so far.
     std::vector<std::string> Requests() const;
     int Connections() const { return connections_.load(); }
-    // Closes the listener and every connection; joins all threads. Idempotent.
-    void Stop();
 
 private:
     void AcceptLoop();

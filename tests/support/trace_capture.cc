@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -43,16 +44,10 @@ std::string TraceCapture::Text() const {
 
 std::vector<std::string> TraceCapture::Lines() const {
     std::vector<std::string> lines;
-    std::string text = Text();
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end + 1 - start));
-        start = end + 1;
+    const std::string text = Text();
+    for (size_t start = 0, end; start < text.size(); start = end) {
+        end = std::min(text.find('\n', start), text.size() - 1) + 1;
+        lines.push_back(text.substr(start, end - start));
     }
     return lines;
 }
@@ -60,10 +55,8 @@ std::vector<std::string> TraceCapture::Lines() const {
 std::vector<std::string> TraceCapture::LinesWith(const std::vector<std::string>& fragments) const {
     std::vector<std::string> out;
     for (const std::string& line : Lines()) {
-        bool all = true;
-        for (const std::string& f : fragments)
-            all = all && line.find(f) != std::string::npos;
-        if (all)
+        if (std::all_of(fragments.begin(), fragments.end(),
+                        [&](const std::string& f) { return line.find(f) != std::string::npos; }))
             out.push_back(line);
     }
     return out;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -23,6 +24,13 @@ using kxtest::ScriptedPeer;
 
 std::string Text(const ByteArray& a) {
     return std::string(a.Data() ? a.Data() : "", a.Size());
+}
+
+// One GET of "/" with session "S" on a fresh client to the loopback port.
+int32_t Get(int port, uint32_t timeout, ByteArray* response = nullptr,
+            const std::atomic<bool>* cancel = nullptr, const char* sid = "S") {
+    return HttpClient().Request(HttpMethod::Get, "127.0.0.1", port, "/", nullptr, 0, response, timeout,
+                                cancel, sid);
 }
 
 struct PkgCase {
@@ -87,32 +95,32 @@ TEST_F(HttpClientTest, SendsExactlyTheRequestBytesInOneWrite) {
     SendRecordingEnv counting;
     theApp.SetEnv(&counting);
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Send(HttpAnswer("ok"))}; });
-    HttpClient client;
-    ByteArray response;
-    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/contact/do/read", "hello", 5,
-                             &response, 10, nullptr, "S1"),
-              2);
-    EXPECT_EQ(counting.sends.load(), 1);
-    EXPECT_EQ(client.Request(HttpMethod::Post, "127.0.0.1", peer.Port(), "/session_ctrl", nullptr, 0, nullptr,
-                             10, nullptr, nullptr),
-              2);
-    EXPECT_EQ(
-        client.Request(HttpMethod::Put, "127.0.0.1", peer.Port(), "/a", "", 0, nullptr, 10, nullptr, "S2"),
-        2);
-    EXPECT_EQ(client.Request(HttpMethod::Delete, "127.0.0.1", peer.Port(), "/calendar/do/delete", "xy", 2,
-                             nullptr, 10, nullptr, "S3"),
-              2);
-    EXPECT_EQ(counting.sends.load(), 4);
-    std::vector<std::string> requests = peer.Requests();
-    ASSERT_EQ(requests.size(), 4u);
-    EXPECT_EQ(requests[0], "GET /contact/do/read HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:S1\r\n"
-                           "Content-Length:5\r\n\r\nhello");
-    EXPECT_EQ(requests[1], "POST /session_ctrl HTTP/1.1\r\nCache-Control: no-cache\r\n\r\n");
-    EXPECT_EQ(requests[2], "PUT /a HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:S2\r\n\r\n");
-    EXPECT_EQ(requests[3],
-              "DELETE /calendar/do/delete HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:S3\r\n"
-              "Content-Length:2\r\n\r\nxy");
-    EXPECT_EQ(Text(response), "ok");
+    const struct {
+        HttpMethod method;
+        const char *path, *body, *sid, *bytes;
+    } cases[] = {
+        {HttpMethod::Get, "/contact/do/read", "hello", "S1",
+         "GET /contact/do/read HTTP/1.1\r\nCache-Control: "
+         "no-cache\r\nSessionID:S1\r\nContent-Length:5\r\n\r\nhello"},
+        {HttpMethod::Post, "/session_ctrl", nullptr, nullptr,
+         "POST /session_ctrl HTTP/1.1\r\nCache-Control: no-cache\r\n\r\n"},
+        {HttpMethod::Put, "/a", "", "S2",
+         "PUT /a HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:S2\r\n\r\n"},
+        {HttpMethod::Delete, "/calendar/do/delete", "xy", "S3",
+         "DELETE /calendar/do/delete HTTP/1.1\r\nCache-Control: no-cache\r\nSessionID:S3\r\n"
+         "Content-Length:2\r\n\r\nxy"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        ByteArray response;
+        EXPECT_EQ(HttpClient().Request(c.method, "127.0.0.1", peer.Port(), c.path, c.body,
+                                       c.body ? std::strlen(c.body) : 0, &response, 1000, nullptr, c.sid),
+                  2);
+        EXPECT_EQ(Text(response), "ok");
+        EXPECT_EQ(counting.sends.load(), static_cast<int>(i) + 1) << c.path;
+        ASSERT_EQ(peer.Requests().size(), i + 1);
+        EXPECT_EQ(peer.Requests()[i], c.bytes);
+    }
     theApp.SetEnv(&env);
 }
 
@@ -212,30 +220,24 @@ TEST_F(HttpClientTest, FramingAgainstAScriptedPeer) {
     };
     for (const FramingCase& c : cases) {
         ScriptedPeer peer([&](int, const std::string&) { return c.script; });
-        HttpClient client;
         ByteArray response;
-        EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/x", nullptr, 0, &response, 100,
-                                 nullptr, "S"),
-                  c.expected)
-            << c.name;
+        EXPECT_EQ(Get(peer.Port(), 100, &response), c.expected) << c.name;
         EXPECT_EQ(Text(response), c.body) << c.name;
     }
 }
 
 TEST_F(HttpClientTest, ArgumentsAndConnectionFailures) {
-    HttpClient client;
-    EXPECT_EQ(client.Request(HttpMethod::Get, nullptr, 80, "/", nullptr, 0, nullptr, 1, nullptr, nullptr),
-              -1);
-    EXPECT_EQ(client.Request(HttpMethod::Get, "", 80, "/", nullptr, 0, nullptr, 1, nullptr, nullptr), -1);
-    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", 0, "/", nullptr, 0, nullptr, 1, nullptr, nullptr),
-              -1);
-    EXPECT_EQ(
-        client.Request(HttpMethod::Get, "127.0.0.1", 80, nullptr, nullptr, 0, nullptr, 1, nullptr, nullptr),
-        -1);
+    const struct {
+        const char* host;
+        int port;
+        const char* path;
+    } bad[] = {{nullptr, 80, "/"}, {"", 80, "/"}, {"127.0.0.1", 0, "/"}, {"127.0.0.1", 80, nullptr}};
+    for (const auto& c : bad)
+        EXPECT_EQ(HttpClient().Request(HttpMethod::Get, c.host, c.port, c.path, nullptr, 0, nullptr, 1,
+                                       nullptr, nullptr),
+                  -1);
     trace.Clear();
-    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", kxtest::UnusedPort(), "/", nullptr, 0, nullptr, 1,
-                             nullptr, nullptr),
-              -2);
+    EXPECT_EQ(Get(kxtest::UnusedPort(), 1), -2);
     EXPECT_EQ(trace.CountContaining("Connect Error, Try Again, Pls Wait..."), 3);
     EXPECT_EQ(trace.CountFunction("Connect Success."), 0);
 }
@@ -251,11 +253,8 @@ TEST_F(HttpClientTest, LargeAnswerInManyDeliveriesArrivesIntact) {
             script.push_back(PeerAction::Send(rest.substr(at, 256 << 10)));
         return script;
     });
-    HttpClient client;
     ByteArray response;
-    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/big", nullptr, 0, &response, 100,
-                             nullptr, "S"),
-              static_cast<int32_t>(body.size()));
+    EXPECT_EQ(Get(peer.Port(), 100, &response), static_cast<int32_t>(body.size()));
     EXPECT_TRUE(Text(response) == body);
 }
 
@@ -281,29 +280,19 @@ TEST_F(HttpClientTest, AnswersOverTheLimitEndTheExchange) {
 
 TEST_F(HttpClientTest, SilenceUntilTheTimeOutChecksTheBridgeOnceAndGivesMinusFive) {
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
-    HttpClient client;
-    EXPECT_EQ(
-        client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 3, nullptr, "S"),
-        -5);
+    EXPECT_EQ(Get(peer.Port(), 3), -5);
     EXPECT_EQ(adb.Calls(), std::vector<std::string>({"<-s><SER123><shell><date>"}));
-    EXPECT_EQ(
-        trace.CountFunction(" #################### [Wait Device Response Timeout, Check The Adb Response!!!] "
-                            "#################### "),
-        1);
-    EXPECT_EQ(trace.CountFunction(" #################### Adb Status OK, !!!!!! #################### "), 1);
+    EXPECT_EQ(trace.CountBanner("[Wait Device Response Timeout, Check The Adb Response!!!]"), 1);
+    EXPECT_EQ(trace.CountBanner("Adb Status OK, !!!!!!"), 1);
 }
 
 TEST_F(HttpClientTest, DeadBridgeDuringALongWaitGivesMinusFour) {
     adb.QueueExitCodes({0, 1});
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
-    HttpClient client;
-    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800,
-                             nullptr, "S"),
-              -4);
+    EXPECT_EQ(Get(peer.Port(), 1800), -4);
     EXPECT_EQ(adb.Calls(), std::vector<std::string>(2, "<-s><SER123><shell><date>"));
-    EXPECT_EQ(trace.CountFunction(" #################### Adb Status OK, !!!!!! #################### "), 1);
-    EXPECT_EQ(trace.CountFunction(" #################### [Adb Response Error !!!!] #################### "),
-              1);
+    EXPECT_EQ(trace.CountBanner("Adb Status OK, !!!!!!"), 1);
+    EXPECT_EQ(trace.CountBanner("[Adb Response Error !!!!]"), 1);
 }
 
 TEST_F(HttpClientTest, AnAnswerAfterOneBridgeCheckIsStillTaken) {
@@ -315,11 +304,8 @@ TEST_F(HttpClientTest, AnAnswerAfterOneBridgeCheckIsStillTaken) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return PeerScript{PeerAction::Send(HttpAnswer("late"))};
     });
-    HttpClient client;
     ByteArray response;
-    EXPECT_EQ(client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, &response, 1800,
-                             nullptr, "S"),
-              4);
+    EXPECT_EQ(Get(peer.Port(), 1800, &response), 4);
     EXPECT_EQ(Text(response), "late");
     EXPECT_EQ(adb.Calls(), std::vector<std::string>({"<-s><SER123><shell><date>"}));
 }
@@ -328,21 +314,13 @@ TEST_F(HttpClientTest, SilentExchangesShareOneBridgeCheck) {
     adb.SetSleepSeconds(0.4);
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
     int32_t results[2] = {0, 0};
-    std::thread other([&] {
-        HttpClient client;
-        results[1] = client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 2,
-                                    nullptr, "B");
-    });
-    HttpClient client;
-    results[0] =
-        client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 2, nullptr, "A");
+    std::thread other([&] { results[1] = Get(peer.Port(), 2, nullptr, nullptr, "B"); });
+    results[0] = Get(peer.Port(), 2, nullptr, nullptr, "A");
     other.join();
     EXPECT_EQ(results[0], -5);
     EXPECT_EQ(results[1], -5);
     EXPECT_EQ(adb.Calls().size(), 1u);
-    EXPECT_EQ(
-        trace.CountFunction(" #################### [Adb Response Is Checking......] #################### "),
-        1);
+    EXPECT_EQ(trace.CountBanner("[Adb Response Is Checking......]"), 1);
 }
 
 TEST_F(HttpClientTest, CancelWhileWaitingForAnotherExchangesBridgeCheckGivesMinusSix) {
@@ -367,9 +345,7 @@ TEST_F(HttpClientTest, CancelWhileWaitingForAnotherExchangesBridgeCheckGivesMinu
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         theApp.CancelFlag = true;
     });
-    HttpClient client;
-    int32_t r = client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800,
-                               &theApp.CancelFlag, "S");
+    int32_t r = Get(peer.Port(), 1800, nullptr, &theApp.CancelFlag);
     const bool checkStillRunning = !release.load();
     release = true;
     canceller.join();
@@ -388,9 +364,7 @@ TEST_F(HttpClientTest, CancelWhileWaitingGivesMinusSixWithinAboutOneStep) {
         theApp.CancelFlag = true;
     });
     auto start = std::chrono::steady_clock::now();
-    HttpClient client;
-    int32_t r = client.Request(HttpMethod::Get, "127.0.0.1", peer.Port(), "/", nullptr, 0, nullptr, 1800,
-                               &theApp.CancelFlag, "S");
+    int32_t r = Get(peer.Port(), 1800, nullptr, &theApp.CancelFlag);
     auto elapsed = std::chrono::steady_clock::now() - start;
     canceller.join();
     EXPECT_EQ(r, -6);

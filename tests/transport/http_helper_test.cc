@@ -72,6 +72,13 @@ protected:
     static void Point(CHttpHelper& helper, int port) {
         helper.SetIpAddressAndPort(platform::Format(u"http://127.0.0.1:%d", port));
     }
+    // One request through a fresh helper pointed at the loopback port.
+    static int32_t Ask(int port, HttpMethod method, std::unique_ptr<char[]>* response, uint32_t timeout = 600,
+                       const char* body = nullptr) {
+        CHttpHelper helper;
+        Point(helper, port);
+        return helper.httpRequest(method, u"/p", response, body, body ? std::strlen(body) : 0, timeout);
+    }
 };
 
 TEST_F(HttpHelperTest, FirstTimeSuccessSendsOneRequestAndOneConfirmationWithTheSameSessionId) {
@@ -79,7 +86,7 @@ TEST_F(HttpHelperTest, FirstTimeSuccessSendsOneRequestAndOneConfirmationWithTheS
         return PeerScript{PeerAction::Send(HttpAnswer(IsSessionCtrl(request) ? "" : "answer"))};
     });
     CHttpHelper helper;
-    helper.SetIpAddressAndPort(platform::Format(u"http://127.0.0.1:%d", peer.Port()));
+    Point(helper, peer.Port());
     theApp.ResetRequestStats();
     std::unique_ptr<char[]> response;
     size_t length = 99;
@@ -147,35 +154,27 @@ public:
     uint32_t sleptSinceConnect = 0;
 };
 
-struct OperationCase {
-    HttpMethod method;
-    const char* caller;
-    const char* sendFail;
-};
-
 TEST_F(HttpHelperTest, AHandsetThatNeverAnswersGetsSixAttemptsAndFiveResets) {
-    const OperationCase cases[] = {
-        {HttpMethod::Get, "CHttpHelper::httpRequestGet",
-         " #################### [Send Command Fail, Kill Service And Try Again] #################### "},
-        {HttpMethod::Put, "CHttpHelper::httpRequestPut",
-         " #################### [Send Command Fail, Kill Service And Try Again] #################### "},
-        {HttpMethod::Post, "CHttpHelper::httpRequestPost",
-         " #################### [Send Command Fail, Kill Service And Try Again] #################### "},
-        {HttpMethod::Delete, "CHttpHelper::httpRequestDelete",
-         " #################### [Send Command Fail, Kill Service And Try Again] #################### \r\n"},
-    };
+    // The delete's text alone carries a line break of its own.
+    const struct {
+        HttpMethod method;
+        const char *caller, *sendFailTail;
+    } cases[] = {{HttpMethod::Get, "CHttpHelper::httpRequestGet", ""},
+                 {HttpMethod::Put, "CHttpHelper::httpRequestPut", ""},
+                 {HttpMethod::Post, "CHttpHelper::httpRequestPost", ""},
+                 {HttpMethod::Delete, "CHttpHelper::httpRequestDelete", "\r\n"}};
+    const std::string banner = " #################### ",
+                      sendFail = "[Send Command Fail, Kill Service And Try Again]";
     const platform::Timing timing = theApp.timing();
-    for (const OperationCase& c : cases) {
+    for (const auto& c : cases) {
         TimelineEnv timeline;
         timeline.processes = env.processes;
         theApp.SetEnv(&timeline);
         kxtest::FakeAdb freshAdb;
         trace.Clear();
         const int port = kxtest::UnusedPort();
-        CHttpHelper helper;
-        Point(helper, port);
         std::unique_ptr<char[]> response;
-        EXPECT_EQ(helper.httpRequest(c.method, u"/never", &response, "b", 1, 600), -2) << c.caller;
+        EXPECT_EQ(Ask(port, c.method, &response, 600, "b"), -2) << c.caller;
         EXPECT_FALSE(response);
 
         EXPECT_EQ(timeline.connects.size(), 18u) << c.caller; // 6 attempts of 3 connects
@@ -188,10 +187,9 @@ TEST_F(HttpHelperTest, AHandsetThatNeverAnswersGetsSixAttemptsAndFiveResets) {
                   std::vector<uint32_t>({0, reset, reset + backoff, reset, reset + backoff, reset}))
             << c.caller;
         const std::string prefix = std::string("[Caller=") + c.caller + "],[Action=Error],[Function=";
-        EXPECT_EQ(trace.CountContaining(prefix + c.sendFail + "],[Time="), 5) << c.caller;
-        EXPECT_EQ(trace.CountContaining(prefix +
-                                        " #################### Retry End Or Cancel:0 #################### ]"),
-                  1)
+        EXPECT_EQ(trace.CountContaining(prefix + banner + sendFail + banner + c.sendFailTail + "],[Time="), 5)
+            << c.caller;
+        EXPECT_EQ(trace.CountContaining(prefix + banner + "Retry End Or Cancel:0" + banner + "]"), 1)
             << c.caller;
     }
     theApp.SetEnv(&env);
@@ -202,11 +200,9 @@ TEST_F(HttpHelperTest, ConfirmationsThatAlwaysFailStillDeliverTheAnswer) {
         return IsSessionCtrl(request) ? PeerScript{PeerAction::Close()}
                                       : PeerScript{PeerAction::Send(HttpAnswer("kept"))};
     });
-    CHttpHelper helper;
-    Point(helper, peer.Port());
     theApp.ResetRequestStats();
     std::unique_ptr<char[]> response;
-    ASSERT_EQ(helper.httpRequestGet(u"/r", &response, nullptr, 0, 600), 0);
+    ASSERT_EQ(Ask(peer.Port(), HttpMethod::Get, &response), 0);
     EXPECT_STREQ(response.get(), "kept");
     int main = 0, confirmations = 0;
     for (const std::string& r : peer.Requests())
@@ -214,11 +210,8 @@ TEST_F(HttpHelperTest, ConfirmationsThatAlwaysFailStillDeliverTheAnswer) {
     EXPECT_EQ(main, 1);
     EXPECT_EQ(confirmations, 6);
     EXPECT_EQ(adb.Calls(), std::vector<std::string>(5, ForwardCall(peer.Port())));
-    EXPECT_EQ(
-        trace.CountFunction(" #################### [ SID_CTRL Send Command Fail, Kill Service And Try Again] "
-                            "#################### "),
-        5);
-    EXPECT_EQ(trace.CountFunction(" #################### Retry End Or Cancel:6 #################### "), 1);
+    EXPECT_EQ(trace.CountBanner("[ SID_CTRL Send Command Fail, Kill Service And Try Again]"), 5);
+    EXPECT_EQ(trace.CountBanner("Retry End Or Cancel:6"), 1);
     EXPECT_EQ(trace.CountContaining("[Function= #################### [ Done With Retry [0/6] [6/6], Time:"),
               1);
     EXPECT_EQ(theApp.StatsWithoutRetry(), 0u);
@@ -252,47 +245,44 @@ TEST_F(HttpHelperTest, TwoThreadsFailingTogetherResetOnce) {
     });
     std::atomic<int> ready{0};
     int32_t results[2] = {-100, -100};
-    auto work = [&](int i, const char16_t* path) {
-        CHttpHelper helper;
-        Point(helper, peer.Port());
+    auto work = [&](int i) {
         ++ready;
         while (ready.load() < 2) {
         }
         std::unique_ptr<char[]> response;
-        results[i] = helper.httpRequestGet(path, &response, nullptr, 0, 600);
+        results[i] = Ask(peer.Port(), HttpMethod::Get, &response);
     };
-    std::thread a(work, 0, u"/a");
-    std::thread b(work, 1, u"/b");
+    std::thread a(work, 0), b(work, 1);
     a.join();
     b.join();
     EXPECT_EQ(results[0], 0);
     EXPECT_EQ(results[1], 0);
     EXPECT_EQ(adb.Calls(), std::vector<std::string>({ForwardCall(peer.Port())}));
     EXPECT_EQ(env.Terminated(), std::vector<int>({10, 11}));
-    EXPECT_EQ(trace.CountFunction(" #################### [Send Command Fail, Kill Service And Try Again] "
-                                  "#################### "),
-              1);
-    EXPECT_EQ(
-        trace.CountFunction(" #################### [  Resetting Adb Service.......  ] #################### "),
-        1);
+    EXPECT_EQ(trace.CountBanner("[Send Command Fail, Kill Service And Try Again]"), 1);
+    EXPECT_EQ(trace.CountBanner("[  Resetting Adb Service.......  ]"), 1);
+}
+
+// Raises the cancel flag once ready() holds (or after a bounded wait).
+std::thread CancelWhen(std::function<bool()> ready, int delayMs = 30) {
+    return std::thread([ready, delayMs] {
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!ready() && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        theApp.CancelFlag = true;
+    });
 }
 
 TEST_F(HttpHelperTest, CancelDuringABackOffEndsWith21AtOnce) {
     platform::Timing timing = theApp.timing();
     timing.retryBackoffMs = 60000;
     theApp.SetTiming(timing);
-    const int port = kxtest::UnusedPort();
-    std::thread canceller([&] {
-        // The second reset never comes: the back-off before the 3rd attempt starts after the first.
-        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (adb.Calls().empty() && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        theApp.CancelFlag = true;
-    });
+    // The second reset never comes: the back-off before the 3rd attempt starts after the first.
+    std::thread canceller = CancelWhen([&] { return !adb.Calls().empty(); }, 100);
     auto start = std::chrono::steady_clock::now();
     CHttpHelper helper;
-    Point(helper, port);
+    Point(helper, kxtest::UnusedPort());
     std::unique_ptr<char[]> response;
     int32_t r = helper.httpRequestDelete(u"/d", &response, nullptr, 0, 1800);
     auto elapsed = std::chrono::steady_clock::now() - start;
@@ -306,41 +296,25 @@ TEST_F(HttpHelperTest, CancelDuringABackOffEndsWith21AtOnce) {
 
 TEST_F(HttpHelperTest, CancelSeenAtTheTopOfTheRetryLoopIsReportedAsStopped) {
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Send(HttpAnswer("x"))}; });
-    CHttpHelper helper;
-    Point(helper, peer.Port());
     theApp.CancelFlag = true;
     std::unique_ptr<char[]> response;
-    EXPECT_EQ(helper.httpRequestGet(u"/c", &response, nullptr, 0, 600), 21);
+    EXPECT_EQ(Ask(peer.Port(), HttpMethod::Get, &response), 21);
     EXPECT_FALSE(response);
     EXPECT_EQ(peer.Connections(), 0);
-}
-
-// Raises the cancel flag once ready() holds (or after a bounded wait).
-std::thread CancelWhen(std::function<bool()> ready) {
-    return std::thread([ready] {
-        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!ready() && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        theApp.CancelFlag = true;
-    });
 }
 
 TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
     {
         // A silent handset: the attempt sees the cancel (-6) and nothing is retried or reset.
         ScriptedPeer silent([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
-        CHttpHelper helper;
-        Point(helper, silent.Port());
         std::thread canceller = CancelWhen([&] { return silent.Connections() > 0; });
         std::unique_ptr<char[]> response;
-        EXPECT_EQ(helper.httpRequestGet(u"/r", &response, nullptr, 0, 600), -6);
+        EXPECT_EQ(Ask(silent.Port(), HttpMethod::Get, &response), -6);
         canceller.join();
         EXPECT_FALSE(response);
         EXPECT_EQ(silent.Connections(), 1);
         EXPECT_TRUE(env.Terminated().empty());
-        EXPECT_EQ(trace.CountFunction(" #################### Retry End Or Cancel:5 #################### "),
-                  1);
+        EXPECT_EQ(trace.CountBanner("Retry End Or Cancel:5"), 1);
     }
     {
         // The answer came; a cancel during its confirmation does not take it back.
@@ -350,11 +324,9 @@ TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
             return IsSessionCtrl(request) ? PeerScript{PeerAction::Hold()}
                                           : PeerScript{PeerAction::Send(HttpAnswer("main"))};
         });
-        CHttpHelper helper;
-        Point(helper, peer.Port());
         std::thread canceller = CancelWhen([&] { return peer.Connections() > 1; });
         std::unique_ptr<char[]> response;
-        EXPECT_EQ(helper.httpRequestPost(u"/w", &response, "x", 1, 1800), 0);
+        EXPECT_EQ(Ask(peer.Port(), HttpMethod::Post, &response, 1800, "x"), 0);
         canceller.join();
         ASSERT_TRUE(response);
         EXPECT_STREQ(response.get(), "main");
@@ -368,11 +340,9 @@ TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
         platform::Timing timing = theApp.timing();
         timing.resetWaitMs = 60000;
         theApp.SetTiming(timing);
-        CHttpHelper helper;
-        Point(helper, kxtest::UnusedPort());
         std::thread canceller = CancelWhen([&] { return !env.Terminated().empty(); });
         std::unique_ptr<char[]> response;
-        EXPECT_EQ(helper.httpRequestDelete(u"/d", &response, nullptr, 0, 1800), 21);
+        EXPECT_EQ(Ask(kxtest::UnusedPort(), HttpMethod::Delete, &response, 1800), 21);
         canceller.join();
         EXPECT_FALSE(theApp.ResetInProgress.load());
         ASSERT_TRUE(theApp.ResetLock.try_lock());
@@ -383,21 +353,16 @@ TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
 
 struct WaitingCase {
     HttpMethod method;
-    const char* resetting;        // the main loop's waiting text
+    const char* resetting;        // the main loop's waiting banner
     const char* sessionResetting; // the confirmation loop's
 };
 
 TEST_F(HttpHelperTest, WaitersForAnotherThreadsResetTraceTheirOperationsTextAndGiveUpOnCancel) {
     const WaitingCase cases[] = {
-        {HttpMethod::Get, " #################### [  Resetting Adb Service.......  ] #################### ",
-         " #################### [ SID_CTRL  Resetting Adb Service....... ] #################### "},
-        {HttpMethod::Put, " #################### [ Resetting Adb Service....... ] #################### ",
-         " #################### [ SID_CTRL  Resetting Adb Service....... ] #################### "},
-        {HttpMethod::Post, " #################### [ Resetting Adb Service....... ] #################### ",
-         " #################### [ SID_CTRL  Resetting Adb Service....... ] #################### "},
-        {HttpMethod::Delete, " #################### [ Resetting Adb Service...... ] #################### ",
-         " #################### [ SID_CTRL  Resetting Adb Service...... ] #################### "},
-    };
+        {HttpMethod::Get, "[  Resetting Adb Service.......  ]", "[ SID_CTRL  Resetting Adb Service....... ]"},
+        {HttpMethod::Put, "[ Resetting Adb Service....... ]", "[ SID_CTRL  Resetting Adb Service....... ]"},
+        {HttpMethod::Post, "[ Resetting Adb Service....... ]", "[ SID_CTRL  Resetting Adb Service....... ]"},
+        {HttpMethod::Delete, "[ Resetting Adb Service...... ]", "[ SID_CTRL  Resetting Adb Service...... ]"}};
     ScriptedPeer peer([](int, const std::string& request) {
         return IsSessionCtrl(request) ? PeerScript{PeerAction::Close()}
                                       : PeerScript{PeerAction::Send(HttpAnswer("main"))};
@@ -413,16 +378,14 @@ TEST_F(HttpHelperTest, WaitersForAnotherThreadsResetTraceTheirOperationsTextAndG
                 std::this_thread::sleep_for(std::chrono::milliseconds(60));
                 theApp.CancelFlag = true;
             });
-            CHttpHelper helper;
-            Point(helper, confirmation ? peer.Port() : kxtest::UnusedPort());
             std::unique_ptr<char[]> response;
-            int32_t r = helper.httpRequest(c.method, u"/p", &response, nullptr, 0, 600);
+            int32_t r = Ask(confirmation ? peer.Port() : kxtest::UnusedPort(), c.method, &response);
             canceller.join();
             theApp.ResetInProgress = false;
             theApp.ResetLock.unlock();
             EXPECT_EQ(r, 21);
             EXPECT_FALSE(response);
-            EXPECT_EQ(trace.CountFunction(confirmation ? c.sessionResetting : c.resetting), 1)
+            EXPECT_EQ(trace.CountBanner(confirmation ? c.sessionResetting : c.resetting), 1)
                 << c.resetting << confirmation;
         }
     }
@@ -491,7 +454,7 @@ TEST(KillProcess, TerminatesEveryProcessOfTheNameIgnoringCase) {
     EXPECT_TRUE(DummyProcesses::Killed(second));
     int status = 0;
     EXPECT_EQ(::waitpid(bystander, &status, WNOHANG), 0); // still running
-    EXPECT_EQ(trace.CountFunction(" #################### [ Adb.exe Killed...] #################### "), 2);
+    EXPECT_EQ(trace.CountBanner("[ Adb.exe Killed...]"), 2);
 }
 
 TEST(KillProcess, AnUnreadableListGivesZeroAndAFailedKillIsTraced) {
@@ -503,7 +466,7 @@ TEST(KillProcess, AnUnreadableListGivesZeroAndAFailedKillIsTraced) {
     CHttpHelper helper;
     EXPECT_EQ(helper.KillProcess(), 1);
     EXPECT_EQ(env.Terminated(), std::vector<int>({20, 21}));
-    EXPECT_EQ(trace.CountFunction(" #################### [ Adb.exe Killed...] #################### "), 1);
+    EXPECT_EQ(trace.CountBanner("[ Adb.exe Killed...]"), 1);
     EXPECT_EQ(trace.CountContaining("Function = CHttpHelper::KillProcess GetLastError"), 1);
     env.listable = false;
     EXPECT_EQ(helper.KillProcess(), 0);

@@ -28,6 +28,10 @@ public:
         return CountContaining("[Function=" + text + "],[Time=");
     }
     int CountContaining(const std::string& text) const;
+    // Lines whose Function field is the text between the two runs of twenty '#'.
+    int CountBanner(const std::string& text) const {
+        return CountFunction(" #################### " + text + " #################### ");
+    }
 
 private:
     TraceCapture capture_;
