@@ -37,24 +37,17 @@ std::u16string FirstText(const CalendarRecord& record, int32_t type) {
     return f ? f->strData : std::u16string();
 }
 
-class CalendarCopies : public WorkingSet {
+// A working copy names the host record it came from.
+struct CalendarWorkingCopy : CalendarRecord {
+    explicit CalendarWorkingCopy(CalendarRecord* source) : CalendarRecord(*source) {
+        pSource = reinterpret_cast<uintptr_t>(source);
+    }
+};
+
+class CalendarCopies : public WorkingCopies<CalendarRecord, CalendarWorkingCopy, &CalendarRecord::strId,
+                                            &CalendarRecord::dtLastModified> {
 public:
     explicit CalendarCopies(ServiceWrite op) : op_(op) {}
-
-    static bool HasHandsetId(const CalendarRecord& host) { return !host.strId.empty(); }
-    static void StampUpdate(CalendarRecord* host) { host->dtLastModified = CalConv::LocalNow(); }
-
-    void Add(CalendarRecord* host, int32_t bit) {
-        auto copy = std::make_unique<CalendarRecord>(*host);
-        copy->pSource = reinterpret_cast<uintptr_t>(host);
-        copies_.push_back(std::move(copy));
-        hosts_.push_back(host);
-        bits_.push_back(bit);
-        previous_.push_back(host->dtLastModified);
-    }
-
-    size_t size() const override { return copies_.size(); }
-    const CalendarRecord& copy(size_t i) const { return *copies_[i]; }
 
     bool Rows(size_t i, Json::Value* rows, int* fields) override {
         Json::Value row;
@@ -69,17 +62,13 @@ public:
     }
 
     bool Confirm(size_t i, const Json::Value& object) override {
-        std::u16string id = AnswerId(object);
-        if (id.empty())
+        if (!WorkingCopies::Confirm(i, object))
             return false;
-        copies_[i]->strId = std::move(id);
         std::u16string guid = AnswerText(object, "iCalGUID");
         if (!guid.empty())
             SetIdentifier(copies_[i].get(), guid);
         return true;
     }
-
-    std::u16string HandsetId(size_t i) const override { return copies_[i]->strId; }
 
     void WriteBack(size_t i, const ModifyTime* fetched, WriteReporter& reporter) override {
         CalendarRecord* host = hosts_[i];
@@ -94,17 +83,8 @@ public:
         copies_[i]->pSource = 0;
     }
 
-    void GiveBack(size_t i) override {
-        hosts_[i]->lFlag |= bits_[i];
-        hosts_[i]->dtLastModified = previous_[i];
-    }
-
 private:
     const ServiceWrite op_;
-    std::vector<std::unique_ptr<CalendarRecord>> copies_;
-    std::vector<CalendarRecord*> hosts_;
-    std::vector<int32_t> bits_;
-    std::vector<platform::OleDate> previous_;
 };
 
 // The modified instances of the events the handset confirmed in this write, as rows naming their

@@ -1,8 +1,5 @@
 #include "contacts/contact_write.h"
 
-#include <memory>
-#include <vector>
-
 #include "contacts/contact_mapping.h"
 #include "sync/record_writer.h"
 #include "sync/time_conversions.h"
@@ -12,20 +9,10 @@ namespace {
 const WriteKind kContactWrite = {ServiceKind::Contact, KX_TYPE_CONTACT, u"CKXFakePhone::WriteContact",
                                  u"convert contact to json error;", /*oneRowPerRecord=*/true};
 
-class ContactCopies : public WorkingSet {
+class ContactCopies : public WorkingCopies<ContactRecord, ContactWorkingCopy, &ContactRecord::strPIMID,
+                                           &ContactRecord::strLastModify> {
 public:
     explicit ContactCopies(ContactGroupCache& groups) : groups_(groups) {}
-
-    static bool HasHandsetId(const ContactRecord& host) { return !host.strPIMID.empty(); }
-    static void StampUpdate(ContactRecord* host) { host->strLastModify = CalConv::LocalNow(); }
-
-    void Add(ContactRecord* host, int32_t bit) {
-        copies_.push_back(std::make_unique<ContactWorkingCopy>(host));
-        bits_.push_back(bit);
-        previous_.push_back(host->strLastModify);
-    }
-
-    size_t size() const override { return copies_.size(); }
 
     bool Rows(size_t i, Json::Value* rows, int* fields) override {
         Json::Value object;
@@ -35,18 +22,8 @@ public:
         return true;
     }
 
-    bool Confirm(size_t i, const Json::Value& object) override {
-        std::u16string id = AnswerId(object);
-        if (id.empty())
-            return false;
-        copies_[i]->strPIMID = std::move(id);
-        return true;
-    }
-
-    std::u16string HandsetId(size_t i) const override { return copies_[i]->strPIMID; }
-
     void WriteBack(size_t i, const ModifyTime* fetched, WriteReporter& reporter) override {
-        ContactRecord* host = copies_[i]->pSource;
+        ContactRecord* host = hosts_[i];
         host->strPIMID = copies_[i]->strPIMID;
         if (fetched)
             CalConv::MillisTextToDate(fetched->time, false, &host->strLastModify);
@@ -54,19 +31,8 @@ public:
         copies_[i]->pSource = nullptr;
     }
 
-    void GiveBack(size_t i) override {
-        ContactRecord* host = copies_[i]->pSource;
-        if (!host)
-            return;
-        host->lFlag |= bits_[i];
-        host->strLastModify = previous_[i];
-    }
-
 private:
     ContactGroupCache& groups_;
-    std::vector<std::unique_ptr<ContactWorkingCopy>> copies_;
-    std::vector<int32_t> bits_;
-    std::vector<platform::OleDate> previous_;
 };
 
 } // namespace

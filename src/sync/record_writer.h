@@ -8,10 +8,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sync/batch_writer.h"
+#include "sync/time_conversions.h"
 
 // The host's working copies of one operation, and what becomes of them once it is over.
 class WorkingSet : public WriteSet {
@@ -24,6 +26,47 @@ public:
     // The host's record of copy i, which the handset did not confirm, gets its status bit and
     // previous modification time back.
     virtual void GiveBack(size_t i) = 0;
+};
+
+// The working copies of one operation beside the host records they came from, with what a host
+// record gets back when the handset did not confirm its copy. What differs by kind is where a
+// record keeps its handset id and modification time; Copy is made from the host record's address.
+template <class Record, class Copy, std::u16string Record::*Id, platform::OleDate Record::*Modified>
+class WorkingCopies : public WorkingSet {
+public:
+    static bool HasHandsetId(const Record& host) { return !(host.*Id).empty(); }
+    static void StampUpdate(Record* host) { host->*Modified = CalConv::LocalNow(); }
+
+    void Add(Record* host, int32_t bit) {
+        copies_.push_back(std::make_unique<Copy>(host));
+        hosts_.push_back(host);
+        bits_.push_back(bit);
+        previous_.push_back(host->*Modified);
+    }
+    size_t size() const override { return copies_.size(); }
+    const Copy& copy(size_t i) const { return *copies_[i]; }
+
+    // The handset's id for copy i; false when the answer names none a record could keep.
+    bool Confirm(size_t i, const Json::Value& object) override {
+        std::u16string id = AnswerId(object);
+        if (id.empty())
+            return false;
+        copies_[i].get()->*Id = std::move(id);
+        return true;
+    }
+    std::u16string HandsetId(size_t i) const override { return copies_[i].get()->*Id; }
+    void GiveBack(size_t i) override {
+        hosts_[i]->lFlag |= bits_[i];
+        hosts_[i]->*Modified = previous_[i];
+    }
+
+protected:
+    std::vector<std::unique_ptr<Copy>> copies_;
+    std::vector<Record*> hosts_;
+
+private:
+    std::vector<int32_t> bits_;
+    std::vector<platform::OleDate> previous_;
 };
 
 // Sorts the host's records (in order, while the stop flag is clear; null entries skipped) into the

@@ -20,22 +20,6 @@ namespace kxsync {
 
 namespace {
 
-const char* const kRepeatNames[] = {"", "daily", "weekly", "monthly", "yearly"};
-const char* const kDayCodes[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
-
-std::string FieldText(const CalendarRecord& r, int32_t type) {
-    const CalendarField* f = r.LastField(type);
-    return f ? Utf8(f->strData) : std::string();
-}
-
-std::string Days(int32_t mask) {
-    std::string text;
-    for (int i = 0; i < 7; ++i)
-        if (mask & (1 << i))
-            text += (text.empty() ? "" : ",") + std::string(kDayCodes[i]);
-    return text;
-}
-
 int Occurrences(const std::string& text, const char* what) {
     int n = 0;
     for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
@@ -49,7 +33,7 @@ bool Repeats(const CalendarRecord& r) {
 
 // "weekly MO,WE every 2 until 2026-03-31".
 std::string RepeatText(const CalendarRecord& r) {
-    std::string text = kRepeatNames[r.lRecurType];
+    std::string text = RepeatName(r.lRecurType);
     if (r.lRecurType == 2) {
         text += " " + Days(r.lRecurDayMask);
     } else if (r.lRecurType == 3 || r.lRecurType == 4) {

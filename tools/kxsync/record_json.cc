@@ -95,19 +95,6 @@ std::u16string PicturePath(const ContactRecord& r) {
     return std::u16string();
 }
 
-std::string FieldText(const CalendarRecord& r, int32_t type) {
-    const CalendarField* f = r.LastField(type);
-    return f ? Utf8(f->strData) : std::string();
-}
-
-std::string Days(int32_t mask) {
-    std::string text;
-    for (int i = 0; i < 7; ++i)
-        if (mask & (1 << i))
-            text += (text.empty() ? "" : ",") + std::string(kDayCodes[i]);
-    return text;
-}
-
 // Ids are decimal texts; the numeric copy a read keeps beside them saturates like the driver's.
 int32_t LeadingNumber(const std::string& text) {
     long long n = std::strtoll(text.c_str(), nullptr, 10);
@@ -257,6 +244,24 @@ bool FieldType(const std::string& name, int32_t* type) {
 
 } // namespace
 
+std::string FieldText(const CalendarRecord& r, int32_t type) {
+    const CalendarField* f = r.LastField(type);
+    return f ? Utf8(f->strData) : std::string();
+}
+
+std::string Days(int32_t mask) {
+    std::string text;
+    for (int i = 0; i < 7; ++i)
+        if (mask & (1 << i))
+            text += (text.empty() ? "" : ",") + std::string(kDayCodes[i]);
+    return text;
+}
+
+std::string RepeatName(int32_t kind) {
+    return kind >= 0 && kind < static_cast<int32_t>(std::size(kRepeatNames)) ? kRepeatNames[kind] : "";
+}
+
+
 std::string ContactFieldName(int32_t type) {
     if (type >= KX_CF_EMAIL && type < KX_CF_WEB_SITE)
         return type == KX_CF_EMAIL ? "email" : "email" + std::to_string(type - KX_CF_EMAIL + 1);
@@ -323,7 +328,7 @@ std::string CalendarJsonLine(const CalendarRecord& r) {
         v["reminderMinutes"] = r.lReminderMinutes;
     if (r.lRecurType >= 1 && r.lRecurType <= 4) {
         Json::Value& rule = v["repeat"] = Json::Value(Json::objectValue);
-        rule["kind"] = kRepeatNames[r.lRecurType];
+        rule["kind"] = RepeatName(r.lRecurType);
         rule["interval"] = r.lRecurInterval;
         if (r.lRecurDayMask)
             rule["days"] = Days(r.lRecurDayMask);

@@ -25,4 +25,10 @@ bool ParseCalendarLine(const std::string& line, CalendarRecord* record, std::str
 // "create", "update", "delete" for the status bit set in flag (the first of them); "" when none.
 const char* OpName(int32_t flag);
 
+// Small texts the calendar's lines share: the last field of a type as UTF-8, the weekday codes of
+// a day mask ("MO,WE"), the name of a repeat kind ("" for none or one out of range).
+std::string FieldText(const CalendarRecord& r, int32_t type);
+std::string Days(int32_t mask);
+std::string RepeatName(int32_t kind);
+
 } // namespace kxsync
