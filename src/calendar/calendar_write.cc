@@ -1,10 +1,14 @@
 #include "calendar/calendar_write.h"
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
 
+#include "calendar/calendar_carry.h"
 #include "calendar/calendar_mapping.h"
+#include "sync/current_rows.h"
 #include "sync/record_writer.h"
 #include "sync/time_conversions.h"
 #include "trace/trace.h"
@@ -47,15 +51,25 @@ struct CalendarWorkingCopy : CalendarRecord {
 class CalendarCopies : public WorkingCopies<CalendarRecord, CalendarWorkingCopy, &CalendarRecord::strId,
                                             &CalendarRecord::dtLastModified> {
 public:
-    explicit CalendarCopies(ServiceWrite op) : op_(op) {}
+    CalendarCopies(const PhoneState& phone, ServiceWrite op) : phone_(phone), op_(op) {}
 
     bool Rows(size_t i, Json::Value* rows, int* fields) override {
+        // An update sends back what the host's record cannot hold, so it needs the handset's row
+        // first; those of one request's worth of events are kept at a time.
+        if (op_ == ServiceWrite::Update && i >= windowEnd_ && !ReadWindow(i))
+            return true; // not sent: the handset's rows could not be read
         Json::Value row;
         if (!CalConv::FromCalendarEx(*copies_[i], &row) || !row.isObject())
             return false;
+        auto found = current_.find(copies_[i]->strId);
+        if (found != current_.end())
+            CalConv::CarryOverEvent(found->second, *copies_[i], &row);
         // An update keeps the event in its own calendar; only a new event goes to the default one.
         if (op_ == ServiceWrite::Update && copies_[i]->nCalendarId != 0)
             row["calendar_id"] = std::to_string(copies_[i]->nCalendarId);
+        if (sent_.size() < size())
+            sent_.resize(size());
+        sent_[i] = {row["calendar_id"], row["eventTimezone"]};
         rows->append(std::move(row));
         *fields = 0;
         return true;
@@ -83,16 +97,53 @@ public:
         copies_[i]->pSource = 0;
     }
 
+    bool Unsent() const override { return unsent_; }
+
+    // The calendar and zone event i was sent with, onto one of its rows.
+    void SentAs(size_t i, Json::Value* row) const {
+        if (i >= sent_.size() || sent_[i].first.isNull())
+            return;
+        (*row)["calendar_id"] = sent_[i].first;
+        (*row)["eventTimezone"] = sent_[i].second;
+    }
+
 private:
+    bool ReadWindow(size_t first) {
+        const size_t perRequest =
+            CalendarWriteLimits(phone_.ProductId.load(), phone_.PlatformClass.load(), op_).records;
+        windowEnd_ = std::min(size(), first + perRequest);
+        std::vector<std::u16string> ids;
+        for (size_t i = first; i < windowEnd_; ++i)
+            ids.push_back(copies_[i]->strId);
+        current_.clear();
+        if (ReadCurrentRows(service::kCalendarRead, ids, perRequest, kCalendarWrite.caller, &current_))
+            return true;
+        unsent_ = true;
+        return false;
+    }
+
+    const PhoneState& phone_;
     const ServiceWrite op_;
+    std::map<std::u16string, Json::Value> current_; // the handset's events of the window
+    std::vector<std::pair<Json::Value, Json::Value>> sent_;
+    size_t windowEnd_ = 0;
+    bool unsent_ = false;
 };
+
+// A modified instance by its event and the instance it replaces.
+std::string InstanceKey(const Json::Value& row) {
+    return row.get("parentID", "").asString() + "@" + row.get("originalInstanceTime", "").asString();
+}
 
 // The modified instances of the events the handset confirmed in this write, as rows naming their
 // parent's id and identifier.
 class ExceptionRows : public WriteSet {
 public:
-    ExceptionRows(const CalendarCopies& parents, const std::vector<bool>& confirmed, int32_t sdk)
-        : parents_(parents), confirmed_(confirmed), sdk_(sdk) {}
+    // previous: the rows an update replaces, by "parent id@original instance": what the record
+    // cannot hold of them goes to their successors.
+    ExceptionRows(const CalendarCopies& parents, const std::vector<bool>& confirmed, int32_t sdk,
+                  const std::map<std::string, Json::Value>* previous = nullptr)
+        : parents_(parents), confirmed_(confirmed), sdk_(sdk), previous_(previous) {}
 
     size_t size() const override { return parents_.size(); }
 
@@ -104,7 +155,19 @@ public:
         if (!confirmed_[i] || parent.strId.empty() || guid.empty() || !exceptions ||
             exceptions->strData.empty())
             return true; // nothing to send for this event
+        const Json::ArrayIndex first = rows->size();
         CalConv::FromCalendarException(parent, &exceptions->strData, rows, guid, parent.strId, sdk_);
+        for (Json::ArrayIndex k = first; k < rows->size(); ++k) {
+            Json::Value& row = (*rows)[k];
+            // A modified instance belongs to its event's calendar and zone.
+            parents_.SentAs(i, &row);
+            auto old = previous_ ? previous_->find(InstanceKey(row))
+                                 : std::map<std::string, Json::Value>::const_iterator();
+            if (previous_ && old != previous_->end())
+                for (const std::string& column : old->second.getMemberNames())
+                    if (!row.isMember(column) && column != "__id" && column != "last_update_time")
+                        row[column] = old->second[column];
+        }
         return true;
     }
 
@@ -114,6 +177,7 @@ private:
     const CalendarCopies& parents_;
     const std::vector<bool>& confirmed_;
     const int32_t sdk_;
+    const std::map<std::string, Json::Value>* previous_;
 };
 
 // Rows named by handset id, for a delete.
@@ -134,28 +198,16 @@ private:
     std::vector<std::string> ids_;
 };
 
-// The handset's exception rows of the given events. False when the handset could not tell.
-bool ExceptionRowsOf(const std::vector<std::u16string>& parents, std::vector<std::string>* rows) {
-    std::set<std::u16string> wanted(parents.begin(), parents.end());
-    for (size_t start = 0; start < parents.size(); start += kReadBatch) {
-        Json::Value body(Json::objectValue);
-        Json::Value& objects = body["objects"] = Json::Value(Json::arrayValue);
-        for (size_t i = start; i < parents.size() && i < start + kReadBatch; ++i) {
-            Json::Value id(Json::objectValue);
-            id["__id"] = WideToUtf8(parents[i]);
-            objects.append(std::move(id));
-        }
-        ServiceReply reply = ServiceCall(service::kCalendarRead, body);
-        if (!reply.ok() || !reply.objects().isArray()) {
-            KX_TRACE_ERROR(kExceptionWrite.caller, u"exception rows of updated events could not be read");
-            return false;
-        }
-        for (const Json::Value& row : reply.objects()) {
-            std::u16string id = AnswerId(row);
-            if (!id.empty() && wanted.count(AnswerText(row, "parentID")))
-                rows->push_back(WideToUtf8(id));
-        }
-    }
+// The handset's modified instances of the given events, by InstanceKey. False when the handset
+// could not tell.
+bool ExceptionRowsOf(const std::vector<std::u16string>& parents, std::map<std::string, Json::Value>* rows) {
+    std::map<std::u16string, Json::Value> read;
+    if (!ReadCurrentRows(service::kCalendarRead, parents, kReadBatch, kExceptionWrite.caller, &read))
+        return false;
+    const std::set<std::u16string> wanted(parents.begin(), parents.end());
+    for (auto& [id, row] : read)
+        if (wanted.count(AnswerText(row, "parentID")))
+            (*rows)[InstanceKey(row)] = std::move(row);
     return true;
 }
 
@@ -163,8 +215,8 @@ bool ExceptionRowsOf(const std::vector<std::u16string>& parents, std::vector<std
 
 int32_t WriteCalendars(PhoneState& phone, const KXCalendarList* records, bool quiet) {
     RecordWriter writer(phone, kCalendarWrite, &CalendarWriteLimits, quiet);
-    CalendarCopies deletes(ServiceWrite::Delete), updates(ServiceWrite::Update),
-        creates(ServiceWrite::Create);
+    CalendarCopies deletes(phone, ServiceWrite::Delete), updates(phone, ServiceWrite::Update),
+        creates(phone, ServiceWrite::Create);
     if (records)
         SortForWrite(*records, phone, &deletes, &updates, &creates);
     const int32_t sdk = phone.SdkVersion.load();
@@ -180,13 +232,16 @@ int32_t WriteCalendars(PhoneState& phone, const KXCalendarList* records, bool qu
             if (updated[i] &&
                 (updates.copy(i).lRecurType != 0 || updates.copy(i).FirstField(KX_CAL_EXCEPTIONS)))
                 recurring.push_back(updates.copy(i).strId);
-        std::vector<std::string> stale;
-        if (!recurring.empty() && !ExceptionRowsOf(recurring, &stale)) {
+        std::map<std::string, Json::Value> previous;
+        if (!recurring.empty() && !ExceptionRowsOf(recurring, &previous)) {
             writer.MarkIncomplete();
         } else {
+            std::vector<std::string> stale;
+            for (const auto& [key, row] : previous)
+                stale.push_back(row["__id"].asString());
             IdRows old(std::move(stale));
             writer.WriteRows(kExceptionWrite, ServiceWrite::Delete, old);
-            ExceptionRows rows(updates, updated, sdk);
+            ExceptionRows rows(updates, updated, sdk, &previous);
             writer.WriteRows(kExceptionWrite, ServiceWrite::Create, rows);
         }
     }

@@ -24,7 +24,7 @@ const std::vector<bool>& RecordWriter::Write(ServiceWrite op, WorkingSet& set) {
                        reporter_);
     writer.Run(set);
     operation.confirmed = writer.confirmed();
-    incomplete_ = incomplete_ || writer.incomplete();
+    incomplete_ = incomplete_ || writer.incomplete() || set.Unsent();
     if (silent_)
         return operation.confirmed;
 

@@ -18,6 +18,9 @@
 // The host's working copies of one operation, and what becomes of them once it is over.
 class WorkingSet : public WriteSet {
 public:
+    // Copies the set passed over on purpose (it could not see what it needed to send them
+    // safely): the write is then incomplete, and those copies get their bits back.
+    virtual bool Unsent() const { return false; }
     // The handset id of copy i (after it was confirmed).
     virtual std::u16string HandsetId(size_t i) const = 0;
     // The host's record of confirmed copy i receives the id, the fetched time and identifier (null:
