@@ -238,3 +238,7 @@ private:
 // What a host hands to Write(8): its own records, in order, under the same rules as the contact
 // list of Write(2); a confirmed record also receives the handset's event identifier (field 5000).
 typedef std::vector<CalendarRecord*> KXCalendarList;
+
+// What a host hands to ClearChangeLog(8): the ids (strId) of the events whose change-log
+// entries it has taken. Read during the call only; the host keeps ownership.
+typedef std::vector<std::u16string> KXCalendarIdList;

@@ -19,6 +19,11 @@ const IdReadPlan kCalendarRead = {
     {u"calendar read: no answer", u"calendar read: stopped", u"calendar read: answer is not JSON",
      u"calendar read: status not 0"},
     /*noRowList=*/nullptr,
+    /*recordCallback=*/true,
+    /*progressCallback=*/true,
+    /*changeLogBody=*/nullptr,
+    /*modifiedKey=*/nullptr,
+    /*deletionWithoutId=*/nullptr,
 };
 
 } // namespace

@@ -40,6 +40,11 @@ const IdReadPlan kContactRead = {
      u"contact read request failed"},
     // As with an answer that is not JSON: the asked-for contacts would go missing.
     u"contact read answer has no contact list",
+    /*recordCallback=*/true,
+    /*progressCallback=*/true,
+    /*changeLogBody=*/nullptr,
+    /*modifiedKey=*/nullptr,
+    /*deletionWithoutId=*/nullptr,
 };
 
 } // namespace

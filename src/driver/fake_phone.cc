@@ -2,6 +2,8 @@
 
 #include <handsetcontrol.h>
 
+#include "calendar/calendar_changelog.h"
+#include "contacts/contact_changelog.h"
 #include "driver/app.h"
 #include "platform/format.h"
 #include "trace/trace.h"
@@ -70,10 +72,12 @@ int32_t CKXFakePhone::InitSync(uint32_t, const InitSyncParams* params) {
 int32_t CKXFakePhone::Read(int32_t type, uintptr_t param) {
     theApp.ResetRequestStats();
     int32_t result = KX_FAILED;
-    if (type == KX_TYPE_CONTACT && !(param & KX_READ_CHANGE_LOG)) {
-        result = ReadContact(nullptr);
-    } else if (type == KX_TYPE_CALENDAR && !(param & KX_READ_CHANGE_LOG)) {
-        result = ReadCalendar(static_cast<uint32_t>(param), nullptr);
+    if (type == KX_TYPE_CONTACT) {
+        result = param & KX_READ_CHANGE_LOG ? ReadContactWithChangeLog(static_cast<uint32_t>(param))
+                                            : ReadContact(nullptr);
+    } else if (type == KX_TYPE_CALENDAR) {
+        result = param & KX_READ_CHANGE_LOG ? ReadCalendarWithChangeLog(static_cast<uint32_t>(param))
+                                            : ReadCalendar(static_cast<uint32_t>(param), nullptr);
     } else if (IsAuxType(type)) {
         result = ForwardToAux(&CKXPhoneApp::AuxRead, type, param);
     } else if (IsSampleItemType(type) || type == KX_TYPE_EMAIL) {
@@ -135,8 +139,14 @@ int32_t CKXFakePhone::UninitSync(uint32_t, uint32_t) {
     return KX_OK;
 }
 
-int32_t CKXFakePhone::CleanChangeLog(int32_t, uintptr_t) {
-    return KX_FAILED;
+int32_t CKXFakePhone::CleanChangeLog(int32_t type, uintptr_t param) {
+    theApp.ResetRequestStats();
+    if (type == KX_TYPE_CONTACT)
+        return CleanContactChangeLog(*this);
+    // Only the calendar's argument is an id list; any other type's would be read as one.
+    if (type != KX_TYPE_CALENDAR || param == 0)
+        return KX_FAILED;
+    return CleanCalendarChangeLog(*this, *reinterpret_cast<const KXCalendarIdList*>(param));
 }
 
 void CKXFakePhone::CheckPhoneReady() {

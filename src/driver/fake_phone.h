@@ -42,6 +42,8 @@ public:
     // Full read. list null: every record goes to the host (messages and callbacks); otherwise
     // copies are collected into list and nothing is sent.
     int32_t ReadContact(RecordList<ContactRecord>* list);
+    // Incremental read of what the handset's contact log names, marked 0x08, 0x04 or 0x20.
+    int32_t ReadContactWithChangeLog(uint32_t flags);
 
     // Writes the host's pending contact changes (records null: nothing to write). silent (a
     // restore): no host messages and no write-back. 0, 12, 21 or 1100.
@@ -50,6 +52,8 @@ public:
     // --- calendar ---
     // Full read; list as for ReadContact. Bit 0 of flags skips restarting the handset's tracking.
     int32_t ReadCalendar(uint32_t flags, RecordList<CalendarRecord>* list);
+    // Incremental read of what the handset's calendar log names, marked 8, 4 or 0x20.
+    int32_t ReadCalendarWithChangeLog(uint32_t flags);
 
     // Verify of types 2 and 8: checks the block's record; the results land in m_VerifyResults.
     int32_t VerifyRecord(int32_t type, uintptr_t param);

@@ -1,7 +1,9 @@
 // The phone object's contact and calendar operations: thin entries that hand the record layers
 // what they need of the phone.
+#include "calendar/calendar_changelog.h"
 #include "calendar/calendar_read.h"
 #include "calendar/calendar_write.h"
+#include "contacts/contact_changelog.h"
 #include "contacts/contact_read.h"
 #include "contacts/contact_write.h"
 #include "driver/fake_phone.h"
@@ -12,6 +14,14 @@ int32_t CKXFakePhone::ReadContact(RecordList<ContactRecord>* list) {
 
 int32_t CKXFakePhone::ReadCalendar(uint32_t flags, RecordList<CalendarRecord>* list) {
     return RunCalendarRead(*this, flags, list);
+}
+
+int32_t CKXFakePhone::ReadContactWithChangeLog(uint32_t) {
+    return ReadContactsWithChangeLog(*this, m_ContactGroups);
+}
+
+int32_t CKXFakePhone::ReadCalendarWithChangeLog(uint32_t) {
+    return RunCalendarChangeLogRead(*this);
 }
 
 int32_t CKXFakePhone::WriteContact(const KXContactList* records, bool silent) {

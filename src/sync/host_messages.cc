@@ -39,10 +39,18 @@ void ReadReporter::Record(const void* record) {
     SendHostMessage(phone_, code, reinterpret_cast<intptr_t>(record));
 }
 
+void ReadReporter::RecordMessage(const void* record) {
+    if (!silent_)
+        SendHostMessage(phone_, KXMessageCode(family_, KX_EVENT_RECORD_READ),
+                        reinterpret_cast<intptr_t>(record));
+}
+
 void ReadReporter::Progress(int done, int total) {
     if (silent_)
         return;
-    int percent = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * 100 / total) : 100;
+    // A handset answering more rows than were asked for must not push the bar past its end.
+    int percent =
+        total > 0 && done < total ? static_cast<int>(static_cast<int64_t>(done) * 100 / total) : 100;
     if (progressCallback_) {
         if (KXProgressCallback callback = phone_.ProgressCallback.load())
             callback(percent);

@@ -35,7 +35,10 @@ public:
 
     // The record-read event; record stays the caller's and must outlive the call only.
     void Record(const void* record);
-    // 0x10002 with done * 100 / total (integer division), then 0x10003. total <= 0 counts as done.
+    // The same event without the callback (a calendar deletion reaches the host by message only).
+    void RecordMessage(const void* record);
+    // 0x10002 with done * 100 / total (integer division, at most 100), then 0x10003. total <= 0
+    // counts as done.
     void Progress(int done, int total);
     // Sends the final outcome and returns the normalised result.
     int32_t Finish(int32_t result);

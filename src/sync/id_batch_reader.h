@@ -3,16 +3,27 @@
 // outcome (stop, result mapping, readiness check, final message). What differs between the
 // kinds is data (IdReadPlan); what becomes of a batch's rows is the reader's own business.
 //
+// The incremental reads use it too: their id list is the handset's tracking log, whose entries
+// say whether a record was added, modified or deleted. Deletions never join a batch (there is
+// nothing to read); they go to the caller as they are met, and each batch's entries are
+// remembered (with the modification time the answer gave) for the clear that follows.
+//
 // Runs on the thread of the Read (or backup) call; the stop flag may be raised from another.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include <json/json.h>
 #include <kxphone/record_list.h>
 
+#include "sync/change_log_memory.h"
 #include "sync/host_messages.h"
 #include "transport/service_request.h"
 
@@ -45,7 +56,20 @@ struct IdReadPlan {
     // A batch answer whose "objects" is present but no array fails the read with this text; null:
     // such an answer only brings no rows.
     const char16_t* noRowList;
+    // Whether the read's records and percentages are repeated through the host's callbacks.
+    bool recordCallback;
+    bool progressCallback;
+    // Change-log reads: the id list is asked for with this body (compact JSON) and its entries
+    // carry "_add", "_modify" and "_delete". Null: a plain id list.
+    const char* changeLogBody;
+    // Change-log reads: the row member with the record's modification time, and the trace text
+    // of a deletion that names no record.
+    const char* modifiedKey;
+    const char16_t* deletionWithoutId;
 };
+
+// A deletion taken out of a change-log batch; id is never empty.
+typedef std::function<void(const std::string& id)> DeletionSink;
 
 class IdBatchReader {
 public:
@@ -58,8 +82,19 @@ public:
 
     // Asks for the rows of the next batch of up to limit ids. Nothing when no id is left, the stop
     // flag is raised, or the request failed (traced; the result is set). An answer it gives is
-    // "status" 0, and its "objects" is an array or absent when the plan checks it.
-    std::optional<ServiceReply> NextBatch(size_t limit);
+    // "status" 0, and its "objects" is an array or absent when the plan checks it. Change-log
+    // reads: limit counts the ids asked for; the deletions met on the way go to deleted (in log
+    // order, before the batch is sent), and the stop flag is polled per entry.
+    std::optional<ServiceReply> NextBatch(size_t limit, const DeletionSink& deleted = nullptr);
+    // Asks for the rows of ids outside the batches of the list (an array of {"__id": text});
+    // failures as for NextBatch.
+    std::optional<ServiceReply> ReadIds(Json::Value ids);
+
+    // Change-log reads: KX_RECORD_CREATE for an id added (and so modified) since the last
+    // clear, KX_RECORD_UPDATE for one only modified, 0 otherwise.
+    int32_t Mark(const std::u16string& id) const;
+    // Change-log reads: where the entries taken are remembered (started afresh here).
+    void Remember(ChangeLogMemory* memory);
 
     // A failure the reader found itself: traced with text, the result becomes 1.
     void Fail(const char16_t* text);
@@ -78,6 +113,8 @@ public:
 
 private:
     int32_t Failed(const ServiceReply& reply, const ExchangeFailureTexts& texts);
+    Json::Value NextChangeBatch(size_t limit, const DeletionSink& deleted);
+    std::optional<ServiceReply> Ask(const Json::Value& body);
 
     PhoneState& phone_;
     const IdReadPlan& plan_;
@@ -87,6 +124,9 @@ private:
     Json::Value ids_;
     Json::ArrayIndex position_ = 0;
     std::optional<bool> stopped_;
+    std::unordered_map<std::string, int32_t> marks_;
+    ChangeLogMemory* memory_ = nullptr;
+    std::vector<std::pair<std::string, std::string>> pending_; // the batch's ids and flags
 };
 
 // Collecting mode: the records of from go to the end of the caller's list, in order; from is left

@@ -9,6 +9,8 @@
 
 #include <kxphone/kxphone.h>
 
+#include "sync/change_log_memory.h"
+
 class PhoneState {
 public:
     PhoneState() = default;
@@ -33,6 +35,10 @@ public:
     // Write workers: the refusal flag (status -1 or -4 seen) and the shared result.
     std::atomic<bool> WriteRefused{false};
     std::atomic<int32_t> WriteResult{0};
+
+    // What the last change-log read of each kind delivered; a clear compares the log with it.
+    ChangeLogMemory ContactChanges;
+    ChangeLogMemory CalendarChanges;
 
     // Asks the device-control library whether the handset is still reachable (result unused).
     virtual void CheckPhoneReady() = 0;

@@ -180,4 +180,46 @@ TEST_F(ContactReadScripted, ReadAnswers) {
     }
 }
 
+// The change-log read sends messages only; deletions arrive as bare records, and a log of
+// nothing else asks for no contact.
+TEST_F(ContactReadScripted, ChangeLogReadMarksAndDeletions) {
+    struct Case {
+        const char* log;
+        std::vector<std::string> reads;
+        std::vector<int32_t> flags; // of the records, in message order
+    };
+    const Case cases[] = {
+        {R"([{"__id":"4","_delete":"1"},{"__id":"5","_delete":"1"}])", {}, {0x20, 0x20}},
+        {R"([{"__id":"1","_add":"1","_modify":"1"},{"__id":"9","_delete":"1"},{"__id":"2","_modify":"1"},
+            {"__id":"3","_add":"1"}])",
+         {R"({"objects":[{"__id":"1"},{"__id":"2"},{"__id":"3"}]})"},
+         {0x20, 0x08, 0x04, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.log);
+        ScriptedService service(
+            {{"/tracking/do/changelog", std::string(R"({"status":0,"objects":)") + c.log + "}"},
+             {"/contact/do/read", kContacts}});
+        Use(service);
+        host_.Clear();
+        std::vector<int32_t> flags;
+        host_.SetHook([&](uint32_t code, intptr_t value) {
+            if (code == 0x20001)
+                flags.push_back(reinterpret_cast<const ContactRecord*>(value)->lFlag);
+        });
+        EXPECT_EQ(KX_OK, ::Read(KX_TYPE_CONTACT, KX_READ_CHANGE_LOG));
+        host_.SetHook(nullptr);
+        EXPECT_EQ((std::vector<std::string>{R"({"contact":1})"}), service.Bodies("/tracking/do/changelog"));
+        EXPECT_EQ(c.reads, service.Bodies("/contact/do/read"));
+        EXPECT_EQ(c.flags, flags);
+        EXPECT_EQ(0x20003u, host_.Codes().back());
+        if (c.reads.empty()) {
+            EXPECT_EQ(3u, host_.Messages().size());
+        }
+        // The log is as the read left it: the clear goes through.
+        EXPECT_EQ(KX_OK, theApp.m_FakePhone.CleanChangeLog(KX_TYPE_CONTACT, 0));
+        EXPECT_EQ((std::vector<std::string>{R"({"contact":"1"})"}), service.Bodies("/tracking/do/update"));
+    }
+}
+
 } // namespace

@@ -135,4 +135,8 @@ int RunCalendar(Session& session) {
     });
 }
 
+std::string CalendarReadableLine(const CalendarRecord& r) {
+    return ReadableLine(r);
+}
+
 } // namespace kxsync

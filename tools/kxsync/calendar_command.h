@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <kxphone/calendar_record.h>
+
 #include "session.h"
 
 namespace kxsync {
@@ -30,5 +32,8 @@ CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size
 // The demo's calendar section: points the driver at the handset service on address:port, reads
 // the calendar and prints the summary. Exit status as for the commands.
 int CalendarDemoSection(Session& session, const std::string& address, int port);
+
+// One readable line of an event, as "calendar read" prints it.
+std::string CalendarReadableLine(const CalendarRecord& r);
 
 } // namespace kxsync

@@ -13,6 +13,10 @@ const std::vector<Command>& Commands() {
          "the demonstration session: reads, then writes a few records and reads them back", &RunDemo},
         {"calendar", "read|write FILE",
          "read: every event of the handset; write: the events of FILE; Ctrl-C stops", &RunCalendar},
+        {"sync", "contacts|calendar",
+         "what changed on the handset since the last sync, grouped; then clears the log (not with "
+         "--keep-log)",
+         &RunSync},
     };
     return commands;
 }

@@ -31,4 +31,7 @@ int RunDemo(Session& session);
 // calendar_command.cc
 int RunCalendar(Session& session);
 
+// sync_command.cc: "sync contacts|calendar"
+int RunSync(Session& session);
+
 } // namespace kxsync

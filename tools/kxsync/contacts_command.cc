@@ -114,4 +114,8 @@ int RunContacts(Session& session) {
     return outcome.result == KX_OK ? 0 : 1;
 }
 
+std::string ContactReadableLine(const ContactRecord& r) {
+    return ReadableLine(r);
+}
+
 } // namespace kxsync

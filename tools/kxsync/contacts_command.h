@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <kxphone/contact_record.h>
+
 #include "session.h"
 
 namespace kxsync {
@@ -29,5 +31,8 @@ struct ContactReadOutcome {
 // stdout carries only records), Read(2, 0) with Ctrl-C mapped to Stop, UninitSync.
 void ReadContacts(Session& session, const std::string& address, int port, const ContactReadOptions& options,
                   ContactReadOutcome* outcome);
+
+// One readable line of a contact, as "contacts read" prints it.
+std::string ContactReadableLine(const ContactRecord& r);
 
 } // namespace kxsync

@@ -21,6 +21,7 @@
 #include "calendar_command.h"
 #include "commands.h"
 #include "contacts_command.h"
+#include "sync_command.h"
 #include "write_command.h"
 
 extern char** environ;
@@ -101,8 +102,9 @@ private:
     int port_ = 0;
 };
 
-// A plain GET on the simulator's own admin path; the body as text, empty on failure.
-std::string AdminGet(int port, const char* path) {
+} // namespace
+
+std::string AdminCall(int port, const char* method, const std::string& path, const std::string& body) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return std::string();
@@ -113,8 +115,9 @@ std::string AdminGet(int port, const char* path) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string answer;
     if (connect(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) == 0) {
-        std::string request =
-            std::string("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        std::string request = std::string(method) + " " + path +
+                              " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Length: " +
+                              std::to_string(body.size()) + "\r\n\r\n" + body;
         if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
             char buf[4096];
             ssize_t n;
@@ -123,12 +126,14 @@ std::string AdminGet(int port, const char* path) {
         }
     }
     close(fd);
-    size_t body = answer.find("\r\n\r\n");
-    return body == std::string::npos ? std::string() : answer.substr(body + 4);
+    size_t at = answer.find("\r\n\r\n");
+    return at == std::string::npos ? std::string() : answer.substr(at + 4);
 }
 
+namespace {
+
 long StoredContacts(int port) {
-    std::string body = AdminGet(port, "/_sim/state");
+    std::string body = AdminCall(port, "GET", "/_sim/state", "");
     Json::CharReaderBuilder builder;
     Json::Value state;
     std::string errors;
@@ -222,6 +227,7 @@ int RunDemo(Session& session) {
     int calendar = CalendarDemoSection(session, "127.0.0.1", sim.port());
     // The read-back receives pictures too: the scratch folder stays lent until it is done.
     int writes = WriteDemoSection(session, "127.0.0.1", sim.port());
+    int changes = SyncDemoSection(session, sim.port());
     sim.Stop();
     if (lent) {
         std::error_code ec;
@@ -231,7 +237,7 @@ int RunDemo(Session& session) {
         else
             unsetenv("XDG_DATA_HOME");
     }
-    return outcome.result == 0 && calendar == 0 && writes == 0 ? 0 : 1;
+    return outcome.result == 0 && calendar == 0 && writes == 0 && changes == 0 ? 0 : 1;
 }
 
 } // namespace kxsync

@@ -40,6 +40,7 @@ const char* OptionsUsage() {
            "  --trace FILE      write the driver's trace lines to FILE (- for stderr)\n"
            "  --no-progress     no progress bar\n"
            "  --json            read and write commands print one JSON line per record\n"
+           "  --keep-log        sync: leave the handset's change log as it is\n"
            "  -h, --help        this text\n";
 }
 
@@ -63,6 +64,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         }
         if (arg == "--json") {
             options->json = true;
+            continue;
+        }
+        if (arg == "--keep-log") {
+            options->keepLog = true;
             continue;
         }
         std::string name = arg, value;

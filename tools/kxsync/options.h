@@ -15,7 +15,8 @@ struct Options {
     std::string serial = "emulator-5554";
     std::string traceFile; // empty: leave KXPHONE_TRACE_FILE as it is
     bool progress = true;
-    bool json = false; // read commands print JSON lines
+    bool json = false;    // read commands print JSON lines
+    bool keepLog = false; // sync: the handset's change log is left as it is
     bool help = false;
 };
 
