@@ -1,6 +1,7 @@
 // The reader against a scripted service: what the simulator never answers (entries that are not
-// objects, each failure kind and its traced text) and the callbacks. Batches, the merge against
-// real rows, the empty calendar and the stop run against the simulator in the e2e suite.
+// objects, each failure kind and its traced text). Batches, progress and messages, the merge
+// against real rows, the collecting mode, the empty calendar and the stop run against the
+// simulator in the e2e suite; the callbacks go with the messages (checked with the reporter).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -86,35 +87,17 @@ ServiceReply EventsFor(const Json::Value& ids, size_t) {
     return Ok(rows);
 }
 
-std::vector<uint32_t> g_recordCodes;
-std::vector<uintptr_t> g_recordValues;
-std::vector<int32_t> g_percents;
-void KX_STDCALL RecordCallback(uint32_t code, uintptr_t value) {
-    g_recordCodes.push_back(code);
-    g_recordValues.push_back(value);
-}
-void KX_STDCALL ProgressCallback(int32_t percent) {
-    g_percents.push_back(percent);
-}
-
 class CalendarReadTest : public ::testing::Test {
 protected:
     void SetUp() override {
         g_script = &script;
         InitSyncParams params{0, recorder.window(), 0, u"http://127.0.0.1:1", u"serial"};
         theApp.m_FakePhone.InitSync(0, &params);
-        theApp.m_FakePhone.RecordCallback = &RecordCallback;
-        theApp.m_FakePhone.ProgressCallback = &ProgressCallback;
-        g_recordCodes.clear();
-        g_recordValues.clear();
-        g_percents.clear();
         script.read = EventsFor;
     }
     void TearDown() override {
         InitSyncParams params{0, nullptr, 0, nullptr, nullptr};
         theApp.m_FakePhone.InitSync(0, &params);
-        theApp.m_FakePhone.RecordCallback = nullptr;
-        theApp.m_FakePhone.ProgressCallback = nullptr;
         theApp.m_FakePhone.StopFlag = false;
         g_script = nullptr;
     }
@@ -131,46 +114,6 @@ TEST_F(CalendarReadTest, TrackingBitAndEntriesThatAreNotObjects) {
     ASSERT_EQ(2u, script.sent.size());
     EXPECT_EQ(CalendarRequest::kIdList, script.sent[0].request);
     EXPECT_EQ(R"({"objects":[{"__id":"1"},{"__id":"2"},{"__id":""}]})", script.sent[1].body);
-}
-
-// A weekly event with a moved and a removed instance, and a plain event.
-ServiceReply RecurringRows(const Json::Value&, size_t) {
-    Json::Value rows;
-    Json::Reader().parse(R"([
-        {"__id":"1","title":"Weekly","dtstart":"1330909200000","duration":"P3600S","rrule":"FREQ=WEEKLY;BYDAY=MO",
-         "exdate":"20120305T010000Z,20120312T010000Z"},
-        {"__id":"3","parentID":"1","title":"Moved","dtstart":"1330938000000","dtend":"1330941600000"},
-        {"__id":"2","title":"Plain","dtstart":"1330909200000","dtend":"1330912800000"}])",
-                         rows);
-    return Ok(rows);
-}
-
-// Progress counts the decoded records only (two of three ids); the callbacks come with the
-// messages. Collecting mode sends nothing and keeps what the list held in front. (The merged
-// exception text itself is checked exactly in the e2e read.)
-TEST_F(CalendarReadTest, HostModeAndCollectingModeGetMergedRecords) {
-    script.idList = Ids(3);
-    script.read = RecurringRows;
-    EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, 0, nullptr, &Scripted));
-    EXPECT_EQ((std::vector<intptr_t>{0, 33}), recorder.ValuesOf(KX_PROGRESS_PERCENT));
-    EXPECT_EQ((std::vector<int32_t>{0, 33}), g_percents);
-    EXPECT_EQ((std::vector<uint32_t>{0x80001, 0x80001}), g_recordCodes);
-    std::vector<intptr_t> records = recorder.ValuesOf(0x80001);
-    EXPECT_EQ(std::vector<uintptr_t>(records.begin(), records.end()), g_recordValues);
-
-    recorder.Clear();
-    g_recordCodes.clear();
-    g_percents.clear();
-    RecordList<CalendarRecord> list;
-    list.Add(new CalendarRecord());
-    EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, 0, &list, &Scripted));
-    EXPECT_TRUE(recorder.Messages().empty());
-    EXPECT_TRUE(g_recordCodes.empty());
-    EXPECT_TRUE(g_percents.empty());
-    ASSERT_EQ(3u, list.size());
-    EXPECT_EQ(-1, list[0]->lPhoneId);
-    EXPECT_EQ(u"Weekly", list[1]->LastField(KX_CAL_TITLE)->strData);
-    EXPECT_NE(nullptr, list[1]->LastField(KX_CAL_EXCEPTIONS));
 }
 
 TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {

@@ -293,31 +293,24 @@ TEST_F(ContactsReadE2E, StopFromAnotherThreadWhileReading) {
     EXPECT_FALSE(theApp.CancelFlag.load());
 }
 
-TEST_F(ContactsReadE2E, RefusedReadRequestChecksTheHandset) {
-    Start();
-    AddContacts(60);
-    ASSERT_TRUE(sim_->AddFault("status:-1:/contact/do/read:1"));
-    EXPECT_EQ(KX_OTHER_FAILURE, ReadAll());
-    EXPECT_EQ(0u, host_.Count(kRecordRead));
-    EXPECT_EQ((std::vector<size_t>{50}), ReadBatches());
-    EXPECT_EQ((std::vector<HostMessage>{{kReadFailed, KX_OTHER_FAILURE}}), Finals());
-    std::string serial = "SER-E2E", port = std::to_string(sim_->port());
-    EXPECT_EQ((std::vector<std::string>{"<-s><" + serial + "><get-state>",
-                                        "<-s><" + serial + "><forward><tcp:" + port + "><tcp:8182>"}),
-              adb_.Calls());
-}
-
-TEST_F(ContactsReadE2E, BadAnswersFailTheRead) {
-    for (const char* fault : {"non_json:/contact/do/read:1", "undecipherable:/contact/do/read:1"}) {
+// A refused, an unreadable and an undecipherable batch fail the read, which then checks the handset.
+TEST_F(ContactsReadE2E, FailedBatchFailsTheReadAndChecksTheHandset) {
+    for (const char* fault : {"status:-1:/contact/do/read:1", "non_json:/contact/do/read:1",
+                              "undecipherable:/contact/do/read:1"}) {
         SCOPED_TRACE(fault);
         Start();
-        AddContacts(3);
+        AddContacts(60);
         ASSERT_TRUE(sim_->AddFault(fault));
         host_.Clear();
+        std::vector<std::string> calls = adb_.Calls();
         EXPECT_EQ(KX_OTHER_FAILURE, ReadAll());
-        EXPECT_EQ(1u, ReadBatches().size());
         EXPECT_EQ(0u, host_.Count(kRecordRead));
+        EXPECT_EQ((std::vector<size_t>{50}), ReadBatches());
         EXPECT_EQ((std::vector<HostMessage>{{kReadFailed, KX_OTHER_FAILURE}}), Finals());
+        std::string serial = "SER-E2E", port = std::to_string(sim_->port());
+        calls.insert(calls.end(), {"<-s><" + serial + "><get-state>",
+                                   "<-s><" + serial + "><forward><tcp:" + port + "><tcp:8182>"});
+        EXPECT_EQ(calls, adb_.Calls());
     }
 }
 

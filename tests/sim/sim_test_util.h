@@ -114,31 +114,10 @@ inline Json::Value Call(int port, const std::string& method, const std::string& 
     return Parse(Open(r.body));
 }
 
-inline Json::Value Ids(std::initializer_list<const char*> ids) {
-    Json::Value doc(Json::objectValue);
-    Json::Value& list = doc["objects"] = Json::Value(Json::arrayValue);
-    for (const char* id : ids) {
-        Json::Value o(Json::objectValue);
-        o["__id"] = id;
-        list.append(o);
-    }
-    return doc;
-}
-
-// A file name of this process in the test's temporary folder.
-inline std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "kxsim_" + std::to_string(getpid()) + "_" + name;
-}
-
 inline Json::Value Objects(const Json::Value& one) {
     Json::Value doc(Json::objectValue);
     doc["objects"].append(one);
     return doc;
-}
-
-// A plain-text group request; the answer text.
-inline std::string Group(int port, const std::string& body) {
-    return Exchange(port, DriverRequest("GET", "/contact/build_group_id", body)).body;
 }
 
 } // namespace simtest

@@ -305,13 +305,19 @@ TEST_F(HttpHelperTest, CancelSeenAtTheTopOfTheRetryLoopIsReportedAsStopped) {
 
 TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
     {
-        // A silent handset: the attempt sees the cancel (-6) and nothing is retried or reset.
+        // A silent handset: the attempt sees the cancel (-6) within about one wait step (100 ms
+        // here; the bridge check would come at 3 s) and nothing is checked, retried or reset.
+        theApp.SetTiming(kxtest::TestTiming(100));
         ScriptedPeer silent([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
-        std::thread canceller = CancelWhen([&] { return silent.Connections() > 0; });
+        std::thread canceller = CancelWhen([&] { return silent.Connections() > 0; }, 150);
+        auto start = std::chrono::steady_clock::now();
         std::unique_ptr<char[]> response;
-        EXPECT_EQ(Ask(silent.Port(), HttpMethod::Get, &response), -6);
+        EXPECT_EQ(Ask(silent.Port(), HttpMethod::Get, &response, 1800), -6);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
         canceller.join();
+        theApp.SetTiming(kxtest::TestTiming(2));
         EXPECT_FALSE(response);
+        EXPECT_TRUE(adb.Calls().empty());
         EXPECT_EQ(silent.Connections(), 1);
         EXPECT_TRUE(env.Terminated().empty());
         EXPECT_EQ(trace.CountBanner("Retry End Or Cancel:5"), 1);
