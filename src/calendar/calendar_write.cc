@@ -39,7 +39,10 @@ std::u16string FirstText(const CalendarRecord& record, int32_t type) {
 
 class CalendarCopies : public WorkingSet {
 public:
-    explicit CalendarCopies(ServiceWrite op) : op_(op) {}
+    // keepCalendar (a restore): new events go back to the calendar they came from.
+    explicit CalendarCopies(ServiceWrite op, bool keepCalendar = false)
+        : op_(op), keepCalendar_(keepCalendar) {}
+    bool KeepsCalendar() const { return keepCalendar_; }
 
     static bool HasHandsetId(const CalendarRecord& host) { return !host.strId.empty(); }
     static void StampUpdate(CalendarRecord* host) { host->dtLastModified = CalConv::LocalNow(); }
@@ -61,7 +64,7 @@ public:
         if (!CalConv::FromCalendarEx(*copies_[i], &row) || !row.isObject())
             return false;
         // An update keeps the event in its own calendar; only a new event goes to the default one.
-        if (op_ == ServiceWrite::Update && copies_[i]->nCalendarId != 0)
+        if ((op_ == ServiceWrite::Update || keepCalendar_) && copies_[i]->nCalendarId != 0)
             row["calendar_id"] = std::to_string(copies_[i]->nCalendarId);
         rows->append(std::move(row));
         *fields = 0;
@@ -101,6 +104,7 @@ public:
 
 private:
     const ServiceWrite op_;
+    const bool keepCalendar_;
     std::vector<std::unique_ptr<CalendarRecord>> copies_;
     std::vector<CalendarRecord*> hosts_;
     std::vector<int32_t> bits_;
@@ -124,7 +128,11 @@ public:
         if (!confirmed_[i] || parent.strId.empty() || guid.empty() || !exceptions ||
             exceptions->strData.empty())
             return true; // nothing to send for this event
+        const Json::ArrayIndex before = rows->size();
         CalConv::FromCalendarException(parent, &exceptions->strData, rows, guid, parent.strId, sdk_);
+        if (parents_.KeepsCalendar() && parent.nCalendarId != 0)
+            for (Json::ArrayIndex k = before; k < rows->size(); ++k)
+                (*rows)[k]["calendar_id"] = std::to_string(parent.nCalendarId);
         return true;
     }
 
@@ -184,7 +192,7 @@ bool ExceptionRowsOf(const std::vector<std::u16string>& parents, std::vector<std
 int32_t WriteCalendars(PhoneState& phone, const KXCalendarList* records, bool quiet) {
     RecordWriter writer(phone, kCalendarWrite, &CalendarWriteLimits, quiet);
     CalendarCopies deletes(ServiceWrite::Delete), updates(ServiceWrite::Update),
-        creates(ServiceWrite::Create);
+        creates(ServiceWrite::Create, /*keepCalendar=*/quiet);
     if (records)
         SortForWrite(*records, phone, &deletes, &updates, &creates);
     const int32_t sdk = phone.SdkVersion.load();
