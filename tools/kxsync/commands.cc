@@ -13,6 +13,11 @@ const std::vector<Command>& Commands() {
          "the demonstration session: reads, then writes a few records and reads them back", &RunDemo},
         {"calendar", "read|write FILE",
          "read: every event of the handset; write: the events of FILE; Ctrl-C stops", &RunCalendar},
+        {"backup", "contacts|calendar DIR", "the handset's records into DIR (people.dat or calendar.dat)",
+         &RunBackup},
+        {"restore", "contacts|calendar DIR --mode add-missing|add-all|replace [--dry-run] [--yes]",
+         "the records of DIR back to the handset; a replace first backs the handset up beside DIR",
+         &RunRestore},
     };
     return commands;
 }

@@ -31,4 +31,10 @@ int RunDemo(Session& session);
 // calendar_command.cc
 int RunCalendar(Session& session);
 
+// backup_command.cc: "backup" and "restore"
+int RunBackup(Session& session);
+int RunRestore(Session& session);
+// The demo's part: back up, delete a few contacts, restore what is missing, show the counts.
+int BackupDemoSection(Session& session, const std::string& address, int port);
+
 } // namespace kxsync

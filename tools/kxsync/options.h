@@ -17,6 +17,11 @@ struct Options {
     bool progress = true;
     bool json = false; // read commands print JSON lines
     bool help = false;
+    // restore: add-missing, add-all or replace; --dry-run writes nothing; --yes allows a replace
+    // that loses more than half of the handset's records.
+    std::string mode;
+    bool dryRun = false;
+    bool yes = false;
 };
 
 // False with error set for an unknown option or a bad value.
