@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <string>
 
@@ -14,6 +13,7 @@
 #include "support/test_util.h"
 #include "support/trace_capture.h"
 #include "sync/backup_file.h"
+#include "sync/picture_file.h"
 
 namespace {
 
@@ -262,33 +262,24 @@ TEST_F(BackupFile, DamagedFilesFailCleanly) {
     CalendarRecord e = FullEvent();
     ASSERT_EQ(KX_OK, SaveContentToBackupFile({&c, &c}, dir));
     ASSERT_EQ(KX_OK, SaveCalendarToBackupFile({&e, &e}, dir));
-    struct Format {
-        std::string path;
-        std::function<int32_t(size_t*)> load; // result, records loaded
+    // Result and records loaded; the pictures of loaded contacts are removed at once.
+    auto load = [&](bool calendar, size_t* n) {
+        RecordList<ContactRecord> contacts;
+        RecordList<CalendarRecord> events;
+        int32_t r =
+            calendar ? LoadCalendarFromBackupFile(&events, dir) : LoadContentFromBackupFile(&contacts, dir);
+        *n = contacts.size() + events.size();
+        for (ContactRecord* x : contacts)
+            RemovePictureFile(x->PictureHolder()->strFilePath);
+        return r;
     };
-    std::vector<Format> formats{{People(),
-                                 [&](size_t* n) {
-                                     RecordList<ContactRecord> l;
-                                     int32_t r = LoadContentFromBackupFile(&l, dir);
-                                     *n = l.size();
-                                     for (ContactRecord* x : l)
-                                         fs::remove(std::string(x->PictureHolder()->strFilePath.begin(),
-                                                                x->PictureHolder()->strFilePath.end()));
-                                     return r;
-                                 }},
-                                {Calendar(), [&](size_t* n) {
-                                     RecordList<CalendarRecord> l;
-                                     int32_t r = LoadCalendarFromBackupFile(&l, dir);
-                                     *n = l.size();
-                                     return r;
-                                 }}};
     std::mt19937 random(7);
-    for (const Format& f : formats) {
-        const std::string whole = ReadAll(f.path);
+    for (bool calendar : {false, true}) {
+        const std::string path = calendar ? Calendar() : People(), whole = ReadAll(path);
         size_t n;
         for (size_t len = 0; len < whole.size(); ++len) {
-            WriteAll(f.path, whole.substr(0, len));
-            ASSERT_EQ(1, f.load(&n)) << len;
+            WriteAll(path, whole.substr(0, len));
+            ASSERT_EQ(1, load(calendar, &n)) << len;
             ASSERT_LE(n, 1u);
             ASSERT_EQ(0u, FilesIn(env.Pictures())) << len;
         }
@@ -296,8 +287,8 @@ TEST_F(BackupFile, DamagedFilesFailCleanly) {
             std::string bytes = whole;
             for (int k = 0; k < 3; ++k)
                 bytes[random() % bytes.size()] ^= static_cast<char>(1 + random() % 255);
-            WriteAll(f.path, bytes);
-            int32_t r = f.load(&n);
+            WriteAll(path, bytes);
+            int32_t r = load(calendar, &n);
             ASSERT_TRUE(r == KX_OK || r == KX_FAILED);
             ASSERT_EQ(0u, FilesIn(env.Pictures()));
         }
