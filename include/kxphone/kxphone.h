@@ -55,6 +55,17 @@ enum KXBackupType : int32_t {
     KX_BACKUP_CONTACT = 3,
 };
 
+// Restore modes: 0 adds what the handset lacks, 1 adds everything, 2 replaces the handset's
+// records. With the plan bit nothing is written: each record the restore would delete (lFlag
+// 0x20) or create (0x08) goes to the host window as a record-read message of its data type
+// (0x20001 contacts, 0x80001 calendar), in the order the restore would write them.
+enum KXRestoreMode : int32_t {
+    KX_RESTORE_ADD_MISSING = 0,
+    KX_RESTORE_ADD_ALL = 1,
+    KX_RESTORE_REPLACE = 2,
+    KX_RESTORE_PLAN_ONLY = 0x100,
+};
+
 // Read flag word bits for types 2 and 8.
 constexpr uint32_t KX_READ_CHANGE_LOG = 0x10000000;
 constexpr uint32_t KX_READ_NO_TRACKING = 0x00000001;

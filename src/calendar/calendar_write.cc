@@ -51,7 +51,9 @@ struct CalendarWorkingCopy : CalendarRecord {
 class CalendarCopies : public WorkingCopies<CalendarRecord, CalendarWorkingCopy, &CalendarRecord::strId,
                                             &CalendarRecord::dtLastModified> {
 public:
-    CalendarCopies(const PhoneState& phone, ServiceWrite op) : phone_(phone), op_(op) {}
+    // keepCalendar (a restore): new events go back to the calendar they came from.
+    CalendarCopies(const PhoneState& phone, ServiceWrite op, bool keepCalendar = false)
+        : phone_(phone), op_(op), keepCalendar_(keepCalendar) {}
 
     bool Rows(size_t i, Json::Value* rows, int* fields) override {
         // An update sends back what the host's record cannot hold, so it needs the handset's row
@@ -65,7 +67,7 @@ public:
         if (found != current_.end())
             CalConv::CarryOverEvent(found->second, *copies_[i], &row);
         // An update keeps the event in its own calendar; only a new event goes to the default one.
-        if (op_ == ServiceWrite::Update && copies_[i]->nCalendarId != 0)
+        if ((op_ == ServiceWrite::Update || keepCalendar_) && copies_[i]->nCalendarId != 0)
             row["calendar_id"] = std::to_string(copies_[i]->nCalendarId);
         if (sent_.size() < size())
             sent_.resize(size());
@@ -124,6 +126,7 @@ private:
 
     const PhoneState& phone_;
     const ServiceWrite op_;
+    const bool keepCalendar_;
     std::map<std::u16string, Json::Value> current_; // the handset's events of the window
     std::vector<std::pair<Json::Value, Json::Value>> sent_;
     size_t windowEnd_ = 0;
@@ -216,7 +219,7 @@ bool ExceptionRowsOf(const std::vector<std::u16string>& parents, std::map<std::s
 int32_t WriteCalendars(PhoneState& phone, const KXCalendarList* records, bool quiet) {
     RecordWriter writer(phone, kCalendarWrite, &CalendarWriteLimits, quiet);
     CalendarCopies deletes(phone, ServiceWrite::Delete), updates(phone, ServiceWrite::Update),
-        creates(phone, ServiceWrite::Create);
+        creates(phone, ServiceWrite::Create, /*keepCalendar=*/quiet);
     if (records)
         SortForWrite(*records, phone, &deletes, &updates, &creates);
     const int32_t sdk = phone.SdkVersion.load();

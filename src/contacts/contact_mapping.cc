@@ -12,6 +12,7 @@
 #include "contacts/contact_groups.h"
 #include "platform/env.h"
 #include "platform/text.h"
+#include "sync/picture_file.h"
 #include "sync/time_conversions.h"
 #include "trace/trace.h"
 #include "transport/base64.h"
@@ -135,52 +136,8 @@ void AppendGroup(std::u16string* groups, const std::u16string& title) {
     groups->append(title);
 }
 
-// Writes a received picture into a new file "pic…png" in folder. False when that fails.
-bool WritePictureIn(const std::filesystem::path& folder, const std::string& bytes, std::u16string* path) {
-    namespace fs = std::filesystem;
-    platform::Env* env = platform::Env::Current();
-    std::error_code ec;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string uuid = env->NewUuid();
-        std::string name = "pic";
-        for (char c : uuid)
-            if (c != '-' && name.size() < 3 + 12)
-                name.push_back(c);
-        name += ".png";
-        fs::path file = folder / name;
-        // "x": never reuse a file that exists already.
-        std::FILE* f = std::fopen(file.string().c_str(), "wbx");
-        if (!f) {
-            if (errno == EEXIST)
-                continue;
-            return false;
-        }
-        bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-        ok = std::fclose(f) == 0 && ok;
-        if (!ok) {
-            fs::remove(file, ec);
-            return false;
-        }
-        *path = Utf8ToWide(file.string());
-        return true;
-    }
-    return false;
-}
-
-// A received picture goes to <app data>/Vexo/data (made when missing); when that folder cannot
-// be used, to the system's temporary folder rather than nowhere. False (traced) when neither
-// takes it.
 bool WritePicture(const std::string& bytes, std::u16string* path) {
-    namespace fs = std::filesystem;
-    fs::path folder = fs::path(platform::Env::Current()->AppDataDir()) / "Vexo" / "data";
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (WritePictureIn(folder, bytes, path))
-        return true;
-    KX_ERROR_LINE(kCaller);
-    KX_TRACE_ERROR(kCaller, u"picture file not written in " + Utf8ToWide(folder.string()));
-    fs::path temp = fs::temp_directory_path(ec);
-    return !ec && WritePictureIn(temp, bytes, path);
+    return WritePictureFile(kCaller, bytes, path);
 }
 
 // The picture file's bytes when it exists and is smaller than the limit.

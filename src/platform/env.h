@@ -89,6 +89,26 @@ public:
     virtual bool UtcToLocal(const CivilTime& utc, CivilTime* local) = 0;
     // Standard-time bias in minutes west of UTC (UTC = local + bias).
     virtual int ZoneBiasMinutes() = 0;
+
+    // --- files (backups, pictures) ---
+    // Handles are non-negative; each call returns -1 on failure with LastError() set, unless said
+    // otherwise. Paths are UTF-8, used as given.
+    // Opens for writing: exclusive fails when the file exists, else an existing file is emptied.
+    virtual int FileCreate(const std::string& path, bool exclusive) = 0;
+    // Opens an existing regular file for reading (a pipe or device could block for ever).
+    virtual int FileOpenRead(const std::string& path) = 0;
+    // Bytes read, 0 at the end.
+    virtual long FileRead(int file, void* buffer, size_t length) = 0;
+    // Bytes written (fewer than asked only on failure of the rest).
+    virtual long FileWrite(int file, const void* data, size_t length) = 0;
+    // Flushes the file's content to the disk.
+    virtual int FileSync(int file) = 0;
+    virtual int FileClose(int file) = 0;
+    // Size in bytes of the open file.
+    virtual int64_t FileSize(int file) = 0;
+    // Replaces to when it exists.
+    virtual int FileRename(const std::string& from, const std::string& to) = 0;
+    virtual int FileRemove(const std::string& path) = 0;
 };
 
 // Forwards every call to another Env; fakes derive from it and override what they change.
@@ -129,6 +149,19 @@ public:
     bool LocalToUtc(const CivilTime& l, CivilTime* u) override { return target_->LocalToUtc(l, u); }
     bool UtcToLocal(const CivilTime& u, CivilTime* l) override { return target_->UtcToLocal(u, l); }
     int ZoneBiasMinutes() override { return target_->ZoneBiasMinutes(); }
+    int FileCreate(const std::string& p, bool exclusive) override {
+        return target_->FileCreate(p, exclusive);
+    }
+    int FileOpenRead(const std::string& p) override { return target_->FileOpenRead(p); }
+    long FileRead(int f, void* b, size_t n) override { return target_->FileRead(f, b, n); }
+    long FileWrite(int f, const void* d, size_t n) override { return target_->FileWrite(f, d, n); }
+    int FileSync(int f) override { return target_->FileSync(f); }
+    int FileClose(int f) override { return target_->FileClose(f); }
+    int64_t FileSize(int f) override { return target_->FileSize(f); }
+    int FileRename(const std::string& from, const std::string& to) override {
+        return target_->FileRename(from, to);
+    }
+    int FileRemove(const std::string& p) override { return target_->FileRemove(p); }
 
 private:
     Env* target_;

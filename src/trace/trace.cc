@@ -33,7 +33,10 @@ void Trace(const char16_t* tag, const char16_t* caller, const char16_t* action,
 }
 
 void ErrorLine(const char* file, int line, const char16_t* function) {
-    int error = platform::Env::Current()->LastError();
+    ErrorLine(file, line, function, platform::Env::Current()->LastError());
+}
+
+void ErrorLine(const char* file, int line, const char16_t* function, int error) {
     Output(platform::Format(u"%S(%d) : Function = %s GetLastError = %d\r\n", BaseName(file), line, function,
                             error));
 }

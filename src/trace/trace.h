@@ -13,6 +13,8 @@ void Trace(const char16_t* tag, const char16_t* caller, const char16_t* action,
 
 // "%s(%d) : Function = %s GetLastError = %d\r\n" with the last system error of this thread.
 void ErrorLine(const char* file, int line, const char16_t* function);
+// The same with an error noted earlier (later calls may have changed the last one).
+void ErrorLine(const char* file, int line, const char16_t* function, int error);
 
 // "Orlen vexoCorsaT3.dll-%s" of the printf-style text.
 void DebugPrint(const char16_t* format, ...);
@@ -35,3 +37,4 @@ const char* BaseName(const char* path);
 #define KX_TRACE_ERROR(caller, message)                                                                      \
     kxtrace::Trace(u"Debug", caller, u"Error", message, __FILE__, __LINE__)
 #define KX_ERROR_LINE(function) kxtrace::ErrorLine(__FILE__, __LINE__, function)
+#define KX_ERROR_LINE_WITH(function, error) kxtrace::ErrorLine(__FILE__, __LINE__, function, error)

@@ -17,6 +17,11 @@ const std::vector<Command>& Commands() {
          "what changed on the handset since the last sync, grouped; then clears the log (not with "
          "--keep-log)",
          &RunSync},
+        {"backup", "contacts|calendar DIR", "the handset's records into DIR (people.dat or calendar.dat)",
+         &RunBackup},
+        {"restore", "contacts|calendar DIR --mode add-missing|add-all|replace [--dry-run] [--yes]",
+         "the records of DIR back to the handset; a replace first backs the handset up beside DIR",
+         &RunRestore},
     };
     return commands;
 }

@@ -33,5 +33,10 @@ int RunCalendar(Session& session);
 
 // sync_command.cc: "sync contacts|calendar"
 int RunSync(Session& session);
+// backup_command.cc: "backup" and "restore"
+int RunBackup(Session& session);
+int RunRestore(Session& session);
+// The demo's part: back up, delete a few contacts, restore what is missing, show the counts.
+int BackupDemoSection(Session& session, const std::string& address, int port);
 
 } // namespace kxsync

@@ -228,6 +228,7 @@ int RunDemo(Session& session) {
     // The read-back receives pictures too: the scratch folder stays lent until it is done.
     int writes = WriteDemoSection(session, "127.0.0.1", sim.port());
     int changes = SyncDemoSection(session, sim.port());
+    int backups = BackupDemoSection(session, "127.0.0.1", sim.port());
     sim.Stop();
     if (lent) {
         std::error_code ec;
@@ -237,7 +238,7 @@ int RunDemo(Session& session) {
         else
             unsetenv("XDG_DATA_HOME");
     }
-    return outcome.result == 0 && calendar == 0 && writes == 0 && changes == 0 ? 0 : 1;
+    return outcome.result == 0 && calendar == 0 && writes == 0 && changes == 0 && backups == 0 ? 0 : 1;
 }
 
 } // namespace kxsync

@@ -41,6 +41,9 @@ const char* OptionsUsage() {
            "  --no-progress     no progress bar\n"
            "  --json            read and write commands print one JSON line per record\n"
            "  --keep-log        sync: leave the handset's change log as it is\n"
+           "  --mode MODE       restore: add-missing, add-all or replace\n"
+           "  --dry-run         restore: show what would be deleted and created, write nothing\n"
+           "  --yes             restore: allow a replace that loses over half of the handset's records\n"
            "  -h, --help        this text\n";
 }
 
@@ -70,6 +73,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             options->keepLog = true;
             continue;
         }
+        if (arg == "--dry-run" || arg == "--yes") {
+            (arg == "--yes" ? options->yes : options->dryRun) = true;
+            continue;
+        }
         std::string name = arg, value;
         bool hasValue = false;
         size_t equals = arg.find('=');
@@ -78,8 +85,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             value = arg.substr(equals + 1);
             hasValue = true;
         }
-        static const char* const kWithValue[] = {"--driver", "--address", "--port",
-                                                 "--serial", "--trace",   "--url"};
+        static const char* const kWithValue[] = {"--driver", "--address", "--port", "--serial",
+                                                 "--trace",  "--url",     "--mode"};
         bool known = false;
         for (const char* option : kWithValue)
             known = known || name == option;
@@ -112,6 +119,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             options->serial = value;
         } else if (name == "--trace") {
             options->traceFile = value;
+        } else if (name == "--mode") {
+            options->mode = value;
         }
     }
     return true;

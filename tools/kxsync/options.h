@@ -18,6 +18,11 @@ struct Options {
     bool json = false;    // read commands print JSON lines
     bool keepLog = false; // sync: the handset's change log is left as it is
     bool help = false;
+    // restore: add-missing, add-all or replace; --dry-run writes nothing; --yes allows a replace
+    // that loses more than half of the handset's records.
+    std::string mode;
+    bool dryRun = false;
+    bool yes = false;
 };
 
 // False with error set for an unknown option or a bad value.

@@ -4,12 +4,14 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -265,6 +267,62 @@ public:
         ::tzset();
         return static_cast<int>(::timezone / 60); // seconds west of UTC, standard time
     }
+
+    int FileCreate(const std::string& path, bool exclusive) override {
+        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
+        int fd;
+        do
+            fd = ::open(path.c_str(), flags, 0644);
+        while (fd < 0 && errno == EINTR);
+        return fd;
+    }
+    int FileOpenRead(const std::string& path) override {
+        int fd;
+        do
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        while (fd < 0 && errno == EINTR);
+        if (fd < 0)
+            return -1;
+        struct stat st;
+        bool stated = ::fstat(fd, &st) == 0;
+        if (!stated || !S_ISREG(st.st_mode)) {
+            int error = !stated ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+        return fd;
+    }
+    long FileRead(int file, void* buffer, size_t length) override {
+        ssize_t n;
+        do
+            n = ::read(file, buffer, length);
+        while (n < 0 && errno == EINTR);
+        return static_cast<long>(n);
+    }
+    long FileWrite(int file, const void* data, size_t length) override {
+        const char* p = static_cast<const char*>(data);
+        size_t done = 0;
+        while (done < length) {
+            ssize_t n = ::write(file, p + done, length - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return done ? static_cast<long>(done) : -1;
+            done += static_cast<size_t>(n);
+        }
+        return static_cast<long>(done);
+    }
+    int FileSync(int file) override { return ::fsync(file); }
+    int FileClose(int file) override { return ::close(file); }
+    int64_t FileSize(int file) override {
+        struct stat st;
+        return ::fstat(file, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    }
+    int FileRename(const std::string& from, const std::string& to) override {
+        return ::rename(from.c_str(), to.c_str());
+    }
+    int FileRemove(const std::string& path) override { return ::unlink(path.c_str()); }
 };
 
 } // namespace
