@@ -152,4 +152,32 @@ TEST_F(KxsyncWrite, EventsReadBackAsWritten) {
     EXPECT_EQ(Written(copy, created), Written(after[newId], created));
 }
 
+// The driver's verifier reads the same file: what would not fit is named, and a write with
+// --verify sends nothing while any record does not fit.
+TEST_F(KxsyncWrite, VerifyNamesWhatWouldNotFitAndGuardsTheWrite) {
+    Start({});
+    Json::Value event(Json::objectValue);
+    event["title"] = std::string(129, 'T');
+    event["location"] = "Caf\u00e9";
+    event["start"] = "2026-03-02 10:00:00";
+    event["end"] = "2026-03-02 11:00:00";
+    std::ofstream(home_.path() + "/events.jsonl")
+        << "{\"op\":\"create\"," << Json::FastWriter().write(event).substr(1);
+    CommandRun verify = Run("calendar verify " + home_.path() + "/events.jsonl");
+    EXPECT_EQ(1, verify.exitCode);
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "line 1: " + std::string(129, 'T') + ": title would be sent as \"" + std::string(128, 'T') + "\"",
+            "line 1: " + std::string(129, 'T') + ": location would be refused as \"Caf\u00e9\""}),
+        verify.Lines());
+    EXPECT_EQ(1, Run("calendar write --verify " + home_.path() + "/events.jsonl").exitCode);
+    EXPECT_TRUE(sim_->Requests("/calendar/do/create").empty());
+
+    event["title"] = "Fits";
+    event["location"] = "Room 4";
+    std::ofstream(home_.path() + "/events.jsonl")
+        << "{\"op\":\"create\"," << Json::FastWriter().write(event).substr(1);
+    EXPECT_EQ(0, Run("calendar verify " + home_.path() + "/events.jsonl").exitCode);
+}
+
 } // namespace

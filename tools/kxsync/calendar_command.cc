@@ -120,9 +120,12 @@ int RunCalendar(Session& session) {
     const std::vector<std::string>& args = session.options.arguments;
     if (args.size() == 2 && args[0] == "write")
         return RunCalendarWrite(session, args[1]);
+    if (args.size() == 2 && args[0] == "verify")
+        return RunCalendarVerify(session, args[1]);
     if (args.size() != 1 || args[0] != "read") {
         std::fputs("usage: kxsync [options] calendar read [--json]\n"
-                   "       kxsync [options] calendar write FILE [--json]\n",
+                   "       kxsync [options] calendar write FILE [--json] [--verify]\n"
+                   "       kxsync [options] calendar verify FILE\n",
                    stderr);
         return 2;
     }

@@ -4,15 +4,19 @@ namespace kxsync {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"contacts", "read|write FILE",
-         "read: every contact of the handset; write: the contacts of FILE; Ctrl-C stops", &RunContacts},
+        {"contacts", "read|write FILE|verify FILE",
+         "read: every contact of the handset; write: the contacts of FILE; verify: which of them would "
+         "not fit; Ctrl-C stops",
+         &RunContacts},
         {"info", "", "phone status and time, phone properties and a summary of every profile", &RunInfo},
         {"hello", "", "a short host session: InitDriver, SetParam, InitSync, one Read, UninitSync",
          &RunHello},
         {"demo", "[N [SEED]]",
          "the demonstration session: reads, then writes a few records and reads them back", &RunDemo},
-        {"calendar", "read|write FILE",
-         "read: every event of the handset; write: the events of FILE; Ctrl-C stops", &RunCalendar},
+        {"calendar", "read|write FILE|verify FILE",
+         "read: every event of the handset; write: the events of FILE; verify: which of them would "
+         "not fit; Ctrl-C stops",
+         &RunCalendar},
         {"sync", "contacts|calendar",
          "what changed on the handset since the last sync, grouped; then clears the log (not with "
          "--keep-log)",

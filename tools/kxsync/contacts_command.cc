@@ -99,9 +99,12 @@ int RunContacts(Session& session) {
     const std::vector<std::string>& args = session.options.arguments;
     if (args.size() == 2 && args[0] == "write")
         return RunContactsWrite(session, args[1]);
+    if (args.size() == 2 && args[0] == "verify")
+        return RunContactsVerify(session, args[1]);
     if (args != std::vector<std::string>{"read"}) {
         std::fputs("usage: kxsync [options] contacts read [--json]\n"
-                   "       kxsync [options] contacts write FILE [--json]\n",
+                   "       kxsync [options] contacts write FILE [--json] [--verify]\n"
+                   "       kxsync [options] contacts verify FILE\n",
                    stderr);
         return 2;
     }

@@ -41,6 +41,8 @@ const char* OptionsUsage() {
            "  --no-progress     no progress bar\n"
            "  --json            read and write commands print one JSON line per record\n"
            "  --keep-log        sync: leave the handset's change log as it is\n"
+           "  --verify          write: check every record against the handset's limits first; send\n"
+           "                    nothing when one does not fit\n"
            "  --mode MODE       restore: add-missing, add-all or replace\n"
            "  --dry-run         restore: show what would be deleted and created, write nothing\n"
            "  --yes             restore: allow a replace that loses over half of the handset's records\n"
@@ -71,6 +73,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         }
         if (arg == "--keep-log") {
             options->keepLog = true;
+            continue;
+        }
+        if (arg == "--verify") {
+            options->verify = true;
             continue;
         }
         if (arg == "--dry-run" || arg == "--yes") {

@@ -23,6 +23,7 @@ struct Options {
     std::string mode;
     bool dryRun = false;
     bool yes = false;
+    bool verify = false; // write: refuse a file whose records do not fit the handset
 };
 
 // False with error set for an unknown option or a bad value.

@@ -4,6 +4,7 @@
 #include "write_command.h"
 
 #include <kxphone/kxphone.h>
+#include <kxphone/record_verify.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -39,12 +40,33 @@ WriteOutcome WriteList(Session& session, int32_t type, uintptr_t list) {
 
 // What the report needs of one kind of record.
 template <class Record> struct Kind {
+    int32_t type;
     const char* noun; // plural
     bool (*parse)(const std::string& line, Record* record, std::string* error);
     std::u16string Record::*id;
     platform::OleDate Record::*modified;
     std::string (*label)(const Record& record);
+    std::string (*fieldName)(int32_t type);
 };
+
+std::string EventFieldName(int32_t type) {
+    switch (type) {
+    case KX_CAL_TITLE:
+        return "title";
+    case KX_CAL_DESCRIPTION:
+        return "description";
+    case KX_CAL_LOCATION:
+        return "location";
+    case KX_VERIFY_START_DATE:
+        return "start";
+    case KX_VERIFY_END_DATE:
+        return "end";
+    case KX_VERIFY_RECURRENCE_END:
+        return "until";
+    default:
+        return "field" + std::to_string(type);
+    }
+}
 
 std::string ContactLabel(const ContactRecord& r) {
     std::string name;
@@ -59,20 +81,31 @@ std::string EventLabel(const CalendarRecord& r) {
     return title && !title->strData.empty() ? Utf8(title->strData) : "(no title)";
 }
 
-const Kind<ContactRecord> kContacts = {"contacts", &ParseContactLine, &ContactRecord::strPIMID,
-                                       &ContactRecord::strLastModify, &ContactLabel};
-const Kind<CalendarRecord> kEvents = {"events", &ParseCalendarLine, &CalendarRecord::strId,
-                                      &CalendarRecord::dtLastModified, &EventLabel};
+const Kind<ContactRecord> kContacts = {KX_TYPE_CONTACT,
+                                       "contacts",
+                                       &ParseContactLine,
+                                       &ContactRecord::strPIMID,
+                                       &ContactRecord::strLastModify,
+                                       &ContactLabel,
+                                       &ContactFieldName};
+const Kind<CalendarRecord> kEvents = {KX_TYPE_CALENDAR,
+                                      "events",
+                                      &ParseCalendarLine,
+                                      &CalendarRecord::strId,
+                                      &CalendarRecord::dtLastModified,
+                                      &EventLabel,
+                                      &EventFieldName};
 
-template <class Record> int RunWrite(Session& session, const std::string& path, const Kind<Record>& kind) {
+// The records of a write file with their line numbers. Every line is checked before anything is
+// sent: half a file written is worse than none. 0, or the exit status after saying what is wrong.
+template <class Record>
+int LoadRecords(const std::string& path, const Kind<Record>& kind,
+                std::vector<std::unique_ptr<Record>>* records, std::vector<int>* lineNumbers) {
     std::ifstream file(path);
     if (!file) {
         std::fprintf(stderr, "kxsync: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
         return 2;
     }
-    // Every line is checked before anything is sent: half a file written is worse than none.
-    std::vector<std::unique_ptr<Record>> records;
-    std::vector<int> lineNumbers;
     int bad = 0, number = 0;
     for (std::string line; std::getline(file, line);) {
         ++number;
@@ -85,13 +118,63 @@ template <class Record> int RunWrite(Session& session, const std::string& path, 
             ++bad;
             continue;
         }
-        records.push_back(std::move(record));
-        lineNumbers.push_back(number);
+        records->push_back(std::move(record));
+        lineNumbers->push_back(number);
     }
     if (bad) {
         std::fprintf(stderr, "kxsync: %d bad line%s in %s; nothing written\n", bad, bad == 1 ? "" : "s",
                      path.c_str());
         return 2;
+    }
+    return 0;
+}
+
+// Asks the driver whether each record fits the handset; prints one line per field that does not.
+// The number of records that do not fit.
+template <class Record>
+size_t VerifyRecords(Session& session, const Kind<Record>& kind,
+                     const std::vector<std::unique_ptr<Record>>& records,
+                     const std::vector<int>& lineNumbers) {
+    size_t misfits = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        KXRecordVerifyBlock block{0, records[i].get(), nullptr, KX_VERIFY_FAILED_ONLY, 0};
+        int32_t result = session.api.Verify(kind.type, reinterpret_cast<uintptr_t>(&block));
+        if (result == 0)
+            continue;
+        ++misfits;
+        if (result != 1 || !block.results) {
+            std::printf("line %d: %s: the driver could not check it (Verify returned %d)\n", lineNumbers[i],
+                        kind.label(*records[i]).c_str(), result);
+            continue;
+        }
+        for (const KXRecordVerifyItem& item : *block.results)
+            std::printf("line %d: %s: %s would be %s as \"%s\"\n", lineNumbers[i],
+                        kind.label(*records[i]).c_str(), kind.fieldName(item.fieldType).c_str(),
+                        item.verdict == KX_FIELD_REFUSED ? "refused" : "sent", Utf8(item.text).c_str());
+    }
+    std::fflush(stdout);
+    return misfits;
+}
+
+template <class Record> int RunVerify(Session& session, const std::string& path, const Kind<Record>& kind) {
+    std::vector<std::unique_ptr<Record>> records;
+    std::vector<int> lineNumbers;
+    if (int status = LoadRecords(path, kind, &records, &lineNumbers))
+        return status;
+    size_t misfits = VerifyRecords(session, kind, records, lineNumbers);
+    std::fprintf(stderr, "kxsync: %zu of %zu %s would not be written as they are\n", misfits, records.size(),
+                 kind.noun);
+    return misfits == 0 ? 0 : 1;
+}
+
+template <class Record> int RunWrite(Session& session, const std::string& path, const Kind<Record>& kind) {
+    std::vector<std::unique_ptr<Record>> records;
+    std::vector<int> lineNumbers;
+    if (int status = LoadRecords(path, kind, &records, &lineNumbers))
+        return status;
+    if (session.options.verify && VerifyRecords(session, kind, records, lineNumbers) > 0) {
+        std::fprintf(stderr, "kxsync: records in %s do not fit the handset; nothing written\n", path.c_str());
+        return 1;
     }
     if (records.empty()) {
         std::fprintf(stderr, "kxsync: no records in %s; nothing written\n", path.c_str());
@@ -163,6 +246,14 @@ int RunContactsWrite(Session& session, const std::string& path) {
 
 int RunCalendarWrite(Session& session, const std::string& path) {
     return RunWrite(session, path, kEvents);
+}
+
+int RunContactsVerify(Session& session, const std::string& path) {
+    return RunVerify(session, path, kContacts);
+}
+
+int RunCalendarVerify(Session& session, const std::string& path) {
+    return RunVerify(session, path, kEvents);
 }
 
 } // namespace kxsync

@@ -29,6 +29,11 @@ WriteOutcome WriteRecords(Session& session, KXCalendarList& list);
 // stdout, and status 0 only when Write returned 0 and every record was confirmed.
 int RunContactsWrite(Session& session, const std::string& path);
 int RunCalendarWrite(Session& session, const std::string& path);
+// "contacts verify FILE" / "calendar verify FILE": the same file, checked against the handset's
+// limits by the driver; one line per field that would not be written as it is. Exit 1 when any
+// record does not fit.
+int RunContactsVerify(Session& session, const std::string& path);
+int RunCalendarVerify(Session& session, const std::string& path);
 
 // The demo's writes against the handset service on address:port: creates, changes and deletes
 // contacts and events, reads them back and prints a summary. 0 only when every write was
