@@ -1,11 +1,11 @@
 #include "calendar/calendar_backup.h"
 
-#include <set>
 
 #include "calendar/calendar_read.h"
 #include "calendar/calendar_write.h"
 #include "sync/backup_file.h"
 #include "sync/host_messages.h"
+#include "sync/restore_plan.h"
 #include "trace/trace.h"
 
 namespace {
@@ -21,12 +21,6 @@ const char16_t kLoadError[] = u"LoadFromFile Error";
 // 26 numbers, three texts and five dates, and the item count; an item: five numbers, two texts.
 constexpr size_t kMinEventBytes = (26 + 3 + 5 + 1) * 4;
 constexpr size_t kMinItemBytes = 7 * 4;
-
-int32_t Failed(const char16_t* caller, const BackupFileError& e) {
-    KX_TRACE_ERROR(caller, e.message);
-    KX_ERROR_LINE_WITH(caller, e.error);
-    return BackupErrorResult(e.error);
-}
 
 // Writes or reads every member in file order; one walk for both directions.
 template <class File, class Event, class Item> struct Walk {
@@ -89,7 +83,7 @@ int32_t SaveCalendarToBackupFile(const KXCalendarList& list, const std::u16strin
         w.Commit(u"Can't Flush Backup");
         return KX_OK;
     } catch (const BackupFileError& e) {
-        return Failed(kSave, e);
+        return BackupFailed(kSave, e);
     }
 }
 
@@ -118,7 +112,7 @@ int32_t LoadCalendarFromBackupFile(RecordList<CalendarRecord>* list, const std::
         }
         return KX_OK;
     } catch (const BackupFileError& e) {
-        return Failed(kLoad, e);
+        return BackupFailed(kLoad, e);
     }
 }
 
@@ -128,6 +122,15 @@ std::u16string EventMatchKey(const CalendarRecord& record) {
         return u"T" + title->strData;
     return u"S" + BackupDateText(record.dtStart);
 }
+
+namespace {
+void ForgetEventIds(CalendarRecord* record) {
+    record->strId.clear();
+    record->lPhoneId = -1;
+}
+const RestoreSteps<CalendarRecord> kRestoreSteps = {KX_TYPE_CALENDAR, kRestore, &EventMatchKey,
+                                                    &ForgetEventIds};
+} // namespace
 
 int32_t BackupCalendar(PhoneState& phone, const std::u16string& folder) {
     RecordList<CalendarRecord> list;
@@ -164,34 +167,8 @@ int32_t RestoreCalendar(PhoneState& phone, const std::u16string& folder, int32_t
             return result;
         }
     }
-    KXCalendarList queue;
-    if (mode == KX_RESTORE_REPLACE)
-        for (CalendarRecord* h : handset) {
-            h->lFlag = KX_RECORD_DELETE;
-            queue.push_back(h);
-        }
-    std::set<std::u16string> present;
-    if (mode == KX_RESTORE_ADD_MISSING)
-        for (const CalendarRecord* h : handset)
-            present.insert(EventMatchKey(*h));
-    for (CalendarRecord* b : backup) {
-        if (mode == KX_RESTORE_ADD_MISSING && present.count(EventMatchKey(*b)))
-            continue;
-        // The backed-up ids name other events, or none, on this handset.
-        b->strId.clear();
-        b->lPhoneId = -1;
-        b->lFlag = KX_RECORD_CREATE;
-        queue.push_back(b);
-    }
-    if (planOnly) {
-        for (CalendarRecord* r : queue)
-            SendHostMessage(phone, KXMessageCode(KX_TYPE_CALENDAR, KX_EVENT_RECORD_READ),
-                            reinterpret_cast<intptr_t>(r));
-        return KX_OK;
-    }
-    if (queue.empty())
-        return KX_OK;
-    result = WriteCalendars(phone, &queue, /*quiet=*/true);
+    result = RunRestore(phone, mode, planOnly, kRestoreSteps, backup, handset,
+                        [&](KXCalendarList* queue) { return WriteCalendars(phone, queue, /*quiet=*/true); });
     if (result != KX_OK)
         KX_TRACE_ERROR(kRestore, u"WriteCalendar failed");
     return result;

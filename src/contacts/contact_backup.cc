@@ -1,12 +1,12 @@
 #include "contacts/contact_backup.h"
 
-#include <set>
 
 #include "contacts/contact_read.h"
 #include "contacts/contact_write.h"
 #include "sync/backup_file.h"
 #include "sync/host_messages.h"
 #include "sync/picture_file.h"
+#include "sync/restore_plan.h"
 #include "trace/trace.h"
 
 namespace {
@@ -24,12 +24,6 @@ constexpr size_t kMinFieldBytes = 2 * 4;
 void Check(bool ok, const char16_t* message, int error) {
     if (!ok)
         RaiseBackupError(message, error);
-}
-
-int32_t Failed(const char16_t* caller, const BackupFileError& e) {
-    KX_TRACE_ERROR(caller, e.message);
-    KX_ERROR_LINE_WITH(caller, e.error);
-    return BackupErrorResult(e.error);
 }
 
 // Picture files made for records that only pass through (a read, a loaded backup) go when the
@@ -128,7 +122,7 @@ int32_t SaveContentToBackupFile(const KXContactList& list, const std::u16string&
         }
         return KX_OK;
     } catch (const BackupFileError& e) {
-        return Failed(kSave, e);
+        return BackupFailed(kSave, e);
     }
 }
 
@@ -151,7 +145,7 @@ int32_t LoadContentFromBackupFile(RecordList<ContactRecord>* list, const std::u1
         }
         return KX_OK;
     } catch (const BackupFileError& e) {
-        return Failed(kLoad, e);
+        return BackupFailed(kLoad, e);
     }
 }
 
@@ -168,6 +162,15 @@ std::u16string ContactMatchKey(const ContactRecord& record) {
         return u"R" + reach->strData;
     return std::u16string();
 }
+
+namespace {
+void ForgetContactIds(ContactRecord* record) {
+    record->strPIMID.clear();
+    record->lPhoneMemory = -1;
+}
+const RestoreSteps<ContactRecord> kRestoreSteps = {KX_TYPE_CONTACT, kRestore, &ContactMatchKey,
+                                                   &ForgetContactIds};
+} // namespace
 
 int32_t BackupContent(PhoneState& phone, ContactGroupCache& groups, const std::u16string& folder) {
     RecordList<ContactRecord> list;
@@ -207,37 +210,9 @@ int32_t RestoreContent(PhoneState& phone, ContactGroupCache& groups, const std::
             return result;
         }
     }
-    KXContactList queue;
-    if (mode == KX_RESTORE_REPLACE)
-        for (ContactRecord* h : handset) {
-            h->lFlag = KX_RECORD_DELETE;
-            queue.push_back(h);
-        }
-    std::set<std::u16string> present;
-    if (mode == KX_RESTORE_ADD_MISSING)
-        for (const ContactRecord* h : handset)
-            present.insert(ContactMatchKey(*h));
-    for (ContactRecord* b : backup) {
-        if (mode == KX_RESTORE_ADD_MISSING) {
-            std::u16string key = ContactMatchKey(*b);
-            if (!key.empty() && present.count(key))
-                continue;
-        }
-        // The backed-up ids name other contacts, or none, on this handset.
-        b->strPIMID.clear();
-        b->lPhoneMemory = -1;
-        b->lFlag = KX_RECORD_CREATE;
-        queue.push_back(b);
-    }
-    if (planOnly) {
-        for (ContactRecord* r : queue)
-            SendHostMessage(phone, KXMessageCode(KX_TYPE_CONTACT, KX_EVENT_RECORD_READ),
-                            reinterpret_cast<intptr_t>(r));
-        return KX_OK;
-    }
-    if (queue.empty())
-        return KX_OK;
-    result = WriteContacts(phone, groups, &queue, /*silent=*/true);
+    result = RunRestore(phone, mode, planOnly, kRestoreSteps, backup, handset, [&](KXContactList* queue) {
+        return WriteContacts(phone, groups, queue, /*silent=*/true);
+    });
     if (result != KX_OK)
         KX_TRACE_ERROR(kRestore, u"WriteContact failed");
     return result;

@@ -39,8 +39,10 @@ void RaiseBackupError(const char16_t* message, int error) {
     throw BackupFileError{message, error};
 }
 
-int32_t BackupErrorResult(int error) {
-    return error == ENOSPC || error == EDQUOT ? 12 : 1;
+int32_t BackupFailed(const char16_t* caller, const BackupFileError& e) {
+    KX_TRACE_ERROR(caller, e.message);
+    KX_ERROR_LINE_WITH(caller, e.error);
+    return e.error == ENOSPC || e.error == EDQUOT ? 12 : 1;
 }
 
 std::string BackupFilePath(const std::u16string& folder, const char* name) {

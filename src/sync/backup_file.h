@@ -25,8 +25,9 @@ struct BackupFileError {
 };
 [[noreturn]] void RaiseBackupError(const char16_t* message, int error);
 
-// 12 when error says the disk is full, else 1.
-int32_t BackupErrorResult(int error);
+// Traces e for caller (its message, then an error line with its system error) and gives the
+// result: 12 when the error says the disk is full, else 1.
+int32_t BackupFailed(const char16_t* caller, const BackupFileError& e);
 
 // folder used as given, then "/" and name.
 std::string BackupFilePath(const std::u16string& folder, const char* name);
