@@ -5,6 +5,7 @@
 #include <set>
 
 #include "contacts/contact_mapping.h"
+#include "contacts/contact_read.h"
 #include "platform/format.h"
 #include "platform/utf.h"
 #include "sync/change_log_clear.h"
@@ -14,10 +15,6 @@ namespace {
 
 const char16_t kCaller[] = u"CKXFakePhone::ReadContactWithChangeLog";
 const char16_t kCleanCaller[] = u"CKXFakePhone::CleanChangeLog";
-
-constexpr int32_t kSmallBatchProduct = 3574;
-constexpr size_t kBatch = 50;
-constexpr size_t kSmallBatch = 10;
 
 const char kLogBody[] = R"({"contact":1})";
 
@@ -51,7 +48,7 @@ const ChangeLogClearPlan kContactClear = {kCleanCaller, kLogBody, service::FastR
 int32_t ReadContactsWithChangeLog(PhoneState& phone, ContactGroupCache& groups, ServiceExchange exchange) {
     IdBatchReader read(phone, kContactChangeRead, false, exchange);
     read.Remember(&phone.ContactChanges);
-    const size_t batchSize = phone.ProductId.load() == kSmallBatchProduct ? kSmallBatch : kBatch;
+    const size_t batchSize = ContactReadBatch(phone);
     int delivered = 0;
     if (read.FetchIds()) {
         const int total = static_cast<int>(read.total());
@@ -66,15 +63,7 @@ int32_t ReadContactsWithChangeLog(PhoneState& phone, ContactGroupCache& groups, 
         };
         while (std::optional<ServiceReply> answer = read.NextBatch(batchSize, deleted)) {
             RecordList<ContactRecord> records;
-            for (const Json::Value& object : answer->objects()) {
-                if (!object.isObject()) {
-                    KX_TRACE_ERROR(kCaller, u"contact entry is not an object");
-                    continue;
-                }
-                std::unique_ptr<ContactRecord> record(new ContactRecord);
-                if (kxconv::ToContactEx(object, record.get(), groups))
-                    records.Add(std::move(record));
-            }
+            ToContactBatch(answer->objects(), groups, kCaller, &records);
             answer.reset();
             for (ContactRecord* record : records) {
                 ++delivered;

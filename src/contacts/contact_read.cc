@@ -52,23 +52,13 @@ const IdReadPlan kContactRead = {
 int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<ContactRecord>* list) {
     // Collecting for a backup: no message and no callback at all, not even the final one.
     IdBatchReader read(phone, kContactRead, list != nullptr);
-    const size_t batchSize = phone.ProductId.load() == kSmallBatchProduct ? kSmallBatch : kBatch;
+    const size_t batchSize = ContactReadBatch(phone);
     int delivered = 0;
     if (read.FetchIds()) {
         const int total = static_cast<int>(read.total());
         while (std::optional<ServiceReply> answer = read.NextBatch(batchSize)) {
             RecordList<ContactRecord> records;
-            const Json::Value& objects = answer->objects();
-            records.Reserve(objects.size());
-            for (const Json::Value& object : objects) {
-                if (!object.isObject()) {
-                    KX_TRACE_ERROR(kCaller, u"contact entry is not an object");
-                    continue;
-                }
-                std::unique_ptr<ContactRecord> record(new ContactRecord);
-                if (kxconv::ToContactEx(object, record.get(), groups))
-                    records.Add(std::move(record));
-            }
+            ToContactBatch(answer->objects(), groups, kCaller, &records);
             answer.reset();
 
             if (list) {
@@ -87,4 +77,22 @@ int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<Co
         }
     }
     return read.Finish();
+}
+
+size_t ContactReadBatch(const PhoneState& phone) {
+    return phone.ProductId.load() == kSmallBatchProduct ? kSmallBatch : kBatch;
+}
+
+void ToContactBatch(const Json::Value& objects, ContactGroupCache& groups, const char16_t* caller,
+                    RecordList<ContactRecord>* records) {
+    records->Reserve(records->size() + objects.size());
+    for (const Json::Value& object : objects) {
+        if (!object.isObject()) {
+            KX_TRACE_ERROR(caller, u"contact entry is not an object");
+            continue;
+        }
+        std::unique_ptr<ContactRecord> record(new ContactRecord);
+        if (kxconv::ToContactEx(object, record.get(), groups))
+            records->Add(std::move(record));
+    }
 }

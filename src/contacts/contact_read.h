@@ -2,7 +2,10 @@
 // then the contacts are fetched by id in batches, converted and handed over one by one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include <json/json.h>
 
 #include <kxphone/contact_record.h>
 #include <kxphone/record_list.h>
@@ -14,3 +17,11 @@
 // collected into list and nothing is sent. Returns 0, 12, 21 or 1100. Runs on the caller's
 // thread; phone.StopFlag may be raised from another.
 int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<ContactRecord>* list);
+
+// Ids per "/contact/do/read" for this handset.
+size_t ContactReadBatch(const PhoneState& phone);
+
+// The contacts of one batch answer's "objects", converted and appended to records; entries that
+// are no object are traced for caller and passed over.
+void ToContactBatch(const Json::Value& objects, ContactGroupCache& groups, const char16_t* caller,
+                    RecordList<ContactRecord>* records);
