@@ -7,14 +7,13 @@ RecordWriter::RecordWriter(PhoneState& phone, const WriteKind& kind, WriteLimits
       reporter_(phone, kind.family, kind.caller, silent) {
     phone_.WriteResult = 0;
     phone_.WriteRefused = false;
-    operations_.reserve(4);
 }
 
 bool RecordWriter::MayGoOn() const {
     return !phone_.StopFlag.load() && !phone_.WriteRefused.load() && phone_.WriteResult.load() == 0;
 }
 
-const std::vector<bool>& RecordWriter::Write(ServiceWrite op, WorkingSet& set) {
+std::vector<bool> RecordWriter::Write(ServiceWrite op, WorkingSet& set) {
     operations_.push_back({&set, std::vector<bool>(set.size(), false)});
     Operation& operation = operations_.back();
     if (set.size() == 0 || !MayGoOn())

@@ -117,7 +117,7 @@ public:
     // Sends every copy of set when it has any and MayGoOn; then, unless silent, fetches the
     // handset's times (creates and updates, when nothing failed) and writes the confirmed copies
     // back. set must outlive Finish. Returns which copies the handset confirmed.
-    const std::vector<bool>& Write(ServiceWrite op, WorkingSet& set);
+    std::vector<bool> Write(ServiceWrite op, WorkingSet& set);
 
     // A further run of rows the kind derives from confirmed records (exception instances) under
     // kind's texts: only whether it wholly happened counts.
