@@ -211,6 +211,7 @@ void BatchWriter::Answer(const Request& request, const ServiceReply& reply) {
     }
     std::lock_guard<std::mutex> hold(lock_);
     if (reply.refused()) {
+        TraceAnswerCause(kind_.caller, reply);
         phone_.WriteRefused = true;
         incomplete_ = true;
         return;

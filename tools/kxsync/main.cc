@@ -199,7 +199,9 @@ int main(int argc, char** argv) {
     kxsync::DriverLibrary driver;
     kxsync::HostWindow window(options.progress);
     std::atomic<kxsync::Session*> running{nullptr};
+    std::atomic<bool> stopping{false}; // attempts failing after a stop are no news
     auto stopRunning = [&] {
+        stopping = true;
         if (kxsync::Session* session = running.load())
             session->api.Stop(session->runningType.load(), 0);
     };
@@ -208,7 +210,7 @@ int main(int argc, char** argv) {
 
     const bool adb = AdbAvailable();
     kxsync::TraceWatch watch(service, [&](const kxsync::TraceWatch::Attempt& a) {
-        if (interrupt.interrupted())
+        if (stopping.load())
             return;
         if (a.last) {
             window.FinishProgress();

@@ -43,6 +43,8 @@ void TraceWatch::Failed(bool last) {
         std::lock_guard<std::mutex> hold(lock_);
         if (!last)
             ++failed_;
+        if (pending_.empty() && waiting_)
+            pending_ = SilentFor();
         if (!pending_.empty())
             cause_ = pending_;
         else if (cause_.empty())
@@ -113,14 +115,15 @@ void TraceWatch::Feed(const std::string& line) {
     }
 }
 
+std::string TraceWatch::SilentFor() const {
+    auto waited = std::chrono::steady_clock::now() - waitingSince_;
+    return "no answer from the handset at " + service_ + " for " +
+           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(waited).count()) + " s";
+}
+
 std::string TraceWatch::Cause() const {
     std::lock_guard<std::mutex> hold(lock_);
-    if (cause_.empty() && waiting_) {
-        auto waited = std::chrono::steady_clock::now() - waitingSince_;
-        return "no answer from the handset at " + service_ + " for " +
-               std::to_string(std::chrono::duration_cast<std::chrono::seconds>(waited).count()) + " s";
-    }
-    return cause_;
+    return cause_.empty() && waiting_ ? SilentFor() : cause_;
 }
 
 TraceFollower::TraceFollower(std::string path, TraceWatch& watch, FILE* copy)

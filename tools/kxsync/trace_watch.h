@@ -37,6 +37,7 @@ public:
 
 private:
     void Failed(bool last);
+    std::string SilentFor() const; // with lock_ held
 
     const std::string service_;
     Listener listener_;
