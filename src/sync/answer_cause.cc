@@ -32,10 +32,11 @@ bool LooksDeciphered(const std::string& text) {
 
 } // namespace
 
+// An Info line: the failure itself has its Error line already; this one only says why.
 void TraceAnswerCause(const char16_t* caller, const ServiceReply& reply) {
     if (reply.outcome == ServiceReply::kStatus)
-        KX_TRACE_ERROR(caller, platform::Format(u"answer status %d", reply.status));
+        KX_TRACE_INFO(caller, platform::Format(u"answer status %d", reply.status));
     else if (reply.outcome == ServiceReply::kBadAnswer)
-        KX_TRACE_ERROR(caller,
-                       LooksDeciphered(reply.text) ? u"answer is not JSON" : u"answer not decipherable");
+        KX_TRACE_INFO(caller,
+                      LooksDeciphered(reply.text) ? u"answer is not JSON" : u"answer not decipherable");
 }

@@ -72,9 +72,12 @@ TEST(KxsyncFaults, EveryFaultIsNamedAndTheNextRunSucceeds) {
             << "{\"op\":\"create\",\"fields\":{\"givenName\":\"Fay\"}}\n";
     }
 
-    auto kxsync = [&](int port, const std::string& arguments, int timeout) {
+    // The driver takes addresses only: kxsync resolves the name for it.
+    auto kxsync = [&](int port, const std::string& arguments, int timeout,
+                      const char* address = "127.0.0.1") {
         return kxtest::RunCommand("XDG_DATA_HOME=" + home.path() + " KXPHONE_ADB=/nonexistent TZ=UTC '" +
-                                  kxtest::BinDir() + "/kxsync' --no-progress --port " + std::to_string(port) +
+                                  kxtest::BinDir() + "/kxsync' --no-progress --address " + address +
+                                  " --port " + std::to_string(port) +
                                   (timeout ? " --timeout " + std::to_string(timeout) : std::string()) + " " +
                                   arguments + " 2>&1 >/dev/null");
     };
@@ -175,7 +178,7 @@ TEST(KxsyncFaults, EveryFaultIsNamedAndTheNextRunSucceeds) {
             }
             sim->faults().Clear();
         }
-        kxtest::CommandRun next = kxsync(sim->port(), row.command, 0);
+        kxtest::CommandRun next = kxsync(sim->port(), row.command, 0, "localhost");
         EXPECT_EQ(0, next.exitCode) << "after the fault\n" << next.output;
     }
     RecordProperty("slowest_seconds", std::to_string(slowest));
