@@ -7,14 +7,17 @@
 #include "platform/oledate.h"
 #include "platform/text.h"
 #include "platform/utf.h"
+#include "sync/answer_cause.h"
 #include "sync/time_conversions.h"
 #include "transport/service_request.h"
 
 bool RequestPhoneInfo(Json::Value* answer) {
     ServiceReply reply = ServiceCall(service::kPhoneTime, nullptr);
     // Only the time matters here, whatever the answer's status says.
-    if (!reply.answered() || !reply.document.isObject())
+    if (!reply.answered() || !reply.document.isObject()) {
+        TraceAnswerCause(u"RequestPhoneInfo", reply);
         return false;
+    }
     *answer = std::move(reply.document);
     return true;
 }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/format.h"
+#include "sync/answer_cause.h"
 #include "trace/trace.h"
 #include "transport/text_encoding.h"
 #include "transport/transport_context.h"
@@ -210,6 +211,7 @@ void BatchWriter::Answer(const Request& request, const ServiceReply& reply) {
     }
     std::lock_guard<std::mutex> hold(lock_);
     if (reply.refused()) {
+        TraceAnswerCause(kind_.caller, reply);
         phone_.WriteRefused = true;
         incomplete_ = true;
         return;
@@ -219,6 +221,7 @@ void BatchWriter::Answer(const Request& request, const ServiceReply& reply) {
         // to be stored.
         KX_TRACE_ERROR(kind_.caller, platform::Format(u"write answer not usable: outcome %d, status %d",
                                                       static_cast<int>(reply.outcome), reply.status));
+        TraceAnswerCause(kind_.caller, reply);
         incomplete_ = true;
         return;
     }

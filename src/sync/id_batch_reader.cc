@@ -2,6 +2,7 @@
 
 #include "platform/format.h"
 #include "platform/utf.h"
+#include "sync/answer_cause.h"
 #include "trace/trace.h"
 #include "transport/id_batch.h"
 
@@ -36,6 +37,7 @@ int32_t IdBatchReader::Failed(const ServiceReply& reply, const ExchangeFailureTe
                            : reply.outcome == ServiceReply::kStatus    ? texts.status
                                                                        : texts.noAnswer;
     KX_TRACE_ERROR(plan_.caller, text);
+    TraceAnswerCause(plan_.caller, reply);
     return reply.outcome == ServiceReply::kStopped ? KX_STOPPED : KX_FAILED;
 }
 

@@ -79,8 +79,15 @@ int RunInfoCommand(const InfoDriverApi& api, std::ostream& out) {
               "phone status")) {
         std::string status = Utf8(block.buffer);
         std::string code = Element(status, "status"), time = Element(status, "time");
-        out << "Phone status: " << code << (code == "0" ? " (answering)" : " (not answering)") << "\n";
+        if (code != "0") {
+            // What the driver reports for a silent handset are stand-in values, not the handset's.
+            out << "Phone status: " << code << " (the handset did not answer)\n";
+            return 1;
+        }
+        out << "Phone status: 0 (answering)\n";
         out << "Phone time:   " << (time.empty() ? "-" : time) << "\n";
+    } else {
+        return failure;
     }
 
     buffer.assign(buffer.size(), u'\0');

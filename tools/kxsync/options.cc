@@ -7,13 +7,17 @@ namespace kxsync {
 
 namespace {
 
-bool ParsePort(const std::string& text, int* out) {
+bool ParseNumber(const std::string& text, long low, long high, int* out) {
     char* end = nullptr;
     long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 1 || value > 65535)
+    if (text.empty() || *end != '\0' || value < low || value > high)
         return false;
     *out = static_cast<int>(value);
     return true;
+}
+
+bool ParsePort(const std::string& text, int* out) {
+    return ParseNumber(text, 1, 65535, out);
 }
 
 // "http://IP:PORT" (the scheme may be left out) into address and port.
@@ -33,11 +37,13 @@ bool ParseUrl(const std::string& url, Options* options) {
 const char* OptionsUsage() {
     return "Options:\n"
            "  --driver PATH     the driver library (default: vexoCorsaT3.so next to kxsync)\n"
-           "  --address IP      address of the handset service (default 127.0.0.1)\n"
+           "  --address HOST    address of the handset service (default 127.0.0.1)\n"
            "  --port N          local port forwarded to the handset service (default 8182)\n"
-           "  --url URL         the handset service as http://IP:PORT (sets --address and --port)\n"
+           "  --url URL         the handset service as http://HOST:PORT (sets --address and --port)\n"
            "  --serial SERIAL   device serial of the handset (default emulator-5554)\n"
            "  --trace FILE      write the driver's trace lines to FILE (- for stderr)\n"
+           "  --timeout SECONDS stop the command when it has not finished after SECONDS\n"
+           "  --pictures DIR    the contacts' pictures a read receives go to DIR/Vexo/data\n"
            "  --no-progress     no progress bar\n"
            "  --json            read and write commands print one JSON line per record\n"
            "  --keep-log        sync: leave the handset's change log as it is\n"
@@ -46,7 +52,15 @@ const char* OptionsUsage() {
            "  --mode MODE       restore: add-missing, add-all or replace\n"
            "  --dry-run         restore: show what would be deleted and created, write nothing\n"
            "  --yes             restore: allow a replace that loses over half of the handset's records\n"
-           "  -h, --help        this text\n";
+           "  --version         the version of kxsync\n"
+           "  -h, --help        this text\n"
+           "\nEnvironment:\n"
+           "  KXPHONE_ADB         the adb program the driver runs to reach the handset (default: adb\n"
+           "                      from PATH); without it a failed request cannot reset the connection\n"
+           "  KXPHONE_TRACE_FILE  file the driver writes its trace lines to (- for stderr); --trace\n"
+           "                      overrides it\n"
+           "\nWhile the driver retries a failed request (up to 6 attempts, about two minutes), each\n"
+           "failed attempt and its cause is shown; the last line of a failed command names the cause.\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
@@ -61,6 +75,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         }
         if (arg == "-h" || arg == "--help") {
             options->help = true;
+            continue;
+        }
+        if (arg == "--version") {
+            options->version = true;
             continue;
         }
         if (arg == "--no-progress") {
@@ -91,8 +109,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             value = arg.substr(equals + 1);
             hasValue = true;
         }
-        static const char* const kWithValue[] = {"--driver", "--address", "--port", "--serial",
-                                                 "--trace",  "--url",     "--mode"};
+        static const char* const kWithValue[] = {"--driver", "--address", "--port",    "--serial",  "--trace",
+                                                 "--url",    "--mode",    "--timeout", "--pictures"};
         bool known = false;
         for (const char* option : kWithValue)
             known = known || name == option;
@@ -125,6 +143,13 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             options->serial = value;
         } else if (name == "--trace") {
             options->traceFile = value;
+        } else if (name == "--timeout") {
+            if (!ParseNumber(value, 1, 86400, &options->timeoutSeconds)) {
+                *error = "bad --timeout " + value + " (whole seconds from 1 to 86400)";
+                return false;
+            }
+        } else if (name == "--pictures") {
+            options->pictures = value;
         } else if (name == "--mode") {
             options->mode = value;
         }

@@ -18,6 +18,9 @@ struct Options {
     bool json = false;    // read commands print JSON lines
     bool keepLog = false; // sync: the handset's change log is left as it is
     bool help = false;
+    bool version = false;
+    int timeoutSeconds = 0; // 0: no limit; else the command is stopped when it has run this long
+    std::string pictures;   // folder the driver writes received pictures to (empty: its own)
     // restore: add-missing, add-all or replace; --dry-run writes nothing; --yes allows a replace
     // that loses more than half of the handset's records.
     std::string mode;

@@ -261,7 +261,6 @@ std::string RepeatName(int32_t kind) {
     return kind >= 0 && kind < static_cast<int32_t>(std::size(kRepeatNames)) ? kRepeatNames[kind] : "";
 }
 
-
 std::string ContactFieldName(int32_t type) {
     if (type >= KX_CF_EMAIL && type < KX_CF_WEB_SITE)
         return type == KX_CF_EMAIL ? "email" : "email" + std::to_string(type - KX_CF_EMAIL + 1);

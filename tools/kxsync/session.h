@@ -13,12 +13,16 @@
 
 namespace kxsync {
 
+class TraceWatch;
+
 struct Session {
     const Options& options;
     const DriverApi& api;
     HostWindow& window;
     // Data type of the running operation, for Stop.
     std::atomic<int32_t> runningType{0};
+    // What the driver's trace lines have said about failures (null when nobody follows them).
+    TraceWatch* watch = nullptr;
 };
 
 // The host callbacks handed to SetParam count their calls here.
