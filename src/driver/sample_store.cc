@@ -7,6 +7,7 @@
 #include "driver/app.h"
 #include "platform/format.h"
 #include "platform/text.h"
+#include "platform/utf.h"
 #include "sync/host_messages.h"
 #include "trace/trace.h"
 #include "transport/text_encoding.h"
@@ -20,7 +21,7 @@ char16_t Lower(char16_t c) {
 }
 
 std::u16string Text(const KXChar* text) {
-    return text ? std::u16string(text) : std::u16string();
+    return platform::FromHostText(text);
 }
 
 // Paths travel as UTF-8 bytes; texts that are not valid UTF-16 / UTF-8 are mended, never thrown on.
