@@ -11,6 +11,7 @@
 
 #include "contacts/contact_groups.h"
 #include "platform/env.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "sync/time_conversions.h"
 #include "trace/trace.h"
@@ -149,7 +150,7 @@ bool WritePictureIn(const std::filesystem::path& folder, const std::string& byte
         name += ".png";
         fs::path file = folder / name;
         // "x": never reuse a file that exists already.
-        std::FILE* f = std::fopen(file.string().c_str(), "wbx");
+        std::FILE* f = platform::OpenFile(file.u8string(), "wbx");
         if (!f) {
             if (errno == EEXIST)
                 continue;
@@ -161,7 +162,7 @@ bool WritePictureIn(const std::filesystem::path& folder, const std::string& byte
             fs::remove(file, ec);
             return false;
         }
-        *path = Utf8ToWide(file.string());
+        *path = Utf8ToWide(file.u8string());
         return true;
     }
     return false;
@@ -172,13 +173,13 @@ bool WritePictureIn(const std::filesystem::path& folder, const std::string& byte
 // takes it.
 bool WritePicture(const std::string& bytes, std::u16string* path) {
     namespace fs = std::filesystem;
-    fs::path folder = fs::path(platform::Env::Current()->AppDataDir()) / "Vexo" / "data";
+    fs::path folder = fs::u8path(platform::Env::Current()->AppDataDir()) / "Vexo" / "data";
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (WritePictureIn(folder, bytes, path))
         return true;
     KX_ERROR_LINE(kCaller);
-    KX_TRACE_ERROR(kCaller, u"picture file not written in " + Utf8ToWide(folder.string()));
+    KX_TRACE_ERROR(kCaller, u"picture file not written in " + Utf8ToWide(folder.u8string()));
     fs::path temp = fs::temp_directory_path(ec);
     return !ec && WritePictureIn(temp, bytes, path);
 }
@@ -188,9 +189,9 @@ bool ReadPicture(const std::u16string& path, std::string* bytes) {
     const std::string name = WideToUtf8(path);
     // Opening a pipe or a device could block for ever or never end.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(name, ec))
+    if (!std::filesystem::is_regular_file(std::filesystem::u8path(name), ec))
         return false;
-    std::FILE* f = std::fopen(name.c_str(), "rb");
+    std::FILE* f = platform::OpenFile(name, "rb");
     if (!f)
         return false;
     bool ok = false;
