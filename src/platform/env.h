@@ -17,7 +17,7 @@ struct CivilTime {
 
 struct ProcessEntry {
     int pid = 0;
-    std::string name; // base name of the executable
+    std::string name; // base name of the executable, without a Windows ".exe"
 };
 
 class Env {

@@ -136,18 +136,26 @@ public:
         return ::connect(AsSocket(fd), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : -1;
     }
     long SocketSendWithin(int fd, const void* data, size_t length, int timeoutMs) override {
-        // The socket stays blocking for connect and recv; sending waits for room first, so a
-        // peer that stops reading cannot hold the caller longer than timeoutMs per call. A
-        // blocking send of more than the buffer may still wait; cut each call to a size the
-        // send buffer takes at once.
-        if (length == 0)
-            return 0;
+        // Never blocks in send: a peer that stops reading cannot hold the caller longer than
+        // timeoutMs per call. The socket is blocking for connect and recv, non-blocking only here.
+        auto sendNow = [&]() -> long {
+            u_long on = 1, off = 0;
+            if (::ioctlsocket(AsSocket(fd), FIONBIO, &on) != 0)
+                return -1;
+            int want = length > 0x7fffffff ? 0x7fffffff : static_cast<int>(length);
+            int n = ::send(AsSocket(fd), static_cast<const char*>(data), want, 0);
+            int error = ::WSAGetLastError();
+            ::ioctlsocket(AsSocket(fd), FIONBIO, &off);
+            if (n != SOCKET_ERROR)
+                return n;
+            ::WSASetLastError(error);
+            return error == WSAEWOULDBLOCK ? 0 : -1;
+        };
+        long n = sendNow();
+        if (n != 0 || length == 0)
+            return n;
         int rc = SelectOne(fd, true, timeoutMs);
-        if (rc <= 0)
-            return rc;
-        int chunk = length > 16384 ? 16384 : static_cast<int>(length);
-        int n = ::send(AsSocket(fd), static_cast<const char*>(data), chunk, 0);
-        return n == SOCKET_ERROR ? -1 : n;
+        return rc <= 0 ? rc : sendNow();
     }
     int SocketWaitReadable(int fd, int timeoutMs) override { return SelectOne(fd, false, timeoutMs); }
     int SocketPendingError(int fd, int* error) override {
@@ -179,7 +187,11 @@ public:
         e.dwSize = sizeof e;
         for (BOOL more = ::Process32FirstW(snap, &e); more; more = ::Process32NextW(snap, &e)) {
             e.szExeFile[MAX_PATH - 1] = L'\0';
-            out->push_back(ProcessEntry{static_cast<int>(e.th32ProcessID), FromWide(e.szExeFile)});
+            std::string name = FromWide(e.szExeFile);
+            // Names compare as on other systems, without the program suffix.
+            if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".exe") == 0)
+                name.resize(name.size() - 4);
+            out->push_back(ProcessEntry{static_cast<int>(e.th32ProcessID), name});
         }
         ::CloseHandle(snap);
         return true;
