@@ -81,13 +81,18 @@ int SelectOne(int fd, bool write, int timeoutMs) {
     return rc == 0 ? 0 : 1;
 }
 
+// Winsock is started on the first socket, never while the library loads: WSAStartup may load
+// other libraries, which the loader lock forbids.
+bool WinsockReady() {
+    static const bool ready = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return ready;
+}
+
 class WindowsEnv : public Env {
 public:
-    WindowsEnv() {
-        WSADATA data;
-        winsockReady_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-
     uint32_t TickCount() override { return ::GetTickCount(); }
     void SleepMillis(uint32_t ms) override { ::Sleep(ms); }
     CivilTime UtcNow() override {
@@ -100,7 +105,7 @@ public:
     int LastError() override { return static_cast<int>(::GetLastError()); }
 
     int SocketOpen() override {
-        if (!winsockReady_) {
+        if (!WinsockReady()) {
             ::SetLastError(WSANOTINITIALISED);
             return -1;
         }
@@ -301,9 +306,6 @@ public:
             return 0;
         return static_cast<int>(zone.Bias);
     }
-
-private:
-    bool winsockReady_ = false;
 };
 
 } // namespace
