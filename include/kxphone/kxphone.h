@@ -89,11 +89,16 @@ constexpr uint32_t KX_PROGRESS_PERCENT = 0x10002;
 constexpr uint32_t KX_PROGRESS_ITEM_DONE = 0x10003;
 constexpr uint32_t KX_PROGRESS_ITEM_BEGIN = 0x10004;
 
+#ifdef _WIN32
+// The host's window is a window handle (HWND) that receives the messages through SendMessageW.
+struct KXHostWindow;
+#else
 // The host's window: its first member is the window procedure, called synchronously on the
 // sending thread.
 struct KXHostWindow {
     intptr_t (*proc)(KXHostWindow* self, uint32_t msg, uintptr_t code, intptr_t value);
 };
+#endif
 
 typedef void(KX_STDCALL* KXRecordCallback)(uint32_t code, uintptr_t value);
 typedef void(KX_STDCALL* KXProgressCallback)(int32_t percent);

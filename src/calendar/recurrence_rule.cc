@@ -1,6 +1,8 @@
 #include "calendar/recurrence_rule.h"
 
+#ifndef KX_NO_RECURRENCE_WALK
 #include <libical/ical.h>
+#endif
 
 #include "calendar/calendar_text.h"
 #include "platform/env.h"
@@ -87,6 +89,12 @@ bool LastInstance(const CalendarRecord& record, int32_t count, platform::OleDate
     platform::CivilTime start;
     if (!IsUsableDate(record.dtStart) || !record.dtStart.ToCivil(&start))
         return false;
+#ifdef KX_NO_RECURRENCE_WALK
+    // Built without the recurrence iterator: the series cannot be walked.
+    (void)count;
+    (void)last;
+    return false;
+#else
     std::string rule = BuildRecurrenceRule(record) + ";COUNT=" + NarrowNumber(count);
     icalrecurrencetype recur = icalrecurrencetype_from_string(rule.c_str());
     if (recur.freq == ICAL_NO_RECURRENCE)
@@ -118,6 +126,7 @@ bool LastInstance(const CalendarRecord& record, int32_t count, platform::OleDate
         return false;
     *last = platform::OleDate::FromCivil(end.year, end.month, end.day, end.hour, end.minute, end.second);
     return last->valid();
+#endif
 }
 
 // A COUNT as the number of instances, 0 when it is no positive decimal, -1 when it is above the

@@ -11,6 +11,7 @@
 
 #include "contacts/contact_groups.h"
 #include "platform/env.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "sync/picture_file.h"
 #include "sync/time_conversions.h"
@@ -145,9 +146,9 @@ bool ReadPicture(const std::u16string& path, std::string* bytes) {
     const std::string name = WideToUtf8(path);
     // Opening a pipe or a device could block for ever or never end.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(name, ec))
+    if (!std::filesystem::is_regular_file(std::filesystem::u8path(name), ec))
         return false;
-    std::FILE* f = std::fopen(name.c_str(), "rb");
+    std::FILE* f = platform::OpenFile(name, "rb");
     if (!f)
         return false;
     bool ok = false;

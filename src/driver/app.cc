@@ -1,6 +1,7 @@
 #include "driver/app.h"
 
 #include "platform/format.h"
+#include "platform/module_path.h"
 #include "trace/trace.h"
 
 CKXPhoneApp theApp;
@@ -58,9 +59,7 @@ void CKXPhoneApp::LoadAuxModule() {
     std::lock_guard<std::mutex> hold(auxLock_);
     if (auxModule_)
         return;
-    std::string path = env()->OwnModulePath();
-    size_t slash = path.rfind('/');
-    path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "AuxSyncModule.so";
+    std::string path = platform::SiblingModulePath(env()->OwnModulePath(), "AuxSyncModule");
     void* module = env()->OpenModule(path);
     if (!module)
         return;

@@ -4,13 +4,14 @@
 
 #include "driver/app.h"
 #include "platform/format.h"
+#include "platform/utf.h"
 #include "sync/host_messages.h"
 #include "trace/trace.h"
 
 namespace {
 
 std::u16string Text(const KXChar* text) {
-    return text ? std::u16string(text) : std::u16string();
+    return platform::FromHostText(text);
 }
 
 // Runs a phone operation; a failure that escapes as an exception is a general failure.

@@ -6,6 +6,7 @@
 #include "contacts/contact_changelog.h"
 #include "driver/app.h"
 #include "platform/format.h"
+#include "platform/utf.h"
 #include "trace/trace.h"
 
 namespace {
@@ -62,8 +63,8 @@ int32_t CKXFakePhone::InitSync(uint32_t, const InitSyncParams* params) {
         return KX_INVALID_ARGUMENT;
     hostWindow_ = params->hostWindow;
     localPort_ = params->localPort;
-    theApp.SetServiceAddress(params->baseAddress ? std::u16string(params->baseAddress) : std::u16string());
-    theApp.SetDeviceSerial(params->deviceSerial ? std::u16string(params->deviceSerial) : std::u16string());
+    theApp.SetServiceAddress(platform::FromHostText(params->baseAddress));
+    theApp.SetDeviceSerial(platform::FromHostText(params->deviceSerial));
     theApp.LoadAuxModule();
     theApp.ResetRequestStats();
     return KX_OK;

@@ -86,7 +86,7 @@ public:
 
     // Capability word and information text handed out by Inquire(2).
     uint32_t CapabilityWord = 15;
-    char16_t InformationText[1024] = {};
+    KXChar InformationText[1024] = {};
 
     // --- profiles, sample store, phone information (profiles.cc, sample_store*.cc, phone_info.cc) ---
     // Selector 0x20000: the status document with the handset's time, into the answer block.

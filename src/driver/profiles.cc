@@ -7,6 +7,7 @@
 #include "driver/app.h"
 #include "driver/tag_parser.h"
 #include "platform/format.h"
+#include "platform/utf.h"
 #include "trace/trace.h"
 
 namespace {
@@ -263,7 +264,7 @@ namespace {
 // Type 1: takes the host's description (the slot's value on entry) apart before answering.
 int32_t DeviceProfile(CKXFakePhone& phone, uintptr_t* slot) {
     const KXChar* description = reinterpret_cast<const KXChar*>(*slot);
-    std::u16string text(description);
+    std::u16string text = platform::FromHostText(description);
     phone.m_SampleStore.SetMailFolderDescription(
         CTagParser::TagText(text, u"<emailfolder>", u"</emailfolder>"));
     CTagParser parser;

@@ -7,6 +7,7 @@
 #include "driver/app.h"
 #include "platform/format.h"
 #include "platform/text.h"
+#include "platform/utf.h"
 #include "sync/host_messages.h"
 #include "trace/trace.h"
 #include "transport/text_encoding.h"
@@ -20,16 +21,16 @@ char16_t Lower(char16_t c) {
 }
 
 std::u16string Text(const KXChar* text) {
-    return text ? std::u16string(text) : std::u16string();
+    return platform::FromHostText(text);
 }
 
 // Paths travel as UTF-8 bytes; texts that are not valid UTF-16 / UTF-8 are mended, never thrown on.
 fs::path ToPath(const std::u16string& text) {
-    return fs::path(WideToUtf8(text));
+    return fs::u8path(WideToUtf8(text));
 }
 
 std::u16string FromPath(const fs::path& path) {
-    return Utf8ToWide(path.string());
+    return Utf8ToWide(path.u8string());
 }
 
 KXFolderRecord* NewFolder(const char16_t* name, int32_t kind, int32_t word1, int32_t word2) {
@@ -240,14 +241,14 @@ fs::path SampleStore::PhoneMemoryDir() const {
     std::string own = theApp.env()->OwnModulePath();
     if (own.empty())
         return {};
-    return fs::path(own).parent_path() / "Phone Memory";
+    return fs::u8path(own).parent_path() / "Phone Memory";
 }
 
 fs::path SampleStore::MemoryCardDir() const {
     std::string own = theApp.env()->OwnModulePath();
     if (own.empty())
         return {};
-    return fs::path(own).parent_path() / "Memory Card";
+    return fs::u8path(own).parent_path() / "Memory Card";
 }
 
 bool SampleStore::EnsureDirectories() const {

@@ -5,6 +5,7 @@
 #include "driver/sample_store.h"
 #include "platform/format.h"
 #include "platform/text.h"
+#include "platform/utf.h"
 #include "sync/host_messages.h"
 #include "trace/trace.h"
 
@@ -165,7 +166,7 @@ int32_t SampleStore::ReadMail(const KXChar* folder, const std::atomic<bool>& sto
     std::vector<KXMailItem> items;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        std::u16string name = folder ? std::u16string(folder) : std::u16string();
+        std::u16string name = platform::FromHostText(folder);
         if (folder && !FindMailFolder(name)) {
             result = KX_FAILED;
         } else {

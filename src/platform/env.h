@@ -17,7 +17,7 @@ struct CivilTime {
 
 struct ProcessEntry {
     int pid = 0;
-    std::string name; // base name of the executable
+    std::string name; // base name of the executable, without a Windows ".exe"
 };
 
 class Env {
@@ -109,6 +109,11 @@ public:
     // Replaces to when it exists.
     virtual int FileRename(const std::string& from, const std::string& to) = 0;
     virtual int FileRemove(const std::string& path) = 0;
+    // The error a full disk (or quota) gives, and whether an error means that.
+    virtual int DiskFullError() = 0;
+    virtual bool IsDiskFull(int error) = 0;
+    // Whether an error of an exclusive FileCreate means the file exists.
+    virtual bool IsFileExists(int error) = 0;
 };
 
 // Forwards every call to another Env; fakes derive from it and override what they change.
@@ -162,6 +167,9 @@ public:
         return target_->FileRename(from, to);
     }
     int FileRemove(const std::string& p) override { return target_->FileRemove(p); }
+    int DiskFullError() override { return target_->DiskFullError(); }
+    bool IsDiskFull(int error) override { return target_->IsDiskFull(error); }
+    bool IsFileExists(int error) override { return target_->IsFileExists(error); }
 
 private:
     Env* target_;

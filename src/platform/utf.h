@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include <kxphone/kxphone.h>
+
 namespace platform {
 
 // The code point at s[*i] (of n units); *i moves past it.
@@ -22,6 +24,12 @@ inline std::string Utf16ToUtf8(const std::u16string& s) {
 std::u16string Utf8ToUtf16(const char* s, size_t n);
 inline std::u16string Utf8ToUtf16(const std::string& s) {
     return Utf8ToUtf16(s.data(), s.size());
+}
+
+// Text crossing the interface is the same UTF-16 units as the driver's own text; only the C++
+// type differs on Windows (wchar_t). A null text is empty.
+inline std::u16string FromHostText(const KXChar* text) {
+    return text ? std::u16string(reinterpret_cast<const char16_t*>(text)) : std::u16string();
 }
 
 } // namespace platform

@@ -42,7 +42,7 @@ void RaiseBackupError(const char16_t* message, int error) {
 int32_t BackupFailed(const char16_t* caller, const BackupFileError& e) {
     KX_TRACE_ERROR(caller, e.message);
     KX_ERROR_LINE_WITH(caller, e.error);
-    return e.error == ENOSPC || e.error == EDQUOT ? 12 : 1;
+    return platform::Env::Current()->IsDiskFull(e.error) ? 12 : 1;
 }
 
 std::string BackupFilePath(const std::u16string& folder, const char* name) {
@@ -105,7 +105,8 @@ bool BackupFileWriter::Flush() {
     long n = platform::Env::Current()->FileWrite(fd_, buffer_.data(), buffer_.size());
     if (n != static_cast<long>(buffer_.size())) {
         if (error_ == 0)
-            error_ = n < 0 ? platform::Env::Current()->LastError() : ENOSPC;
+            error_ =
+                n < 0 ? platform::Env::Current()->LastError() : platform::Env::Current()->DiskFullError();
         return false;
     }
     buffer_.clear();
@@ -292,7 +293,7 @@ bool BackupFileReader::ReadCount(int32_t* value, size_t minBytes) {
 }
 
 bool BackupFileReader::ReadText(std::u16string* text) {
-    int32_t n;
+    int32_t n = 0;
     if (!ReadInt(&n))
         return Fail(u"Read String Len Error");
     text->clear();
@@ -321,7 +322,7 @@ bool BackupFileReader::ReadDate(platform::OleDate* date) {
 
 bool BackupFileReader::ReadEmbeddedFile(std::u16string* path, const char16_t* lengthMessage) {
     path->clear();
-    int32_t length;
+    int32_t length = 0;
     if (!ReadInt(&length))
         return Fail(lengthMessage);
     if (length == 0)

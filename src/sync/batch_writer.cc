@@ -6,6 +6,7 @@
 
 #include "platform/format.h"
 #include "sync/answer_cause.h"
+#include "platform/host_window.h"
 #include "trace/trace.h"
 #include "transport/text_encoding.h"
 #include "transport/transport_context.h"
@@ -171,7 +172,9 @@ bool BatchWriter::Send(std::unique_ptr<Request> request) {
         JoinFinished(false);
         if (workers_.size() < kWorkers)
             break;
-        env->SleepMillis(10); // both workers busy; the host's window needs no pumping here
+        // Both workers busy: the host's window keeps handling its messages meanwhile.
+        platform::PumpWindowMessages();
+        env->SleepMillis(10);
     }
     const unsigned count = static_cast<unsigned>(request->indexes.size());
     auto worker = std::make_unique<Worker>();

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/host_window.h"
 #include "trace/trace.h"
 
 void SendHostMessage(const PhoneState& phone, uint32_t code, intptr_t value) {
-    KXHostWindow* window = phone.HostWindow();
-    if (window && window->proc)
-        window->proc(window, KX_HOST_MESSAGE, code, value);
+    platform::SendWindowMessage(phone.HostWindow(), KX_HOST_MESSAGE, code, value);
 }
 
 void SendFinalHostMessage(const PhoneState& phone, const char16_t* caller, uint32_t code, intptr_t value) {

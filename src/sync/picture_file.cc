@@ -18,13 +18,13 @@ int CreateIn(const std::filesystem::path& folder, std::string* path) {
             if (c != '-' && name.size() < 3 + 12)
                 name.push_back(c);
         name += ".png";
-        std::string file = (folder / name).string();
+        std::string file = (folder / name).u8string();
         int fd = env->FileCreate(file, /*exclusive=*/true);
         if (fd >= 0) {
             *path = file;
             return fd;
         }
-        if (env->LastError() != EEXIST)
+        if (!env->IsFileExists(env->LastError()))
             return -1;
     }
     return -1;
@@ -34,7 +34,7 @@ int CreateIn(const std::filesystem::path& folder, std::string* path) {
 
 int CreatePictureFile(const char16_t* caller, std::string* path) {
     namespace fs = std::filesystem;
-    fs::path folder = fs::path(platform::Env::Current()->AppDataDir()) / "Vexo" / "data";
+    fs::path folder = fs::u8path(platform::Env::Current()->AppDataDir()) / "Vexo" / "data";
     std::error_code ec;
     fs::create_directories(folder, ec);
     int fd = CreateIn(folder, path);
@@ -42,7 +42,7 @@ int CreatePictureFile(const char16_t* caller, std::string* path) {
         return fd;
     // Rather the system's temporary folder than no picture.
     KX_ERROR_LINE(caller);
-    KX_TRACE_ERROR(caller, u"picture file not written in " + Utf8ToWide(folder.string()));
+    KX_TRACE_ERROR(caller, u"picture file not written in " + Utf8ToWide(folder.u8string()));
     fs::path temp = fs::temp_directory_path(ec);
     return ec ? -1 : CreateIn(temp, path);
 }

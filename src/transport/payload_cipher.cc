@@ -1,52 +1,20 @@
 #include "transport/payload_cipher.h"
 
-#include <openssl/evp.h>
-
 #include <cstring>
-#include <memory>
 
+#include "platform/block_cipher.h"
 #include "transport/base64.h"
 
 const char kPayloadKey[] = "kvQ3pL9x_rT7&~w=";
 
 namespace {
 
-const EVP_CIPHER* CipherForKey(const char* key) {
-    if (!key)
-        return nullptr;
-    switch (std::strlen(key)) {
-    case 16:
-        return EVP_aes_128_ecb();
-    case 24:
-        return EVP_aes_192_ecb();
-    case 32:
-        return EVP_aes_256_ecb();
-    default:
-        return nullptr;
-    }
-}
-
-// Runs whole blocks through the cipher in place; false when OpenSSL refuses.
+// Runs whole blocks through the cipher in place; false for a key that is no AES key.
 bool RunBlocks(const char* key, bool encrypt, unsigned char* data, size_t length) {
-    const EVP_CIPHER* cipher = CipherForKey(key);
-    if (!cipher)
+    if (!key)
         return false;
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
-                                                                        EVP_CIPHER_CTX_free);
-    if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, reinterpret_cast<const unsigned char*>(key),
-                                  nullptr, encrypt ? 1 : 0) != 1)
-        return false;
-    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
-    size_t done = 0;
-    while (done < length) {
-        // EVP takes int lengths; go in large whole-block chunks.
-        size_t chunk = length - done > (1u << 30) ? (1u << 30) : length - done;
-        int out = 0;
-        if (EVP_CipherUpdate(ctx.get(), data + done, &out, data + done, static_cast<int>(chunk)) != 1)
-            return false;
-        done += chunk;
-    }
-    return true;
+    return platform::AesEcbInPlace(reinterpret_cast<const unsigned char*>(key), std::strlen(key), encrypt,
+                                   data, length);
 }
 
 } // namespace

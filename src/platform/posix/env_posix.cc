@@ -1,5 +1,6 @@
 // The POSIX Env: BSD sockets, /proc, dlopen, libuuid, the process TZ and the LC_TIME locale.
 #include "platform/env.h"
+#include "platform/module_path.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -323,6 +324,9 @@ public:
         return ::rename(from.c_str(), to.c_str());
     }
     int FileRemove(const std::string& path) override { return ::unlink(path.c_str()); }
+    int DiskFullError() override { return ENOSPC; }
+    bool IsDiskFull(int error) override { return error == ENOSPC || error == EDQUOT; }
+    bool IsFileExists(int error) override { return error == EEXIST; }
 };
 
 } // namespace
@@ -346,6 +350,12 @@ Env* Env::Current() {
 
 void Env::SetCurrent(Env* env) {
     current.store(env);
+}
+
+std::string SiblingModulePath(const std::string& modulePath, const char* baseName) {
+    size_t slash = modulePath.find_last_of("/");
+    std::string folder = slash == std::string::npos ? std::string() : modulePath.substr(0, slash + 1);
+    return folder + baseName + ".so";
 }
 
 } // namespace platform
