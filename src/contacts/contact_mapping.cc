@@ -11,7 +11,9 @@
 
 #include "contacts/contact_groups.h"
 #include "platform/env.h"
+#include "platform/format.h"
 #include "platform/text.h"
+#include "platform/utf.h"
 #include "sync/picture_file.h"
 #include "sync/time_conversions.h"
 #include "trace/trace.h"
@@ -114,10 +116,18 @@ bool Utf8Of(const Json::Value& v, const char** begin, const char** end, std::str
     return false;
 }
 
+// Texts of the contact being converted that were not UTF-8: the host gets U+FFFD in place of each
+// bad sequence, and the contact's conversion traces that it did.
+thread_local int tBadTexts = 0;
+
 std::u16string Wide(const Json::Value& v) {
     const char *b, *e;
     std::string scratch;
-    return Utf8Of(v, &b, &e, &scratch) ? Utf8ToWide(b, static_cast<size_t>(e - b)) : std::u16string();
+    if (!Utf8Of(v, &b, &e, &scratch))
+        return std::u16string();
+    if (!platform::IsValidUtf8(b, static_cast<size_t>(e - b)))
+        ++tBadTexts;
+    return Utf8ToWide(b, static_cast<size_t>(e - b));
 }
 
 std::u16string WideMember(const Json::Value& object, const char* key) {
@@ -346,6 +356,7 @@ int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCa
         !platform::EqualsNoCase(platform::Trim(WideMember(object, "account_name")), u"pcsc"))
         return 0;
     record->dtLocation = 1;
+    tBadTexts = 0;
     std::u16string id = WideMember(object, "__id");
     record->lPhoneMemory = CalConv::TextToNumber(id);
     record->strPIMID = id;
@@ -367,6 +378,9 @@ int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCa
         AppendGroup(&reader.groups, kFavorite);
     record->AddField(KX_CF_GROUPS, reader.groups);
 
+    if (tBadTexts)
+        KX_TRACE_ERROR(kCaller, platform::Format(u"PIM ID=%s: %d texts are not UTF-8, U+FFFD given in place",
+                                                 id.c_str(), tBadTexts));
     std::u16string path;
     if (reader.hasPicture && WritePicture(reader.picture, &path))
         record->SetPicturePath(path);
