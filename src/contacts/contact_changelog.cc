@@ -72,8 +72,11 @@ int32_t ReadContactsWithChangeLog(PhoneState& phone, ContactGroupCache& groups, 
                     continue;
                 }
                 std::unique_ptr<ContactRecord> record(new ContactRecord);
-                if (kxconv::ToContactEx(object, record.get(), groups))
-                    records.Add(std::move(record));
+                if (!kxconv::ToContactEx(object, record.get(), groups))
+                    continue;
+                if (const ContactField* holder = record->PictureHolder())
+                    phone.Pictures.Refer(holder->strFilePath);
+                records.Add(std::move(record));
             }
             answer.reset();
             for (ContactRecord* record : records) {

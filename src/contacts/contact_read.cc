@@ -66,8 +66,11 @@ int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<Co
                     continue;
                 }
                 std::unique_ptr<ContactRecord> record(new ContactRecord);
-                if (kxconv::ToContactEx(object, record.get(), groups))
-                    records.Add(std::move(record));
+                if (!kxconv::ToContactEx(object, record.get(), groups))
+                    continue;
+                if (const ContactField* holder = record->PictureHolder())
+                    phone.Pictures.Refer(holder->strFilePath);
+                records.Add(std::move(record));
             }
             answer.reset();
 
@@ -86,5 +89,8 @@ int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<Co
                                            static_cast<int>(read.position()), total));
         }
     }
-    return read.Finish();
+    const int32_t result = read.Finish();
+    if (result == KX_OK)
+        phone.Pictures.FullReadDone();
+    return result;
 }
