@@ -18,6 +18,7 @@
 #include "contacts/contact_groups.h"
 #include "driver/app.h"
 #include "support/test_util.h"
+#include "support/trace_capture.h"
 #include "transport/text_encoding.h"
 
 namespace {
@@ -254,6 +255,18 @@ TEST(ContactMappingRead, GroupsAndFavorite) {
     EXPECT_EQ("3018=Vexo Favorite", Text(Fields(c)));
     EXPECT_EQ(5u, groups.requests.size());
     EXPECT_EQ("cmd=get_group_title;value=9", groups.requests.back());
+}
+
+// Bytes that are no UTF-8 reach the host as U+FFFD, and the contact says how many texts held them.
+TEST(ContactMappingRead, TextThatIsNotUtf8) {
+    kxtest::TraceCapture trace;
+    EXPECT_EQ("1=Ann|4005=Zo\xEF\xBF\xBDy",
+              ReadRows("[{" MT "name\",\"data2\":\"Ann\"},{" MT "nickname\",\"data1\":\"Zo\xc3y\"}]"));
+    EXPECT_EQ(1u,
+              trace
+                  .LinesWith({"[Caller=kxconv::ToContactEx],[Action=Error],[Function=PIM ID=7: 1 texts are "
+                              "not UTF-8, U+FFFD given in place]"})
+                  .size());
 }
 
 TEST(ContactMappingRead, PicturesLandInFiles) {
