@@ -146,8 +146,8 @@ void AppendGroup(std::u16string* groups, const std::u16string& title) {
     groups->append(title);
 }
 
-bool WritePicture(const std::string& bytes, std::u16string* path) {
-    return WritePictureFile(kCaller, bytes, path);
+bool WritePicture(const std::string& bytes, std::u16string* path, bool shared) {
+    return WritePictureFile(kCaller, bytes, path, shared);
 }
 
 // The picture file's bytes when it exists and is smaller than the limit.
@@ -351,7 +351,8 @@ struct RowReader {
 
 } // namespace
 
-int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups) {
+int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups,
+                bool passThrough) {
     if (!object.isObject() ||
         !platform::EqualsNoCase(platform::Trim(WideMember(object, "account_name")), u"pcsc"))
         return 0;
@@ -382,7 +383,7 @@ int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCa
         KX_TRACE_ERROR(kCaller, platform::Format(u"PIM ID=%s: %d texts are not UTF-8, U+FFFD given in place",
                                                  id.c_str(), tBadTexts));
     std::u16string path;
-    if (reader.hasPicture && WritePicture(reader.picture, &path))
+    if (reader.hasPicture && WritePicture(reader.picture, &path, !passThrough))
         record->SetPicturePath(path);
     return 1;
 }

@@ -66,9 +66,9 @@ int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<Co
                     continue;
                 }
                 std::unique_ptr<ContactRecord> record(new ContactRecord);
-                if (!kxconv::ToContactEx(object, record.get(), groups))
+                if (!kxconv::ToContactEx(object, record.get(), groups, list != nullptr))
                     continue;
-                if (const ContactField* holder = record->PictureHolder())
+                if (const ContactField* holder = record->PictureHolder(); holder && !list)
                     phone.Pictures.Refer(holder->strFilePath);
                 records.Add(std::move(record));
             }
@@ -90,7 +90,8 @@ int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<Co
         }
     }
     const int32_t result = read.Finish();
-    if (result == KX_OK)
+    // Only a read the host receives names the pictures it holds.
+    if (result == KX_OK && !list)
         phone.Pictures.FullReadDone();
     return result;
 }

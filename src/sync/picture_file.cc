@@ -122,6 +122,16 @@ bool NamedByBytes(const fs::path& folder, const std::string& bytes, std::string*
     return false;
 }
 
+bool WriteOwn(const fs::path& folder, const std::string& bytes, std::string* path) {
+    int fd = CreateIn(folder, path);
+    if (fd < 0)
+        return false;
+    if (WriteAll(fd, bytes))
+        return true;
+    platform::Env::Current()->FileRemove(*path);
+    return false;
+}
+
 } // namespace
 
 int CreatePictureFile(const char16_t* caller, std::string* path) {
@@ -138,12 +148,12 @@ int CreatePictureFile(const char16_t* caller, std::string* path) {
     return ec ? -1 : CreateIn(temp, path);
 }
 
-bool WritePictureFile(const char16_t* caller, const std::string& bytes, std::u16string* path) {
+bool WritePictureFile(const char16_t* caller, const std::string& bytes, std::u16string* path, bool shared) {
     fs::path folder = PictureFolder();
     std::error_code ec;
     fs::create_directories(folder, ec);
     std::string file;
-    if (NamedByBytes(folder, bytes, &file)) {
+    if (shared ? NamedByBytes(folder, bytes, &file) : WriteOwn(folder, bytes, &file)) {
         *path = Utf8ToWide(file);
         return true;
     }

@@ -19,9 +19,11 @@
 // takes one (traced for caller).
 int CreatePictureFile(const char16_t* caller, std::string* path);
 
-// The picture file holding exactly bytes: an existing one of the same bytes, or a new one; false
-// (traced for caller) when it could not be written.
-bool WritePictureFile(const char16_t* caller, const std::string& bytes, std::u16string* path);
+// The picture file holding exactly bytes; false (traced for caller) when it could not be written.
+// shared: the file named by the bytes, an existing one when it holds them. Otherwise a new file of
+// its own, for records that only pass through and whose file is removed with them.
+bool WritePictureFile(const char16_t* caller, const std::string& bytes, std::u16string* path,
+                      bool shared = true);
 
 // Removes a picture file made by the two above; an empty path does nothing.
 void RemovePictureFile(const std::u16string& path);

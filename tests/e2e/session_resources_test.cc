@@ -18,6 +18,7 @@
 #include "support/host_window_recorder.h"
 #include "support/sim_fixture.h"
 #include "support/test_util.h"
+#include "transport/text_encoding.h"
 
 namespace {
 
@@ -71,16 +72,19 @@ protected:
         theApp.SetEnv(nullptr);
         sim_.reset();
     }
-    int32_t Session() {
+    int32_t Session(bool backup = false) {
         InitSyncParams params{0, host_.window(), sim_->port(), url_.c_str(), u"SER-SESSION"};
         EXPECT_EQ(KX_OK, ::InitSync(0, &params));
-        int32_t result = ::Read(KX_TYPE_CONTACT, 0);
+        const std::u16string folder = Utf8ToWide(backupDir_.path());
+        int32_t result =
+            backup ? ::Backup(KX_BACKUP_CONTACT, u"", 0, folder.c_str(), 0, 0) : ::Read(KX_TYPE_CONTACT, 0);
         EXPECT_EQ(KX_OK, ::UninitSync(0, 0));
         return result;
     }
     fs::path pictures() { return fs::path(env_.AppDataDir()) / "Vexo" / "data"; }
 
     kxtest::TempAppDataEnv env_{false};
+    kxtest::TempDir backupDir_;
     kxtest::FakeAdb adb_;
     kxtest::HostWindowRecorder host_;
     std::unique_ptr<kxtest::SimFixture> sim_;
@@ -113,13 +117,15 @@ TEST_F(SessionE2E, PictureFilesFollowTheStore) {
         const char* what;
         int sessions;
         const char* newPhoto; // base64 set on contact 1 before the sessions, or null
+        bool backup;          // the session backs up instead of reading
         size_t files;         // pictures plus the file that is not ours
     };
     const Step steps[] = {
-        {"one read: the store's two pictures; the leftover removed at its end", 1, nullptr, 3},
-        {"five more reads of the same store reuse the files", 5, nullptr, 3},
+        {"one read: the store's two pictures; the leftover removed at its end", 1, nullptr, false, 3},
+        {"five more reads of the same store reuse the files", 5, nullptr, false, 3},
+        {"a backup takes the pictures without touching the host's files", 1, nullptr, true, 3},
         {"a changed picture replaces the old file at the next session's end", 1,
-         "iVBORw0KGgoAAAANSUhEUg==", 3},
+         "iVBORw0KGgoAAAANSUhEUg==", false, 3},
     };
     for (const Step& step : steps) {
         if (step.newPhoto) {
@@ -128,8 +134,13 @@ TEST_F(SessionE2E, PictureFilesFollowTheStore) {
             c["__data"][0]["data15"] = step.newPhoto;
             ASSERT_TRUE(sim_->ModifyContact(c));
         }
+        const size_t before = Entries(pictures());
         for (int i = 0; i < step.sessions; ++i)
-            ASSERT_EQ(KX_OK, Session()) << step.what;
+            ASSERT_EQ(KX_OK, Session(step.backup)) << step.what;
+        if (step.backup) {
+            EXPECT_EQ(before, Entries(pictures())) << step.what;
+            EXPECT_TRUE(fs::exists(backupDir_.path() + "/people.dat")) << step.what;
+        }
         EXPECT_EQ(step.files, Entries(pictures())) << step.what;
         EXPECT_FALSE(fs::exists(pictures() / "pic0123456789ab.png")) << step.what;
         EXPECT_TRUE(fs::exists(pictures() / "notes.txt")) << step.what;
