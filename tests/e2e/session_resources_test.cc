@@ -41,15 +41,10 @@ size_t SettledFds() {
     return fewest;
 }
 
-// Resident pages of this process, in KB.
+// Resident memory of this process, in KB.
 long ResidentKb() {
     long pages = 0, resident = 0;
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    if (f) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
+    std::ifstream("/proc/self/statm") >> pages >> resident;
     return resident * 4;
 }
 
