@@ -10,6 +10,7 @@
 #include "platform/env.h"
 #include "platform/format.h"
 #include "platform/text.h"
+#include "platform/utf.h"
 #include "trace/trace.h"
 #include "transport/text_encoding.h"
 
@@ -40,8 +41,14 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
     record->bAllDay = !allDay.empty() && CalConv::NarrowToNumber(allDay) != 0 ? 1 : 0;
     const bool isAllDay = record->bAllDay != 0;
     std::string id = CalConv::RowText(row, "__id");
+    // Texts that are not UTF-8 reach the host with U+FFFD in place; the event says so once.
+    int badTexts = 0;
+    auto wide = [&badTexts](const std::string& text) {
+        badTexts += !platform::IsValidUtf8(text.data(), text.size());
+        return Utf8ToWide(text);
+    };
     record->lPhoneId = CalConv::NarrowToNumber(id);
-    record->strId = Utf8ToWide(id);
+    record->strId = wide(id);
     record->nCalendarId = CalConv::NarrowToNumber(CalConv::RowText(row, "calendar_id"));
     std::string updated = CalConv::RowText(row, "last_update_time");
     if (!updated.empty())
@@ -89,16 +96,19 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
     const std::pair<const char*, int32_t> texts[] = {
         {"title", KX_CAL_TITLE}, {"description", KX_CAL_DESCRIPTION}, {"iCalGUID", KX_CAL_ICAL_GUID}};
     for (const auto& t : texts) {
-        std::u16string value = Utf8ToWide(CalConv::RowText(row, t.first));
+        std::u16string value = wide(CalConv::RowText(row, t.first));
         if (!value.empty())
             record->AddField(t.second, platform::HostLines(value));
     }
     std::string tz = CalConv::RowText(row, "eventTimezone");
     if (!platform::Trim(tz).empty())
         record->AddField(KX_CAL_TIMEZONE, CalConv::TimeZoneField(tz));
-    std::u16string location = Utf8ToWide(CalConv::RowText(row, "eventLocation"));
+    std::u16string location = wide(CalConv::RowText(row, "eventLocation"));
     if (!location.empty())
         record->AddField(KX_CAL_LOCATION, platform::HostLines(location));
+    if (badTexts)
+        KX_TRACE_ERROR(kToCaller, platform::Format(u"event %s: %d texts are not UTF-8, U+FFFD given in place",
+                                                   record->strId.c_str(), badTexts));
 
     if (CalConv::IsZeroDate(record->dtStart))
         record->dtStart = record->dtEnd;

@@ -63,7 +63,7 @@ int32_t ReadContactsWithChangeLog(PhoneState& phone, ContactGroupCache& groups, 
         };
         while (std::optional<ServiceReply> answer = read.NextBatch(batchSize, deleted)) {
             RecordList<ContactRecord> records;
-            ToContactBatch(answer->objects(), groups, kCaller, &records);
+            ToContactBatch(answer->objects(), groups, kCaller, false, &phone.Pictures, &records);
             answer.reset();
             for (ContactRecord* record : records) {
                 ++delivered;

@@ -12,7 +12,9 @@
 #include "contacts/contact_groups.h"
 #include "platform/env.h"
 #include "platform/file.h"
+#include "platform/format.h"
 #include "platform/text.h"
+#include "platform/utf.h"
 #include "sync/picture_file.h"
 #include "sync/time_conversions.h"
 #include "trace/trace.h"
@@ -115,10 +117,18 @@ bool Utf8Of(const Json::Value& v, const char** begin, const char** end, std::str
     return false;
 }
 
+// Texts of the contact being converted that were not UTF-8: the host gets U+FFFD in place of each
+// bad sequence, and the contact's conversion traces that it did.
+thread_local int tBadTexts = 0;
+
 std::u16string Wide(const Json::Value& v) {
     const char *b, *e;
     std::string scratch;
-    return Utf8Of(v, &b, &e, &scratch) ? Utf8ToWide(b, static_cast<size_t>(e - b)) : std::u16string();
+    if (!Utf8Of(v, &b, &e, &scratch))
+        return std::u16string();
+    if (!platform::IsValidUtf8(b, static_cast<size_t>(e - b)))
+        ++tBadTexts;
+    return Utf8ToWide(b, static_cast<size_t>(e - b));
 }
 
 std::u16string WideMember(const Json::Value& object, const char* key) {
@@ -137,8 +147,8 @@ void AppendGroup(std::u16string* groups, const std::u16string& title) {
     groups->append(title);
 }
 
-bool WritePicture(const std::string& bytes, std::u16string* path) {
-    return WritePictureFile(kCaller, bytes, path);
+bool WritePicture(const std::string& bytes, std::u16string* path, bool shared) {
+    return WritePictureFile(kCaller, bytes, path, shared);
 }
 
 // The picture file's bytes when it exists and is smaller than the limit.
@@ -342,11 +352,13 @@ struct RowReader {
 
 } // namespace
 
-int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups) {
+int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups,
+                bool passThrough) {
     if (!object.isObject() ||
         !platform::EqualsNoCase(platform::Trim(WideMember(object, "account_name")), u"pcsc"))
         return 0;
     record->dtLocation = 1;
+    tBadTexts = 0;
     std::u16string id = WideMember(object, "__id");
     record->lPhoneMemory = CalConv::TextToNumber(id);
     record->strPIMID = id;
@@ -368,8 +380,11 @@ int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCa
         AppendGroup(&reader.groups, kFavorite);
     record->AddField(KX_CF_GROUPS, reader.groups);
 
+    if (tBadTexts)
+        KX_TRACE_ERROR(kCaller, platform::Format(u"PIM ID=%s: %d texts are not UTF-8, U+FFFD given in place",
+                                                 id.c_str(), tBadTexts));
     std::u16string path;
-    if (reader.hasPicture && WritePicture(reader.picture, &path))
+    if (reader.hasPicture && WritePicture(reader.picture, &path, !passThrough))
         record->SetPicturePath(path);
     return 1;
 }

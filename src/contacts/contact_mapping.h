@@ -12,7 +12,11 @@ namespace kxconv {
 
 // Fills a freshly constructed record from one contact object of the handset. 1 when a record
 // was produced; 0 when the object belongs to another account or is not an object at all.
-int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups);
+// passThrough: the record only passes through (a backup, a restore's look at the handset) and
+// its picture file is removed with it, so it gets a file of its own rather than the shared one
+// the host's records may refer to.
+int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups,
+                bool passThrough = false);
 
 // Builds the object that writes record to the handset. Always 1; count receives the number of
 // items counted against the request budget (fields, group titles, completed rows, the picture

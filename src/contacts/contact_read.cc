@@ -58,7 +58,9 @@ int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<Co
         const int total = static_cast<int>(read.total());
         while (std::optional<ServiceReply> answer = read.NextBatch(batchSize)) {
             RecordList<ContactRecord> records;
-            ToContactBatch(answer->objects(), groups, kCaller, &records);
+            // Records a backup collects only pass through: their pictures are files of their own.
+            ToContactBatch(answer->objects(), groups, kCaller, list != nullptr,
+                           list ? nullptr : &phone.Pictures, &records);
             answer.reset();
 
             if (list) {
@@ -76,7 +78,11 @@ int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<Co
                                            static_cast<int>(read.position()), total));
         }
     }
-    return read.Finish();
+    const int32_t result = read.Finish();
+    // Only a read the host receives names the pictures it holds.
+    if (result == KX_OK && !list)
+        phone.Pictures.FullReadDone();
+    return result;
 }
 
 size_t ContactReadBatch(const PhoneState& phone) {
@@ -84,7 +90,7 @@ size_t ContactReadBatch(const PhoneState& phone) {
 }
 
 void ToContactBatch(const Json::Value& objects, ContactGroupCache& groups, const char16_t* caller,
-                    RecordList<ContactRecord>* records) {
+                    bool passThrough, PictureSession* pictures, RecordList<ContactRecord>* records) {
     records->Reserve(records->size() + objects.size());
     for (const Json::Value& object : objects) {
         if (!object.isObject()) {
@@ -92,7 +98,10 @@ void ToContactBatch(const Json::Value& objects, ContactGroupCache& groups, const
             continue;
         }
         std::unique_ptr<ContactRecord> record(new ContactRecord);
-        if (kxconv::ToContactEx(object, record.get(), groups))
-            records->Add(std::move(record));
+        if (!kxconv::ToContactEx(object, record.get(), groups, passThrough))
+            continue;
+        if (const ContactField* holder = record->PictureHolder(); holder && pictures)
+            pictures->Refer(holder->strFilePath);
+        records->Add(std::move(record));
     }
 }

@@ -12,6 +12,7 @@
 
 #include "contacts/contact_groups.h"
 #include "sync/phone_state.h"
+#include "sync/picture_file.h"
 
 // list null: every record goes to the host (messages and callbacks); otherwise copies are
 // collected into list and nothing is sent. Returns 0, 12, 21 or 1100. Runs on the caller's
@@ -22,6 +23,8 @@ int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<Co
 size_t ContactReadBatch(const PhoneState& phone);
 
 // The contacts of one batch answer's "objects", converted and appended to records; entries that
-// are no object are traced for caller and passed over.
+// are no object are traced for caller and passed over. passThrough: the records only pass through
+// (their pictures get files of their own). pictures (may be null): where the host's records'
+// picture files are noted.
 void ToContactBatch(const Json::Value& objects, ContactGroupCache& groups, const char16_t* caller,
-                    RecordList<ContactRecord>* records);
+                    bool passThrough, PictureSession* pictures, RecordList<ContactRecord>* records);

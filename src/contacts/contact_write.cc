@@ -25,6 +25,9 @@ public:
         // first; those of one request's worth of records are kept at a time.
         if (op_ == ServiceWrite::Update && i >= windowEnd_ && !ReadWindow(i))
             return true; // not sent: the handset's rows could not be read
+        // The host keeps this picture file for its record: it stays past the session's end.
+        if (const ContactField* holder = copies_[i]->PictureHolder())
+            phone_.Pictures.Refer(holder->strFilePath);
         Json::Value object;
         if (!kxconv::FromContactEx(*copies_[i], &object, fields, groups_) || !object.isObject())
             return false;

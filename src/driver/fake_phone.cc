@@ -67,6 +67,7 @@ int32_t CKXFakePhone::InitSync(uint32_t, const InitSyncParams* params) {
     theApp.SetDeviceSerial(platform::FromHostText(params->deviceSerial));
     theApp.LoadAuxModule();
     theApp.ResetRequestStats();
+    Pictures.Begin();
     return KX_OK;
 }
 
@@ -137,6 +138,13 @@ int32_t CKXFakePhone::Stop(int32_t type, uintptr_t param) {
 }
 
 int32_t CKXFakePhone::UninitSync(uint32_t, uint32_t) {
+    // The host has taken what it wanted of this session's records; pictures that only earlier
+    // sessions referred to are not wanted any more.
+    size_t removed = Pictures.End();
+    if (removed)
+        KX_TRACE_INFO(
+            u"CKXFakePhone::UninitSync",
+            platform::Format(u"%d picture files of earlier sessions removed", static_cast<int>(removed)));
     return KX_OK;
 }
 

@@ -44,6 +44,48 @@ std::string Utf16ToUtf8(const char16_t* s, size_t n) {
     return out;
 }
 
+namespace {
+
+// Length of the valid sequence at p[i], 0 when there is none.
+size_t ValidSequence(const unsigned char* p, size_t n, size_t i) {
+    unsigned char b = p[i];
+    if (b < 0x80)
+        return 1;
+    size_t need;
+    char32_t c, min;
+    if (b >= 0xC2 && b <= 0xDF)
+        c = b & 0x1F, need = 1, min = 0x80;
+    else if (b >= 0xE0 && b <= 0xEF)
+        c = b & 0x0F, need = 2, min = 0x800;
+    else if (b >= 0xF0 && b <= 0xF4)
+        c = b & 0x07, need = 3, min = 0x10000;
+    else
+        return 0;
+    if (n - i <= need)
+        return 0;
+    for (size_t j = 1; j <= need; ++j) {
+        if ((p[i + j] & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (p[i + j] & 0x3F);
+    }
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    return need + 1;
+}
+
+} // namespace
+
+bool IsValidUtf8(const char* text, size_t n) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < n;) {
+        size_t k = ValidSequence(p, n, i);
+        if (k == 0)
+            return false;
+        i += k;
+    }
+    return true;
+}
+
 std::u16string Utf8ToUtf16(const char* text, size_t n) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     std::u16string out;

@@ -22,6 +22,8 @@ inline std::string Utf16ToUtf8(const std::u16string& s) {
     return Utf16ToUtf8(s.data(), s.size());
 }
 std::u16string Utf8ToUtf16(const char* s, size_t n);
+// True when s[0, n) is UTF-8 that Utf8ToUtf16 takes without a replacement.
+bool IsValidUtf8(const char* s, size_t n);
 inline std::u16string Utf8ToUtf16(const std::string& s) {
     return Utf8ToUtf16(s.data(), s.size());
 }

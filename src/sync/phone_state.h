@@ -10,6 +10,7 @@
 #include <kxphone/kxphone.h>
 
 #include "sync/change_log_memory.h"
+#include "sync/picture_file.h"
 
 class PhoneState {
 public:
@@ -39,6 +40,9 @@ public:
     // What the last change-log read of each kind delivered; a clear compares the log with it.
     ChangeLogMemory ContactChanges;
     ChangeLogMemory CalendarChanges;
+    // The picture files this session's records refer to; locked inside, so writers holding a
+    // const phone may add to it.
+    mutable PictureSession Pictures;
 
     // Asks the device-control library whether the handset is still reachable (result unused).
     virtual void CheckPhoneReady() = 0;

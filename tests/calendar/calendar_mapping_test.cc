@@ -65,6 +65,22 @@ TEST(ToCalendarEx, AllDayWithDurationInSecondsHasNoZoneShift) {
     EXPECT_TRUE(Traced(trace, "[Caller=kxconv::ToCalendarEx],[Action=Error],[Function=dttime error]"));
 }
 
+// Bytes that are no UTF-8 reach the host as U+FFFD, and the event says how many texts held them.
+TEST(ToCalendarEx, TextThatIsNotUtf8) {
+    TraceCapture trace;
+    CalendarRecord r;
+    ASSERT_TRUE(
+        kxconv::ToCalendarEx(Parse("{\"__id\":\"9\",\"title\":\"Zo\xc3y\",\"eventLocation\":\"\\udc00\","
+                                   "\"description\":\"ok \xc3\xab\"}"),
+                             &r, nullptr, nullptr));
+    EXPECT_EQ(u"Zo\uFFFDy", r.FirstField(KX_CAL_TITLE)->strData);
+    EXPECT_EQ(u"\uFFFD", r.FirstField(KX_CAL_LOCATION)->strData);
+    EXPECT_EQ(u"ok \u00eb", r.FirstField(KX_CAL_DESCRIPTION)->strData);
+    EXPECT_TRUE(Traced(trace,
+                       "[Caller=kxconv::ToCalendarEx],[Action=Error],[Function=event 9: 2 texts are not "
+                       "UTF-8, U+FFFD given in place]"));
+}
+
 TEST(ToCalendarEx, DurationsAndEnds) {
     FixedZoneEnv zone(480);
     const struct {

@@ -18,6 +18,7 @@
 #include "contacts/contact_groups.h"
 #include "driver/app.h"
 #include "support/test_util.h"
+#include "support/trace_capture.h"
 #include "transport/text_encoding.h"
 
 namespace {
@@ -256,6 +257,18 @@ TEST(ContactMappingRead, GroupsAndFavorite) {
     EXPECT_EQ("cmd=get_group_title;value=9", groups.requests.back());
 }
 
+// Bytes that are no UTF-8 reach the host as U+FFFD, and the contact says how many texts held them.
+TEST(ContactMappingRead, TextThatIsNotUtf8) {
+    kxtest::TraceCapture trace;
+    EXPECT_EQ("1=Ann|4005=Zo\xEF\xBF\xBDy",
+              ReadRows("[{" MT "name\",\"data2\":\"Ann\"},{" MT "nickname\",\"data1\":\"Zo\xc3y\"}]"));
+    EXPECT_EQ(1u,
+              trace
+                  .LinesWith({"[Caller=kxconv::ToContactEx],[Action=Error],[Function=PIM ID=7: 1 texts are "
+                              "not UTF-8, U+FFFD given in place]"})
+                  .size());
+}
+
 TEST(ContactMappingRead, PicturesLandInFiles) {
     TempAppData appData;
     // "PNG" in base64 with the service's line breaks and a stray character.
@@ -273,7 +286,7 @@ TEST(ContactMappingRead, PicturesLandInFiles) {
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(std::string("\x89PNG\r\n\x1a\n", 8), bytes);
 
-    // Without a name the picture gets a holder of its own; every picture its own file.
+    // Without a name the picture gets a holder of its own; the same bytes share one file.
     ContactRecord nameless;
     ASSERT_EQ(
         1, kxconv::ToContactEx(Contact("[{" MT "phone_v2\",\"data1\":\"1\",\"data2\":\"2\"}," + photo + "]"),
@@ -281,15 +294,24 @@ TEST(ContactMappingRead, PicturesLandInFiles) {
     ASSERT_EQ(2, nameless.GetFieldCount());
     EXPECT_EQ(KX_CF_PICTURE_HOLDER, nameless.GetField(1)->nType);
     EXPECT_TRUE(nameless.GetField(1)->strData.empty());
-    EXPECT_NE(path, U8(nameless.GetField(1)->strFilePath));
-    EXPECT_TRUE(fs::exists(U8(nameless.GetField(1)->strFilePath)));
+    EXPECT_EQ(path, U8(nameless.GetField(1)->strFilePath));
 
     // A photo that decodes to nothing leaves the record without a picture.
     ContactRecord none;
     ASSERT_EQ(1, kxconv::ToContactEx(Contact("[{" MT "photo\",\"data15\":\"***\"},{" MT "photo\"}]"), &none,
                                      theApp.m_FakePhone.m_ContactGroups));
     EXPECT_EQ(0, none.GetFieldCount());
-    EXPECT_EQ(2, std::distance(fs::directory_iterator(appData.pictures()), fs::directory_iterator()));
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(appData.pictures()), fs::directory_iterator()));
+
+    // A file of that name holding other bytes is left alone: the picture goes to a name of its own.
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "other";
+    ContactRecord again;
+    ASSERT_EQ(1, kxconv::ToContactEx(Contact("[" + photo + "]"), &again, theApp.m_FakePhone.m_ContactGroups));
+    std::string other = U8(again.GetField(0)->strFilePath);
+    EXPECT_NE(path, other);
+    EXPECT_EQ(appData.pictures(), fs::path(other).parent_path());
+    EXPECT_EQ(8u, fs::file_size(other));
+    EXPECT_EQ(5u, fs::file_size(path));
 }
 
 TEST(ContactMappingRead, PictureFolderUnusableFallsBackToTheTemporaryFolder) {

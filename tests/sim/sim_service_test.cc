@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 
+#include "json_text.h"
+#include "platform/utf.h"
 #include "seed.h"
 #include "sim_test_util.h"
 #include "store.h"
@@ -121,6 +123,48 @@ print('bad', bad)
     EXPECT_EQ(
         kxtest::RunCommand("python3 " + dir.path() + "/check.py " + dir.path() + "/events.jsonl 2>&1").output,
         "bad 0\n");
+}
+
+} // namespace
+
+namespace {
+
+// Text that is not UTF-8 never enters the store, whichever way it comes, and a seeded store
+// holds none.
+TEST(SimText, BytesThatAreNoTextAreRefused) {
+    std::unique_ptr<kxsim::Store> s = SeededStore(300, 20, 1);
+    const std::string all = AllRows(*s);
+    EXPECT_TRUE(platform::IsValidUtf8(all.data(), all.size()));
+
+    struct Case {
+        const char* what;
+        std::string objects; // JSON text; raw bytes inside strings
+        bool stored;
+    };
+    const Case cases[] = {
+        {"a cut two-byte character",
+         R"([{"__data":[{"mimetype":"vnd.android.cursor.item/nickname","data1":"Zo)"
+         "\xc3"
+         R"(y"}]}])",
+         false},
+        {"an escaped lone surrogate",
+         R"([{"__data":[{"mimetype":"vnd.android.cursor.item/note","data1":"\udc00"}]}])", false},
+        {"an overlong form in a member name", "[{\"\xc0\xaf\":\"1\"}]", false},
+        {"valid text of every length", R"([{"title":"é王🌸","note":"\u00e9"}])", true},
+    };
+    for (const Case& c : cases) {
+        Json::Value objects, answers;
+        std::string errors;
+        ASSERT_TRUE(kxsim::ParseJson(c.objects.data(), c.objects.size(), &objects, &errors)) << c.what;
+        for (auto write : {&kxsim::Store::CreateContacts, &kxsim::Store::CreateEvents}) {
+            kxsim::StoreResult r = ((*s).*write)(objects, kxsim::Origin::kHandset, &answers);
+            EXPECT_EQ(c.stored, r.ok) << c.what << ": " << r.error;
+            EXPECT_EQ(c.stored, r.error.find("not valid UTF-8") == std::string::npos)
+                << c.what << ": " << r.error;
+        }
+    }
+    std::string id;
+    EXPECT_FALSE(s->GroupIdForTitle("Fr\xe9nds", &id).ok);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "platform/utf.h"
 #include "support/test_util.h"
 #include "transport/base64.h"
 #include "transport/text_encoding.h"
@@ -146,6 +147,27 @@ TEST(TextEncoding, ConvertsAndReplacesInvalidInput) {
               u"a\uFFFDb");
     EXPECT_EQ(Utf8ToWide(std::string("\xE4\xB8")), u"\uFFFD");       // truncated
     EXPECT_EQ(Utf8ToWide(std::string("\xC0\x80")), u"\uFFFD\uFFFD"); // overlong
+}
+
+// Valid exactly when the conversion needs no replacement character.
+TEST(TextEncoding, ValidUtf8AgreesWithTheConversion) {
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},
+        {"a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80", true},
+        {"Zo\xC3y", false},          // a two-byte character cut
+        {"\xE4\xB8", false},         // truncated at the end
+        {"\xC0\xAF", false},         // overlong
+        {"\xED\xB0\x80", false},     // a surrogate
+        {"\xF4\x90\x80\x80", false}, // past U+10FFFF
+        {"\x80", false},             // a lone continuation
+        {"\xEF\xBF\xBD", true},      // U+FFFD itself is text
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.second, platform::IsValidUtf8(c.first.data(), c.first.size())) << c.first;
+        if (c.first != "\xEF\xBF\xBD") {
+            EXPECT_EQ(c.second, Utf8ToWide(c.first).find(u'\uFFFD') == std::u16string::npos) << c.first;
+        }
+    }
 }
 
 TEST(TextEncoding, LimitedCutsOnWholeCharacters) {

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "platform/utf.h"
+
 namespace kxsim {
 
 std::string CompactJson(const Json::Value& v) {
@@ -22,6 +24,33 @@ bool ParseJson(const char* text, size_t length, Json::Value* out, std::string* e
         return std::unique_ptr<Json::CharReader>(b.newCharReader());
     }();
     return reader->parse(text, text + length, out, error);
+}
+
+bool ValidText(const Json::Value& v, std::string* where) {
+    const char *b, *e;
+    if (v.getString(&b, &e))
+        return platform::IsValidUtf8(b, static_cast<size_t>(e - b));
+    if (v.isArray()) {
+        for (const Json::Value& item : v)
+            if (!ValidText(item, where))
+                return false;
+    } else if (v.isObject()) {
+        for (auto it = v.begin(); it != v.end(); ++it) {
+            const char* end;
+            const char* key = it.memberName(&end);
+            if (!platform::IsValidUtf8(key, static_cast<size_t>(end - key))) {
+                *where = "a member name";
+                return false;
+            }
+            if (!ValidText(*it, where)) {
+                // The innermost name is the telling one.
+                if (where->empty())
+                    where->assign(key, end);
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 } // namespace kxsim

@@ -12,5 +12,8 @@ namespace kxsim {
 std::string CompactJson(const Json::Value& v);
 // False with *error when text is not JSON.
 bool ParseJson(const char* text, size_t length, Json::Value* out, std::string* error);
+// False when a text of v (a member name or a string, at any depth) is not valid UTF-8; *where
+// (empty on entry) then names the member holding it.
+bool ValidText(const Json::Value& v, std::string* where);
 
 } // namespace kxsim

@@ -48,6 +48,15 @@ std::string UtcStamp(int64_t ms) {
     return buf;
 }
 
+// The first n characters of UTF-8 text: a cut inside a character would store bytes that are no text.
+std::string FirstChars(const std::string& text, size_t n) {
+    size_t end = 0;
+    for (size_t chars = 0; end < text.size() && chars <= n; ++end)
+        if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && chars++ == n)
+            break;
+    return text.substr(0, end);
+}
+
 std::string Num(int64_t v) {
     return std::to_string(v);
 }
@@ -232,8 +241,7 @@ public:
             Add("organization",
                 {{"data1", rng_.Pick(kCompanies)}, {"data2", "1"}, {"data4", rng_.Pick(kTitles)}});
         if (index == 0 || rng_.Chance(20))
-            Add("nickname",
-                {{"data1", index == 0 ? "Pepe" : std::string(n.given).substr(0, 3) + "y"}, {"data2", "1"}});
+            Add("nickname", {{"data1", index == 0 ? "Pepe" : FirstChars(n.given, 3) + "y"}, {"data2", "1"}});
         if (index == 0 || rng_.Chance(20))
             Add("website", {{"data1", "https://www." + std::string(rng_.Pick(kDomains)) + "/~" + Num(index)},
                             {"data2", index == 0 ? "1" : "7"}});

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "json_text.h"
+#include "platform/utf.h"
 #include "transport/payload_cipher.h"
 
 namespace kxsim {
@@ -161,6 +162,11 @@ ServiceAnswer GroupRequest(Store& store, const std::string& method, const std::s
         }
     } else if (body.compare(0, sizeof kTitle - 1, kTitle) == 0) {
         a.body = store.GroupTitleForId(body.substr(sizeof kTitle - 1));
+        if (!platform::IsValidUtf8(a.body.data(), a.body.size())) {
+            a.httpStatus = 500;
+            a.error = "stored group title is not valid UTF-8";
+            a.body.clear();
+        }
     } else {
         a.httpStatus = 400;
         a.error = "unknown group command: " + body.substr(0, 64);
@@ -326,6 +332,14 @@ ServiceAnswer Service::Handle(const std::string& method, const std::string& path
     if (status != kStatusOk) {
         a.httpStatus = status == kStatusStoreError ? 500 : 400;
         a.body = StatusBody(status);
+        return a;
+    }
+    // A store written by an older simulator may hold bytes that are no text: refuse to serve them.
+    std::string where;
+    if (!ValidText(answer, &where)) {
+        a.httpStatus = 500;
+        a.error = "stored text is not valid UTF-8 (" + where + ")";
+        a.body = StatusBody(kStatusStoreError);
         return a;
     }
     a.body = Seal(answer);

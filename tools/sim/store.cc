@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "json_text.h"
 #include "store_sql.h"
 
 namespace kxsim {
@@ -274,6 +275,11 @@ StoreResult Store::WriteEach(const Json::Value& objects, Origin origin, Json::Va
     for (const Json::Value& obj : objects) {
         if (!obj.isObject())
             return StoreResult::Fail(std::string(what) + " that is not an object");
+        // A handset keeps text as text: bytes that are no UTF-8 never enter it.
+        std::string where;
+        if (!ValidText(obj, &where))
+            return StoreResult::Fail(std::string(what) + " with text that is not valid UTF-8 (" + where +
+                                     ")");
         // What an update or delete of an unknown row answers; write changes it when it does more.
         std::string idText;
         TextOf(obj, "__id", &idText);

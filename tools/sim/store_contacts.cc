@@ -1,6 +1,7 @@
 // The contacts provider: raw contacts with their data rows, and groups.
 #include <cstring>
 
+#include "platform/utf.h"
 #include "store_sql.h"
 #include "transport/base64.h"
 
@@ -31,6 +32,8 @@ StoreResult Store::AddGroup(const std::string& title, const std::string& systemI
 StoreResult Store::GroupIdForTitle(const std::string& rawTitle, std::string* id) {
     std::lock_guard<std::recursive_mutex> lock(mu_);
     id->clear();
+    if (!platform::IsValidUtf8(rawTitle.data(), rawTitle.size()))
+        return StoreResult::Fail("group title that is not valid UTF-8");
     std::string title = rawTitle;
     if (title.compare(0, std::strlen(kSystemPrefix), kSystemPrefix) == 0)
         title.erase(0, std::strlen(kSystemPrefix));
