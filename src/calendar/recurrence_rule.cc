@@ -97,8 +97,10 @@ bool LastInstance(const CalendarRecord& record, int32_t count, platform::OleDate
 #else
     std::string rule = BuildRecurrenceRule(record) + ";COUNT=" + NarrowNumber(count);
     icalrecurrencetype recur = icalrecurrencetype_from_string(rule.c_str());
-    if (recur.freq == ICAL_NO_RECURRENCE)
+    if (recur.freq == ICAL_NO_RECURRENCE) {
+        icalmemory_free_ring();
         return false;
+    }
     icaltimetype dtstart = icaltime_null_time();
     dtstart.year = start.year;
     dtstart.month = start.month;
@@ -111,8 +113,10 @@ bool LastInstance(const CalendarRecord& record, int32_t count, platform::OleDate
         dtstart.second = start.second;
     }
     icalrecur_iterator* it = icalrecur_iterator_new(recur, dtstart);
-    if (!it)
+    if (!it) {
+        icalmemory_free_ring();
         return false;
+    }
     icaltimetype end = icaltime_null_time();
     int32_t walked = 0;
     for (; walked < count; ++walked) {
@@ -122,6 +126,9 @@ bool LastInstance(const CalendarRecord& record, int32_t count, platform::OleDate
         end = next;
     }
     icalrecur_iterator_free(it);
+    // libical keeps its temporary texts per thread until told: a host that unloads the driver
+    // must not lose them.
+    icalmemory_free_ring();
     if (walked < count)
         return false;
     *last = platform::OleDate::FromCivil(end.year, end.month, end.day, end.hour, end.minute, end.second);

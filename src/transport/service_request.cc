@@ -88,14 +88,15 @@ ServiceReply Exchange(const ServiceRequest& request, const char* body, size_t le
 
 } // namespace
 
+// Writers and readers are made per call: a writer is not safe to share between threads, and
+// objects with destructors in thread-local or static storage are not destroyed safely on every
+// platform the driver is built for (at a worker's exit, or after the host's leak checks).
 std::string WriteCompactJson(const Json::Value& value) {
-    thread_local std::unique_ptr<Json::StreamWriter> writer = [] {
-        Json::StreamWriterBuilder builder;
-        builder["indentation"] = "";
-        builder["commentStyle"] = "None";
-        builder["emitUTF8"] = true;
-        return std::unique_ptr<Json::StreamWriter>(builder.newStreamWriter());
-    }();
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["commentStyle"] = "None";
+    builder["emitUTF8"] = true;
+    std::unique_ptr<Json::StreamWriter> writer(builder.newStreamWriter());
     std::ostringstream out;
     writer->write(value, &out);
     return out.str();
@@ -106,10 +107,8 @@ ServiceReply ParseServiceAnswer(const char* envelope, size_t length) {
     reply.transportCode = 0;
     reply.text = DecryptPayload(envelope, strnlen(envelope, length));
     reply.text.resize(std::strlen(reply.text.c_str())); // drop the zero padding
-    thread_local std::unique_ptr<Json::CharReader> reader = [] {
-        Json::CharReaderBuilder builder; // comments allowed, as the service has always been read
-        return std::unique_ptr<Json::CharReader>(builder.newCharReader());
-    }();
+    const Json::CharReaderBuilder builder; // comments allowed, as the service has always been read
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errors;
     const char* text = reply.text.data();
     if (reply.text.empty() || !reader->parse(text, text + reply.text.size(), &reply.document, &errors) ||
