@@ -344,19 +344,6 @@ Env* Env::Default() {
     return env;
 }
 
-namespace {
-std::atomic<Env*> current{nullptr};
-}
-
-Env* Env::Current() {
-    Env* e = current.load();
-    return e ? e : Default();
-}
-
-void Env::SetCurrent(Env* env) {
-    current.store(env);
-}
-
 std::string SiblingModulePath(const std::string& modulePath, const char* baseName) {
     size_t slash = modulePath.find_last_of("/\\");
     std::string folder = slash == std::string::npos ? std::string() : modulePath.substr(0, slash + 1);
