@@ -35,31 +35,4 @@ TraceCapture::~TraceCapture() {
     ::unlink(path_.c_str());
 }
 
-std::string TraceCapture::Text() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> TraceCapture::Lines() const {
-    std::vector<std::string> lines;
-    const std::string text = Text();
-    for (size_t start = 0, end; start < text.size(); start = end) {
-        end = std::min(text.find('\n', start), text.size() - 1) + 1;
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
-
-std::vector<std::string> TraceCapture::LinesWith(const std::vector<std::string>& fragments) const {
-    std::vector<std::string> out;
-    for (const std::string& line : Lines()) {
-        if (std::all_of(fragments.begin(), fragments.end(),
-                        [&](const std::string& f) { return line.find(f) != std::string::npos; }))
-            out.push_back(line);
-    }
-    return out;
-}
-
 } // namespace kxtest
