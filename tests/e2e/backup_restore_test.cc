@@ -11,6 +11,7 @@
 #include "calendar/calendar_backup.h"
 #include "contacts/contact_backup.h"
 #include "driver/app.h"
+#include "support/driver_on_sim.h"
 #include "support/fake_adb.h"
 #include "support/host_window_recorder.h"
 #include "support/sim_fixture.h"
@@ -21,26 +22,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class BackupRestoreE2E : public ::testing::Test {
+class BackupRestoreE2E : public kxtest::DriverOnSim {
 protected:
     void Start(int contacts, int events) {
         kxtest::SimOptions o;
         o.contacts = contacts, o.events = events;
-        sim_.reset(new kxtest::SimFixture(o));
-        ASSERT_TRUE(sim_->ok()) << sim_->error();
-        theApp.SetEnv(&env_);
-        theApp.SetTiming(kxtest::TestTiming(2));
-        url_ = sim_->BaseUrl16();
-        InitSyncParams params{0, host_.window(), sim_->port(), url_.c_str(), u"SER-B"};
-        ASSERT_EQ(KX_OK, ::InitSync(0, &params));
-        adb_.SetState("device");
-    }
-    void TearDown() override {
-        InitSyncParams none{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &none);
-        theApp.SetTiming(platform::Timing());
-        theApp.SetEnv(nullptr);
-        sim_.reset();
+        DriverOnSim::Start(o, u"SER-B");
     }
     int32_t Backup(int32_t type) { return ::Backup(type, u"", 0, dir_.c_str(), 0, 0); }
     int32_t Restore(int32_t type, int32_t mode) { return ::Restore(type, u"", 0, dir_.c_str(), 0, mode, 0); }
@@ -73,11 +60,6 @@ protected:
         return ids;
     }
 
-    kxtest::TempAppDataEnv env_{false};
-    kxtest::FakeAdb adb_;
-    kxtest::HostWindowRecorder host_;
-    std::unique_ptr<kxtest::SimFixture> sim_;
-    std::u16string url_;
     kxtest::TempDir folder_{"kxrestore"};
     std::u16string dir_ = Utf8ToWide(folder_.path());
 };

@@ -13,6 +13,7 @@
 
 #include "driver/app.h"
 #include "platform/format.h"
+#include "support/driver_on_sim.h"
 #include "support/fake_adb.h"
 #include "support/host_window_recorder.h"
 #include "support/sim_fixture.h"
@@ -48,19 +49,13 @@ Json::Value Edit(const std::string& id, const char* key, const char* value) {
     return row;
 }
 
-class ChangeLogE2E : public ::testing::Test {
+class ChangeLogE2E : public kxtest::DriverOnSim {
 protected:
     void SetUp() override {
         kxtest::SimOptions options;
         options.clockMs = kClock;
-        sim_.reset(new kxtest::SimFixture(options));
-        ASSERT_TRUE(sim_->ok()) << sim_->error();
+        Start(options, u"SIM");
         ASSERT_TRUE(sim_->store().SetCalendarTracking(true).ok);
-        theApp.SetTiming(kxtest::TestTiming(2));
-        url_ = sim_->BaseUrl16();
-        InitSyncParams params{0, host_.window(), sim_->port(), url_.c_str(), u"SIM"};
-        ASSERT_EQ(KX_OK, ::InitSync(0, &params));
-        adb_.SetState("device");
         host_.SetHook([this](uint32_t code, intptr_t value) {
             if (code == 0x20001) {
                 auto r = reinterpret_cast<const ContactRecord*>(value);
@@ -73,12 +68,6 @@ protected:
                     exceptions_ = platform::Narrow(f->strData);
             }
         });
-    }
-    void TearDown() override {
-        InitSyncParams none{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &none);
-        theApp.SetTiming(platform::Timing());
-        sim_.reset();
     }
 
     // Read(type, change-log bit): what arrived, id -> lFlag (a record seen twice adds up).
@@ -105,10 +94,6 @@ protected:
     }
     void Later() { sim_->store().SetFixedClock(clock_ += 60000); }
 
-    kxtest::FakeAdb adb_;
-    kxtest::HostWindowRecorder host_;
-    std::unique_ptr<kxtest::SimFixture> sim_;
-    std::u16string url_;
     std::map<std::string, int> seen_;
     KXCalendarIdList ids_;
     std::string exceptions_;

@@ -16,6 +16,7 @@
 
 #include "contacts/contact_groups.h"
 #include "driver/app.h"
+#include "support/driver_on_sim.h"
 #include "support/fake_adb.h"
 #include "support/host_window_recorder.h"
 #include "support/sim_fixture.h"
@@ -67,30 +68,10 @@ void KX_STDCALL ProgressCallback(int32_t percent) {
         g_events->push_back({'p', 0, percent});
 }
 
-class ContactsReadE2E : public ::testing::Test {
+class ContactsReadE2E : public kxtest::DriverOnSim {
 protected:
     void Start(const kxtest::SimOptions& options = kxtest::SimOptions()) {
-        sim_.reset(new kxtest::SimFixture(options));
-        ASSERT_TRUE(sim_->ok()) << sim_->error();
-        theApp.SetEnv(&env_);
-        theApp.SetTiming(kxtest::TestTiming(2));
-        theApp.m_FakePhone.m_ContactGroups.Clear();
-        url_ = sim_->BaseUrl16();
-        InitSyncParams params{0, host_.window(), sim_->port(), url_.c_str(), kSerial};
-        ASSERT_EQ(KX_OK, ::InitSync(0, &params));
-        adb_.SetState("device");
-    }
-    void TearDown() override {
-        theApp.m_FakePhone.StopFlag = false;
-        theApp.m_FakePhone.ProductId = 0;
-        theApp.m_FakePhone.RecordCallback = nullptr;
-        theApp.m_FakePhone.ProgressCallback = nullptr;
-        InitSyncParams none{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &none);
-        theApp.SetTiming(platform::Timing());
-        theApp.SetEnv(nullptr);
-        theApp.m_FakePhone.m_ContactGroups.Clear();
-        sim_.reset();
+        DriverOnSim::Start(options, kSerial);
     }
 
     void AddContacts(int n, const std::string& account = "pcsc") {
@@ -116,12 +97,6 @@ protected:
                 out.push_back(m);
         return out;
     }
-
-    kxtest::TempAppDataEnv env_{false};
-    kxtest::FakeAdb adb_;
-    kxtest::HostWindowRecorder host_;
-    std::unique_ptr<kxtest::SimFixture> sim_;
-    std::u16string url_;
 };
 
 TEST_F(ContactsReadE2E, ReadsInBatchesOfFifty) {

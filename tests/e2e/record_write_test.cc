@@ -18,6 +18,7 @@
 
 #include "driver/app.h"
 #include "platform/format.h"
+#include "support/driver_on_sim.h"
 #include "support/fake_adb.h"
 #include "support/host_window_recorder.h"
 #include "support/sim_fixture.h"
@@ -25,29 +26,9 @@
 
 namespace {
 
-class RecordWriteE2E : public ::testing::Test {
+class RecordWriteE2E : public kxtest::DriverOnSim {
 protected:
-    void SetUp() override { Start(kxtest::SimOptions()); }
-    void Start(const kxtest::SimOptions& options) {
-        sim_.reset(new kxtest::SimFixture(options));
-        ASSERT_TRUE(sim_->ok()) << sim_->error();
-        theApp.SetEnv(&env_);
-        theApp.SetTiming(kxtest::TestTiming(2));
-        url_ = sim_->BaseUrl16();
-        InitSyncParams params{0, host_.window(), sim_->port(), url_.c_str(), u"SER-W"};
-        ASSERT_EQ(KX_OK, ::InitSync(0, &params));
-        adb_.SetState("device");
-    }
-    void TearDown() override {
-        theApp.m_FakePhone.ProductId = -1;
-        theApp.m_FakePhone.PlatformClass = 5;
-        theApp.m_FakePhone.SdkVersion = -1;
-        InitSyncParams none{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &none);
-        theApp.SetTiming(platform::Timing());
-        theApp.SetEnv(nullptr);
-        sim_.reset();
-    }
+    void SetUp() override { Start(kxtest::SimOptions(), u"SER-W"); }
 
     // Host records owned by the test, handed to Write as a host does. fields: what the record counts
     // against a request's budget (its fields and the name row they complete).
@@ -91,11 +72,6 @@ protected:
         return list.size();
     }
 
-    kxtest::TempAppDataEnv env_{false};
-    kxtest::FakeAdb adb_;
-    kxtest::HostWindowRecorder host_;
-    std::unique_ptr<kxtest::SimFixture> sim_;
-    std::u16string url_;
     std::vector<std::unique_ptr<ContactRecord>> contacts_;
 };
 
@@ -165,7 +141,7 @@ TEST_F(RecordWriteE2E, RequestLimits) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Start(kxtest::SimOptions());
+        Start(kxtest::SimOptions(), u"SER-W");
         contacts_.clear();
         theApp.m_FakePhone.ProductId = c.productId;
         theApp.m_FakePhone.PlatformClass = c.platformClass;
@@ -216,7 +192,7 @@ TEST_F(RecordWriteE2E, UnconfirmedRecordsKeepTheirBits) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        Start(kxtest::SimOptions());
+        Start(kxtest::SimOptions(), u"SER-W");
         host_.Clear();
         contacts_.clear();
         for (int i = 0; i < 120; ++i)

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "driver/app.h"
+#include "support/driver_on_sim.h"
 #include "support/fake_adb.h"
 #include "support/host_window_recorder.h"
 #include "support/sim_fixture.h"
@@ -48,24 +49,12 @@ long ResidentKb() {
     return resident * 4;
 }
 
-class SessionE2E : public ::testing::Test {
+class SessionE2E : public kxtest::DriverOnSim {
 protected:
     void SetUp() override {
         kxtest::SimOptions options;
-        options.contacts = 6; // two of the showcase contacts have a picture
-        sim_.reset(new kxtest::SimFixture(options));
-        ASSERT_TRUE(sim_->ok()) << sim_->error();
-        theApp.SetEnv(&env_);
-        theApp.SetTiming(kxtest::TestTiming(2));
-        url_ = sim_->BaseUrl16();
-        adb_.SetState("device");
-    }
-    void TearDown() override {
-        InitSyncParams none{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &none);
-        theApp.SetTiming(platform::Timing());
-        theApp.SetEnv(nullptr);
-        sim_.reset();
+        options.contacts = 6;    // two of the showcase contacts have a picture
+        Start(options, nullptr); // each session makes its own InitSync
     }
     int32_t Session(bool backup = false) {
         InitSyncParams params{0, host_.window(), sim_->port(), url_.c_str(), u"SER-SESSION"};
@@ -78,12 +67,7 @@ protected:
     }
     fs::path pictures() { return fs::path(env_.AppDataDir()) / "Vexo" / "data"; }
 
-    kxtest::TempAppDataEnv env_{false};
     kxtest::TempDir backupDir_;
-    kxtest::FakeAdb adb_;
-    kxtest::HostWindowRecorder host_;
-    std::unique_ptr<kxtest::SimFixture> sim_;
-    std::u16string url_;
 };
 
 TEST_F(SessionE2E, ManySessionsLeaveNoDescriptorOrThreadBehind) {

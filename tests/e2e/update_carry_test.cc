@@ -13,6 +13,7 @@
 #include <string>
 
 #include "driver/app.h"
+#include "support/driver_on_sim.h"
 #include "support/fake_adb.h"
 #include "support/sim_fixture.h"
 #include "support/test_util.h"
@@ -44,28 +45,9 @@ Json::Value Unordered(Json::Value object) {
     return object;
 }
 
-class UpdateCarryE2E : public ::testing::Test {
+class UpdateCarryE2E : public kxtest::DriverOnSim {
 protected:
-    void SetUp() override { Start(kxtest::SimOptions()); }
-    void Start(const kxtest::SimOptions& options) {
-        sim_.reset(new kxtest::SimFixture(options));
-        ASSERT_TRUE(sim_->ok()) << sim_->error();
-        theApp.SetEnv(&env_);
-        theApp.SetTiming(kxtest::TestTiming(2));
-        url_ = sim_->BaseUrl16();
-        InitSyncParams params{0, nullptr, sim_->port(), url_.c_str(), u"SER-C"};
-        ASSERT_EQ(KX_OK, ::InitSync(0, &params));
-        adb_.SetState("device");
-    }
-    void TearDown() override {
-        theApp.m_FakePhone.SdkVersion = -1;
-        InitSyncParams none{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &none);
-        theApp.SetTiming(platform::Timing());
-        theApp.SetEnv(nullptr);
-        theApp.m_FakePhone.m_ContactGroups.Clear();
-        sim_.reset();
-    }
+    void SetUp() override { Start(kxtest::SimOptions(), u"SER-C", false); }
 
     // The handset's objects (contacts) or rows (events) by id, as the service sends them.
     Json::Value Handset(bool contacts) {
@@ -91,11 +73,6 @@ protected:
             r->lFlag = KX_RECORD_UPDATE;
         return ::Write(type, reinterpret_cast<uintptr_t>(&list));
     }
-
-    kxtest::TempAppDataEnv env_{false};
-    kxtest::FakeAdb adb_;
-    std::unique_ptr<kxtest::SimFixture> sim_;
-    std::u16string url_;
 };
 
 TEST_F(UpdateCarryE2E, ContactRowsTheRecordCannotHoldSurvive) {
@@ -190,7 +167,7 @@ TEST_F(UpdateCarryE2E, UnchangedRoundTripOfTheSeededStore) {
     kxtest::SimOptions seeded;
     seeded.contacts = 40;
     seeded.events = 30;
-    Start(seeded);
+    Start(seeded, u"SER-C", false);
     theApp.m_FakePhone.SdkVersion = 19; // below 14 a moved instance cannot name the one it replaces
     for (bool contacts : {true, false}) {
         SCOPED_TRACE(contacts ? "contacts" : "events");
