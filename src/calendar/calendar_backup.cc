@@ -1,6 +1,5 @@
 #include "calendar/calendar_backup.h"
 
-
 #include "calendar/calendar_read.h"
 #include "calendar/calendar_write.h"
 #include "sync/backup_file.h"
@@ -128,8 +127,13 @@ void ForgetEventIds(CalendarRecord* record) {
     record->strId.clear();
     record->lPhoneId = -1;
 }
-const RestoreSteps<CalendarRecord> kRestoreSteps = {KX_TYPE_CALENDAR, kRestore, &EventMatchKey,
-                                                    &ForgetEventIds};
+const RestoreSteps<CalendarRecord> kRestoreSteps = {KX_TYPE_CALENDAR,
+                                                    kRestore,
+                                                    &EventMatchKey,
+                                                    &ForgetEventIds,
+                                                    u"LoadCalendarFromBackupFile failed",
+                                                    u"ReadCalendar failed",
+                                                    u"WriteCalendar failed"};
 } // namespace
 
 int32_t BackupCalendar(PhoneState& phone, const std::u16string& folder) {
@@ -147,29 +151,10 @@ int32_t BackupCalendar(PhoneState& phone, const std::u16string& folder) {
 }
 
 int32_t RestoreCalendar(PhoneState& phone, const std::u16string& folder, int32_t mode) {
-    const bool planOnly = (mode & KX_RESTORE_PLAN_ONLY) != 0;
-    mode &= ~KX_RESTORE_PLAN_ONLY;
-    if (mode < KX_RESTORE_ADD_MISSING || mode > KX_RESTORE_REPLACE) {
-        KX_ERROR_LINE(kRestore);
-        KX_TRACE_ERROR(kRestore, u"Invalid Restore Mode");
-        return KX_FAILED;
-    }
     RecordList<CalendarRecord> backup, handset;
-    int32_t result = LoadCalendarFromBackupFile(&backup, folder);
-    if (result != KX_OK) {
-        KX_TRACE_ERROR(kRestore, u"LoadCalendarFromBackupFile failed");
-        return result;
-    }
-    if (mode != KX_RESTORE_ADD_ALL) {
-        result = RunCalendarRead(phone, 0, &handset);
-        if (result != KX_OK) {
-            KX_TRACE_ERROR(kRestore, u"ReadCalendar failed");
-            return result;
-        }
-    }
-    result = RunRestore(phone, mode, planOnly, kRestoreSteps, backup, handset,
-                        [&](KXCalendarList* queue) { return WriteCalendars(phone, queue, /*quiet=*/true); });
-    if (result != KX_OK)
-        KX_TRACE_ERROR(kRestore, u"WriteCalendar failed");
-    return result;
+    return RunRestore(
+        phone, mode, kRestoreSteps, backup, handset,
+        [&] { return LoadCalendarFromBackupFile(&backup, folder); },
+        [&] { return RunCalendarRead(phone, 0, &handset); },
+        [&](KXCalendarList* queue) { return WriteCalendars(phone, queue, /*quiet=*/true); });
 }

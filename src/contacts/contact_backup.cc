@@ -1,6 +1,5 @@
 #include "contacts/contact_backup.h"
 
-
 #include "contacts/contact_read.h"
 #include "contacts/contact_write.h"
 #include "sync/backup_file.h"
@@ -168,8 +167,13 @@ void ForgetContactIds(ContactRecord* record) {
     record->strPIMID.clear();
     record->lPhoneMemory = -1;
 }
-const RestoreSteps<ContactRecord> kRestoreSteps = {KX_TYPE_CONTACT, kRestore, &ContactMatchKey,
-                                                   &ForgetContactIds};
+const RestoreSteps<ContactRecord> kRestoreSteps = {KX_TYPE_CONTACT,
+                                                   kRestore,
+                                                   &ContactMatchKey,
+                                                   &ForgetContactIds,
+                                                   u"LoadContentFromBackupFile failed",
+                                                   u"ReadContact failed",
+                                                   u"WriteContact failed"};
 } // namespace
 
 int32_t BackupContent(PhoneState& phone, ContactGroupCache& groups, const std::u16string& folder) {
@@ -189,31 +193,11 @@ int32_t BackupContent(PhoneState& phone, ContactGroupCache& groups, const std::u
 
 int32_t RestoreContent(PhoneState& phone, ContactGroupCache& groups, const std::u16string& folder,
                        int32_t mode) {
-    const bool planOnly = (mode & KX_RESTORE_PLAN_ONLY) != 0;
-    mode &= ~KX_RESTORE_PLAN_ONLY;
-    if (mode < KX_RESTORE_ADD_MISSING || mode > KX_RESTORE_REPLACE) {
-        KX_ERROR_LINE(kRestore);
-        KX_TRACE_ERROR(kRestore, u"Invalid Restore Mode");
-        return KX_FAILED;
-    }
     RecordList<ContactRecord> backup, handset;
     PictureFiles backupPictures{backup}, handsetPictures{handset};
-    int32_t result = LoadContentFromBackupFile(&backup, folder);
-    if (result != KX_OK) {
-        KX_TRACE_ERROR(kRestore, u"LoadContentFromBackupFile failed");
-        return result;
-    }
-    if (mode != KX_RESTORE_ADD_ALL) {
-        result = ReadContacts(phone, groups, &handset);
-        if (result != KX_OK) {
-            KX_TRACE_ERROR(kRestore, u"ReadContact failed");
-            return result;
-        }
-    }
-    result = RunRestore(phone, mode, planOnly, kRestoreSteps, backup, handset, [&](KXContactList* queue) {
-        return WriteContacts(phone, groups, queue, /*silent=*/true);
-    });
-    if (result != KX_OK)
-        KX_TRACE_ERROR(kRestore, u"WriteContact failed");
-    return result;
+    return RunRestore(
+        phone, mode, kRestoreSteps, backup, handset,
+        [&] { return LoadContentFromBackupFile(&backup, folder); },
+        [&] { return ReadContacts(phone, groups, &handset); },
+        [&](KXContactList* queue) { return WriteContacts(phone, groups, queue, /*silent=*/true); });
 }

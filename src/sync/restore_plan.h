@@ -22,13 +22,34 @@ template <class Record> struct RestoreSteps {
     // A key that finds a backed-up record on the handset; empty: the record matches nothing.
     std::u16string (*matchKey)(const Record&);
     void (*forgetIds)(Record*);
+    const char16_t* loadFailed; // traced when the file could not be loaded
+    const char16_t* readFailed; // ... the handset's records could not be read
+    const char16_t* writeFailed;
 };
 
-// mode: KX_RESTORE_ADD_MISSING, _ADD_ALL or _REPLACE (checked by the caller); handset: the
-// handset's records (read unless mode is add-all); write: sends the queue silently.
-template <class Record, class Write>
-int32_t RunRestore(const PhoneState& phone, int32_t mode, bool planOnly, const RestoreSteps<Record>& steps,
-                   RecordList<Record>& backup, RecordList<Record>& handset, Write write) {
+// mode: KX_RESTORE_ADD_MISSING, _ADD_ALL or _REPLACE, with KX_RESTORE_PLAN_ONLY or not. load fills
+// backup from the file, read fills handset (not for add-all), write sends the queue silently; each
+// gives a result code. The lists belong to the caller, which may free what they carry with them.
+template <class Record, class Load, class Read, class Write>
+int32_t RunRestore(const PhoneState& phone, int32_t mode, const RestoreSteps<Record>& steps,
+                   RecordList<Record>& backup, RecordList<Record>& handset, Load load, Read read,
+                   Write write) {
+    const bool planOnly = (mode & KX_RESTORE_PLAN_ONLY) != 0;
+    mode &= ~KX_RESTORE_PLAN_ONLY;
+    if (mode < KX_RESTORE_ADD_MISSING || mode > KX_RESTORE_REPLACE) {
+        KX_ERROR_LINE(steps.caller);
+        KX_TRACE_ERROR(steps.caller, u"Invalid Restore Mode");
+        return KX_FAILED;
+    }
+    int32_t result = load();
+    if (result != KX_OK) {
+        KX_TRACE_ERROR(steps.caller, steps.loadFailed);
+        return result;
+    }
+    if (mode != KX_RESTORE_ADD_ALL && (result = read()) != KX_OK) {
+        KX_TRACE_ERROR(steps.caller, steps.readFailed);
+        return result;
+    }
     std::vector<Record*> queue;
     if (mode == KX_RESTORE_REPLACE)
         for (Record* h : handset) {
@@ -57,5 +78,8 @@ int32_t RunRestore(const PhoneState& phone, int32_t mode, bool planOnly, const R
     }
     if (queue.empty())
         return KX_OK;
-    return write(&queue);
+    result = write(&queue);
+    if (result != KX_OK)
+        KX_TRACE_ERROR(steps.caller, steps.writeFailed);
+    return result;
 }
