@@ -26,6 +26,15 @@ const std::vector<Command>& Commands() {
         {"restore", "contacts|calendar DIR --mode add-missing|add-all|replace [--dry-run] [--yes]",
          "the records of DIR back to the handset; a replace first backs the handset up beside DIR",
          &RunRestore},
+        {"mirror", "init|sync|status [contacts|calendar]",
+         "the local mirror of the handset: init reads everything into it, sync exchanges the changes of "
+         "both sides, status counts",
+         &RunMirror},
+        {"export", "contacts|calendar FILE", "the mirror's records into FILE (.jsonl: the read form)",
+         &RunExport},
+        {"import", "contacts|calendar FILE",
+         "the records of FILE into the mirror as local edits for the next sync (.jsonl: the write form)",
+         &RunImport},
     };
     return commands;
 }

@@ -36,6 +36,10 @@ int RunSync(Session& session);
 // backup_command.cc: "backup" and "restore"
 int RunBackup(Session& session);
 int RunRestore(Session& session);
+// mirror_command.cc: "mirror init|sync|status"; transfer_command.cc: "export" and "import"
+int RunMirror(Session& session);
+int RunExport(Session& session);
+int RunImport(Session& session);
 // The demo's part: back up, delete a few contacts, restore what is missing, show the counts.
 int BackupDemoSection(Session& session, const std::string& address, int port);
 

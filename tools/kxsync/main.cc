@@ -191,6 +191,8 @@ int main(int argc, char** argv) {
     }
     // The driver reads the trace target when it writes; set it before loading.
     ::setenv("KXPHONE_TRACE_FILE", traceFile.path.c_str(), 1);
+    if (const char* dataHome = std::getenv("XDG_DATA_HOME"))
+        options.dataHome = dataHome;
     if (!options.pictures.empty())
         ::setenv("XDG_DATA_HOME", options.pictures.c_str(), 1);
     if (options.driverPath.empty())

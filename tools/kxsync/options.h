@@ -26,7 +26,8 @@ struct Options {
     std::string mode;
     bool dryRun = false;
     bool yes = false;
-    bool verify = false; // write: refuse a file whose records do not fit the handset
+    bool verify = false;  // write: refuse a file whose records do not fit the handset
+    std::string dataHome; // XDG_DATA_HOME as kxsync was started with (--pictures changes it)
 };
 
 // False with error set for an unknown option or a bad value.

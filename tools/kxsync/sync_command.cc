@@ -40,7 +40,6 @@ std::string WithChange(const std::string& line, SyncChange change) {
 void SyncChanges(Session& session, const std::string& address, int port, int32_t type, bool json, bool print,
                  bool clear, SyncOutcome* outcome) {
     const bool contacts = type == KX_TYPE_CONTACT;
-    KXCalendarIdList ids;
     session.window.SetHandler([&](uint32_t code, intptr_t value) {
         if (code != KXMessageCode(static_cast<uint32_t>(type), KX_EVENT_RECORD_READ) || value == 0)
             return;
@@ -59,7 +58,7 @@ void SyncChanges(Session& session, const std::string& address, int port, int32_t
             line = json                 ? WithChange(CalendarJsonLine(r), change)
                    : change == kDeleted ? Utf8(r.strId) + "  (deleted)"
                                         : CalendarReadableLine(r);
-            ids.push_back(r.strId);
+            outcome->ids.push_back(r.strId);
         }
         outcome->lines[change].push_back(std::move(line));
     });
@@ -72,10 +71,14 @@ void SyncChanges(Session& session, const std::string& address, int port, int32_t
     // Only a complete read may clear, and only once the changes are out: the host has to hold
     // every change first.
     if (clear && outcome->result == KX_OK) {
-        session.api.ClearChangeLog(type, contacts ? 0 : reinterpret_cast<uintptr_t>(&ids));
+        ClearChanges(session, type, outcome->ids);
         outcome->cleared = true;
     }
     CloseSession(session, /*print=*/false);
+}
+
+void ClearChanges(Session& session, int32_t type, const KXCalendarIdList& ids) {
+    session.api.ClearChangeLog(type, type == KX_TYPE_CONTACT ? 0 : reinterpret_cast<uintptr_t>(&ids));
 }
 
 void PrintSync(const SyncOutcome& outcome, bool json) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <kxphone/calendar_record.h>
+
 #include "session.h"
 
 namespace kxsync {
@@ -18,6 +20,7 @@ struct SyncOutcome {
     int32_t result = -1;  // what Read returned
     bool cleared = false; // ClearChangeLog was called
     std::vector<std::string> lines[kSyncChanges];
+    KXCalendarIdList ids; // of every event read: the calendar's log is cleared by id
 };
 
 // "added", "modified", "deleted", "unmarked".
@@ -31,6 +34,9 @@ SyncChange SyncChangeOf(int32_t flag);
 // event read).
 void SyncChanges(Session& session, const std::string& address, int port, int32_t type, bool json, bool print,
                  bool clear, SyncOutcome* outcome);
+// ClearChangeLog of type in an open session (the calendar's entries of ids only). The driver does
+// not say whether the handset cleared it: a log left as it was is read again by the next sync.
+void ClearChanges(Session& session, int32_t type, const KXCalendarIdList& ids);
 // The groups on stdout: readable with a heading per group, or JSON lines only.
 void PrintSync(const SyncOutcome& outcome, bool json);
 

@@ -1,0 +1,188 @@
+#include "mirror_merge.h"
+
+#include <memory>
+
+#include <json/json.h>
+
+#include "record_text.h"
+
+namespace kxsync {
+
+namespace {
+
+bool ParseLine(const std::string& line, Json::Value* v) {
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    return reader->parse(line.data(), line.data() + line.size(), v, nullptr) && v->isObject();
+}
+
+const char* Did(bool deleted) {
+    return deleted ? "deleted" : "changed";
+}
+
+// The local side of row set aside before the handset's version replaces it; a local deletion keeps
+// the record it deleted.
+bool KeepConflict(MirrorStore& store, const MirrorRow& row, bool handsetDeleted, MirrorReport* report) {
+    MirrorConflict c;
+    c.kind = row.kind;
+    c.handsetId = row.handsetId;
+    c.local = row.pending == Pending::kDelete ? row.synced : row.local;
+    c.localEdit = row.pending;
+    c.handsetChange = Did(handsetDeleted);
+    c.noted = UtcNowText();
+    if (!store.AddConflict(&c))
+        return false;
+    report->conflicts.push_back(row.kind + " " + row.handsetId + " (" + RecordLabel(c.local) +
+                                "): " + Did(row.pending == Pending::kDelete) + " here, " + c.handsetChange +
+                                " on the handset; the handset's version kept, the local one saved as "
+                                "conflict copy " +
+                                std::to_string(c.key));
+    return true;
+}
+
+} // namespace
+
+std::string ContentOf(const std::string& line) {
+    Json::Value v;
+    if (!ParseLine(line, &v))
+        return line;
+    v.removeMember("id");
+    v.removeMember("modified");
+    return JsonLineText(v);
+}
+
+std::string WriteFormOf(const std::string& line, Pending op, const std::string& id) {
+    Json::Value v;
+    if (!ParseLine(line, &v))
+        return std::string();
+    v["op"] = PendingName(op);
+    v["id"] = id;
+    return JsonLineText(v);
+}
+
+std::string MemberOf(const std::string& line, const char* name) {
+    Json::Value v;
+    return ParseLine(line, &v) && v[name].isString() ? v[name].asString() : std::string();
+}
+
+std::string RecordLabel(const std::string& line) {
+    Json::Value v;
+    if (!ParseLine(line, &v))
+        return "?";
+    std::string label = v["title"].isString() ? v["title"].asString() : std::string();
+    for (const char* part : {"givenName", "familyName"})
+        if (v["fields"].isObject() && v["fields"][part].isString())
+            label += (label.empty() ? "" : " ") + v["fields"][part].asString();
+    return label.empty() ? "no name" : label;
+}
+
+bool HandsetChangesOf(const SyncOutcome& log, std::vector<HandsetChange>* changes, std::string* error) {
+    for (int change = 0; change < kSyncChanges; ++change)
+        for (const std::string& text : log.lines[change]) {
+            Json::Value v;
+            if (!ParseLine(text, &v) || !v["id"].isString() || v["id"].asString().empty()) {
+                *error = "the change log gave a record kxsync cannot place: " + text;
+                return false;
+            }
+            v.removeMember("change");
+            changes->push_back({static_cast<SyncChange>(change), v["id"].asString(), JsonLineText(v)});
+        }
+    return true;
+}
+
+bool MergeHandsetChanges(MirrorStore& store, const char* stored, const std::vector<HandsetChange>& changes,
+                         MirrorReport* report) {
+    for (const HandsetChange& change : changes) {
+        MirrorRow row;
+        const bool known = store.FindByHandsetId(stored, change.id, &row);
+        if (change.change == kDeleted) {
+            if (!known)
+                continue;
+            if (row.pending == Pending::kUpdate && !KeepConflict(store, row, /*handsetDeleted=*/true, report))
+                return false;
+            if (!store.Remove(row.key))
+                return false;
+            ++report->deleted;
+            continue;
+        }
+        const std::string content = ContentOf(change.line);
+        if (!known) {
+            row.kind = stored;
+            row.handsetId = change.id;
+            ++report->added;
+        } else if (content != ContentOf(row.synced)) {
+            ++report->changed;
+            const bool settled = row.pending == Pending::kUpdate && ContentOf(row.local) == content;
+            if (row.pending != Pending::kNone && !settled &&
+                !KeepConflict(store, row, /*handsetDeleted=*/false, report))
+                return false;
+            row.pending = Pending::kNone;
+            row.local.clear();
+        }
+        // Unchanged content still brings the handset's time.
+        row.synced = change.line;
+        row.modified = MemberOf(change.line, "modified");
+        if (!store.Put(&row))
+            return false;
+    }
+    return true;
+}
+
+bool MarkWritten(MirrorStore& store, MirrorRow row, const std::string& line, MirrorReport* report) {
+    switch (row.pending) {
+    case Pending::kDelete:
+        ++report->removed;
+        return store.Remove(row.key);
+    case Pending::kCreate:
+        ++report->created;
+        break;
+    case Pending::kUpdate:
+        ++report->updated;
+        break;
+    case Pending::kNone:
+        return true;
+    }
+    row.handsetId = MemberOf(line, "id");
+    row.modified = MemberOf(line, "modified");
+    row.synced = line;
+    row.local.clear();
+    row.pending = Pending::kNone;
+    return store.Put(&row);
+}
+
+bool AddLocalEdit(MirrorStore& store, const char* stored, Pending op, const std::string& id,
+                  const std::string& line, std::string* error) {
+    MirrorRow row;
+    if (op == Pending::kCreate) {
+        row.kind = stored;
+        row.pending = Pending::kCreate;
+        row.local = line;
+    } else if (id.empty() || !store.FindByHandsetId(stored, id, &row)) {
+        *error = "the mirror holds no " + std::string(stored) + " with id \"" + id + "\"";
+        return false;
+    } else if (op == Pending::kDelete) {
+        row.pending = Pending::kDelete;
+        row.local.clear();
+    } else if (ContentOf(line) == ContentOf(row.synced)) {
+        row.pending = Pending::kNone;
+        row.local.clear();
+    } else {
+        row.pending = Pending::kUpdate;
+        row.local = line;
+    }
+    if (!store.Put(&row)) {
+        *error = store.error();
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> CurrentLines(MirrorStore& store, const char* stored) {
+    std::vector<std::string> lines;
+    for (const MirrorRow& row : store.Rows(stored))
+        if (row.pending != Pending::kDelete)
+            lines.push_back(row.local.empty() ? row.synced : row.local);
+    return lines;
+}
+
+} // namespace kxsync

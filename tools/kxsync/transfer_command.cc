@@ -1,0 +1,168 @@
+// "kxsync export contacts|calendar FILE" and "kxsync import contacts|calendar FILE": the mirror's
+// current records out to a file, and a file's records in as local edits. A file named *.jsonl holds
+// record lines: the read form on export, the write form (with "op") on import.
+#include <kxphone/kxphone.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "commands.h"
+#include "mirror_merge.h"
+#include "mirror_sync.h"
+#include "record_text.h"
+
+namespace kxsync {
+
+namespace {
+
+// A file larger than this is no address book or calendar.
+constexpr std::streamoff kMaxFileBytes = 256 << 20;
+
+struct LocalEdit {
+    Pending op;
+    std::string id;
+    std::string line;
+};
+
+bool EndsWith(const std::string& text, const char* tail) {
+    size_t n = std::strlen(tail);
+    return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
+}
+
+bool ReadFile(const std::string& path, std::string* text) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file || !file.seekg(0, std::ios::end)) {
+        std::fprintf(stderr, "kxsync: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::streamoff size = file.tellg();
+    if (size < 0 || size > kMaxFileBytes) {
+        std::fprintf(stderr, "kxsync: %s is larger than %lld bytes\n", path.c_str(),
+                     static_cast<long long>(kMaxFileBytes));
+        return false;
+    }
+    text->resize(static_cast<size_t>(size));
+    file.seekg(0);
+    return static_cast<bool>(file.read(&(*text)[0], size));
+}
+
+// Written beside path and renamed over it when complete: an export that fails leaves no half file.
+bool WriteFile(const std::string& path, const std::string& text) {
+    const std::string part = path + ".part";
+    std::ofstream file(part, std::ios::binary | std::ios::trunc);
+    bool ok = file && file.write(text.data(), static_cast<std::streamsize>(text.size())) &&
+              (file.close(), !file.fail());
+    if (ok && std::rename(part.c_str(), path.c_str()) == 0)
+        return true;
+    std::fprintf(stderr, "kxsync: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    std::remove(part.c_str());
+    return false;
+}
+
+Pending PendingOfFlag(int32_t flag) {
+    return flag & KX_RECORD_CREATE   ? Pending::kCreate
+           : flag & KX_RECORD_UPDATE ? Pending::kUpdate
+                                     : Pending::kDelete;
+}
+
+// The write form's lines of a .jsonl file; every bad line named on stderr.
+template <class Record>
+bool EditsOfLines(const MirrorKind<Record>& kind, const std::string& path, const std::string& text,
+                  std::vector<LocalEdit>* edits) {
+    std::istringstream lines(text);
+    int number = 0, bad = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        if (line.find_first_not_of(" \t\r") == std::string::npos)
+            continue;
+        Record record;
+        std::string error;
+        if (!kind.parse(line, &record, &error)) {
+            std::fprintf(stderr, "kxsync: %s:%d: %s\n", path.c_str(), number, error.c_str());
+            ++bad;
+            continue;
+        }
+        edits->push_back({PendingOfFlag(record.lFlag), Utf8(record.*kind.id), kind.line(record)});
+    }
+    return bad == 0;
+}
+
+template <class Record>
+int Export(MirrorStore& store, const MirrorKind<Record>& kind, const std::string& path) {
+    std::vector<std::string> lines = CurrentLines(store, kind.stored);
+    if (!store.error().empty()) {
+        std::fprintf(stderr, "kxsync: %s\n", store.error().c_str());
+        return 1;
+    }
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    if (!WriteFile(path, text))
+        return 1;
+    std::fprintf(stderr, "kxsync: %zu %s written to %s\n", lines.size(), kind.noun, path.c_str());
+    return 0;
+}
+
+template <class Record>
+int Import(MirrorStore& store, const MirrorKind<Record>& kind, const std::string& path) {
+    std::string text;
+    std::vector<LocalEdit> edits;
+    if (!ReadFile(path, &text))
+        return 2;
+    if (!EditsOfLines(kind, path, text, &edits)) {
+        std::fprintf(stderr, "kxsync: %s has bad lines; nothing imported\n", path.c_str());
+        return 2;
+    }
+    std::string error;
+    bool stored = store.Begin();
+    for (size_t i = 0; stored && i < edits.size(); ++i)
+        stored = AddLocalEdit(store, kind.stored, edits[i].op, edits[i].id, edits[i].line, &error);
+    if (!stored || !store.Commit()) {
+        store.Rollback();
+        std::fprintf(stderr, "kxsync: %s; nothing imported\n",
+                     error.empty() ? store.error().c_str() : error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr,
+                 "kxsync: %zu %s imported as local edits; kxsync mirror sync writes them to the handset\n",
+                 edits.size(), kind.noun);
+    return 0;
+}
+
+// "export" or "import": checks the arguments, opens the mirror and runs action for the kind.
+template <class Action> int Transfer(Session& session, const char* command, Action action) {
+    const std::vector<std::string>& args = session.options.arguments;
+    if (args.size() != 2 || (args[0] != "contacts" && args[0] != "calendar")) {
+        std::fprintf(stderr, "usage: kxsync [options] %s contacts|calendar FILE\n", command);
+        return 2;
+    }
+    if (!EndsWith(args[1], ".jsonl")) {
+        std::fprintf(stderr, "kxsync: %s: only record lines (FILE.jsonl) can be read or written\n",
+                     args[1].c_str());
+        return 2;
+    }
+    std::unique_ptr<MirrorStore> store = OpenMirror(session);
+    if (!store)
+        return 1;
+    return ForKinds(args[0], [&](const auto& kind) { return action(*store, kind, args[1]); });
+}
+
+} // namespace
+
+int RunExport(Session& session) {
+    return Transfer(session, "export", [](MirrorStore& store, const auto& kind, const std::string& path) {
+        return Export(store, kind, path);
+    });
+}
+
+int RunImport(Session& session) {
+    return Transfer(session, "import", [](MirrorStore& store, const auto& kind, const std::string& path) {
+        return Import(store, kind, path);
+    });
+}
+
+} // namespace kxsync
