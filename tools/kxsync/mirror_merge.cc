@@ -128,7 +128,8 @@ bool MergeHandsetChanges(MirrorStore& store, const char* stored, const std::vect
     return true;
 }
 
-bool MarkWritten(MirrorStore& store, MirrorRow row, const std::string& line, MirrorReport* report) {
+bool MarkWritten(MirrorStore& store, MirrorRow row, const std::string& line, bool complete,
+                 MirrorReport* report) {
     switch (row.pending) {
     case Pending::kDelete:
         ++report->removed;
@@ -138,15 +139,17 @@ bool MarkWritten(MirrorStore& store, MirrorRow row, const std::string& line, Mir
         break;
     case Pending::kUpdate:
         ++report->updated;
+        if (!complete)
+            return true;
         break;
     case Pending::kNone:
         return true;
     }
     row.handsetId = MemberOf(line, "id");
     row.modified = MemberOf(line, "modified");
-    row.synced = line;
-    row.local.clear();
-    row.pending = Pending::kNone;
+    row.synced = complete ? line : std::string();
+    row.local = complete ? std::string() : line;
+    row.pending = complete ? Pending::kNone : Pending::kUpdate;
     return store.Put(&row);
 }
 

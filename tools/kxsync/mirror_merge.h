@@ -36,8 +36,13 @@ bool MergeHandsetChanges(MirrorStore& store, const char* stored, const std::vect
                          MirrorReport* report);
 
 // The handset confirmed writing row's local edit; line is the record as written back (with the
-// handset's id and time). The row becomes synced, or goes for a deletion.
-bool MarkWritten(MirrorStore& store, MirrorRow row, const std::string& line, MirrorReport* report);
+// handset's id and time). After a complete write the row becomes synced, or goes for a deletion.
+// After one that failed later on (a refusal, a stop) a confirmed record may still lack parts sent
+// after it (an event's exception rows): a created one keeps its handset id and stays pending as an
+// update, so the next sync sends it whole once more instead of creating it again; an update stays
+// pending as it was.
+bool MarkWritten(MirrorStore& store, MirrorRow row, const std::string& line, bool complete,
+                 MirrorReport* report);
 
 // One local edit: op is the write form's "op", line the record line, id the handset id an update
 // or delete names. An edit of a record that is as last synced leaves nothing pending. False with

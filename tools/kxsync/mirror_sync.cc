@@ -56,13 +56,13 @@ template <class Record> struct EditBatch {
 // every record it confirmed and writes the handset's id and time into it.
 template <class Record>
 bool NoteWritten(MirrorStore& store, const MirrorKind<Record>& kind, const EditBatch<Record>& batch,
-                 MirrorReport* report) {
+                 bool complete, MirrorReport* report) {
     report->unwritten = 0;
     for (size_t i = 0; i < batch.records.size(); ++i) {
         const Record& r = *batch.records[i];
         if (r.lFlag & (KX_RECORD_CREATE | KX_RECORD_UPDATE | KX_RECORD_DELETE))
             ++report->unwritten;
-        else if (!MarkWritten(store, batch.rows[i], kind.line(r), report))
+        else if (!MarkWritten(store, batch.rows[i], kind.line(r), complete, report))
             return false;
     }
     return true;
@@ -171,8 +171,8 @@ template <class Record> int MirrorSync(Session& session, MirrorStore& store, con
             written = KX_FAILED;
         CloseSession(session, /*print=*/false);
     }
-    if (written == KX_OK && NoteWritten(store, kind, batch, &report) && report.unwritten == 0 &&
-        store.SetValue(SyncedKey(kind.stored), UtcNowText()) && store.Commit()) {
+    if (written == KX_OK && NoteWritten(store, kind, batch, /*complete=*/true, &report) &&
+        report.unwritten == 0 && store.SetValue(SyncedKey(kind.stored), UtcNowText()) && store.Commit()) {
         OpenSession(session, session.options.address, session.options.port, /*callbacks=*/false,
                     /*print=*/false);
         ClearChanges(session, kind.type, log.ids);
@@ -183,17 +183,24 @@ template <class Record> int MirrorSync(Session& session, MirrorStore& store, con
 
     // Half-way: the handset's changes wait in its log for the next sync, but what it confirmed
     // writing the mirror must know now.
+    const std::string storeError = store.error();
     store.Rollback();
     MirrorReport confirmed;
-    bool noted = store.Begin() && NoteWritten(store, kind, batch, &confirmed) && store.Commit();
-    if (!noted)
+    const bool noted =
+        store.Begin() && NoteWritten(store, kind, batch, /*complete=*/false, &confirmed) && store.Commit();
+    std::string cause = written != KX_OK || confirmed.unwritten != 0
+                            ? "Write returned " + ResultText(written) + ", " +
+                                  std::to_string(confirmed.unwritten) + " of " +
+                                  std::to_string(batch.list.size()) + " local edits not confirmed"
+                            : storeError;
+    if (!noted) {
         store.Rollback();
-    std::fprintf(
-        stderr,
-        "kxsync: %s: the sync did not complete (Write returned %s, %d of %zu local edits not "
-        "confirmed)%s; the handset's changes stay in its log for the next sync\n",
-        kind.noun, ResultText(written).c_str(), confirmed.unwritten, batch.list.size(),
-        noted ? "" : (": " + store.error() + ", so the next sync may send confirmed edits again").c_str());
+        cause += "; " + store.error() + ", so the next sync may write the confirmed edits twice";
+    }
+    std::fprintf(stderr,
+                 "kxsync: %s: the sync did not complete (%s); the handset's changes stay in its log for the "
+                 "next sync\n",
+                 kind.noun, cause.c_str());
     return 1;
 }
 
