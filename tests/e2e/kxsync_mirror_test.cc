@@ -168,6 +168,8 @@ TEST_F(KxsyncMirror, TwoWaySyncKeepsEveryEditAndTheConflictCopy) {
         << status.output;
     EXPECT_NE(std::string::npos, status.output.find("conflict copies: 1\n  1: contact " + both))
         << status.output;
+    Json::Value copy = ParseJson(Run("--json mirror status", " 2>/dev/null").output);
+    EXPECT_EQ(bothLocal, copy["record"]) << copy;
     CommandRun again = Run("mirror sync contacts");
     EXPECT_NE(std::string::npos,
               again.output.find("from the handset 0 added, 0 changed, 0 deleted; to the handset 0 "

@@ -28,7 +28,7 @@ const std::vector<Command>& Commands() {
          &RunRestore},
         {"mirror", "init|sync|status [contacts|calendar]",
          "the local mirror of the handset: init reads everything into it, sync exchanges the changes of "
-         "both sides, status counts",
+         "both sides, status counts (with --json: the conflict copies)",
          &RunMirror},
         {"export", "contacts|calendar FILE", "the mirror's records into FILE (.jsonl: the read form)",
          &RunExport},

@@ -1,9 +1,14 @@
-// "kxsync mirror init|sync|status [contacts|calendar]".
+// "kxsync mirror init|sync|status [contacts|calendar]"; "mirror status --json" prints the conflict
+// copies, records included, one JSON line each.
 #include <cstdio>
+#include <sstream>
+
+#include <json/json.h>
 
 #include "commands.h"
 #include "mirror_merge.h"
 #include "mirror_sync.h"
+#include "record_text.h"
 
 namespace kxsync {
 
@@ -24,13 +29,35 @@ void PrintStatus(MirrorStore& store, const char* stored, const char* noun) {
                 edits[static_cast<int>(Pending::kDelete)]);
 }
 
-int Status(MirrorStore& store, const std::string& which) {
+// The conflict copies as JSON lines, each with its record as the mirror kept it.
+void PrintConflictLines(const std::vector<MirrorConflict>& conflicts) {
+    for (const MirrorConflict& c : conflicts) {
+        Json::Value v(Json::objectValue), record;
+        std::istringstream text(c.local);
+        Json::CharReaderBuilder builder;
+        v["conflict"] = static_cast<Json::Int64>(c.key);
+        v["kind"] = c.kind;
+        v["id"] = c.handsetId;
+        v["local"] = c.localEdit == Pending::kDelete ? "deleted" : "changed";
+        v["handset"] = c.handsetChange;
+        v["noted"] = c.noted;
+        if (Json::parseFromStream(builder, text, &record, nullptr))
+            v["record"] = record;
+        std::printf("%s\n", JsonLineText(v).c_str());
+    }
+}
+
+int Status(MirrorStore& store, const std::string& which, bool json) {
+    std::vector<MirrorConflict> conflicts = store.Conflicts();
+    if (json) {
+        PrintConflictLines(conflicts);
+        return store.error().empty() ? 0 : 1;
+    }
     std::printf("mirror: %s\n", store.path().c_str());
     ForKinds(which, [&](const auto& kind) {
         PrintStatus(store, kind.stored, kind.noun);
         return 0;
     });
-    std::vector<MirrorConflict> conflicts = store.Conflicts();
     std::printf("conflict copies: %zu\n", conflicts.size());
     for (const MirrorConflict& c : conflicts)
         std::printf("  %lld: %s %s (%s): %s here, %s on the handset, noted %s UTC\n",
@@ -56,7 +83,7 @@ int RunMirror(Session& session) {
     if (!store)
         return 1;
     if (action == "status")
-        return Status(*store, which);
+        return Status(*store, which, session.options.json);
     return ForKinds(which, [&](const auto& kind) {
         return action == "init" ? MirrorInit(session, *store, kind) : MirrorSync(session, *store, kind);
     });
