@@ -14,6 +14,7 @@
 #include "icalendar.h"
 #include "platform/utf.h"
 #include "support/paths.h"
+#include "support/test_util.h"
 #include "vcard.h"
 
 namespace {
@@ -261,6 +262,8 @@ protected:
         return list;
     }
 
+    // A zone with daylight saving, so that UTC and local time differ and REV's conversion shows.
+    kxtest::ScopedEnvVar zone_{"TZ", "Europe/Madrid"};
     fs::path dir_;
     std::string picture_;
 };
@@ -347,6 +350,55 @@ TEST_F(Codecs, BadFilesAreRefusedWithTheirLine) {
         EXPECT_TRUE(records.empty());
         EXPECT_EQ(expected, error.substr(0, expected.size())) << text;
     }
+}
+
+// Files other programs write: groups, quoted type lists, LF line ends, tab folding, a vCard 3
+// picture; time zones, durations, counts, alarms, overrides and other components.
+TEST_F(Codecs, ForeignFilesImportTheirContent) {
+    const std::string vcf = "BEGIN:VCARD\nVERSION:4.0\nitem1.N:Lee;Ann;;Dr.;\nTEL;TYPE=\"cell,voice\":+1 1\n"
+                            "TEL;TYPE=HOME;TYPE=FAX:+1 2\nTEL;TYPE=home,cell:+1 3\nTEL;TYPE=video:+1 4\n"
+                            "ADR;TYPE=work:;;1 Main St;Town;;12345;US\nNOTE:one\\ntwo\\, th\n\tree\n"
+                            "BDAY:19800517T120000\nIMPP:XMPP:ann@example.org\nEMAIL;PREF=1:a@x\nEMAIL:b@x\n"
+                            "PHOTO;ENCODING=b;TYPE=GIF:R0lGODlh\nGEO:geo:1,2\nEND:VCARD\n";
+    std::vector<ContactRecord> contacts;
+    std::string error, fields;
+    ASSERT_TRUE(kxsync::ContactsFromVcard(vcf, dir_.string(), &contacts, &error)) << error;
+    for (int32_t i = 0; i < contacts[0].GetFieldCount(); ++i)
+        fields +=
+            std::to_string(contacts[0].GetField(i)->nType) + "=" + S(contacts[0].GetField(i)->strData) + " ";
+    EXPECT_EQ("1=Ann 2=Lee 104=+1 1 111=+1 2 104=+1 3 108=+1 4 2010=1 Main St 2012=Town 2014=12345 2016=US "
+              "3002=one\r\ntwo, three 4003=1980-05-17 4030=ann@example.org 1000=a@x 1001=b@x ",
+              fields);
+    EXPECT_EQ(6u, fs::file_size(S(contacts[0].PictureHolder()->strFilePath))); // "GIF89a"
+
+    const std::string ics =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:x\r\nBEGIN:VEVENT\r\nUID:a@b\r\nDTSTAMP:"
+        "20260101T000000Z\r\n"
+        "DTSTART;TZID=Europe/Madrid:20260105T093000\r\nDURATION:PT45M\r\nSUMMARY:Weekly\\, ok\r\n"
+        "RRULE:FREQ=WEEKLY;COUNT=5;BYDAY=MO,WE\r\nEXDATE;TZID=Europe/Madrid:20260107T093000\r\n"
+        "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT10M\r\nEND:VALARM\r\nEND:VEVENT\r\n"
+        "BEGIN:VEVENT\r\nUID:a@b\r\nRECURRENCE-ID;TZID=Europe/Madrid:20260112T093000\r\n"
+        "DTSTART:20260112T100000Z\r\nEND:VEVENT\r\nBEGIN:VTODO\r\nUID:t\r\nEND:VTODO\r\n"
+        "BEGIN:VEVENT\r\nUID:c\r\nDTSTART:20260302T170000Z\r\nRRULE:FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR\r\n"
+        "END:VEVENT\r\nEND:VCALENDAR\r\n";
+    std::vector<CalendarRecord> events;
+    ASSERT_TRUE(kxsync::EventsFromIcalendar(ics, &events, &error)) << error;
+    ASSERT_EQ(2u, events.size());
+    const CalendarRecord& a = events[0];
+    EXPECT_EQ(Date(2026, 1, 5, 9, 30), a.dtStart);
+    EXPECT_EQ(Date(2026, 1, 5, 10, 15), a.dtEnd);
+    EXPECT_EQ("Weekly, ok", S(a.LastField(KX_CAL_TITLE)->strData));
+    EXPECT_EQ("<exception><deletion time=\"2026/01/07\"/></exception>",
+              S(a.LastField(KX_CAL_EXCEPTIONS)->strData));
+    EXPECT_EQ(2, a.lRecurType);
+    EXPECT_EQ(2 | 8, a.lRecurDayMask);
+    EXPECT_EQ(1, a.bRecurHasEnd); // the fifth instance: Mon 5, Wed 7, Mon 12, Wed 14, Mon 19
+    EXPECT_EQ(Date(2026, 1, 19, 9, 30), a.dtRecurEnd);
+    EXPECT_EQ(10, a.lReminderMinutes);
+    EXPECT_EQ(Date(2026, 3, 2, 18), events[1].dtStart); // UTC+1
+    EXPECT_EQ(-1, events[1].lReminderMinutes);
+    EXPECT_EQ(2, events[1].lRecurType);
+    EXPECT_EQ(62, events[1].lRecurDayMask);
 }
 
 // What the independent parsers must find, one line per value: kind, then the expected text.

@@ -71,7 +71,8 @@ bool FromBase64(const std::string& text, std::string* bytes) {
 std::string ExactText(const std::u16string& text) {
     std::string out;
     for (char c : platform::Utf16ToUtf8(text)) {
-        if (c == '%' || c == '\\' || c == '\r' || c == '\n' || c == ';' || c == ',') {
+        if (c == '%' || c == '\\' || c == ';' || c == ',' || static_cast<unsigned char>(c) < 0x20 ||
+            c == 0x7F) {
             char code[4];
             std::snprintf(code, sizeof code, "%%%02X", static_cast<unsigned char>(c));
             out += code;
@@ -112,6 +113,14 @@ std::u16string FromLineText(const std::string& text) {
         out += c;
     }
     return platform::Utf8ToUtf16(out);
+}
+
+bool IsLineText(const std::u16string& text) {
+    std::string line = LineText(text);
+    for (char c : line)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') || c == 0x7F)
+            return false;
+    return FromLineText(line) == text;
 }
 
 std::string ExactDate(const platform::OleDate& date) {

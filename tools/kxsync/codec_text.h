@@ -13,8 +13,9 @@ namespace kxsync {
 std::string Base64(const std::string& bytes);
 bool FromBase64(const std::string& text, std::string* bytes);
 
-// A record text as UTF-8 with "%", "\", CR, LF, ";" and "," written %XX: a value that needs no
-// escaping in either format and comes back unit for unit (what no standard property can carry).
+// A record text as UTF-8 with "%", "\", ";", "," and control characters written %XX: a value
+// that needs no escaping in either format and comes back unit for unit (what no standard property
+// can carry).
 std::string ExactText(const std::u16string& text);
 std::u16string FromExactText(const std::string& text);
 
@@ -22,6 +23,9 @@ std::u16string FromExactText(const std::string& text);
 // come back unchanged: the codecs check and fall back to ExactText.
 std::string LineText(const std::u16string& text);
 std::u16string FromLineText(const std::string& text);
+// True when text comes back from LineText unchanged and holds no control character but its line
+// breaks: what a standard text property can carry.
+bool IsLineText(const std::u16string& text);
 
 // A date exactly: its status and day count ("0:45234.5"); false when the text is not that.
 std::string ExactDate(const platform::OleDate& date);

@@ -262,15 +262,29 @@ bool ReadRule(const icalrecurrencetype& rule, icaltimetype start, CalendarRecord
         {rule.by_month_day + 1, "BYMONTHDAY with more than one day"},
         {rule.by_month + 1, "BYMONTH with more than one month"}};
     if (!type) {
-        *what = std::string("FREQ=") + icalrecur_freq_to_string(rule.freq) +
-                " cannot be kept (DAILY, WEEKLY, MONTHLY or YEARLY)";
+        const char* name = icalrecur_freq_to_string(rule.freq);
+        *what =
+            std::string("FREQ=") + (name ? name : "?") + " cannot be kept (DAILY, WEEKLY, MONTHLY or YEARLY)";
         return false;
     }
+    bool days = rule.by_day[0] != ICAL_RECURRENCE_ARRAY_MAX;
+    bool monthDay = rule.by_month_day[0] != ICAL_RECURRENCE_ARRAY_MAX;
+    bool month = rule.by_month[0] != ICAL_RECURRENCE_ARRAY_MAX;
+    // Every day of some weekdays is a weekly rule on them.
+    if (type == 1 && days && rule.interval == 1)
+        type = 2;
+    const char* combination = type <= 2 && (monthDay || month)
+                                  ? "BYMONTHDAY or BYMONTH in a DAILY or WEEKLY rule"
+                              : type == 1 && days  ? "BYDAY in a DAILY rule with an INTERVAL"
+                              : type == 3 && month ? "BYMONTH in a MONTHLY rule"
+                              : days && monthDay   ? "both BYDAY and BYMONTHDAY"
+                                                   : nullptr;
     for (const auto& part : unkept)
-        if (part.first[0] != ICAL_RECURRENCE_ARRAY_MAX) {
-            *what = std::string("RRULE with ") + part.second + " cannot be kept";
-            return false;
-        }
+        combination = part.first[0] != ICAL_RECURRENCE_ARRAY_MAX ? part.second : combination;
+    if (combination) {
+        *what = std::string("RRULE with ") + combination + " cannot be kept";
+        return false;
+    }
     platform::CivilTime s;
     r->dtStart.ToCivil(&s);
     r->lRecurType = type;
@@ -483,7 +497,7 @@ icalcomponent* StandardEvent(const CalendarRecord& r, size_t index) {
         if (!f)
             continue;
         for (const FieldProperty& fp : kFieldProperties) {
-            if (fp.code != f->nType)
+            if (fp.code != f->nType || (fp.kind != ICAL_X_PROPERTY && !IsLineText(f->strData)))
                 continue;
             icalproperty* p = fp.kind == ICAL_X_PROPERTY ? XProperty(fp.name, ExactText(f->strData))
                                                          : icalproperty_new(fp.kind);

@@ -269,6 +269,8 @@ bool SimpleField(const ContentLine& line, const Simple& row, const ContactRecord
 
 // The standard value of a field's text in its row's property ("" and false when there is none).
 bool SimpleValue(const Simple& row, const ContactField& field, Params* params, std::string* value) {
+    if (!IsLineText(field.strData))
+        return false;
     std::string text = LineText(field.strData);
     switch (row.value) {
     case Value::kText:
@@ -348,12 +350,18 @@ bool ApplyExtras(const std::string& value, ContactField* f, std::string* what) {
     return true;
 }
 
-std::string ReadFile(const std::string& path, bool* ok) {
+// Pictures larger than this stay files (a path only): a vCard is read whole into memory.
+constexpr uintmax_t kMaxPicture = 16 << 20;
+
+// The bytes of a picture file; false when it cannot be read or is too large.
+bool ReadPicture(const std::string& path, std::string* bytes) {
+    std::error_code ec;
+    uintmax_t size = std::filesystem::file_size(path, ec);
     std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    *ok = in.good() || in.eof();
-    *ok = *ok && static_cast<bool>(std::ifstream(path, std::ios::binary));
-    return bytes;
+    if (ec || size > kMaxPicture || !in)
+        return false;
+    bytes->assign(std::istreambuf_iterator<char>(in), {});
+    return !in.bad();
 }
 
 const char* MediaType(const std::string& bytes) {
@@ -375,12 +383,14 @@ std::string FormattedName(const ContactRecord& r) {
     for (int32_t code : {4005, 4004, 1000, 104, 102, 100})
         if (const ContactField* f = r.FindField(code); f && name.empty())
             name = LineText(f->strData);
+    for (char& c : name)
+        c = static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
     return name;
 }
 
 // Where a field goes on output.
 const Block* BlockOf(const ContactField& f) {
-    if (f.strData.empty())
+    if (f.strData.empty() || !IsLineText(f.strData))
         return nullptr;
     for (const Block& block : kBlocks)
         for (const auto& part : block.parts)
@@ -465,9 +475,8 @@ void WriteCard(const ContactRecord& r, std::string* out) {
         WriteContentLine("X-KX-FIELD-ORDER", {}, value, out);
     }
     if (!picture.empty()) {
-        bool ok;
-        std::string bytes = ReadFile(picture, &ok);
-        if (ok && !bytes.empty())
+        std::string bytes;
+        if (ReadPicture(picture, &bytes) && !bytes.empty())
             WriteContentLine("PHOTO", {},
                              std::string("data:") + MediaType(bytes) + ";base64," + Base64(bytes), out);
         WriteContentLine("X-KX-PICTURE-PATH", {}, ExactText(holder->strFilePath), out);
@@ -665,9 +674,8 @@ std::string Hex64(const std::string& bytes) {
 // file named by the bytes. Files this import made are noted in *made.
 bool PlacePicture(const Card& card, const std::string& folder, std::vector<std::string>* made,
                   std::u16string* path, std::string* what) {
-    bool ok;
-    std::string hint = platform::Utf16ToUtf8(card.picturePath);
-    if (!hint.empty() && ReadFile(hint, &ok) == card.photo && ok) {
+    std::string hint = platform::Utf16ToUtf8(card.picturePath), bytes;
+    if (!hint.empty() && ReadPicture(hint, &bytes) && bytes == card.photo) {
         *path = card.picturePath;
         return true;
     }
@@ -678,7 +686,7 @@ bool PlacePicture(const Card& card, const std::string& folder, std::vector<std::
                         : type == "image/gif"  ? "gif"
                                                : "bin");
     *path = platform::Utf8ToUtf16(file);
-    if (ReadFile(file, &ok) == card.photo && ok)
+    if (ReadPicture(file, &bytes) && bytes == card.photo)
         return true;
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
