@@ -246,6 +246,57 @@ TEST_F(KxsyncMirror, ACreateConfirmedBeforeARefusalIsNotCreatedTwice) {
     EXPECT_EQ(1, copies);
 }
 
+// vCard and iCalendar exports import back as no edit at all (a record created here and not synced
+// yet stays one create); an edited name or title becomes the one update the next sync writes; a
+// file that does not parse imports nothing.
+TEST_F(KxsyncMirror, ExportedFilesImportBackAsEdits) {
+    ASSERT_EQ(0, Run("mirror init").exitCode);
+    Import("contacts", {{"create", ParseJson(R"({"fields":{"givenName":"Neu"}})")}});
+    const std::string vcf = home_.path() + "/all.vcf", ics = home_.path() + "/all.ics";
+    ASSERT_EQ(0, Run("export contacts " + vcf).exitCode);
+    ASSERT_EQ(0, Run("export calendar " + ics).exitCode);
+    EXPECT_EQ(0, Run("import contacts " + vcf).exitCode);
+    EXPECT_EQ(0, Run("import calendar " + ics).exitCode);
+    std::string status = Run("mirror status").output;
+    EXPECT_NE(std::string::npos, status.find("local edits: 1 create, 0 update, 0 delete\ncalendar:"))
+        << status;
+    EXPECT_NE(std::string::npos, status.find("local edits: 0 create, 0 update, 0 delete\nconflict"))
+        << status;
+
+    Records contacts = Mirror("contacts");
+    const std::string id = contacts.begin()->first, given = contacts[id]["fields"]["givenName"].asString();
+    std::string cards = Bytes(vcf), events = Bytes(ics);
+    ASSERT_NE(std::string::npos, cards.find(given));
+    ASSERT_NE(std::string::npos, events.find("SUMMARY:Team sync\r\n"));
+    std::ofstream(home_.path() + "/bad.vcf") << cards.substr(0, cards.size() / 2);
+    CommandRun bad = Run("import contacts " + home_.path() + "/bad.vcf");
+    EXPECT_EQ(2, bad.exitCode);
+    EXPECT_NE(std::string::npos, bad.output.find("bad.vcf: line ")) << bad.output;
+    EXPECT_NE(std::string::npos, bad.output.find("nothing imported")) << bad.output;
+
+    for (size_t at; (at = cards.find(given)) != std::string::npos;)
+        cards.replace(at, given.size(), "Renamed");
+    events.replace(events.find("SUMMARY:Team sync\r\n"), 17, "SUMMARY:Team moved");
+    std::ofstream(vcf, std::ios::binary) << cards;
+    std::ofstream(ics, std::ios::binary) << events;
+    EXPECT_EQ(0, Run("import contacts " + vcf).exitCode);
+    EXPECT_EQ(0, Run("import calendar " + ics).exitCode);
+    status = Run("mirror status").output;
+    EXPECT_NE(std::string::npos, status.find("local edits: 1 create, 1 update, 0 delete\ncalendar:"))
+        << status;
+    EXPECT_NE(std::string::npos, status.find("local edits: 0 create, 1 update, 0 delete\nconflict"))
+        << status;
+    CommandRun sync = Run("mirror sync");
+    EXPECT_EQ(0, sync.exitCode) << sync.output;
+    Records handset = Handset("contacts");
+    EXPECT_EQ("Renamed", handset[id]["fields"]["givenName"].asString());
+    EXPECT_EQ(1, Count(handset, "Neu"));
+    int moved = 0;
+    for (const auto& e : Handset("calendar"))
+        moved += e.second["title"].asString() == "Team moved";
+    EXPECT_EQ(1, moved);
+}
+
 // The user_version of a SQLite file sits in bytes 60 to 63 of its header, big-endian.
 TEST_F(KxsyncMirror, AMirrorOfAnotherKindIsRefusedAndLeftAlone) {
     ASSERT_EQ(0, Run("mirror status").exitCode);

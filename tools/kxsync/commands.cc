@@ -30,10 +30,11 @@ const std::vector<Command>& Commands() {
          "the local mirror of the handset: init reads everything into it, sync exchanges the changes of "
          "both sides, status counts (with --json: the conflict copies)",
          &RunMirror},
-        {"export", "contacts|calendar FILE", "the mirror's records into FILE (.jsonl: the read form)",
-         &RunExport},
+        {"export", "contacts|calendar FILE",
+         "the mirror's records into FILE: vCard 4.0, iCalendar, or with .jsonl the read form", &RunExport},
         {"import", "contacts|calendar FILE",
-         "the records of FILE into the mirror as local edits for the next sync (.jsonl: the write form)",
+         "the records of FILE (vCard, iCalendar, or with .jsonl the write form) into the mirror as local "
+         "edits for the next sync",
          &RunImport},
     };
     return commands;

@@ -1,5 +1,6 @@
 #include "mirror_merge.h"
 
+#include <cstdlib>
 #include <memory>
 
 #include <json/json.h>
@@ -56,6 +57,14 @@ std::string WriteFormOf(const std::string& line, Pending op, const std::string& 
     if (!ParseLine(line, &v))
         return std::string();
     v["op"] = PendingName(op);
+    v["id"] = id;
+    return JsonLineText(v);
+}
+
+std::string WithId(const std::string& line, const std::string& id) {
+    Json::Value v;
+    if (!ParseLine(line, &v))
+        return line;
     v["id"] = id;
     return JsonLineText(v);
 }
@@ -153,6 +162,16 @@ bool MarkWritten(MirrorStore& store, MirrorRow row, const std::string& line, boo
     return store.Put(&row);
 }
 
+bool FindRecord(MirrorStore& store, const char* stored, const std::string& id, MirrorRow* row) {
+    const std::string local = "local:";
+    if (id.compare(0, local.size(), local) != 0)
+        return !id.empty() && store.FindByHandsetId(stored, id, row);
+    char* end = nullptr;
+    const long long key = std::strtoll(id.c_str() + local.size(), &end, 10);
+    return *end == '\0' && key > 0 && store.FindByKey(key, row) && row->kind == stored &&
+           row->pending == Pending::kCreate;
+}
+
 bool AddLocalEdit(MirrorStore& store, const char* stored, Pending op, const std::string& id,
                   const std::string& line, std::string* error) {
     MirrorRow row;
@@ -160,9 +179,18 @@ bool AddLocalEdit(MirrorStore& store, const char* stored, Pending op, const std:
         row.kind = stored;
         row.pending = Pending::kCreate;
         row.local = line;
-    } else if (id.empty() || !store.FindByHandsetId(stored, id, &row)) {
+    } else if (!FindRecord(store, stored, id, &row)) {
         *error = "the mirror holds no " + std::string(stored) + " with id \"" + id + "\"";
         return false;
+    } else if (row.pending == Pending::kCreate) {
+        // Not on the handset yet: the create itself changes or goes.
+        if (op == Pending::kDelete) {
+            if (store.Remove(row.key))
+                return true;
+            *error = store.error();
+            return false;
+        }
+        row.local = line;
     } else if (op == Pending::kDelete) {
         row.pending = Pending::kDelete;
         row.local.clear();
@@ -182,9 +210,12 @@ bool AddLocalEdit(MirrorStore& store, const char* stored, Pending op, const std:
 
 std::vector<std::string> CurrentLines(MirrorStore& store, const char* stored) {
     std::vector<std::string> lines;
-    for (const MirrorRow& row : store.Rows(stored))
-        if (row.pending != Pending::kDelete)
+    for (const MirrorRow& row : store.Rows(stored)) {
+        if (row.pending == Pending::kCreate)
+            lines.push_back(WithId(row.local, "local:" + std::to_string(row.key)));
+        else if (row.pending != Pending::kDelete)
             lines.push_back(row.local.empty() ? row.synced : row.local);
+    }
     return lines;
 }
 

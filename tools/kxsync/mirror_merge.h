@@ -44,6 +44,10 @@ bool MergeHandsetChanges(MirrorStore& store, const char* stored, const std::vect
 bool MarkWritten(MirrorStore& store, MirrorRow row, const std::string& line, bool complete,
                  MirrorReport* report);
 
+// The row a record's id names: a handset id, or "local:KEY" for a record created here that has not
+// reached the handset yet (the mirror's current view gives it that id). False when there is none.
+bool FindRecord(MirrorStore& store, const char* stored, const std::string& id, MirrorRow* row);
+
 // One local edit: op is the write form's "op", line the record line, id the handset id an update
 // or delete names. An edit of a record that is as last synced leaves nothing pending. False with
 // *error when the mirror has no such record or cannot store it.
@@ -51,7 +55,7 @@ bool AddLocalEdit(MirrorStore& store, const char* stored, Pending op, const std:
                   const std::string& line, std::string* error);
 
 // The mirror's current view of a kind: the local edit where there is one, else the synced state;
-// records deleted locally left out.
+// records deleted locally left out, records created locally with their "local:KEY" id.
 std::vector<std::string> CurrentLines(MirrorStore& store, const char* stored);
 
 // A readable name for a record line: the contact's name or the event's title.
@@ -62,6 +66,8 @@ std::string RecordLabel(const std::string& line);
 std::string ContentOf(const std::string& line);
 // The write form of a stored record line: op and id set ("" when the line is not a record).
 std::string WriteFormOf(const std::string& line, Pending op, const std::string& id);
+// The record line with another id.
+std::string WithId(const std::string& line, const std::string& id);
 // A top-level text member of a record line ("" when missing).
 std::string MemberOf(const std::string& line, const char* name);
 

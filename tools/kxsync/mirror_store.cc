@@ -237,6 +237,15 @@ bool MirrorStore::FindByHandsetId(const std::string& kind, const std::string& id
     return true;
 }
 
+bool MirrorStore::FindByKey(int64_t key, MirrorRow* row) {
+    Statement s(db_, (std::string(kRowColumns) + "WHERE key = ?").c_str());
+    s.BindKey(1, key);
+    if (!s.Next())
+        return false;
+    *row = RowOf(s);
+    return true;
+}
+
 bool MirrorStore::Put(MirrorRow* row) {
     Statement s(db_, row->key == 0
                          ? "INSERT INTO records (kind, modified, synced, local, pending, handset_id) "

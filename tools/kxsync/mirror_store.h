@@ -57,6 +57,7 @@ public:
     std::vector<MirrorRow> Rows(const std::string& kind);
     // False when no row of kind has this handset id.
     bool FindByHandsetId(const std::string& kind, const std::string& id, MirrorRow* row);
+    bool FindByKey(int64_t key, MirrorRow* row);
     // Inserts a row with key 0 (setting its key), else replaces the row of that key.
     bool Put(MirrorRow* row);
     bool Remove(int64_t key);

@@ -8,7 +8,6 @@
 // record's handset id above all), so the next sync neither sends it again nor creates it twice.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -45,14 +44,12 @@ template <class Record> int MirrorSync(Session& session, MirrorStore& store, con
 // why on stderr.
 std::unique_ptr<MirrorStore> OpenMirror(const Session& session);
 
-// each(kind) for "contacts", "calendar" or, when which is empty, both, in that order; the worst
-// exit status.
+// each(kind) for "contacts", "calendar" or, when which is empty, both, in that order, stopping at
+// the first that fails (a stopped sync stops both); its exit status.
 template <class Each> int ForKinds(const std::string& which, Each each) {
-    int status = 0;
-    if (which != "calendar")
-        status = std::max(status, each(kMirrorContacts));
-    if (which != "contacts")
-        status = std::max(status, each(kMirrorEvents));
+    int status = which != "calendar" ? each(kMirrorContacts) : 0;
+    if (status == 0 && which != "contacts")
+        status = each(kMirrorEvents);
     return status;
 }
 

@@ -1,6 +1,7 @@
 // "kxsync export contacts|calendar FILE" and "kxsync import contacts|calendar FILE": the mirror's
-// current records out to a file, and a file's records in as local edits. A file named *.jsonl holds
-// record lines: the read form on export, the write form (with "op") on import.
+// current records out to a file, and a file's records in as local edits. Contacts go as vCard,
+// events as iCalendar; a file named *.jsonl holds record lines instead: the read form on export,
+// the write form (with "op") on import.
 #include <kxphone/kxphone.h>
 
 #include <cerrno>
@@ -11,9 +12,11 @@
 #include <sstream>
 
 #include "commands.h"
+#include "icalendar.h"
 #include "mirror_merge.h"
 #include "mirror_sync.h"
 #include "record_text.h"
+#include "vcard.h"
 
 namespace kxsync {
 
@@ -91,6 +94,46 @@ bool EditsOfLines(const MirrorKind<Record>& kind, const std::string& path, const
     return bad == 0;
 }
 
+// The kind's standard file form. A contact's picture read from a file needs a folder to live in.
+template <class Record> struct FileForm {
+    std::string (*write)(const std::vector<Record>& records);
+    bool (*read)(const std::string& text, const std::string& pictureFolder, std::vector<Record>* records,
+                 std::string* error);
+};
+
+bool EventsFromFile(const std::string& text, const std::string&, std::vector<CalendarRecord>* records,
+                    std::string* error) {
+    return EventsFromIcalendar(text, records, error);
+}
+
+FileForm<ContactRecord> FileFormOf(const MirrorKind<ContactRecord>&) {
+    return {&ContactsToVcard, &ContactsFromVcard};
+}
+FileForm<CalendarRecord> FileFormOf(const MirrorKind<CalendarRecord>&) {
+    return {&EventsToIcalendar, &EventsFromFile};
+}
+
+// The records of a vCard or iCalendar file: one that names a record of the mirror updates it, any
+// other is created.
+template <class Record>
+bool EditsOfFile(MirrorStore& store, const MirrorKind<Record>& kind, const std::string& path,
+                 const std::string& text, std::vector<LocalEdit>* edits) {
+    std::vector<Record> records;
+    std::string error;
+    const std::string pictures = store.path().substr(0, store.path().rfind('/')) + "/pictures";
+    if (!FileFormOf(kind).read(text, pictures, &records, &error)) {
+        std::fprintf(stderr, "kxsync: %s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    for (const Record& r : records) {
+        const std::string id = Utf8(r.*kind.id);
+        MirrorRow row;
+        const bool known = FindRecord(store, kind.stored, id, &row);
+        edits->push_back({known ? Pending::kUpdate : Pending::kCreate, id, kind.line(r)});
+    }
+    return true;
+}
+
 template <class Record>
 int Export(MirrorStore& store, const MirrorKind<Record>& kind, const std::string& path) {
     std::vector<std::string> lines = CurrentLines(store, kind.stored);
@@ -99,8 +142,23 @@ int Export(MirrorStore& store, const MirrorKind<Record>& kind, const std::string
         return 1;
     }
     std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
+    if (EndsWith(path, ".jsonl")) {
+        for (const std::string& line : lines)
+            text += line + "\n";
+    } else {
+        std::vector<Record> records(lines.size());
+        for (size_t i = 0; i < lines.size(); ++i) {
+            std::string error;
+            if (!kind.parse(WriteFormOf(lines[i], Pending::kUpdate, MemberOf(lines[i], "id")), &records[i],
+                            &error)) {
+                std::fprintf(stderr, "kxsync: a stored %s: %s; nothing written\n", kind.stored,
+                             error.c_str());
+                return 1;
+            }
+            records[i].lFlag = 0;
+        }
+        text = FileFormOf(kind).write(records);
+    }
     if (!WriteFile(path, text))
         return 1;
     std::fprintf(stderr, "kxsync: %zu %s written to %s\n", lines.size(), kind.noun, path.c_str());
@@ -113,8 +171,9 @@ int Import(MirrorStore& store, const MirrorKind<Record>& kind, const std::string
     std::vector<LocalEdit> edits;
     if (!ReadFile(path, &text))
         return 2;
-    if (!EditsOfLines(kind, path, text, &edits)) {
-        std::fprintf(stderr, "kxsync: %s has bad lines; nothing imported\n", path.c_str());
+    if (!(EndsWith(path, ".jsonl") ? EditsOfLines(kind, path, text, &edits)
+                                   : EditsOfFile(store, kind, path, text, &edits))) {
+        std::fprintf(stderr, "kxsync: nothing imported from %s\n", path.c_str());
         return 2;
     }
     std::string error;
@@ -127,8 +186,7 @@ int Import(MirrorStore& store, const MirrorKind<Record>& kind, const std::string
                      error.empty() ? store.error().c_str() : error.c_str());
         return 1;
     }
-    std::fprintf(stderr,
-                 "kxsync: %zu %s imported as local edits; kxsync mirror sync writes them to the handset\n",
+    std::fprintf(stderr, "kxsync: %zu %s imported; kxsync mirror sync writes what changed to the handset\n",
                  edits.size(), kind.noun);
     return 0;
 }
@@ -138,11 +196,6 @@ template <class Action> int Transfer(Session& session, const char* command, Acti
     const std::vector<std::string>& args = session.options.arguments;
     if (args.size() != 2 || (args[0] != "contacts" && args[0] != "calendar")) {
         std::fprintf(stderr, "usage: kxsync [options] %s contacts|calendar FILE\n", command);
-        return 2;
-    }
-    if (!EndsWith(args[1], ".jsonl")) {
-        std::fprintf(stderr, "kxsync: %s: only record lines (FILE.jsonl) can be read or written\n",
-                     args[1].c_str());
         return 2;
     }
     std::unique_ptr<MirrorStore> store = OpenMirror(session);
