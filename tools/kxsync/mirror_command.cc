@@ -18,7 +18,9 @@ const char kUsage[] = "usage: kxsync [options] mirror init|sync|status [contacts
 
 void PrintStatus(MirrorStore& store, const char* stored, const char* noun) {
     int synced = 0, edits[4] = {};
-    for (const MirrorRow& row : store.Rows(stored)) {
+    std::vector<MirrorRow> rows;
+    store.Rows(stored, &rows); // a failure ends the status with 1
+    for (const MirrorRow& row : rows) {
         synced += !row.synced.empty();
         ++edits[static_cast<int>(row.pending)];
     }

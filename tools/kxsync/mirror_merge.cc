@@ -208,15 +208,17 @@ bool AddLocalEdit(MirrorStore& store, const char* stored, Pending op, const std:
     return true;
 }
 
-std::vector<std::string> CurrentLines(MirrorStore& store, const char* stored) {
-    std::vector<std::string> lines;
-    for (const MirrorRow& row : store.Rows(stored)) {
+bool CurrentLines(MirrorStore& store, const char* stored, std::vector<std::string>* lines) {
+    std::vector<MirrorRow> rows;
+    if (!store.Rows(stored, &rows))
+        return false;
+    for (const MirrorRow& row : rows) {
         if (row.pending == Pending::kCreate)
-            lines.push_back(WithId(row.local, "local:" + std::to_string(row.key)));
+            lines->push_back(WithId(row.local, "local:" + std::to_string(row.key)));
         else if (row.pending != Pending::kDelete)
-            lines.push_back(row.local.empty() ? row.synced : row.local);
+            lines->push_back(row.local.empty() ? row.synced : row.local);
     }
-    return lines;
+    return true;
 }
 
 } // namespace kxsync

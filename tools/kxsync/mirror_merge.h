@@ -56,7 +56,7 @@ bool AddLocalEdit(MirrorStore& store, const char* stored, Pending op, const std:
 
 // The mirror's current view of a kind: the local edit where there is one, else the synced state;
 // records deleted locally left out, records created locally with their "local:KEY" id.
-std::vector<std::string> CurrentLines(MirrorStore& store, const char* stored);
+bool CurrentLines(MirrorStore& store, const char* stored, std::vector<std::string>* lines);
 
 // A readable name for a record line: the contact's name or the event's title.
 std::string RecordLabel(const std::string& line);

@@ -217,15 +217,12 @@ void MirrorStore::Rollback() {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-std::vector<MirrorRow> MirrorStore::Rows(const std::string& kind) {
-    std::vector<MirrorRow> rows;
+bool MirrorStore::Rows(const std::string& kind, std::vector<MirrorRow>* rows) {
     Statement s(db_, (std::string(kRowColumns) + "WHERE kind = ? ORDER BY key").c_str());
     s.Bind({kind});
     while (s.Next())
-        rows.push_back(RowOf(s));
-    if (!s.ok())
-        Fail("cannot read");
-    return rows;
+        rows->push_back(RowOf(s));
+    return s.ok() || Fail("cannot read");
 }
 
 bool MirrorStore::FindByHandsetId(const std::string& kind, const std::string& id, MirrorRow* row) {

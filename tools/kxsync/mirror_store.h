@@ -54,7 +54,8 @@ public:
     bool Commit();
     void Rollback();
 
-    std::vector<MirrorRow> Rows(const std::string& kind);
+    // Every row of kind, oldest first.
+    bool Rows(const std::string& kind, std::vector<MirrorRow>* rows);
     // False when no row of kind has this handset id.
     bool FindByHandsetId(const std::string& kind, const std::string& id, MirrorRow* row);
     bool FindByKey(int64_t key, MirrorRow* row);

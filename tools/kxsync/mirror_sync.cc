@@ -24,13 +24,6 @@ std::string SyncedKey(const char* stored) {
     return std::string("synced.") + stored;
 }
 
-bool HasPendingEdits(MirrorStore& store, const char* stored) {
-    for (const MirrorRow& row : store.Rows(stored))
-        if (row.pending != Pending::kNone)
-            return true;
-    return false;
-}
-
 // The local edits of the pending rows as records for Write, each with its status bit and the
 // handset id an update or delete needs.
 template <class Record> struct EditBatch {
@@ -92,11 +85,17 @@ std::unique_ptr<MirrorStore> OpenMirror(const Session& session) {
 }
 
 template <class Record> int MirrorInit(Session& session, MirrorStore& store, const MirrorKind<Record>& kind) {
-    if (HasPendingEdits(store, kind.stored)) {
-        std::fprintf(stderr, "kxsync: %s: local edits wait for a sync; run kxsync mirror sync first\n",
-                     kind.noun);
+    std::vector<MirrorRow> rows;
+    if (!store.Rows(kind.stored, &rows)) {
+        std::fprintf(stderr, "kxsync: %s\n", store.error().c_str());
         return 1;
     }
+    for (const MirrorRow& row : rows)
+        if (row.pending != Pending::kNone) {
+            std::fprintf(stderr, "kxsync: %s: local edits wait for a sync; run kxsync mirror sync first\n",
+                         kind.noun);
+            return 1;
+        }
     std::vector<std::string> lines;
     session.window.SetHandler([&](uint32_t code, intptr_t value) {
         if (code == KXMessageCode(static_cast<uint32_t>(kind.type), KX_EVENT_RECORD_READ) && value != 0)
@@ -152,7 +151,9 @@ template <class Record> int MirrorSync(Session& session, MirrorStore& store, con
     EditBatch<Record> batch;
     bool merged = HandsetChangesOf(log, &changes, &error) && store.Begin() &&
                   MergeHandsetChanges(store, kind.stored, changes, &report);
-    for (const MirrorRow& row : merged ? store.Rows(kind.stored) : std::vector<MirrorRow>())
+    std::vector<MirrorRow> rows;
+    merged = merged && store.Rows(kind.stored, &rows);
+    for (const MirrorRow& row : rows)
         if (row.pending != Pending::kNone && !batch.Add(kind, row, &error))
             merged = false;
     if (!merged) {

@@ -136,8 +136,8 @@ bool EditsOfFile(MirrorStore& store, const MirrorKind<Record>& kind, const std::
 
 template <class Record>
 int Export(MirrorStore& store, const MirrorKind<Record>& kind, const std::string& path) {
-    std::vector<std::string> lines = CurrentLines(store, kind.stored);
-    if (!store.error().empty()) {
+    std::vector<std::string> lines;
+    if (!CurrentLines(store, kind.stored, &lines)) {
         std::fprintf(stderr, "kxsync: %s\n", store.error().c_str());
         return 1;
     }
