@@ -39,8 +39,9 @@ void PrintUsage(FILE* out) {
              "member \"op\": \"create\", \"update\" or \"delete\". Nothing is written when a line is bad;\n"
              "the exit status is 0 only when every record was written.\n");
     std::fprintf(out,
-                 "\nThe mirror is a SQLite file per device serial in $XDG_DATA_HOME/kxsync (else\n"
-                 "~/.local/share/kxsync). A record changed on both sides keeps the handset's version;\n"
+                 "\nThe mirror is a SQLite file per device serial, $XDG_DATA_HOME/kxsync/SERIAL.sqlite\n"
+                 "(else in ~/.local/share/kxsync; bytes of the serial other than letters, digits, '-', '_'\n"
+                 "and '.' written as %%XX). A record changed on both sides keeps the handset's version;\n"
                  "the local one becomes a conflict copy that \"mirror status\" lists. A sync that fails\n"
                  "leaves the mirror as it was; the next one completes it.\n");
     std::fprintf(out, "\n%s", kxsync::OptionsUsage());
