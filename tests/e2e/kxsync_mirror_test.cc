@@ -291,6 +291,10 @@ TEST_F(KxsyncMirror, ExportedFilesImportBackAsEdits) {
     Records handset = Handset("contacts");
     EXPECT_EQ("Renamed", handset[id]["fields"]["givenName"].asString());
     EXPECT_EQ(1, Count(handset, "Neu"));
+    // The file still names the new contact by its local id, which now means the handset's record.
+    EXPECT_EQ(0, Run("import contacts " + vcf).exitCode);
+    EXPECT_NE(std::string::npos,
+              Run("mirror status").output.find("local edits: 0 create, 0 update, 0 delete\ncal"));
     int moved = 0;
     for (const auto& e : Handset("calendar"))
         moved += e.second["title"].asString() == "Team moved";

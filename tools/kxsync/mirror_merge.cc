@@ -168,8 +168,7 @@ bool FindRecord(MirrorStore& store, const char* stored, const std::string& id, M
         return !id.empty() && store.FindByHandsetId(stored, id, row);
     char* end = nullptr;
     const long long key = std::strtoll(id.c_str() + local.size(), &end, 10);
-    return *end == '\0' && key > 0 && store.FindByKey(key, row) && row->kind == stored &&
-           row->pending == Pending::kCreate;
+    return *end == '\0' && key > 0 && store.FindByKey(key, row) && row->kind == stored;
 }
 
 bool AddLocalEdit(MirrorStore& store, const char* stored, Pending op, const std::string& id,

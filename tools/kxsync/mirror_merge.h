@@ -44,8 +44,9 @@ bool MergeHandsetChanges(MirrorStore& store, const char* stored, const std::vect
 bool MarkWritten(MirrorStore& store, MirrorRow row, const std::string& line, bool complete,
                  MirrorReport* report);
 
-// The row a record's id names: a handset id, or "local:KEY" for a record created here that has not
-// reached the handset yet (the mirror's current view gives it that id). False when there is none.
+// The row a record's id names: a handset id, or "local:KEY" for a record created here (the mirror's
+// view gives it that id until the handset has it; a file exported before then still names the
+// same row after). False when there is none.
 bool FindRecord(MirrorStore& store, const char* stored, const std::string& id, MirrorRow* row);
 
 // One local edit: op is the write form's "op", line the record line, id the handset id an update
