@@ -49,8 +49,10 @@ bool ReadFile(const std::string& path, std::string* text) {
         return false;
     }
     text->resize(static_cast<size_t>(size));
-    file.seekg(0);
-    return static_cast<bool>(file.read(&(*text)[0], size));
+    if (file.seekg(0) && file.read(&(*text)[0], size))
+        return true;
+    std::fprintf(stderr, "kxsync: cannot read %s\n", path.c_str());
+    return false;
 }
 
 // Written beside path and renamed over it when complete: an export that fails leaves no half file.
