@@ -3,6 +3,7 @@
 // events as iCalendar; a file named *.jsonl holds record lines instead: the read form on export,
 // the write form (with "op") on import.
 #include <kxphone/kxphone.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,7 +24,7 @@ namespace kxsync {
 namespace {
 
 // A file larger than this is no address book or calendar.
-constexpr std::streamoff kMaxFileBytes = 256 << 20;
+constexpr off_t kMaxFileBytes = 256 << 20;
 
 struct LocalEdit {
     Pending op;
@@ -37,19 +38,21 @@ bool EndsWith(const std::string& text, const char* tail) {
 }
 
 bool ReadFile(const std::string& path, std::string* text) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file || !file.seekg(0, std::ios::end)) {
-        std::fprintf(stderr, "kxsync: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+    struct stat info {};
+    const bool found = ::stat(path.c_str(), &info) == 0;
+    if (!found || !S_ISREG(info.st_mode)) {
+        std::fprintf(stderr, "kxsync: cannot read %s: %s\n", path.c_str(),
+                     found ? "not a file" : std::strerror(errno));
         return false;
     }
-    std::streamoff size = file.tellg();
-    if (size < 0 || size > kMaxFileBytes) {
+    if (info.st_size > kMaxFileBytes) {
         std::fprintf(stderr, "kxsync: %s is larger than %lld bytes\n", path.c_str(),
                      static_cast<long long>(kMaxFileBytes));
         return false;
     }
-    text->resize(static_cast<size_t>(size));
-    if (file.seekg(0) && file.read(&(*text)[0], size))
+    std::ifstream file(path, std::ios::binary);
+    text->resize(static_cast<size_t>(info.st_size));
+    if (file && file.read(&(*text)[0], static_cast<std::streamsize>(text->size())))
         return true;
     std::fprintf(stderr, "kxsync: cannot read %s\n", path.c_str());
     return false;
