@@ -189,6 +189,8 @@ TEST_F(KxsyncMirror, FailedSyncsAreCompletedByTheNext) {
         {"status:-4:/contact/do/create:1", "",
          "Write returned 12 (write refused), 1 of 2 local edits not confirmed"},
         {"stall:3:/contact/do/update:1", "--timeout 1", "Write returned 21 (stopped)"},
+        // The handset gone mid-write: every attempt dropped until the time-out stops the driver.
+        {"drop:/contact/do/update:-1", "--timeout 2", "Write returned 21 (stopped), 2 of 2 local edits"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
