@@ -20,7 +20,7 @@ import time
 def start_sim(bin_dir, count, journal):
     sim = subprocess.Popen(
         [os.path.join(bin_dir, "kxphone-sim"), "--db", ":memory:", "--seed-contacts", str(count),
-         "--seed", "1", "--quiet", "--journal", journal],
+         "--seed", "1", "--port", "0", "--quiet", "--journal", journal],
         stdout=subprocess.PIPE, text=True)
     line = sim.stdout.readline()
     if "listening on 127.0.0.1:" not in line:

@@ -18,7 +18,8 @@ import tempfile
 
 
 def start_sim(bin_dir, seed_flag, count, journal):
-    args = [os.path.join(bin_dir, "kxphone-sim"), "--db", ":memory:", "--seed", "1", "--quiet", "--journal", journal]
+    args = [os.path.join(bin_dir, "kxphone-sim"), "--db", ":memory:", "--seed", "1", "--port", "0", "--quiet",
+            "--journal", journal]
     if count:
         args += [seed_flag, str(count)]
     sim = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)

@@ -69,7 +69,7 @@ TEST(KxsyncFaults, EveryFaultIsNamedAndTheNextRunSucceeds) {
     fs::create_directories(restore);
     {
         std::ofstream(home.path() + "/write.jsonl")
-            << "{\"op\":\"create\",\"fields\":{\"givenName\":\"Fay\"}}\n";
+            << "{\"op\":\"create\",\"fields\":{\"givenName\":[\"Fay\"]}}\n";
     }
 
     // The driver takes addresses only: kxsync resolves the name for it.

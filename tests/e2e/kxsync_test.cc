@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -22,54 +25,124 @@ CommandRun Kxsync(const std::string& arguments, const std::string& env = "", boo
                               (stderrToo ? " 2>&1" : " 2>/dev/null"));
 }
 
-TEST(Kxsync, HelloRunsAShortHostSession) {
-    CommandRun run = Kxsync("hello --no-progress --serial SN-1 --port 19001");
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(run.output, "InitDriver: driver id 0x26080018\n"
-                          "SetParam(127.0.0.1, 19001): 0 (success)\n"
-                          "InitSync(serial SN-1, port 19001): 0 (success)\n"
-                          "  host messages: none\n"
-                          "Read(type 7, no handler): 1100 (other failure)\n"
-                          "  host messages: none\n"
-                          "UninitSync: 0 (success)\n"
-                          "callbacks: 0 record, 0 progress\n");
-}
-
-TEST(Kxsync, TraceGoesWhereItIsAsked) {
-    CommandRun run = Kxsync("--trace - hello --no-progress");
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_NE(run.output.find("[Tag=Call],[Module=vexoCorsaT3.dll],[Caller=Read],[Action=Enter],"
-                              "[Function=theApp.m_FakePhone.Read]"),
-              std::string::npos)
-        << run.output;
-}
-
-TEST(Kxsync, BadCommandLinesAndAMissingDriver) {
-    struct Case {
-        const char* arguments;
+// kxsync's command line, case by case against one simulator: the exit status, a fragment of
+// stderr, and what stdout holds (a fragment, or records only).
+TEST(Kxsync, CommandLines) {
+    kxtest::SimOptions options;
+    options.contacts = 16;
+    options.events = 12;
+    kxtest::SimFixture sim(options);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    kxtest::TempDir home("kx_kxsync_cli");
+    const std::string port = " --port " + std::to_string(sim.port()) + " ";
+    const std::string pictures = home.path() + "/pictures";
+    { std::ofstream(home.path() + "/read.jsonl") << "{\"id\":\"1\",\"fields\":{\"givenName\":[\"A\"]}}\n"; }
+    const int stored = static_cast<int>(sim.store().Counts().contacts);
+    const char* const kRecords = "(records)"; // stdout: JSON lines only, or readable lines only
+    const char* const kNothing = "(nothing)";
+    const struct Case {
+        std::string arguments;
         int status;
-        const char* says;
+        std::string stderrHas;
+        std::string stdoutHas;  // "" for anything
+        std::string fault = ""; // a fault rule of the simulator for this case
     } cases[] = {
-        {"", 2, "no command given"},
-        {"frobnicate", 2, "unknown command frobnicate"},
-        {"hello --port 0", 2, "bad port 0"},
-        {"hello --bogus", 2, "unknown option --bogus"},
-        {"hello --driver", 2, "--driver needs a value"},
-        {"hello --driver /nonexistent/vexoCorsaT3.so", 1, "cannot load /nonexistent/vexoCorsaT3.so"},
-        {"--help", 0, "KXPHONE_ADB"},
-        {"--version", 0, "kxsync "},
-        {"--timeout 0 hello", 2, "bad --timeout 0"},
-        {"--trace /nonexistent/trace.txt hello", 2, "cannot open trace file /nonexistent/trace.txt"},
-        {"--url nowhere contacts read", 2, ""},
-        {"contacts write", 2, "kxsync [options] contacts write FILE [--json]"},
-        {"calendar write", 2, "kxsync [options] calendar write FILE [--json]"},
-        {"calendar write /nonexistent/events.jsonl", 2, "cannot read /nonexistent/events.jsonl"},
+        // Conventions: usage errors name what is wrong and end with a one-line usage.
+        {"", 2, "kxsync: no command given\nusage: kxsync [options] COMMAND [ARG...]; kxsync --help",
+         kNothing},
+        {"contcts read", 2, "unknown command contcts; did you mean contacts?\nusage: kxsync", kNothing},
+        {"calender read", 2, "did you mean calendar?", kNothing},
+        {"frobnicate", 2, "unknown command frobnicate\nusage: kxsync [options] COMMAND", kNothing},
+        {"contacts", 2,
+         "contacts needs one of read, write or verify\nusage: kxsync [options] contacts read|write",
+         kNothing},
+        {"contacts raed", 2, "contacts: raed is not read, write or verify; did you mean read?", kNothing},
+        {"sync contcts", 2, "sync: contcts is not contacts or calendar; did you mean contacts?", kNothing},
+        {"contacts read extra", 2, "contacts read: unexpected argument extra", kNothing},
+        {"contacts write", 2, "contacts write needs a FILE", kNothing},
+        {"calendar write", 2, "calendar write needs a FILE", kNothing},
+        {"calendar write /nonexistent/events.jsonl", 2, "cannot read /nonexistent/events.jsonl", kNothing},
+        {"contacts write " + home.path() + "/read.jsonl", 2,
+         "read.jsonl:1: no \"op\" (create, update or delete)", kNothing},
+        {"backup contacts", 2, "backup contacts needs a folder DIR", kNothing},
+        {"restore contacts " + home.path(), 2, "restore needs --mode add-missing, add-all or replace",
+         kNothing},
+        {"demo many", 2, "demo takes a number of contacts N", kNothing},
+        // An option a command does not take is an error.
+        {"calendar read --pictures /tmp", 2,
+         "calendar read does not take --pictures\nusage: kxsync [options] calendar", kNothing},
+        {"info --json", 2, "info does not take --json", kNothing},
+        {"contacts write f --all", 2, "contacts write does not take --all", kNothing},
+        {"contacts read --verify", 2, "contacts read does not take --verify", kNothing},
+        {"backup contacts /tmp --keep-log", 2, "backup contacts does not take --keep-log", kNothing},
+        {"restore contacts /tmp --mode add-all --json", 2, "restore contacts does not take --json", kNothing},
+        {"hello --bogus", 2, "unknown option --bogus", kNothing},
+        {"hello --driver", 2, "--driver needs a value (--driver PATH)", kNothing},
+        {"hello --port 0", 2, "bad port 0", kNothing},
+        {"--timeout 0 hello", 2, "bad --timeout 0", kNothing},
+        {"--url nowhere contacts read", 2, "bad url nowhere", kNothing},
+        {"--address no-such-host.invalid contacts read", 2, "cannot resolve no-such-host.invalid", kNothing},
+        {"--trace /nonexistent/trace.txt hello", 2, "cannot open trace file /nonexistent/trace.txt",
+         kNothing},
+        {"hello --driver /nonexistent/vexoCorsaT3.so", 1, "cannot load /nonexistent/vexoCorsaT3.so",
+         kNothing},
+        {"--help", 0, "", "KXPHONE_ADB"},
+        {"--version", 0, "", "kxsync 1."},
+        // Records only on stdout; one summary form for both reads, with what was skipped and why.
+        {port + "contacts read --pictures " + pictures, 0, "contacts read in ", kRecords},
+        {port + "contacts read --json --pictures " + pictures, 0,
+         "skipped (other accounts' contacts); Read returned 0 (success)\nkxsync: the pictures of ", kRecords},
+        {port + "contacts read --all --pictures " + pictures, 0, "files in " + pictures + "/Vexo/data",
+         "  picture="},
+        {port + "calendar read", 0, "kxsync: 12 events read in ", kRecords},
+        {port + "calendar read --json", 0, "; 0 skipped; Read returned 0 (success)", kRecords},
+        {port + "calendar read --all", 0, "events read", "  repeat.kind="},
+        {port + "calendar read --verbose", 0, "InitSync(serial emulator-5554", kRecords},
+        {"--address localhost" + port + "calendar read", 0, "events read", kRecords},
+        {port + "sync calendar --keep-log --json", 0, "change log kept", ""},
+        {port + "info", 0, "", "  phone memory: 123435354 of 1346457456 bytes free\n"},
+        {port + "info", 1, "kxsync: the handset did not answer (phone status 2)", kNothing,
+         "status:-4:/info/abc"},
+        {"hello --no-progress --serial SN-1 --port 19001", 0, "",
+         "InitDriver: driver id 0x26080018\nSetParam(127.0.0.1, 19001): 0 (success)\n"
+         "InitSync(serial SN-1, port 19001): 0 (success)\n  host messages: none\n"
+         "Read(type 7, no handler): 1100 (other failure)\n  host messages: none\nUninitSync: 0 (success)\n"
+         "callbacks: 0 record, 0 progress\n"},
+        {"--trace - hello", 0,
+         "[Tag=Call],[Module=vexoCorsaT3.dll],[Caller=Read],[Action=Enter],[Function=theApp.m_FakePhone."
+         "Read]",
+         ""},
     };
     for (const Case& c : cases) {
-        CommandRun run = Kxsync(c.arguments);
-        EXPECT_EQ(run.exitCode, c.status) << c.arguments << "\n" << run.output;
-        EXPECT_NE(run.output.find(c.says), std::string::npos) << c.arguments << "\n" << run.output;
+        SCOPED_TRACE("kxsync " + c.arguments);
+        if (!c.fault.empty()) {
+            ASSERT_TRUE(sim.AddFault(c.fault));
+        }
+        const std::string err = home.path() + "/stderr";
+        CommandRun run = kxtest::RunCommand("KXPHONE_ADB=/nonexistent TZ=UTC '" + kxtest::BinDir() +
+                                            "/kxsync' " + c.arguments + " 2>" + err);
+        std::ifstream in(err);
+        std::string stderrText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        sim.faults().Clear();
+        EXPECT_EQ(c.status, run.exitCode) << stderrText;
+        EXPECT_NE(std::string::npos, stderrText.find(c.stderrHas)) << stderrText;
+        if (c.stdoutHas == kNothing) {
+            EXPECT_EQ("", run.output);
+        } else if (c.stdoutHas == kRecords) {
+            // Every line a record: a JSON object, or a readable line that starts with its id.
+            ASSERT_FALSE(run.Lines().empty());
+            EXPECT_LE(run.Lines().size(), static_cast<size_t>(stored + 12));
+            for (const std::string& line : run.Lines())
+                EXPECT_TRUE(line.front() == '{' || std::isdigit(static_cast<unsigned char>(line.front())))
+                    << line;
+            EXPECT_EQ(std::string::npos, run.output.find("InitSync")) << run.output;
+        } else {
+            EXPECT_NE(std::string::npos, run.output.find(c.stdoutHas)) << run.output;
+        }
     }
+    // Help lists what a user runs; "hello" is the driver developers' own.
+    CommandRun help = kxtest::RunCommand("'" + kxtest::BinDir() + "/kxsync' --help");
+    EXPECT_EQ(std::string::npos, help.output.find("\n  hello")) << help.output;
 }
 
 TEST(Kxsync, InfoPrintsStatusPropertiesAndProfiles) {
@@ -78,10 +151,13 @@ TEST(Kxsync, InfoPrintsStatusPropertiesAndProfiles) {
     CommandRun run = Kxsync("--port " + std::to_string(sim.port()) + " info");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     for (const char* line :
-         {"Phone status: 0 (answering)\n", "  SDtotal: 8589934592\n",
-          "  Phone: 54 fields (54 described), 4 entries, groups\n",
+         {"Phone status: 0 (answering)\n", "  SD card: 2343434544 of 8589934592 bytes free\n",
+          "  battery: 90 %\n", "  Phone: 54 fields (54 described), 4 entries, groups\n",
           "  reminders (minutes): 5 15 30 60 90 120\n",
-          "  pictures: Pic Download (kind 3, 0 files, 0 subfolders)\n", "    Sub Box2: 0 messages\n"})
+          "  pictures: Pic Download (kind 3, 0 files, 0 subfolders)\n",
+          // Two stores, each with its total and folders that add up to it.
+          "E-mail (the driver's sample store): 4 e-mails\n  Inbox: 2 e-mails\n", "    Sub Box2: 0 e-mails\n",
+          "Text messages (the driver's sample store): 4 messages\n  Inbox: 3 messages, 1 unread\n"})
         EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
     EXPECT_EQ(sim.Requests("/info/abc").size(), 1u);
 }
@@ -119,8 +195,9 @@ TEST_F(KxsyncContacts, ReadPrintsEveryContactAsJsonLines) {
     ASSERT_EQ(1u, run.Lines().size()) << run.output;
     Json::Value line = kxtest::ParseJson(run.Lines()[0]);
     EXPECT_EQ(id, line["id"].asString());
-    EXPECT_EQ(kxtest::ParseJson(R"({"givenName":"Ann","familyName":"Lee","mobile":["111","222"],
-        "email":"ann@example.com"})"),
+    // Every field a list, the lone ones too.
+    EXPECT_EQ(kxtest::ParseJson(R"({"givenName":["Ann"],"familyName":["Lee"],"mobile":["111","222"],
+        "email":["ann@example.com"]})"),
               line["fields"]);
 
     CommandRun readable = Run("--url " + sim_.BaseUrl() + " contacts read --no-progress");
@@ -156,6 +233,23 @@ TEST_F(KxsyncContacts, ReadableLineCutsLongValuesOnWholeCharacters) {
     for (const auto& c : cut)
         EXPECT_NE(std::string::npos, line.find(std::string(c.field) + c.value)) << c.field << " in " << line;
     EXPECT_EQ(0u, line.find(id + "  Ann  ")) << line;
+}
+
+// Control characters never break the one-line view; --all shows every field whole.
+TEST_F(KxsyncContacts, ReadableLinesEscapeControlCharactersAndAllShowsEveryField) {
+    std::string id = AddContact(
+        "[{" MT "name\",\"data2\":\"Ann\\tB\"},{" MT "nickname\",\"data1\":\"x\\ny\\u0007\"},"
+        "{" MT "note\",\"data1\":\"one\\ntwo\"},{" MT "phone_v2\",\"data1\":\"1\",\"data2\":\"2\"},"
+        "{" MT "email_v2\",\"data1\":\"a@b\"},{" MT "website\",\"data1\":\"w\"}]");
+    CommandRun run = Run("--url " + sim_.BaseUrl() + " contacts read --no-progress");
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(id + "  Ann\\tB  nickname=x\\ny\\x07  mobile=1  email=a@b  (+2 more)\n", run.output);
+    CommandRun all = Run("--url " + sim_.BaseUrl() + " contacts read --no-progress --all");
+    EXPECT_EQ(0, all.exitCode);
+    EXPECT_EQ(0u,
+              all.output.find(id + "  Ann\\tB  nickname=x\\ny\\x07  note=one\\r\\ntwo  mobile=1  email=a@b  "
+                                   "webSite=w  modified=20"))
+        << all.output;
 }
 
 TEST_F(KxsyncContacts, FailedReadExitsWithOne) {
@@ -200,12 +294,17 @@ TEST(KxsyncCalendar, ReadPrintsEveryEventAsJson) {
     }
     EXPECT_EQ(25u, run.Lines().size()) << "stdout holds the events only";
     const Json::Value& standUp = byTitle["Stand-up"];
-    EXPECT_EQ("2026-01-05 09:30:00", standUp["start"].asString());
     EXPECT_EQ("daily", standUp["repeat"]["kind"].asString());
-    EXPECT_NE(std::string::npos, standUp["exceptions"].asString().find("<deletion time=\"2026/01/10\"/>"));
+    // Moved instances with their members, cancelled ones as days.
+    EXPECT_EQ(kxtest::ParseJson(R"j({"cancelled":["2026-01-10"],"moved":[{"allDay":false,
+        "end":"2026-01-08T10:15:00+00:00","original":"2026-01-08","reminderMinutes":20,
+        "start":"2026-01-08T10:00:00+00:00","title":"Stand-up (moved)"}]})j"),
+              standUp["exceptions"]);
+    EXPECT_EQ("2026-01-05T09:30:00+00:00", standUp["start"].asString());
     EXPECT_EQ("weekly", byTitle["Gym"]["repeat"]["kind"].asString());
-    EXPECT_EQ("MO,WE,FR", byTitle["Gym"]["repeat"]["days"].asString());
+    EXPECT_EQ(kxtest::ParseJson(R"(["MO","WE","FR"])"), byTitle["Gym"]["repeat"]["days"]);
     EXPECT_TRUE(byTitle["New Year's Day"]["allDay"].asBool());
+    EXPECT_EQ("2026-01-01", byTitle["New Year's Day"]["start"].asString());
 }
 
 TEST(KxsyncCalendar, DemoReportsEventsRecurrencesAndExceptions) {

@@ -1,65 +1,275 @@
-// kxsync's record lines without a handset: a printed line with an "op" parses back into a record
-// that prints the same line, and bad lines say what is wrong.
+// kxsync's record form without a handset: a printed line parses back into a record that prints the
+// same line, a record the driver builds survives its line member by member (its exception list
+// byte for byte), times carry their zone across clock changes, and bad lines say what is wrong.
 #include <gtest/gtest.h>
 #include <json/json.h>
 
 #include <string>
+#include <vector>
 
+#include <kxphone/record_list.h>
+
+#include "calendar/calendar_mapping.h"
+#include "platform/oledate.h"
 #include "record_json.h"
 #include "record_text.h"
+#include "support/test_util.h"
 
 namespace {
 
-std::string WithOp(const std::string& line, const char* op) {
-    Json::Value v;
-    Json::Reader().parse(line, v);
-    v["op"] = op;
-    return kxsync::JsonLineText(v);
+std::string ContactAgain(const std::string& line) {
+    ContactRecord r;
+    std::string error;
+    EXPECT_TRUE(kxsync::ParseContactLine(line, &r, &error)) << line << ": " << error;
+    return kxsync::ContactJsonLine(r);
+}
+
+std::string EventAgain(const std::string& line) {
+    CalendarRecord r;
+    std::string error;
+    EXPECT_TRUE(kxsync::ParseCalendarLine(line, &r, &error)) << line << ": " << error;
+    return kxsync::CalendarJsonLine(r);
 }
 
 TEST(KxsyncRecordLines, PrintedLinesParseBackToTheSameLine) {
+    kxtest::ScopedEnvVar zone("TZ", "Europe/Berlin");
     const char* const contacts[] = {
-        R"({"fields":{"email":"a@example.com","email2":"b@example.com","familyName":"García","field4711":"x",)"
-        R"("givenName":"José","mobile":["+1 1","+1 2"],"note":"one\r\ntwo 🎈"},"id":"17",)"
-        R"("modified":"2026-02-28 19:01:00","picture":"/tmp/p.png"})",
-        // The picture on a holder of its own, and a date the printer shows as "".
-        R"({"fields":{"company":"Acme"},"id":"","modified":"","picture":"/tmp/q.png"})",
+        // Every field a list, whatever its count; "op" only with a status bit.
+        R"j({"fields":{"email":["a@example.com"],"email2":["b@example.com"],"familyName":["García"],)j"
+        R"j("field4711":["x"],"givenName":["José"],"mobile":["+1 1","+1 2"],"note":["one\r\ntwo 🎈"]},"id":"17",)j"
+        R"j("modified":"2026-02-28T19:01:00+01:00","picture":"/tmp/p.png"})j",
+        // The picture on a holder of its own, an invalid date, the status bit.
+        R"j({"fields":{"company":["Acme"]},"id":"","modified":"","op":"update","picture":"/tmp/q.png"})j",
+        // No time at all: no "modified".
+        R"j({"fields":{},"id":"3","op":"delete"})j",
     };
-    for (const char* line : contacts) {
-        ContactRecord r;
-        std::string error;
-        ASSERT_TRUE(kxsync::ParseContactLine(WithOp(line, "update"), &r, &error)) << line << ": " << error;
-        EXPECT_EQ(line, kxsync::ContactJsonLine(r));
-        EXPECT_EQ(KX_RECORD_UPDATE, r.lFlag);
-    }
+    for (const char* line : contacts)
+        EXPECT_EQ(line, ContactAgain(line));
+
     const char* const events[] = {
-        R"({"allDay":false,"calendar":3,"description":"d\r\ne","end":"2026-01-05 09:45:00",)"
-        R"("exceptions":"<exception><deletion time=\"2026/01/10\"/></exception>","iCalGUID":"g-1","id":"3",)"
-        R"("location":"Room 1","modified":"2026-02-28 23:21:00","reminderMinutes":0,)"
-        R"("repeat":{"days":"MO,WE","interval":2,"kind":"monthly","until":"2026-06-30 09:30:00","week":-1},)"
-        R"("start":"2026-01-05 09:30:00","timeZone":"GMT:0;DST:0","title":"Stand-up"})",
-        R"({"allDay":true,"calendar":1,"end":"2026-01-02 00:00:00","id":"2","modified":"1899-12-30 00:00:00",)"
-        R"("repeat":{"day":1,"interval":1,"kind":"yearly","month":1},"start":"2026-01-01 00:00:00","title":""})",
-        R"({"allDay":false,"calendar":0,"end":"","id":"","modified":"","repeat":{"interval":1,"kind":"weekly",)"
-        R"("week":0},"start":"","title":"t"})",
+        R"j({"allDay":false,"calendar":3,"description":"d\r\ne","end":"2026-07-05T09:45:00+02:00",)j"
+        R"j("exceptions":{"cancelled":["2026-07-10","2026-07-11"],"moved":[{"allDay":false,)j"
+        R"j("description":"moved, with a text of more than fifty-seven bytes of UTF-16: ünïcödé 🎈",)j"
+        R"j("end":"2026-07-08T11:15:00+02:00","location":"Room\n2","original":"2026-07-08","reminderMinutes":20,)j"
+        R"j("start":"2026-07-08T11:00:00+02:00","title":"Stand-up (moved)"},{"allDay":false,)j"
+        R"j("end":"2026-07-09T12:15:00+02:00","original":"2026-07-09","reminderMinutes":null,)j"
+        R"j("start":"2026-07-09T12:00:00+02:00"}]},)j"
+        R"j("iCalGUID":"g-1","id":"3","location":"Room 1","modified":"2026-02-28T23:21:00+01:00",)j"
+        R"j("reminderMinutes":0,"repeat":{"days":["MO","WE"],"interval":2,"kind":"monthly",)j"
+        R"j("until":"2026-12-30T09:30:00+01:00","week":-1},"start":"2026-07-05T09:30:00+02:00",)j"
+        R"j("timeZone":"GMT:-60;DST:60","title":"Stand-up"})j",
+        // All-day: days without a zone, also in its moved instances.
+        R"j({"allDay":true,"calendar":1,"end":"2026-01-02","exceptions":{"cancelled":[],"moved":[{"allDay":true,)j"
+        R"j("end":"2027-01-02","original":"2027-01-01","start":"2027-01-01","title":"moved"}]},"id":"2",)j"
+        R"j("repeat":{"day":1,"interval":1,"kind":"yearly","month":1,"until":"2030-01-01"},"start":"2026-01-01",)j"
+        R"j("title":""})j",
+        // A list not in the driver's form is kept as it is.
+        R"j({"allDay":false,"calendar":0,"exceptions":{"xml":"<exceptions><x/></exceptions>"},"id":"",)j"
+        R"j("op":"create","repeat":{"interval":1,"kind":"weekly","week":0},"title":"t"})j",
     };
-    for (const char* line : events) {
+    for (const char* line : events)
+        EXPECT_EQ(line, EventAgain(line));
+    // A moved instance written without an end lasts as long as its event.
+    EXPECT_NE(
+        std::string::npos,
+        EventAgain(
+            R"j({"start":"2026-07-05T09:30:00+02:00","end":"2026-07-05T10:00:00+02:00",)j"
+            R"j("exceptions":{"moved":[{"original":"2026-07-06","start":"2026-07-06T11:00:00+02:00"}]}})j")
+            .find(R"j("end":"2026-07-06T11:30:00+02:00")j"));
+}
+
+// Times written in another zone are converted to this one's; what the printer writes comes back as
+// the same wall-clock time, also in the hours a clock change repeats or skips.
+TEST(KxsyncRecordLines, TimesSayTheirZone) {
+    kxtest::ScopedEnvVar zone("TZ", "Europe/Berlin");
+    auto start = [](const std::string& text) {
         CalendarRecord r;
         std::string error;
-        ASSERT_TRUE(kxsync::ParseCalendarLine(WithOp(line, "delete"), &r, &error)) << line << ": " << error;
-        EXPECT_EQ(line, kxsync::CalendarJsonLine(r));
-        EXPECT_EQ(KX_RECORD_DELETE, r.lFlag);
+        EXPECT_TRUE(kxsync::ParseCalendarLine(R"j({"start":")j" + text + R"j("})j", &r, &error))
+            << text << error;
+        return kxsync::ZonedTimeText(r.dtStart);
+    };
+    EXPECT_EQ("2026-07-05T09:30:00+02:00", start("2026-07-05T07:30:00Z"));
+    EXPECT_EQ("2026-01-05T15:30:00+01:00", start("2026-01-05T09:30:00-05:00"));
+    EXPECT_EQ("2026-01-05T15:30:00+01:00", start("2026-01-05T20:00:00+05:30"));
+    EXPECT_EQ("2026-07-05T09:30:00+02:00", start("2026-07-05 09:30:00")); // no zone: this one's
+    EXPECT_EQ("2026-07-05T00:00:00+02:00", start("2026-07-05"));
+    // The hour repeated on 2026-10-25 is one wall-clock time in a record, whichever offset is given.
+    EXPECT_EQ(start("2026-10-25T02:30:00+02:00"), start("2026-10-25T02:30:00+01:00"));
+    EXPECT_EQ(0u, start("2026-10-25T02:30:00+01:00").find("2026-10-25T02:30:00+0"));
+
+    // Every quarter hour of a year with two clock changes, and the day 0.0 with its local mean
+    // time offset, printed and read back.
+    std::vector<platform::OleDate> dates = {platform::OleDate()};
+    for (int64_t s = platform::OleDate::FromCivil(2026, 1, 1).TotalSeconds(),
+                 end = platform::OleDate::FromCivil(2027, 1, 1).TotalSeconds();
+         s < end; s += 900)
+        dates.push_back(platform::OleDate::FromTotalSeconds(s));
+    for (const platform::OleDate& date : dates) {
+        std::string text = kxsync::ZonedTimeText(date), why;
+        platform::OleDate back;
+        ASSERT_TRUE(kxsync::ParseTimeText(text, true, &back, &why)) << text << ": " << why;
+        ASSERT_EQ(date.days, back.days) << text;
     }
-    // Left out, the members take what a read gives them, or an unchanged line written back would
-    // change the handset (an alarm on every event, a rule every second day).
-    CalendarRecord r;
-    std::string error;
-    ASSERT_TRUE(kxsync::ParseCalendarLine(R"({"op":"create","repeat":{"kind":"daily"}})", &r, &error))
-        << error;
-    EXPECT_EQ(
-        R"({"allDay":false,"calendar":0,"end":"1899-12-30 00:00:00","id":"","modified":"1899-12-30 00:00:00",)"
-        R"("repeat":{"interval":1,"kind":"daily"},"start":"1899-12-30 00:00:00","title":""})",
-        kxsync::CalendarJsonLine(r));
+}
+
+int64_t Millis(int y, int mo, int d, int h = 0, int mi = 0) {
+    return ((platform::DaysFromCivil(y, mo, d) * 24 + h) * 60 + mi) * 60000;
+}
+
+std::string Ms(int y, int mo, int d, int h = 0, int mi = 0) {
+    return std::to_string(Millis(y, mo, d, h, mi));
+}
+
+void ExpectSameEvent(const CalendarRecord& a, const CalendarRecord& b) {
+    EXPECT_EQ(a.lState, b.lState);
+    EXPECT_EQ(a.lFlag, b.lFlag);
+    EXPECT_EQ(a.nCalendarId, b.nCalendarId);
+    EXPECT_EQ(a.strId, b.strId);
+    EXPECT_EQ(a.dtStart, b.dtStart);
+    EXPECT_EQ(a.dtEnd, b.dtEnd);
+    EXPECT_EQ(a.dtLastModified, b.dtLastModified);
+    EXPECT_EQ(a.lPhoneId, b.lPhoneId);
+    EXPECT_EQ(a.lRecurType, b.lRecurType);
+    EXPECT_EQ(a.lRecurDay, b.lRecurDay);
+    EXPECT_EQ(a.lRecurMonth, b.lRecurMonth);
+    EXPECT_EQ(a.lRecurByWeekday, b.lRecurByWeekday);
+    EXPECT_EQ(a.lRecurWeek, b.lRecurWeek);
+    EXPECT_EQ(a.lRecurDayMask, b.lRecurDayMask);
+    EXPECT_EQ(a.lRecurInterval, b.lRecurInterval);
+    EXPECT_EQ(a.dtRecurEnd, b.dtRecurEnd);
+    EXPECT_EQ(a.bRecurHasEnd, b.bRecurHasEnd);
+    EXPECT_EQ(a.lReminderMinutes, b.lReminderMinutes);
+    EXPECT_EQ(a.lAux7, b.lAux7);
+    EXPECT_EQ(a.lAux10, b.lAux10);
+    EXPECT_EQ(a.bAllDay, b.bAllDay);
+    ASSERT_EQ(a.fields.size(), b.fields.size());
+    for (size_t i = 0; i < a.fields.size(); ++i) {
+        EXPECT_EQ(a.fields[i]->nType, b.fields[i]->nType) << i;
+        EXPECT_EQ(a.fields[i]->strData, b.fields[i]->strData) << i; // the exception list byte for byte
+    }
+}
+
+// Events as the driver's read builds them from the handset's rows (moved instances merged into
+// their event's exception list) are the same records after their line.
+TEST(KxsyncRecordLines, EventsTheDriverBuildsSurviveTheirLines) {
+    kxtest::ScopedEnvVar zone("TZ", "Europe/Berlin");
+    Json::Value rows;
+    Json::Reader().parse(R"j({"objects":[
+        {"__id":"3","calendar_id":"1","title":"Stand-up","description":"one\ntwo","eventLocation":"Room 1",
+         "dtstart":")j" + Ms(2026, 7, 5, 7, 30) +
+                             R"j(","dtend":")j" + Ms(2026, 7, 5, 7, 45) + R"j(","allDay":"0",
+         "hasAlarm":"1","__data":[{"method":"1","minutes":"5"}],"rrule":"FREQ=DAILY;UNTIL=20260714T073000Z",
+         "exdate":"20260710T073000Z,20260711T073000Z","eventTimezone":"Europe/Berlin","iCalGUID":"g-3",
+         "last_update_time":")j" +
+                             Ms(2026, 2, 28, 19, 1) + R"j("},
+        {"__id":"9","parentID":"3","calendar_id":"1","originalInstanceTime":")j" +
+                             Ms(2026, 7, 8, 7, 30) + R"j(",
+         "dtstart":")j" + Ms(2026, 7, 8, 9) +
+                             R"j(","dtend":")j" + Ms(2026, 7, 8, 9, 15) + R"j(","allDay":"0",
+         "title":"Moved, with a title of more than fifty-seven bytes of UTF-16: ünïcödé 🎈",
+         "eventLocation":"Room\n2","hasAlarm":"1","__data":[{"minutes":"20","method":"1"}]},
+        {"__id":"10","parentID":"3","originalInstanceTime":")j" +
+                             Ms(2026, 7, 9, 7, 30) + R"j(",
+         "dtstart":")j" + Ms(2026, 7, 9, 10) +
+                             R"j(","allDay":"0","hasAlarm":"1"},
+        {"__id":"4","calendar_id":"2","title":"Holiday","dtstart":")j" +
+                             Ms(2026, 1, 1) + R"j(",
+         "dtend":")j" + Ms(2026, 1, 2) +
+                             R"j(","allDay":"1","rrule":"FREQ=YEARLY;BYMONTH=1;BYMONTHDAY=1",
+         "exdate":"20280101"},
+        {"__id":"11","parentID":"4","originalAllDay":"1","originalInstanceTime":")j" +
+                             Ms(2027, 1, 1) + R"j(",
+         "dtstart":")j" + Ms(2027, 1, 2) +
+                             R"j(","dtend":")j" + Ms(2027, 1, 3) + R"j(","allDay":"1","title":"later"},
+        {"__id":"5","calendar_id":"1","title":"Monthly","dtstart":")j" +
+                             Ms(2026, 3, 29, 0, 30) + R"j(",
+         "duration":"P3600S","rrule":"FREQ=MONTHLY;BYDAY=-1SU;INTERVAL=2;COUNT=4"}]})j",
+                         rows);
+    RecordList<CalendarRecord> records;
+    CalendarExdateList exdates;
+    CalendarExceptionList exceptions;
+    ASSERT_EQ(3, kxconv::ToCalendarList(rows, &records, &exdates, &exceptions));
+    CalConv::MergeCalendarExceptions(&records, exdates, exceptions);
+    for (const CalendarRecord* r : records) {
+        std::string line = kxsync::CalendarJsonLine(*r), error;
+        if (r->strId != u"5") {
+            EXPECT_NE(std::string::npos, line.find("\"exceptions\":{\"cancelled\":")) << line;
+            EXPECT_EQ(std::string::npos, line.find("\"xml\"")) << line;
+        }
+        CalendarRecord again;
+        ASSERT_TRUE(kxsync::ParseCalendarLine(line, &again, &error)) << line << ": " << error;
+        SCOPED_TRACE(line);
+        ExpectSameEvent(*r, again);
+        EXPECT_EQ(line, kxsync::CalendarJsonLine(again));
+    }
+    EXPECT_NE(std::string::npos,
+              kxsync::CalendarJsonLine(*records[0])
+                  .find(R"j("moved":[{"allDay":false,"end":"2026-07-08T11:15:00+02:00",)j"
+                        R"j("location":"Room\n2","original":"2026-07-08","reminderMinutes":20,)j"
+                        R"j("start":"2026-07-08T11:00:00+02:00","title":"Moved, with a title)j"));
+}
+
+// A contact as a read builds it: every field, in the types' order, its picture, its id and time.
+TEST(KxsyncRecordLines, ContactsSurviveTheirLines) {
+    kxtest::ScopedEnvVar zone("TZ", "America/New_York");
+    ContactRecord r;
+    r.strPIMID = u"12";
+    r.lPhoneMemory = 12;
+    r.dtLocation = 1;
+    r.strLastModify = platform::OleDate::FromCivil(2026, 3, 8, 2, 30); // a time the clock skips
+    const std::pair<int32_t, std::u16string> fields[] = {{KX_CF_GIVEN_NAME, u"Ann"},
+                                                         {KX_CF_FAMILY_NAME, u"Lee"},
+                                                         {KX_CF_MOBILE, u"111"},
+                                                         {KX_CF_MOBILE, u"222"},
+                                                         {KX_CF_EMAIL, u"a@example.com"},
+                                                         {KX_CF_EMAIL3, u"c@example.com"},
+                                                         {KX_CF_NOTE, u"one\r\ntwo\t\x01"},
+                                                         {KX_CF_GROUPS, u"Friends;Family"},
+                                                         {KX_CF_IM_FIRST, u"ann"},
+                                                         {4711, u"other"}};
+    for (const auto& f : fields)
+        r.AddField(f.first, f.second);
+    r.SetPicturePath(u"/tmp/pic0123.png");
+    std::string line = kxsync::ContactJsonLine(r), error;
+    EXPECT_NE(std::string::npos, line.find(R"j("mobile":["111","222"])j")) << line;
+    EXPECT_NE(std::string::npos, line.find(R"j("modified":"2026-03-08T02:30:00-05:00")j")) << line;
+    ContactRecord again;
+    ASSERT_TRUE(kxsync::ParseContactLine(line, &again, &error)) << error;
+    EXPECT_EQ(r.strPIMID, again.strPIMID);
+    EXPECT_EQ(r.lPhoneMemory, again.lPhoneMemory);
+    EXPECT_EQ(r.dtLocation, again.dtLocation);
+    EXPECT_EQ(r.strLastModify, again.strLastModify);
+    EXPECT_EQ(0, again.lFlag);
+    ASSERT_EQ(r.GetFieldCount(), again.GetFieldCount());
+    for (int32_t i = 0; i < r.GetFieldCount(); ++i) {
+        EXPECT_EQ(r.GetField(i)->nType, again.GetField(i)->nType) << i;
+        EXPECT_EQ(r.GetField(i)->strData, again.GetField(i)->strData) << i;
+        EXPECT_EQ(r.GetField(i)->strFilePath, again.GetField(i)->strFilePath) << i;
+    }
+    EXPECT_EQ(line, kxsync::ContactJsonLine(again));
+}
+
+// A line as a read prints it is a record without a status bit; "op" gives it one.
+TEST(KxsyncRecordLines, OpIsTheStatusBit) {
+    const struct {
+        const char* op;
+        int32_t flag;
+    } ops[] = {{nullptr, 0},
+               {"create", KX_RECORD_CREATE},
+               {"update", KX_RECORD_UPDATE},
+               {"delete", KX_RECORD_DELETE}};
+    for (const auto& o : ops) {
+        std::string line = o.op ? std::string(R"j({"id":"1","op":")j") + o.op + "\"}" : R"j({"id":"1"})j",
+                    error;
+        ContactRecord contact;
+        CalendarRecord event;
+        ASSERT_TRUE(kxsync::ParseContactLine(line, &contact, &error)) << error;
+        ASSERT_TRUE(kxsync::ParseCalendarLine(line, &event, &error)) << error;
+        EXPECT_EQ(o.flag, contact.lFlag);
+        EXPECT_EQ(o.flag, event.lFlag);
+        EXPECT_EQ(o.op != nullptr, kxsync::ContactJsonLine(contact).find("\"op\"") != std::string::npos);
+    }
 }
 
 TEST(KxsyncRecordLines, BadLinesSayWhatIsWrong) {
@@ -68,23 +278,43 @@ TEST(KxsyncRecordLines, BadLinesSayWhatIsWrong) {
         const char* line;
         const char* says;
     } cases[] = {
-        {false, R"({"id":"1"})", "no \"op\" (create, update or delete)"},
-        {false, R"({"op":"upsert"})", "unknown \"op\" \"upsert\""},
+        {false, R"j({"op":"upsert"})j", "unknown \"op\" \"upsert\""},
         {false, "{\"op\":\"create\"", "not JSON (Line 1, Column"},
-        {false, R"({"op":"create","op":"delete"})", "Duplicate key: 'op'"},
-        {false, R"({"op":"create","name":"A"})", "unknown member \"name\""},
-        {false, R"({"op":"create","fields":{"email1":"a"}})", "unknown field \"email1\""},
-        {false, R"({"op":"create","fields":{"mobile":[1]}})",
-         "field \"mobile\" must be a string or an array"},
-        {false, R"({"op":"create","fields":[]})", "\"fields\" must be an object"},
-        {false, R"({"op":"create","modified":"2026-02-30 10:00:00"})", "\"modified\" must be a date"},
-        {true, R"({"op":"create","allDay":1})", "\"allDay\" must be true or false"},
-        {true, R"({"op":"create","reminderMinutes":"5"})", "\"reminderMinutes\" must be a whole number"},
-        {true, R"({"op":"create","repeat":"daily"})", "\"repeat\" must be an object"},
-        {true, R"({"op":"create","repeat":{"kind":"hourly"}})", "\"kind\" in \"repeat\" must be daily"},
-        {true, R"({"op":"create","repeat":{"kind":"weekly","days":"MO,XX"}})", "\"days\" in \"repeat\""},
-        {true, R"({"op":"create","repeat":{"kind":"weekly","count":3}})",
+        {false, R"j({"op":"create","op":"delete"})j", "Duplicate key: 'op'"},
+        {false, R"j([1])j", "not a JSON object"},
+        {false, R"j({"op":"create","name":"A"})j", "unknown member \"name\""},
+        {false, R"j({"op":"create","fields":{"email1":["a"]}})j", "unknown field \"email1\""},
+        {false, R"j({"op":"create","fields":{"mobile":[1]}})j", "field \"mobile\" must be a list of strings"},
+        {false, R"j({"op":"create","fields":{"mobile":"111"}})j",
+         "field \"mobile\" must be a list of strings"},
+        {false, R"j({"op":"create","fields":[]})j", "\"fields\" must be an object"},
+        {false, R"j({"op":"create","modified":"2026-02-30 10:00:00"})j", "\"modified\" must be a time"},
+        {false, R"j({"modified":"2026-02-03T10:00:00+1:00"})j", "\"modified\" must be a time"},
+        {true, R"j({"op":"create","allDay":1})j", "\"allDay\" must be true or false"},
+        {true, R"j({"allDay":true,"start":"2026-01-01T00:00:00+01:00"})j",
+         "\"start\" must be a day \"yyyy-mm-dd\""},
+        {true, R"j({"op":"create","reminderMinutes":"5"})j", "\"reminderMinutes\" must be a whole number"},
+        {true, R"j({"op":"create","repeat":"daily"})j", "\"repeat\" must be an object"},
+        {true, R"j({"op":"create","repeat":{"kind":"hourly"}})j", "\"kind\" in \"repeat\" must be daily"},
+        {true, R"j({"op":"create","repeat":{"kind":"weekly","days":"MO,WE"}})j",
+         "\"days\" in \"repeat\" must be a list of day codes"},
+        {true, R"j({"op":"create","repeat":{"kind":"weekly","days":["MO","XX"]}})j",
+         "\"days\" in \"repeat\" must be a list of day codes SU, MO, TU, WE, TH, FR, SA, not "
+         "[\"MO\",\"XX\"]"},
+        {true, R"j({"op":"create","repeat":{"kind":"weekly","count":3}})j",
          "unknown member \"count\" in \"repeat\""},
+        {true, R"j({"exceptions":"<exception/>"})j", "\"exceptions\" must be an object"},
+        {true, R"j({"exceptions":{"moved":[{"title":"x"}]}})j", "no \"start\" in a moved instance"},
+        {true, R"j({"exceptions":{"moved":[{"start":"soon"}]}})j",
+         "\"start\" in a moved instance must be a time"},
+        {true, R"j({"exceptions":{"moved":[{"start":"2026-01-01","allDay":true,"original":"1/1/2026"}]}})j",
+         "\"original\" in a moved instance must be a day \"yyyy-mm-dd\", not \"1/1/2026\""},
+        {true, R"j({"exceptions":{"cancelled":["2026/01/10"]}})j",
+         "\"cancelled\" in \"exceptions\" must be a day \"yyyy-mm-dd\", not \"2026/01/10\""},
+        {true, R"j({"exceptions":{"cancelled":"2026-01-10"}})j",
+         "\"cancelled\" in \"exceptions\" must be a list"},
+        {true, R"j({"exceptions":{"xml":"<exception/>","moved":[]}})j",
+         "unknown member \"moved\" in \"exceptions\""},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -95,6 +325,11 @@ TEST(KxsyncRecordLines, BadLinesSayWhatIsWrong) {
         EXPECT_FALSE(parsed) << c.line;
         EXPECT_NE(std::string::npos, error.find(c.says)) << c.line << " gave: " << error;
     }
+}
+
+TEST(KxsyncRecordText, ControlCharactersAreEscaped) {
+    EXPECT_EQ("a\\nb\\r\\tc\\x01\\x7F\\\\d\\u0085é🎈",
+              kxsync::Escaped("a\nb\r\tc\x01\x7f\\d\xc2\x85\xc3\xa9\xf0\x9f\x8e\x88"));
 }
 
 } // namespace

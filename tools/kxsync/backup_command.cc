@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "command_line.h"
 #include "commands.h"
 #include "record_text.h"
 #include "session.h"
@@ -39,13 +40,13 @@ std::string ContactName(intptr_t value) {
         if (const ContactField* f = r.FindField(type))
             if (!f->strData.empty() && (name.empty() || type != KX_CF_COMPANY))
                 name += (name.empty() ? "" : " ") + Utf8(f->strData);
-    return name.empty() ? "(no name)" : name;
+    return name.empty() ? "(no name)" : Escaped(name);
 }
 
 std::string EventTitle(intptr_t value) {
     const CalendarRecord& r = *reinterpret_cast<const CalendarRecord*>(value);
     const CalendarField* title = r.FirstField(KX_CAL_TITLE);
-    return title && !title->strData.empty() ? Utf8(title->strData) : "(no title)";
+    return title && !title->strData.empty() ? Escaped(Utf8(title->strData)) : "(no title)";
 }
 
 struct Kind {
@@ -205,14 +206,15 @@ bool OpenQuiet(Session& session, const std::string& address, int port) {
     return false;
 }
 
-int Usage(const char* command) {
-    if (std::string(command) == "backup")
-        std::fputs("usage: kxsync [options] backup contacts|calendar DIR\n", stderr);
-    else
-        std::fputs("usage: kxsync [options] restore contacts|calendar DIR --mode add-missing|add-all|replace "
-                   "[--dry-run] [--yes]\n",
-                   stderr);
-    return 2;
+// The folder argument: 0, or the exit status after saying what is wrong.
+int CheckFolderArgument(const Session& session) {
+    const std::vector<std::string>& args = session.options.arguments;
+    const std::string what = session.options.command + " " + args[0];
+    if (args.size() < 2)
+        return UsageError(session, what + " needs a folder DIR");
+    if (args.size() > 2)
+        return UsageError(session, what + ": unexpected argument " + args[2]);
+    return 0;
 }
 
 // Deletes the handset records whose ids are given; the number the handset confirmed.
@@ -240,9 +242,9 @@ size_t DeleteOnHandset(Session& session, const Kind& kind, const std::vector<std
 
 int RunBackup(Session& session) {
     const std::vector<std::string>& args = session.options.arguments;
-    const Kind* kind = args.size() == 2 ? FindKind(args[0]) : nullptr;
-    if (!kind)
-        return Usage("backup");
+    if (int status = CheckFolderArgument(session))
+        return status;
+    const Kind* kind = FindKind(args[0]);
     const std::string& dir = args[1];
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
@@ -267,10 +269,14 @@ int RunBackup(Session& session) {
 int RunRestore(Session& session) {
     const Options& o = session.options;
     const std::vector<std::string>& args = o.arguments;
-    const Kind* kind = args.size() == 2 ? FindKind(args[0]) : nullptr;
+    if (int status = CheckFolderArgument(session))
+        return status;
+    const Kind* kind = FindKind(args[0]);
     const int mode = ModeNumber(o.mode);
-    if (!kind || mode < 0)
-        return Usage("restore");
+    if (mode < 0)
+        return UsageError(session, o.mode.empty() ? "restore needs --mode add-missing, add-all or replace"
+                                                  : "restore: --mode " + o.mode +
+                                                        " is not add-missing, add-all or replace");
     const std::string& dir = args[1];
     std::string file = (fs::path(dir) / kind->file).string();
     std::error_code ec;

@@ -11,9 +11,11 @@
 
 #include <json/json.h>
 
+#include "command_line.h"
 #include "commands.h"
 #include "record_json.h"
 #include "record_text.h"
+#include "trace_watch.h"
 #include "write_command.h"
 
 namespace kxsync {
@@ -49,12 +51,27 @@ std::string RepeatText(const CalendarRecord& r) {
     return text;
 }
 
-// "id  2026-01-05 17:30  Stand-up  (daily; 1 moved, 1 cancelled)".
-std::string ReadableLine(const CalendarRecord& r) {
+// The members of a record-form object as "name=value" texts, nested ones by path
+// ("repeat.kind=daily", "exceptions.moved[0].start=..."), a list of texts as one pair per text.
+void Flatten(const std::string& path, const Json::Value& v, std::string* out) {
+    if (v.isObject()) {
+        for (const std::string& name : v.getMemberNames())
+            Flatten(path.empty() ? name : path + "." + name, v[name], out);
+    } else if (v.isArray()) {
+        for (Json::ArrayIndex i = 0; i < v.size(); ++i)
+            Flatten(v[i].isObject() ? path + "[" + std::to_string(i) + "]" : path, v[i], out);
+    } else {
+        *out += "  " + path + "=" + Escaped(v.isString() ? v.asString() : JsonLineText(v));
+    }
+}
+
+// "id  2026-01-05 17:30  Stand-up  (daily; 1 moved, 1 cancelled)"; with all, then every other
+// member of the record form.
+std::string ReadableLine(const CalendarRecord& r, bool all) {
     std::string when = DateText(r.dtStart);
     when = r.bAllDay ? when.substr(0, 10) + " (all day)" : when.substr(0, 16);
-    std::string title = FieldText(r, KX_CAL_TITLE);
-    std::string line = Utf8(r.strId) + "  " + when + "  " + (title.empty() ? "(no title)" : title);
+    std::string title = Escaped(FieldText(r, KX_CAL_TITLE));
+    std::string line = Escaped(Utf8(r.strId)) + "  " + when + "  " + (title.empty() ? "(no title)" : title);
     std::string notes = Repeats(r) ? RepeatText(r) : std::string();
     std::string exceptions = FieldText(r, KX_CAL_EXCEPTIONS);
     if (!exceptions.empty()) {
@@ -63,12 +80,18 @@ std::string ReadableLine(const CalendarRecord& r) {
     }
     if (!notes.empty())
         line += "  (" + notes + ")";
+    if (all) {
+        Json::Value v = CalendarJsonValue(r);
+        for (const char* shown : {"id", "title"})
+            v.removeMember(shown);
+        Flatten("", v, &line);
+    }
     return line;
 }
 
 } // namespace
 
-CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size_t keepSamples) {
+CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size_t keepSamples, bool all) {
     CalendarSummary s;
     bool barEnded = false;
     session.window.SetHandler([&](uint32_t code, intptr_t value) {
@@ -89,9 +112,9 @@ CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size
             s.removed += Occurrences(exceptions, "<deletion");
         }
         if (s.samples.size() < keepSamples)
-            s.samples.push_back(ReadableLine(r));
+            s.samples.push_back(ReadableLine(r, false));
         if (print)
-            std::printf("%s\n", (json ? CalendarJsonLine(r) : ReadableLine(r)).c_str());
+            std::printf("%s\n", (json ? CalendarJsonLine(r) : ReadableLine(r, all)).c_str());
     });
     s.result = TimedRead(session, KX_TYPE_CALENDAR, &s.seconds);
     std::fflush(stdout);
@@ -118,28 +141,24 @@ int CalendarDemoSection(Session& session, const std::string& address, int port) 
 
 int RunCalendar(Session& session) {
     const std::vector<std::string>& args = session.options.arguments;
-    if (args.size() == 2 && args[0] == "write")
+    if (int status = CheckArguments(session))
+        return status;
+    if (args[0] == "write")
         return RunCalendarWrite(session, args[1]);
-    if (args.size() == 2 && args[0] == "verify")
+    if (args[0] == "verify")
         return RunCalendarVerify(session, args[1]);
-    if (args.size() != 1 || args[0] != "read") {
-        std::fputs("usage: kxsync [options] calendar read [--json]\n"
-                   "       kxsync [options] calendar write FILE [--json] [--verify]\n"
-                   "       kxsync [options] calendar verify FILE\n",
-                   stderr);
-        return 2;
-    }
     return RunInSession(session, [&] {
         session.window.Clear();
-        CalendarSummary s = ReadCalendarEvents(session, true, session.options.json, 0);
-        std::fprintf(stderr, "%d events (%d recurring; %d moved and %d cancelled instances) in %.3f s: %s\n",
-                     s.events, s.recurring, s.modified, s.removed, s.seconds, ResultText(s.result).c_str());
+        CalendarSummary s = ReadCalendarEvents(session, true, session.options.json, 0, session.options.all);
+        CatchUpTrace(session);
+        int dropped = session.watch ? session.watch->InstancesDropped() : 0;
+        PrintReadSummary(s.events, "events", s.seconds, dropped, "moved instances without a start", s.result);
         return s.result == KX_OK ? 0 : 1;
     });
 }
 
-std::string CalendarReadableLine(const CalendarRecord& r) {
-    return ReadableLine(r);
+std::string CalendarReadableLine(const CalendarRecord& r, bool all) {
+    return ReadableLine(r, all);
 }
 
 } // namespace kxsync

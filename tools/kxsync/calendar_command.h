@@ -26,14 +26,16 @@ struct CalendarSummary {
 };
 
 // Runs Read(8, 0) in an open session. print: every event on stdout as it arrives (JSON lines
-// with json). The first keepSamples events are kept as readable lines.
-CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size_t keepSamples);
+// with json, readable lines with every member with all). The first keepSamples events are kept as
+// readable lines.
+CalendarSummary ReadCalendarEvents(Session& session, bool print, bool json, size_t keepSamples,
+                                   bool all = false);
 
 // The demo's calendar section: points the driver at the handset service on address:port, reads
 // the calendar and prints the summary. Exit status as for the commands.
 int CalendarDemoSection(Session& session, const std::string& address, int port);
 
-// One readable line of an event, as "calendar read" prints it.
-std::string CalendarReadableLine(const CalendarRecord& r);
+// One readable line of an event, as "calendar read" prints it (all: every member).
+std::string CalendarReadableLine(const CalendarRecord& r, bool all = false);
 
 } // namespace kxsync

@@ -1,5 +1,5 @@
 // The subcommands. To add one: write its Run function in a file of its own, declare it here and
-// add a row to the table in commands.cc.
+// add a row to the table in commands.cc, with the options it takes.
 #pragma once
 
 #include <vector>
@@ -11,8 +11,13 @@ namespace kxsync {
 struct Command {
     const char* name;
     const char* usage;   // arguments after the name
-    const char* summary; // one line for the help text
+    const char* summary; // one line for the help text; null keeps the command out of it
     int (*run)(Session& session);
+    // What the command takes beyond the options every command takes (command_line.h): option
+    // names, and "WORD:" in front of the options of subcommand WORD, e.g. "read: --json --all
+    // write: --json". A command with such words needs one of them as its first argument. Any
+    // other option given to the command is refused. Null: not declared, every option passes.
+    const char* options = nullptr;
 };
 
 const std::vector<Command>& Commands();

@@ -7,13 +7,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <json/json.h>
 
+#include "command_line.h"
 #include "commands.h"
 #include "record_json.h"
 #include "record_text.h"
+#include "trace_watch.h"
 #include "write_command.h"
 
 namespace kxsync {
@@ -22,8 +25,9 @@ namespace {
 
 // ---------------------------------------------------------------- text
 
-// "id  Given Family  mobile=… email=… (+n more)".
-std::string ReadableLine(const ContactRecord& r) {
+// "id  Given Family  mobile=… email=… (+n more)"; with all, every field whole, the picture and
+// the modification time. Texts escaped (record_text.h).
+std::string ReadableLine(const ContactRecord& r, bool all) {
     std::string name, details;
     int shown = 0, more = 0;
     for (int32_t i = 0; i < r.GetFieldCount(); ++i) {
@@ -31,17 +35,25 @@ std::string ReadableLine(const ContactRecord& r) {
         if (!f || f->strData.empty())
             continue;
         if (f->nType == 1 || f->nType == 2) {
-            name += (name.empty() ? "" : " ") + Utf8(f->strData);
+            name += (name.empty() ? "" : " ") + Escaped(Utf8(f->strData));
+        } else if (all) {
+            details += "  " + ContactFieldName(f->nType) + "=" + Escaped(Utf8(f->strData));
         } else if (shown < 3 && f->nType != 3002) {
-            details += "  " + ContactFieldName(f->nType) + "=" + Shortened(Utf8(f->strData), 40, 37);
+            details += "  " + ContactFieldName(f->nType) + "=" + Escaped(Shortened(Utf8(f->strData), 40, 37));
             ++shown;
         } else {
             ++more;
         }
     }
-    std::string line = Utf8(r.strPIMID) + "  " + (name.empty() ? "(no name)" : name) + details;
+    std::string line = Escaped(Utf8(r.strPIMID)) + "  " + (name.empty() ? "(no name)" : name) + details;
     if (more)
         line += "  (+" + std::to_string(more) + " more)";
+    if (all) {
+        Json::Value v = ContactJsonValue(r);
+        for (const char* member : {"picture", "modified", "op"})
+            if (v.isMember(member))
+                line += std::string("  ") + member + "=" + Escaped(v[member].asString());
+    }
     return line;
 }
 
@@ -55,9 +67,14 @@ struct ReadState {
 
     void Record(const ContactRecord* r) {
         ++outcome->delivered;
+        if (const ContactField* holder = r->PictureHolder(); holder && !holder->strFilePath.empty()) {
+            ++outcome->pictures;
+            std::string path = Utf8(holder->strFilePath);
+            outcome->pictureFolder = path.substr(0, path.rfind('/'));
+        }
         if (!options->print && outcome->samples.size() >= options->keepSamples)
             return;
-        std::string line = options->json ? ContactJsonLine(*r) : ReadableLine(*r);
+        std::string line = options->json ? ContactJsonLine(*r) : ReadableLine(*r, options->all);
         if (outcome->samples.size() < options->keepSamples)
             outcome->samples.push_back(line);
         if (options->print) {
@@ -97,28 +114,29 @@ void ReadContacts(Session& session, const std::string& address, int port, const 
 
 int RunContacts(Session& session) {
     const std::vector<std::string>& args = session.options.arguments;
-    if (args.size() == 2 && args[0] == "write")
+    if (int status = CheckArguments(session))
+        return status;
+    if (args[0] == "write")
         return RunContactsWrite(session, args[1]);
-    if (args.size() == 2 && args[0] == "verify")
+    if (args[0] == "verify")
         return RunContactsVerify(session, args[1]);
-    if (args != std::vector<std::string>{"read"}) {
-        std::fputs("usage: kxsync [options] contacts read [--json]\n"
-                   "       kxsync [options] contacts write FILE [--json] [--verify]\n"
-                   "       kxsync [options] contacts verify FILE\n",
-                   stderr);
-        return 2;
-    }
     ContactReadOptions options;
     options.json = session.options.json;
+    options.all = session.options.all;
     ContactReadOutcome outcome;
     ReadContacts(session, session.options.address, session.options.port, options, &outcome);
-    std::fprintf(stderr, "kxsync: %d contacts in %.2f s, Read returned %s\n", outcome.delivered,
-                 outcome.seconds, ResultText(outcome.result).c_str());
+    CatchUpTrace(session);
+    int listed = session.watch ? session.watch->ContactsListed() : 0;
+    PrintReadSummary(outcome.delivered, "contacts", outcome.seconds, std::max(0, listed - outcome.delivered),
+                     "other accounts' contacts", outcome.result);
+    if (outcome.pictures > 0)
+        std::fprintf(stderr, "kxsync: the pictures of %d contacts are files in %s (--pictures DIR chooses)\n",
+                     outcome.pictures, outcome.pictureFolder.c_str());
     return outcome.result == KX_OK ? 0 : 1;
 }
 
-std::string ContactReadableLine(const ContactRecord& r) {
-    return ReadableLine(r);
+std::string ContactReadableLine(const ContactRecord& r, bool all) {
+    return ReadableLine(r, all);
 }
 
 } // namespace kxsync

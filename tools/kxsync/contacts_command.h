@@ -13,6 +13,7 @@ namespace kxsync {
 
 struct ContactReadOptions {
     bool json = false;      // JSON lines instead of one readable line per contact
+    bool all = false;       // readable lines with every field
     bool print = true;      // every contact on stdout
     size_t keepSamples = 0; // lines kept for a summary
 };
@@ -23,6 +24,8 @@ struct ContactReadOutcome {
     intptr_t finalValue = 0;
     int delivered = 0; // record messages
     int lastPercent = -1;
+    int pictures = 0;          // contacts with a picture file
+    std::string pictureFolder; // where the last of them is
     double seconds = 0;
     std::vector<std::string> samples;
 };
@@ -32,7 +35,7 @@ struct ContactReadOutcome {
 void ReadContacts(Session& session, const std::string& address, int port, const ContactReadOptions& options,
                   ContactReadOutcome* outcome);
 
-// One readable line of a contact, as "contacts read" prints it.
-std::string ContactReadableLine(const ContactRecord& r);
+// One readable line of a contact, as "contacts read" prints it (all: every field).
+std::string ContactReadableLine(const ContactRecord& r, bool all = false);
 
 } // namespace kxsync

@@ -19,6 +19,7 @@
 #include <json/json.h>
 
 #include "calendar_command.h"
+#include "command_line.h"
 #include "commands.h"
 #include "contacts_command.h"
 #include "sync_command.h"
@@ -46,9 +47,10 @@ public:
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         std::string count = std::to_string(contacts);
-        const char* argv[] = {program.c_str(), "--db",          ":memory:", "--seed-contacts",
-                              count.c_str(),   "--seed-events", "200",      "--seed",
-                              seed.c_str(),    "--quiet",       nullptr};
+        // A free port of its own: the default one may be taken by a simulator the user runs.
+        const char* argv[] = {program.c_str(),   "--db",        ":memory:",      "--port", "0",
+                              "--seed-contacts", count.c_str(), "--seed-events", "200",    "--seed",
+                              seed.c_str(),      "--quiet",     nullptr};
         int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
@@ -165,8 +167,9 @@ int RunDemo(Session& session) {
     char* end = nullptr;
     if (args.size() > 2 || (!args.empty() && (std::strtol(args[0].c_str(), &end, 10) < 0 || *end != '\0')) ||
         (args.size() == 2 && (std::strtoull(args[1].c_str(), &end, 10), *end != '\0'))) {
-        std::fputs("usage: kxsync demo [N [SEED]] (seeded contacts, 500 by default)\n", stderr);
-        return 2;
+        return UsageError(session,
+                          "demo takes a number of contacts N (500 by default) and a SEED, both whole "
+                          "numbers");
     }
     if (!args.empty())
         contacts = std::atoi(args[0].c_str());

@@ -7,8 +7,8 @@
 namespace kxsync {
 
 int RunHello(Session& session) {
-    if (!OpenSession(session)) {
-        CloseSession(session);
+    if (!OpenSession(session, /*print=*/true)) {
+        CloseSession(session, /*print=*/true);
         return 1;
     }
     PrintMessages(session);
@@ -20,7 +20,7 @@ int RunHello(Session& session) {
     std::printf("Read(type %d, no handler): %s\n", kUnsupportedType, ResultText(result).c_str());
     PrintMessages(session);
 
-    CloseSession(session);
+    CloseSession(session, /*print=*/true);
     std::printf("callbacks: %u record, %u progress\n", g_recordCallbacks.load(), g_progressCallbacks.load());
     return result == KX_OTHER_FAILURE ? 0 : 1;
 }

@@ -55,18 +55,25 @@ void PrintFolders(std::ostream& out, const char* title, const KXPointerArray<KXF
 
 void PrintMailFolders(std::ostream& out, const KXPointerArray<KXMailFolder>& list, int depth) {
     for (const KXMailFolder* f : list) {
-        out << std::string(2 + 2 * depth, ' ') << Utf8(f->name) << ": " << f->messageCount << " messages\n";
+        out << std::string(2 + 2 * depth, ' ') << Utf8(f->name) << ": " << f->messageCount << " e-mails\n";
         PrintMailFolders(out, f->subfolders, depth + 1);
     }
 }
 
+int32_t MailTotal(const KXPointerArray<KXMailFolder>& list) {
+    int32_t total = 0;
+    for (const KXMailFolder* f : list)
+        total += f->messageCount + MailTotal(f->subfolders);
+    return total;
+}
+
 } // namespace
 
-int RunInfoCommand(const InfoDriverApi& api, std::ostream& out) {
+int RunInfoCommand(const InfoDriverApi& api, std::ostream& out, std::ostream& err) {
     int failure = 0;
     auto check = [&](int32_t result, const char* what) {
         if (result != 0) {
-            out << what << ": result " << result << "\n";
+            err << "kxsync: " << what << ": the driver returned " << result << "\n";
             if (!failure)
                 failure = result;
         }
@@ -80,8 +87,10 @@ int RunInfoCommand(const InfoDriverApi& api, std::ostream& out) {
         std::string status = Utf8(block.buffer);
         std::string code = Element(status, "status"), time = Element(status, "time");
         if (code != "0") {
-            // What the driver reports for a silent handset are stand-in values, not the handset's.
-            out << "Phone status: " << code << " (the handset did not answer)\n";
+            // What the driver reports for a silent handset are stand-in values, not the handset's:
+            // nothing more is asked or shown.
+            err << "kxsync: the handset did not answer (phone status " << (code.empty() ? "-" : code)
+                << ")\n";
             return 1;
         }
         out << "Phone status: 0 (answering)\n";
@@ -94,10 +103,20 @@ int RunInfoCommand(const InfoDriverApi& api, std::ostream& out) {
     block = {static_cast<int32_t>(buffer.size()), buffer.data()};
     if (check(api.InquireInfo(KX_INQUIRE_PHONE_PROPERTIES, reinterpret_cast<uintptr_t>(&block)),
               "phone properties")) {
-        out << "Phone properties:\n";
-        for (const char* name : {"version", "imei", "signalstrength", "remainingpower", "firmwarever",
-                                 "phonefree", "phonetotal", "SDfree", "SDtotal"})
-            out << "  " << name << ": " << Element(Utf8(block.buffer), name) << "\n";
+        const std::string document = Utf8(block.buffer);
+        auto value = [&](const char* name) {
+            std::string text = Element(document, name);
+            return text.empty() ? std::string("-") : text;
+        };
+        // The driver answers these from a fixed document of its own, whatever the handset is.
+        out << "Phone properties (the driver's fixed values, not asked of the handset):\n";
+        out << "  version: " << value("version") << "\n";
+        out << "  IMEI: " << value("imei") << "\n";
+        out << "  firmware: " << value("firmwarever") << "\n";
+        out << "  signal strength: " << value("signalstrength") << " %\n";
+        out << "  battery: " << value("remainingpower") << " %\n";
+        out << "  phone memory: " << value("phonefree") << " of " << value("phonetotal") << " bytes free\n";
+        out << "  SD card: " << value("SDfree") << " of " << value("SDtotal") << " bytes free\n";
     }
 
     uintptr_t slot = 0;
@@ -146,31 +165,38 @@ int RunInfoCommand(const InfoDriverApi& api, std::ostream& out) {
     if (check(api.GetProfile(KX_TYPE_PICTURE, reinterpret_cast<uintptr_t>(&slot)), "folder profile") &&
         slot) {
         const auto* p = reinterpret_cast<const KXFolderProfile*>(slot);
-        out << "Sample store: " << p->formats.size() << " formats, " << p->sizes.size() << " picture sizes\n";
+        out << "Media folders (the driver's sample store): " << p->formats.size() << " formats, "
+            << p->sizes.size() << " picture sizes\n";
         PrintFolders(out, "ringtones", p->ringtoneFolders);
         PrintFolders(out, "pictures", p->pictureFolders);
         PrintFolders(out, "movies", p->movieFolders);
     }
 
+    // E-mail and text messages are two stores of the driver's sample store, each with folders of
+    // its own (both have an "Inbox"): one total per store, then its folders.
     slot = 0;
     if (check(api.GetProfile(KX_TYPE_EMAIL, reinterpret_cast<uintptr_t>(&slot)), "mailbox profile") && slot) {
-        out << "Mailbox:\n";
-        PrintMailFolders(out, reinterpret_cast<const KXMailboxProfile*>(slot)->folders, 0);
+        const auto& folders = reinterpret_cast<const KXMailboxProfile*>(slot)->folders;
+        out << "E-mail (the driver's sample store): " << MailTotal(folders) << " e-mails\n";
+        PrintMailFolders(out, folders, 0);
     }
     slot = 0;
     if (check(api.GetProfile(KX_TYPE_MESSAGE, reinterpret_cast<uintptr_t>(&slot)), "message profile") &&
         slot) {
-        out << "Messages:";
-        for (const KXMessageFolder* f : reinterpret_cast<const KXMessageProfile*>(slot)->folders)
-            out << " " << Utf8(f->name) << " (" << f->total << ")";
-        out << "\n";
+        const auto& folders = reinterpret_cast<const KXMessageProfile*>(slot)->folders;
+        int32_t total = 0;
+        for (const KXMessageFolder* f : folders)
+            total += f->total;
+        out << "Text messages (the driver's sample store): " << total << " messages\n";
+        for (const KXMessageFolder* f : folders)
+            out << "  " << Utf8(f->name) << ": " << f->total << " messages, " << f->unread << " unread\n";
     }
     return failure;
 }
 
 int RunInfo(Session& session) {
     return RunInSession(session, [&] {
-        int failure = RunInfoCommand({session.api.GetProfile, session.api.InquireInfo}, std::cout);
+        int failure = RunInfoCommand({session.api.GetProfile, session.api.InquireInfo}, std::cout, std::cerr);
         std::cout.flush();
         return failure == 0 ? 0 : 1;
     });

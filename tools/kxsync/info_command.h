@@ -14,7 +14,8 @@ struct InfoDriverApi {
     int32_t(KX_STDCALL* InquireInfo)(int32_t type, uintptr_t param);
 };
 
-// Writes the report to out; 0 when every call answered, else the first failing result.
-int RunInfoCommand(const InfoDriverApi& api, std::ostream& out);
+// Writes the report to out and what failed to err; 0 when every call answered, else the first
+// failing result (1 when the handset did not answer).
+int RunInfoCommand(const InfoDriverApi& api, std::ostream& out, std::ostream& err);
 
 } // namespace kxsync

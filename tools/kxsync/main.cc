@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "command_line.h"
 #include "commands.h"
 #include "driver_library.h"
 #include "host_window.h"
@@ -28,16 +29,41 @@ namespace {
 
 const char kVersion[] = "kxsync 1.0";
 
+// text in lines of at most width characters (words are not split), each after indent.
+void PrintWrapped(FILE* out, const std::string& text, size_t indent, size_t width) {
+    std::string line;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(' ', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string word = text.substr(start, end - start);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            std::fprintf(out, "%s\n%*s", line.c_str(), static_cast<int>(indent), "");
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    std::fprintf(out, "%s\n", line.c_str());
+}
+
 void PrintUsage(FILE* out) {
     std::fprintf(out, "Usage: kxsync [options] COMMAND [ARG...]\n\nCommands:\n");
     for (const kxsync::Command& command : kxsync::Commands()) {
+        if (!command.summary)
+            continue;
         std::string head = std::string(command.name) + (*command.usage ? " " : "") + command.usage;
-        std::fprintf(out, "  %-24s  %s\n", head.c_str(), command.summary);
+        if (head.size() > 24)
+            std::fprintf(out, "  %s\n%28s", head.c_str(), "");
+        else
+            std::fprintf(out, "  %-24s  ", head.c_str());
+        PrintWrapped(out, command.summary, 28, 64);
     }
     std::fprintf(
         out, "\nA write FILE holds one record per line in the form \"read --json\" prints, with one more\n"
-             "member \"op\": \"create\", \"update\" or \"delete\". Nothing is written when a line is bad;\n"
-             "the exit status is 0 only when every record was written.\n");
+             "member \"op\": \"create\", \"update\" or \"delete\" (docs/record-json.md). Nothing is written\n"
+             "when a line is bad; the exit status is 0 only when every record was written.\n");
     std::fprintf(out,
                  "\nThe mirror is a SQLite file per device serial, $XDG_DATA_HOME/kxsync/SERIAL.sqlite\n"
                  "(else in ~/.local/share/kxsync; bytes of the serial other than letters, digits, '-', '_'\n"
@@ -149,9 +175,7 @@ int main(int argc, char** argv) {
     kxsync::Options options;
     std::string error;
     if (!kxsync::ParseOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr,
-                     "kxsync: %s\nUsage: kxsync [options] COMMAND [ARG...]; kxsync --help lists them\n",
-                     error.c_str());
+        std::fprintf(stderr, "kxsync: %s\n%s\n", error.c_str(), kxsync::GeneralUsageLine().c_str());
         return 2;
     }
     if (options.help) {
@@ -162,15 +186,9 @@ int main(int argc, char** argv) {
         std::printf("%s\n", kVersion);
         return 0;
     }
-    const kxsync::Command* command = kxsync::FindCommand(options.command);
-    if (!command) {
-        if (options.command.empty())
-            std::fprintf(stderr, "kxsync: no command given\n\n");
-        else
-            std::fprintf(stderr, "kxsync: unknown command %s\n\n", options.command.c_str());
-        PrintUsage(stderr);
-        return 2;
-    }
+    const kxsync::Command* command = nullptr;
+    if (int status = kxsync::CheckCommandLine(options, &command))
+        return status;
     if (!ResolveAddress(&options.address, &error)) {
         std::fprintf(stderr, "kxsync: %s\n", error.c_str());
         return 2;
@@ -217,6 +235,14 @@ int main(int argc, char** argv) {
     kxsync::InterruptToStop interrupt(stopRunning);
 
     const bool adb = AdbAvailable();
+    // Named but not there is a mistake to say at once; none on the PATH only matters (and is said)
+    // when a request fails.
+    const char* namedAdb = std::getenv("KXPHONE_ADB");
+    if (namedAdb && !adb)
+        std::fprintf(stderr,
+                     "kxsync: KXPHONE_ADB names %s, which is no program kxsync can run: the driver "
+                     "cannot reset the connection to the handset\n",
+                     *namedAdb ? namedAdb : "nothing");
     kxsync::TraceWatch watch(service, [&](const kxsync::TraceWatch::Attempt& a) {
         if (stopping.load())
             return;
@@ -230,7 +256,7 @@ int main(int argc, char** argv) {
             window.FinishProgress();
             std::fprintf(stderr, "kxsync: attempt %d of %d failed: %s; trying again (Ctrl-C to stop)\n",
                          a.failed, kxsync::kDriverTries, a.cause.c_str());
-            if (a.failed == 1 && !adb)
+            if (a.failed == 1 && !adb && !namedAdb)
                 std::fprintf(stderr, "kxsync: no adb (not on PATH, or KXPHONE_ADB names nothing): the "
                                      "driver cannot reset the connection to the handset\n");
         }
@@ -244,6 +270,7 @@ int main(int argc, char** argv) {
     options.driverPath = driver.path();
     kxsync::Session session{options, driver.api(), window};
     session.watch = &watch;
+    session.trace = &follower;
     running = &session;
     auto lastLine = [&](bool stoppedByDeadline) {
         std::string cause = watch.Cause();

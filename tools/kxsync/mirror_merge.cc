@@ -80,8 +80,8 @@ std::string RecordLabel(const std::string& line) {
         return "?";
     std::string label = v["title"].isString() ? v["title"].asString() : std::string();
     for (const char* part : {"givenName", "familyName"})
-        if (v["fields"].isObject() && v["fields"][part].isString())
-            label += (label.empty() ? "" : " ") + v["fields"][part].asString();
+        if (v["fields"].isObject() && v["fields"][part].isArray() && v["fields"][part][0].isString())
+            label += (label.empty() ? "" : " ") + v["fields"][part][0].asString();
     return label.empty() ? "no name" : label;
 }
 

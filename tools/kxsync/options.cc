@@ -32,7 +32,32 @@ bool ParseUrl(const std::string& url, Options* options) {
     return true;
 }
 
+// The options that take a value, with the word for it.
+const struct {
+    const char* name;
+    const char* value;
+} kWithValue[] = {{"--driver", "PATH"},   {"--address", "HOST"},    {"--port", "N"},
+                  {"--serial", "SERIAL"}, {"--trace", "FILE"},      {"--url", "URL"},
+                  {"--mode", "MODE"},     {"--timeout", "SECONDS"}, {"--pictures", "DIR"}};
+
+const char* const kCommon[] = {"--driver",  "--address",     "--port",    "--url",  "--serial", "--trace",
+                               "--timeout", "--no-progress", "--verbose", "--help", "--version"};
+
 } // namespace
+
+const char* OptionValueName(const std::string& name) {
+    for (const auto& option : kWithValue)
+        if (name == option.name)
+            return option.value;
+    return nullptr;
+}
+
+bool IsCommonOption(const std::string& name) {
+    for (const char* option : kCommon)
+        if (name == option)
+            return true;
+    return false;
+}
 
 const char* OptionsUsage() {
     return "Options:\n"
@@ -43,9 +68,14 @@ const char* OptionsUsage() {
            "  --serial SERIAL   device serial of the handset (default emulator-5554)\n"
            "  --trace FILE      write the driver's trace lines to FILE (- for stderr)\n"
            "  --timeout SECONDS stop the command when it has not finished after SECONDS\n"
-           "  --pictures DIR    the contacts' pictures a read receives go to DIR/Vexo/data\n"
+           "  --pictures DIR    contacts read, sync contacts: the contacts' pictures go to files in\n"
+           "                    DIR/Vexo/data (default: $XDG_DATA_HOME/Vexo/data, else\n"
+           "                    ~/.local/share/Vexo/data); the \"picture\" of a record names its file\n"
            "  --no-progress     no progress bar\n"
+           "  --verbose         the driver calls of the session (InitDriver, SetParam, ...) on stderr\n"
            "  --json            read and write commands print one JSON line per record\n"
+           "                    (docs/record-json.md)\n"
+           "  --all             read commands: every field of a record in the text form\n"
            "  --keep-log        sync: leave the handset's change log as it is\n"
            "  --verify          write: check every record against the handset's limits first; send\n"
            "                    nothing when one does not fit\n"
@@ -54,6 +84,8 @@ const char* OptionsUsage() {
            "  --yes             restore: allow a replace that loses over half of the handset's records\n"
            "  --version         the version of kxsync\n"
            "  -h, --help        this text\n"
+           "\nRecords go to stdout, everything else to stderr. An option a command does not take is an\n"
+           "error.\n"
            "\nEnvironment:\n"
            "  KXPHONE_ADB         the adb program the driver runs to reach the handset (default: adb\n"
            "                      from PATH); without it a failed request cannot reset the connection\n"
@@ -66,6 +98,8 @@ const char* OptionsUsage() {
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg.size() >= 2 && arg[0] == '-')
+            options->given.push_back(arg == "-h" ? "--help" : arg.substr(0, arg.find('=')));
         if (arg.size() < 2 || arg[0] != '-') {
             if (options->command.empty())
                 options->command = arg;
@@ -89,6 +123,14 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             options->json = true;
             continue;
         }
+        if (arg == "--all") {
+            options->all = true;
+            continue;
+        }
+        if (arg == "--verbose") {
+            options->verbose = true;
+            continue;
+        }
         if (arg == "--keep-log") {
             options->keepLog = true;
             continue;
@@ -109,18 +151,13 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             value = arg.substr(equals + 1);
             hasValue = true;
         }
-        static const char* const kWithValue[] = {"--driver", "--address", "--port",    "--serial",  "--trace",
-                                                 "--url",    "--mode",    "--timeout", "--pictures"};
-        bool known = false;
-        for (const char* option : kWithValue)
-            known = known || name == option;
-        if (!known) {
+        if (!OptionValueName(name)) {
             *error = "unknown option " + arg;
             return false;
         }
         if (!hasValue) {
             if (i + 1 >= argc) {
-                *error = name + " needs a value";
+                *error = name + " needs a value (" + name + " " + OptionValueName(name) + ")";
                 return false;
             }
             value = argv[++i];

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/utf.h"
+#include "trace_watch.h"
 
 namespace kxsync {
 
@@ -37,13 +38,14 @@ std::string ResultText(int32_t result) {
     return std::to_string(result) + " (" + meaning + ")";
 }
 
-// Session lines go to stderr when stdout carries JSON lines.
-static FILE* Info(const Session& session) {
-    return session.options.json ? stderr : stdout;
+// Where the session's lines go: stdout when they are the command's output, else stderr with
+// --verbose, else nowhere.
+static FILE* Info(const Session& session, bool print) {
+    return print ? stdout : session.options.verbose ? stderr : nullptr;
 }
 
 bool OpenSession(Session& session, const std::string& address, int port, bool callbacks, bool print) {
-    FILE* info = print ? Info(session) : nullptr;
+    FILE* info = Info(session, print);
     uint32_t id = 0;
     session.api.InitDriver(&id);
     if (info)
@@ -65,14 +67,14 @@ bool OpenSession(Session& session, const std::string& address, int port, bool ca
     return result == KX_OK;
 }
 
-bool OpenSession(Session& session) {
-    return OpenSession(session, session.options.address, session.options.port, true, true);
+bool OpenSession(Session& session, bool print) {
+    return OpenSession(session, session.options.address, session.options.port, true, print);
 }
 
 void CloseSession(Session& session, bool print) {
     int32_t result = session.api.UninitSync(0, 0);
-    if (print)
-        std::fprintf(Info(session), "UninitSync: %s\n", ResultText(result).c_str());
+    if (FILE* info = Info(session, print))
+        std::fprintf(info, "UninitSync: %s\n", ResultText(result).c_str());
 }
 
 int RunInSession(Session& session, const std::function<int()>& body) {
@@ -110,6 +112,18 @@ void PrintMessages(Session& session) {
     for (const Message& m : messages)
         std::printf("    %-40s value %lld\n", HostWindow::Describe(m.code).c_str(),
                     static_cast<long long>(m.value));
+}
+
+void CatchUpTrace(Session& session) {
+    if (session.trace)
+        session.trace->CatchUp();
+}
+
+void PrintReadSummary(int read, const char* noun, double seconds, int skipped, const std::string& why,
+                      int32_t result) {
+    std::fprintf(stderr, "kxsync: %d %s read in %.2f s; %d skipped%s; Read returned %s\n", read, noun,
+                 seconds, skipped, skipped > 0 && !why.empty() ? (" (" + why + ")").c_str() : "",
+                 ResultText(result).c_str());
 }
 
 } // namespace kxsync

@@ -14,6 +14,7 @@
 namespace kxsync {
 
 class TraceWatch;
+class TraceFollower;
 
 struct Session {
     const Options& options;
@@ -23,6 +24,7 @@ struct Session {
     std::atomic<int32_t> runningType{0};
     // What the driver's trace lines have said about failures (null when nobody follows them).
     TraceWatch* watch = nullptr;
+    TraceFollower* trace = nullptr; // what feeds the watch (null with it)
 };
 
 // The host callbacks handed to SetParam count their calls here.
@@ -30,13 +32,14 @@ extern std::atomic<uint32_t> g_recordCallbacks;
 extern std::atomic<uint32_t> g_progressCallbacks;
 
 // InitDriver, SetParam and InitSync for the handset service at address:port. callbacks: SetParam
-// gets the counting callbacks (else none). print: each call and its result is printed (else
-// nothing, so that stdout carries only records). False when the driver refused InitSync.
+// gets the counting callbacks (else none). print: each call and its result is printed on stdout;
+// else on stderr with --verbose, so that stdout carries only records. False when the driver
+// refused InitSync.
 bool OpenSession(Session& session, const std::string& address, int port, bool callbacks, bool print);
-// The same with the session's options, with callbacks, printed.
-bool OpenSession(Session& session);
-// UninitSync, printed when print.
-void CloseSession(Session& session, bool print = true);
+// The same with the session's options, with callbacks.
+bool OpenSession(Session& session, bool print = false);
+// UninitSync, printed as OpenSession prints.
+void CloseSession(Session& session, bool print = false);
 // OpenSession(session), body, CloseSession(session). 1 when the driver refused InitSync (body
 // does not run), else what body returns.
 int RunInSession(Session& session, const std::function<int()>& body);
@@ -49,6 +52,14 @@ int32_t TimedRead(Session& session, int32_t type, double* seconds);
 
 // Prints the messages received since the last Clear() and clears them.
 void PrintMessages(Session& session);
+
+// What the driver's trace has said so far, read up to its end (for counts the driver only traces).
+void CatchUpTrace(Session& session);
+
+// The read commands' last line on stderr: "kxsync: 37 contacts read in 0.01 s; 3 skipped (WHY);
+// Read returned 0 (success)" (no reason when none were skipped).
+void PrintReadSummary(int read, const char* noun, double seconds, int skipped, const std::string& why,
+                      int32_t result);
 
 // "0 (success)", "1100 (other failure)", ...
 std::string ResultText(int32_t result);

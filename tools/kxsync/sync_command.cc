@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "calendar_command.h"
+#include "command_line.h"
 #include "commands.h"
 #include "contacts_command.h"
 #include "record_json.h"
@@ -28,11 +29,12 @@ SyncChange SyncChangeOf(int32_t flag) {
 
 namespace {
 
-// The read form's line with the change appended as its last member.
-std::string WithChange(const std::string& line, SyncChange change) {
-    if (line.size() < 2 || line.back() != '}')
-        return line;
-    return line.substr(0, line.size() - 1) + ",\"change\":\"" + SyncChangeName(change) + "\"}";
+// The record form with what happened as "change" in the place of the status bit's "op": a sync's
+// lines are what changed, not what to write.
+std::string WithChange(Json::Value v, SyncChange change) {
+    v.removeMember("op");
+    v["change"] = SyncChangeName(change);
+    return JsonLineText(v);
 }
 
 } // namespace
@@ -40,6 +42,7 @@ std::string WithChange(const std::string& line, SyncChange change) {
 void SyncChanges(Session& session, const std::string& address, int port, int32_t type, bool json, bool print,
                  bool clear, SyncOutcome* outcome) {
     const bool contacts = type == KX_TYPE_CONTACT;
+    const bool all = session.options.all;
     session.window.SetHandler([&](uint32_t code, intptr_t value) {
         if (code != KXMessageCode(static_cast<uint32_t>(type), KX_EVENT_RECORD_READ) || value == 0)
             return;
@@ -48,16 +51,16 @@ void SyncChanges(Session& session, const std::string& address, int port, int32_t
         if (contacts) {
             const ContactRecord& r = *reinterpret_cast<const ContactRecord*>(value);
             change = SyncChangeOf(r.lFlag);
-            line = json                 ? WithChange(ContactJsonLine(r), change)
+            line = json                 ? WithChange(ContactJsonValue(r), change)
                    : change == kDeleted ? Utf8(r.strPIMID) + "  (deleted)"
-                                        : ContactReadableLine(r);
+                                        : ContactReadableLine(r, all);
         } else {
             const CalendarRecord& r = *reinterpret_cast<const CalendarRecord*>(value);
             change = SyncChangeOf(r.lFlag);
             // A deletion carries nothing but its id.
-            line = json                 ? WithChange(CalendarJsonLine(r), change)
+            line = json                 ? WithChange(CalendarJsonValue(r), change)
                    : change == kDeleted ? Utf8(r.strId) + "  (deleted)"
-                                        : CalendarReadableLine(r);
+                                        : CalendarReadableLine(r, all);
             outcome->ids.push_back(r.strId);
         }
         outcome->lines[change].push_back(std::move(line));
@@ -94,10 +97,8 @@ void PrintSync(const SyncOutcome& outcome, bool json) {
 
 int RunSync(Session& session) {
     const std::vector<std::string>& args = session.options.arguments;
-    if (args.size() != 1 || (args[0] != "contacts" && args[0] != "calendar")) {
-        std::fputs("usage: kxsync [options] sync contacts|calendar [--json] [--keep-log]\n", stderr);
-        return 2;
-    }
+    if (args.size() != 1)
+        return UsageError(session, "sync " + args[0] + ": unexpected argument " + args[1]);
     const int32_t type = args[0] == "contacts" ? KX_TYPE_CONTACT : KX_TYPE_CALENDAR;
     SyncOutcome outcome;
     SyncChanges(session, session.options.address, session.options.port, type, session.options.json,

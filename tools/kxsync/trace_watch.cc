@@ -1,6 +1,9 @@
 #include "trace_watch.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -80,6 +83,16 @@ void TraceWatch::Feed(const std::string& line) {
         return;
     }
     std::string message = Message(line);
+    int position = 0, total = 0;
+    if (Has(message, "Read People:") && std::sscanf(message.c_str() + message.find("Read People:"),
+                                                    "Read People:%d /%d", &position, &total) == 2) {
+        contactsListed_ = total;
+        return;
+    }
+    if (message.rfind("modified instance of ", 0) == 0 && Has(message, " without a start dropped")) {
+        ++instancesDropped_;
+        return;
+    }
     if (Has(message, "Retry End Or Cancel:0 ")) {
         Failed(true);
         return;
@@ -153,6 +166,14 @@ void TraceFollower::Finish() {
         thread_.join();
 }
 
+void TraceFollower::CatchUp() {
+    struct stat st;
+    if (done_.load() || ::stat(path_.c_str(), &st) != 0)
+        return;
+    for (int waited = 0; consumed_.load() < static_cast<long long>(st.st_size) && waited < 1000; waited += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 bool TraceFollower::ReadMore(FILE* in, std::string* partial) {
     char buffer[8192];
     size_t n = std::fread(buffer, 1, sizeof buffer, in);
@@ -171,6 +192,7 @@ bool TraceFollower::ReadMore(FILE* in, std::string* partial) {
     partial->erase(0, start);
     if (copy_)
         std::fflush(copy_);
+    consumed_ += static_cast<long long>(n);
     return true;
 }
 

@@ -35,6 +35,12 @@ public:
     std::string Cause() const;
     bool GaveUp() const { return gaveUp_.load(); }
 
+    // What the driver traces of reads and nowhere else: the contacts the last contact read listed
+    // on the handset (their ids, other accounts' included), and the moved instances of events that
+    // were dropped for having no start.
+    int ContactsListed() const { return contactsListed_.load(); }
+    int InstancesDropped() const { return instancesDropped_.load(); }
+
 private:
     void Failed(bool last);
     std::string SilentFor() const; // with lock_ held
@@ -49,6 +55,8 @@ private:
     bool waiting_ = false;
     std::chrono::steady_clock::time_point waitingSince_;
     std::atomic<bool> gaveUp_{false};
+    std::atomic<int> contactsListed_{0};
+    std::atomic<int> instancesDropped_{0};
 };
 
 // Follows a file the driver appends trace lines to, on a thread of its own, and feeds every
@@ -59,6 +67,8 @@ public:
     ~TraceFollower();
     // Reads what is left, then stops following. Call before asking the watch for the cause.
     void Finish();
+    // Returns once every line written so far has been fed (or after a second).
+    void CatchUp();
     TraceFollower(const TraceFollower&) = delete;
     TraceFollower& operator=(const TraceFollower&) = delete;
 
@@ -69,6 +79,7 @@ private:
     TraceWatch& watch_;
     FILE* copy_;
     std::atomic<bool> done_{false};
+    std::atomic<long long> consumed_{0}; // bytes of the file fed so far
     std::thread thread_;
 };
 

@@ -73,12 +73,12 @@ std::string ContactLabel(const ContactRecord& r) {
     for (int32_t type : {KX_CF_GIVEN_NAME, KX_CF_FAMILY_NAME})
         if (const ContactField* f = r.FindField(type))
             name += (name.empty() ? "" : " ") + Utf8(f->strData);
-    return name.empty() ? "(no name)" : name;
+    return name.empty() ? "(no name)" : Escaped(name);
 }
 
 std::string EventLabel(const CalendarRecord& r) {
     const CalendarField* title = r.LastField(KX_CAL_TITLE);
-    return title && !title->strData.empty() ? Utf8(title->strData) : "(no title)";
+    return title && !title->strData.empty() ? Escaped(Utf8(title->strData)) : "(no title)";
 }
 
 const Kind<ContactRecord> kContacts = {KX_TYPE_CONTACT,
@@ -113,7 +113,13 @@ int LoadRecords(const std::string& path, const Kind<Record>& kind,
             continue;
         std::unique_ptr<Record> record(new Record());
         std::string error;
-        if (!kind.parse(line, record.get(), &error)) {
+        bool parsed = kind.parse(line, record.get(), &error);
+        // A line as a read prints it says what the record is, not what to do with it.
+        if (parsed && !*OpName(record.get()->lFlag)) {
+            parsed = false;
+            error = "no \"op\" (create, update or delete)";
+        }
+        if (!parsed) {
             std::fprintf(stderr, "kxsync: %s:%d: %s\n", path.c_str(), number, error.c_str());
             ++bad;
             continue;
@@ -150,7 +156,8 @@ size_t VerifyRecords(Session& session, const Kind<Record>& kind,
         for (const KXRecordVerifyItem& item : *block.results)
             std::printf("line %d: %s: %s would be %s as \"%s\"\n", lineNumbers[i],
                         kind.label(*records[i]).c_str(), kind.fieldName(item.fieldType).c_str(),
-                        item.verdict == KX_FIELD_REFUSED ? "refused" : "sent", Utf8(item.text).c_str());
+                        item.verdict == KX_FIELD_REFUSED ? "refused" : "sent",
+                        Escaped(Utf8(item.text)).c_str());
     }
     std::fflush(stdout);
     return misfits;
@@ -203,7 +210,7 @@ template <class Record> int RunWrite(Session& session, const std::string& path, 
         const bool ok = (r.lFlag & ops[i]) == 0;
         written += ok;
         std::string id = Utf8(r.*kind.id);
-        std::string modified = ok && op != "delete" ? DateText(r.*kind.modified) : "";
+        std::string modified = ok && op != "delete" ? ZonedTimeText(r.*kind.modified) : "";
         std::string error =
             ok ? "" : "not confirmed by the handset (Write returned " + ResultText(outcome.result) + ")";
         std::string line;

@@ -18,14 +18,18 @@
 
 namespace {
 
+const char kUsageLine[] = "usage: kxphone-sim [--db FILE] [--port N] [options] [COMMAND ARG...]; "
+                          "kxphone-sim --help lists them";
+
 const char kUsage[] =
-    "usage: kxphone-sim --db FILE|:memory: [options] [command]\n"
+    "usage: kxphone-sim [--db FILE|:memory:] [--port N] [options] [COMMAND ARG...]\n"
     "\n"
-    "Without a command it serves on 127.0.0.1 until interrupted and prints\n"
-    "\"listening on 127.0.0.1:PORT\" once ready.\n"
+    "Without a command it serves the handset data service on 127.0.0.1 until interrupted and\n"
+    "prints \"listening on 127.0.0.1:PORT\" once ready; kxsync reaches it without options.\n"
     "\n"
     "options:\n"
-    "  --port N                 port to listen on (0, the default, picks a free one)\n"
+    "  --db FILE|:memory:       the store: a SQLite file kept across runs, or :memory: (the default)\n"
+    "  --port N                 port to listen on (default 8182, kxsync's; 0 picks a free one)\n"
     "  --seed-contacts N        seed an empty store with N contacts\n"
     "  --seed-events M          ... and M calendar events\n"
     "  --seed S                 seed of the sample data (default 1)\n"
@@ -43,13 +47,38 @@ const char kUsage[] =
     "  --fault KIND[:VALUE][:PATH][:N][:skip=K]  any fault rule (refuse, stall, status,\n"
     "                           drop, close_mid_body, undecipherable, non_json); skip=K lets\n"
     "                           the first K matching requests pass before it fires\n"
-    "commands (handset-side edits enter the change logs):\n"
-    "  state\n"
-    "  contact add|modify|delete JSON\n"
+    "commands, on the store of --db (edits made \"on the handset\": they enter the change logs):\n"
+    "  state                            counts, tracking, fault rules\n"
+    "  contact add|modify|delete JSON   (\"contacts\" also)\n"
     "  calendar add|modify|delete JSON\n"
     "  changelog contact|calendar\n"
     "  clear-changelog contact|calendar\n"
-    "  tracking on|off\n";
+    "  tracking on|off                  calendar change tracking\n"
+    "JSON is one object (or {\"objects\": [...]}) as the handset's providers keep it:\n"
+    "  contact add      {\"account_name\", \"account_type\", \"sourceid\", \"starred\", \"__data\"}:\n"
+    "                   account \"pcsc\" when none is given (kxsync reads only that account);\n"
+    "                   \"__data\" is the list of data rows, each {\"mimetype\", \"data1\" ... \"data15\",\n"
+    "                   \"is_primary\", \"is_super_primary\"}, with the columns of Android's\n"
+    "                   ContactsContract: vnd.android.cursor.item/name (data2 given name, data3\n"
+    "                   family name), .../phone_v2 (data1 number, data2 type: 1 home, 2 mobile,\n"
+    "                   3 work), .../email_v2 (data1 address), .../organization (data1 company,\n"
+    "                   data4 title), .../note (data1)\n"
+    "  contact modify   {\"__id\", \"starred\", \"__data\"}: \"__data\" replaces every row\n"
+    "  calendar add     the event columns \"calendar_id\", \"title\", \"description\", \"eventLocation\",\n"
+    "                   \"dtstart\", \"dtend\" (milliseconds since 1970-01-01 UTC), \"duration\"\n"
+    "                   (\"P3600S\"), \"allDay\" (0|1), \"hasAlarm\", \"rrule\" (RFC 5545), \"exdate\",\n"
+    "                   \"eventTimezone\", \"iCalGUID\", \"parentID\", \"originalInstanceTime\",\n"
+    "                   \"originalAllDay\", and \"__data\": reminders [{\"minutes\", \"method\"}]\n"
+    "  calendar modify  \"__id\" and the columns to change\n"
+    "  ... delete       {\"__id\"}\n"
+    "Unknown keys, times that are not milliseconds and a missing \"__id\" are refused (exit 2).\n"
+    "examples:\n"
+    "  kxphone-sim --db phone.db contact add '{\"__data\":[{\"mimetype\":\"vnd.android.cursor.item/name\",\n"
+    "      \"data2\":\"Ada\",\"data3\":\"Lovelace\"},{\"mimetype\":\"vnd.android.cursor.item/phone_v2\",\n"
+    "      \"data1\":\"+44 20 7946 0000\",\"data2\":\"2\"}]}'\n"
+    "  kxphone-sim --db phone.db calendar add '{\"calendar_id\":\"1\",\"title\":\"Review\",\n"
+    "      \"dtstart\":\"1796896800000\",\"dtend\":\"1796900400000\",\"eventTimezone\":\"UTC\"}'\n"
+    "  kxphone-sim --db phone.db contact modify '{\"__id\":\"1\",\"starred\":\"1\"}'\n";
 
 void Note(const std::string& what) {
     fprintf(stderr, "kxphone-sim: %s\n", what.c_str());
@@ -61,9 +90,10 @@ int Fail(int status, const std::string& why) {
     return status;
 }
 
-int Usage(const std::string& why) {
+// The one-line usage after what is wrong; the full text only with --help.
+int Usage(const std::string& why, const char* usage = kUsageLine) {
     Note(why);
-    fputs(kUsage, stderr);
+    fprintf(stderr, "%s\n", usage);
     return 2;
 }
 
@@ -77,48 +107,113 @@ bool ToInt(const char* text, long long min, long long* out) {
     return true;
 }
 
-// A command line's handset-side command as an admin request.
+bool TakesValue(const std::string& option) {
+    static const char* const kOptions[] = {"--db",
+                                           "--journal",
+                                           "--port",
+                                           "--clock",
+                                           "--seed-contacts",
+                                           "--seed-events",
+                                           "--seed",
+                                           "--refuse",
+                                           "--close-mid-body",
+                                           "--undecipherable",
+                                           "--non-json",
+                                           "--fail-session-ctrl",
+                                           "--stall",
+                                           "--status",
+                                           "--fault"};
+    for (const char* o : kOptions)
+        if (option == o)
+            return true;
+    return false;
+}
+
+// "contact"/"contacts" and "calendar" as the admin paths name them; "" for another word.
+std::string Kind(const std::string& word) {
+    if (word == "contact" || word == "contacts")
+        return "contact";
+    if (word == "calendar")
+        return "calendar";
+    return "";
+}
+
+// A command line's handset-side command as an admin request; false after saying what is wrong.
 bool CommandRequest(const std::vector<std::string>& cmd, std::string* method, std::string* path,
-                    std::string* body) {
+                    std::string* body, int* status) {
     *body = "";
-    if (cmd.size() == 1 && cmd[0] == "state") {
+    *status = 2;
+    const std::string& name = cmd[0];
+    auto refuse = [&](const std::string& why, const char* usage) {
+        Usage(why, usage);
+        return false;
+    };
+    auto extra = [&](size_t wanted, const char* usage) {
+        return cmd.size() > wanted ? refuse(name + ": unexpected argument " + cmd[wanted], usage) : true;
+    };
+    if (name == "state") {
         *method = "GET";
         *path = "/_sim/state";
-        return true;
+        return extra(1, "usage: kxphone-sim [--db FILE] state");
     }
-    if (cmd.size() == 3 && (cmd[0] == "contact" || cmd[0] == "calendar") &&
-        (cmd[1] == "add" || cmd[1] == "modify" || cmd[1] == "delete")) {
+    if (!Kind(name).empty()) {
+        const char* usage = name == "calendar"
+                                ? "usage: kxphone-sim [--db FILE] calendar add|modify|delete JSON "
+                                  "(kxphone-sim --help shows the JSON)"
+                                : "usage: kxphone-sim [--db FILE] contact add|modify|delete JSON "
+                                  "(kxphone-sim --help shows the JSON)";
+        if (cmd.size() < 2)
+            return refuse(name + " needs add, modify or delete", usage);
+        const std::string& op = cmd[1];
+        if (op != "add" && op != "modify" && op != "delete")
+            return refuse(name + ": " + op + " is not add, modify or delete", usage);
+        if (cmd.size() < 3)
+            return refuse(name + " " + op + " needs a JSON object", usage);
+        if (!extra(3, usage))
+            return false;
         *method = "POST";
-        *path = "/_sim/" + cmd[0] + "/" + cmd[1];
+        *path = "/_sim/" + Kind(name) + "/" + op;
         *body = cmd[2];
         return true;
     }
-    if (cmd.size() == 2 && (cmd[1] == "contact" || cmd[1] == "calendar")) {
-        if (cmd[0] == "changelog") {
-            *method = "GET";
-            *path = "/_sim/changelog/" + cmd[1];
-            return true;
-        }
-        if (cmd[0] == "clear-changelog") {
-            *method = "POST";
-            *path = "/_sim/changelog/" + cmd[1] + "/clear";
-            return true;
-        }
+    if (name == "changelog" || name == "clear-changelog") {
+        const char* usage = name == "changelog"
+                                ? "usage: kxphone-sim [--db FILE] changelog contact|calendar"
+                                : "usage: kxphone-sim [--db FILE] clear-changelog contact|calendar";
+        if (cmd.size() < 2)
+            return refuse(name + " needs contact or calendar", usage);
+        if (Kind(cmd[1]).empty())
+            return refuse(name + ": " + cmd[1] + " is not contact or calendar", usage);
+        if (!extra(2, usage))
+            return false;
+        *method = name == "changelog" ? "GET" : "POST";
+        *path = "/_sim/changelog/" + Kind(cmd[1]) + (name == "changelog" ? "" : "/clear");
+        return true;
     }
-    if (cmd.size() == 2 && cmd[0] == "tracking" && (cmd[1] == "on" || cmd[1] == "off")) {
+    if (name == "tracking") {
+        const char* usage = "usage: kxphone-sim [--db FILE] tracking on|off";
+        if (cmd.size() < 2 || (cmd[1] != "on" && cmd[1] != "off"))
+            return refuse(cmd.size() < 2 ? "tracking needs on or off"
+                                         : "tracking: " + cmd[1] + " is not on or off",
+                          usage);
+        if (!extra(2, usage))
+            return false;
         *method = "POST";
         *path = "/_sim/tracking";
         *body = std::string("{\"calendar\":") + (cmd[1] == "on" ? "true" : "false") + "}";
         return true;
     }
-    return false;
+    return refuse("unknown command " + name +
+                      " (state, contact, calendar, changelog, clear-changelog or tracking)",
+                  kUsageLine);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string db, journalFile;
-    long long port = 0, clock = 0;
+    std::string db = ":memory:", journalFile;
+    long long port = 8182, clock = 0;
+    bool portGiven = false;
     kxsim::SeedOptions seed;
     bool quiet = false;
     std::vector<kxsim::FaultRule> faults;
@@ -150,6 +245,8 @@ int main(int argc, char** argv) {
         } else if (a.compare(0, 2, "--") != 0) {
             command.assign(argv + i, argv + argc);
             break;
+        } else if (!TakesValue(a)) {
+            return Usage("unknown option " + a);
         } else if (!value(&v)) {
             return Usage(a + " needs a value");
         } else if (a == "--db") {
@@ -157,8 +254,9 @@ int main(int argc, char** argv) {
         } else if (a == "--journal") {
             journalFile = v;
         } else if (a == "--port") {
+            portGiven = true;
             if (!ToInt(v, 0, &port) || port > 65535)
-                return Usage("--port takes 0 to 65535");
+                return Usage("--port takes 0 to 65535, not " + std::string(v));
         } else if (a == "--clock") {
             if (!ToInt(v, 0, &clock))
                 return Usage("--clock takes milliseconds since the epoch");
@@ -197,7 +295,14 @@ int main(int argc, char** argv) {
         }
     }
     if (db.empty())
-        return Usage("--db is required");
+        return Usage("--db needs a file name or :memory:");
+    // A command's mistakes are said before the store is opened or seeded.
+    std::string method, path, body;
+    int commandStatus = 0;
+    if (!command.empty() && !CommandRequest(command, &method, &path, &body, &commandStatus))
+        return commandStatus;
+    if (!command.empty() && db == ":memory:")
+        Note("no --db FILE: the command works on an empty store in memory, which goes with it");
 
     std::string error;
     std::unique_ptr<kxsim::Store> store = kxsim::Store::Open(db, &error);
@@ -215,12 +320,17 @@ int main(int argc, char** argv) {
     store->SetFixedClock(clock);
 
     if (!command.empty()) {
-        std::string method, path, body;
-        if (!CommandRequest(command, &method, &path, &body))
-            return Usage("unknown command " + command[0]);
         kxsim::AdminAnswer a = kxsim::HandleAdmin(*store, nullptr, nullptr, method, path, body);
-        printf("%s\n", kxsim::CompactJson(a.doc).c_str());
-        return a.httpStatus == 200 ? 0 : 1;
+        if (a.httpStatus == 200) {
+            printf("%s\n", kxsim::CompactJson(a.doc).c_str());
+            return 0;
+        }
+        // A refused object is the caller's mistake; the store's own failures are not.
+        const std::string usage = "usage: kxphone-sim [--db FILE] " + Kind(command[0]) +
+                                  " add|modify|delete JSON (kxphone-sim --help shows the JSON)";
+        return a.httpStatus == 400
+                   ? Usage(a.doc["error"].asString(), Kind(command[0]).empty() ? kUsageLine : usage.c_str())
+                   : Fail(1, a.doc["error"].asString());
     }
 
     // Signals are taken by sigwait below; the server thread inherits the mask.
@@ -237,7 +347,9 @@ int main(int argc, char** argv) {
     if (!journalFile.empty() && !server.journal().OpenFile(journalFile, &error))
         return Fail(1, error);
     if (!server.Start(static_cast<int>(port), &error))
-        return Fail(1, error);
+        return Fail(1, error + (portGiven ? ""
+                                          : " (another kxphone-sim? --port N chooses another port, --port 0 "
+                                            "a free one)"));
     printf("listening on 127.0.0.1:%d\n", server.port());
     fflush(stdout);
     int sig = 0;
