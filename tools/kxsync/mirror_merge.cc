@@ -1,6 +1,7 @@
 #include "mirror_merge.h"
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 
 #include <json/json.h>
@@ -49,6 +50,16 @@ std::string ContentOf(const std::string& line) {
         return line;
     v.removeMember("id");
     v.removeMember("modified");
+    return JsonLineText(v);
+}
+
+std::string CreatedContentOf(const std::string& line) {
+    Json::Value v;
+    if (!ParseLine(line, &v))
+        return line;
+    // What the handset gives a record it creates, beside its id and time.
+    for (const char* member : {"id", "modified", "op", "calendar", "timeZone", "iCalGUID"})
+        v.removeMember(member);
     return JsonLineText(v);
 }
 
@@ -101,9 +112,35 @@ bool HandsetChangesOf(const SyncOutcome& log, std::vector<HandsetChange>* change
 
 bool MergeHandsetChanges(MirrorStore& store, const char* stored, const std::vector<HandsetChange>& changes,
                          MirrorReport* report) {
+    // Local creates by what they hold: a record the handset added with the same content is that
+    // create, stored by an earlier sync whose confirmation never came back (a lost answer, a killed
+    // kxsync), or the same record made on both sides; either way it must not be created again.
+    std::multimap<std::string, MirrorRow> creates;
+    std::vector<MirrorRow> rows;
+    if (!store.Rows(stored, &rows))
+        return false;
+    for (MirrorRow& row : rows)
+        if (row.pending == Pending::kCreate)
+            creates.emplace(CreatedContentOf(row.local), std::move(row));
     for (const HandsetChange& change : changes) {
         MirrorRow row;
         const bool known = store.FindByHandsetId(stored, change.id, &row);
+        if (!known && change.change != kDeleted) {
+            auto create = creates.find(CreatedContentOf(change.line));
+            if (create != creates.end()) {
+                row = std::move(create->second);
+                creates.erase(create);
+                row.handsetId = change.id;
+                row.pending = Pending::kNone;
+                row.local.clear();
+                row.synced = change.line;
+                row.modified = MemberOf(change.line, "modified");
+                ++report->created;
+                if (!store.Put(&row))
+                    return false;
+                continue;
+            }
+        }
         if (change.change == kDeleted) {
             if (!known)
                 continue;

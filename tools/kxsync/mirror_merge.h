@@ -32,6 +32,7 @@ bool HandsetChangesOf(const SyncOutcome& log, std::vector<HandsetChange>* change
 // change whose record is as the mirror last synced it is no change (a log not cleared before is
 // read again). A real change meets a local edit of the same record: the same edit on both sides
 // settles it, else the handset's version stays and the local one is kept as a conflict copy.
+// A record the handset added that holds what a local create holds is that create, now synced.
 bool MergeHandsetChanges(MirrorStore& store, const char* stored, const std::vector<HandsetChange>& changes,
                          MirrorReport* report);
 
@@ -65,6 +66,9 @@ std::string RecordLabel(const std::string& line);
 // The record line without the members that say where and when it was stored ("id", "modified"):
 // two records with the same content compare equal.
 std::string ContentOf(const std::string& line);
+// ContentOf without what the handset adds to a record it creates (an event's calendar, zone and
+// iCalendar id): a local create and the handset's copy of it compare equal.
+std::string CreatedContentOf(const std::string& line);
 // The write form of a stored record line: op and id set ("" when the line is not a record).
 std::string WriteFormOf(const std::string& line, Pending op, const std::string& id);
 // The record line with another id.
