@@ -1,6 +1,7 @@
 // EventsFromIcalendar on any bytes: it ends, says why it refuses, and what it accepts it writes
 // again and reads back the same.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::string again = kxsync::EventsToIcalendar(records);
     std::vector<CalendarRecord> back;
-    kxfuzz::Check(kxsync::EventsFromIcalendar(again, &back, &error));
+    if (!kxsync::EventsFromIcalendar(again, &back, &error))
+        std::fprintf(stderr, "%s\n%s\n", error.c_str(), again.c_str());
+    kxfuzz::Check(error.empty());
     kxfuzz::Check(back.size() == records.size());
     return 0;
 }

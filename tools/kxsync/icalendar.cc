@@ -13,6 +13,7 @@
 #include "platform/oledate.h"
 #include "platform/utf.h"
 #include "sync/time_conversions.h"
+#include "vcard_lines.h"
 
 namespace kxsync {
 
@@ -99,9 +100,10 @@ bool HasXParam(icalproperty* p, const char* name) {
     return false;
 }
 
+// False for a date libical cannot write (it writes years after 3000 as a null time).
 bool ToIcalTime(const platform::OleDate& date, bool isDate, bool utc, icaltimetype* t) {
     platform::CivilTime c;
-    if (!(utc ? CalConv::LocalToUtc(date) : date).ToCivil(&c))
+    if (!(utc ? CalConv::LocalToUtc(date) : date).ToCivil(&c) || c.year > 3000)
         return false;
     *t = icaltime_null_time();
     t->year = c.year;
@@ -279,6 +281,10 @@ bool ReadRule(const icalrecurrencetype& rule, icaltimetype start, CalendarRecord
     if (!icaltime_is_null_time(rule.until)) {
         r->bRecurHasEnd = 1;
         r->dtRecurEnd = FromIcalTime(rule.until);
+        if (!r->dtRecurEnd.valid()) {
+            *what = "RRULE has an UNTIL that is no date";
+            return false;
+        }
     } else if (rule.count > 0) {
         // The handset keeps an end date, not a count: the last instance's.
         icalrecur_iterator* it = icalrecur_iterator_new(rule, start);
@@ -624,8 +630,19 @@ std::string EventsToIcalendar(const std::vector<CalendarRecord>& records) {
         AddOverrides(records[i], i, calendar.get());
     }
     char* text = icalcomponent_as_ical_string_r(calendar.get());
-    std::string out = text ? text : "";
+    std::string written = text ? text : "";
     icalmemory_free_buffer(text);
+    // Folded again, as the vCards are: libical gives a line that ends where it folds its CR and LF on
+    // two lines ("\r\r\n \n", which no reader takes); unfolded, that is the line's end again.
+    std::string unfolded, out;
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (written.compare(i, 3, "\r\n ") == 0 || written.compare(i, 3, "\r\n\t") == 0)
+            i += 2;
+        else
+            unfolded += written[i];
+    }
+    for (size_t pos = 0, end; (end = unfolded.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+        AppendFolded(unfolded.substr(pos, end - pos), &out);
     return out;
 }
 
