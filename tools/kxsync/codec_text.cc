@@ -86,8 +86,9 @@ std::string ExactText(const std::u16string& text) {
 std::u16string FromExactText(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
+        // Not NUL: a record's text ends there.
         if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-            HexValue(text[i + 2]) >= 0) {
+            HexValue(text[i + 2]) >= 0 && HexValue(text[i + 1]) + HexValue(text[i + 2]) > 0) {
             out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
             i += 2;
         } else {

@@ -552,6 +552,9 @@ void AddOverrides(const CalendarRecord& r, size_t index, icalcomponent* calendar
     std::vector<Modification> modifications;
     ReadExceptionList(list->strData, &deletions, &modifications);
     for (const Modification& m : modifications) {
+        icaltimetype id;
+        if (!ToIcalTime(m.instance, r.bAllDay, false, &id))
+            continue; // an instance libical cannot name
         CalendarRecord instance;
         instance.AddField(KX_CAL_ICAL_GUID, platform::Utf8ToUtf16(EventUid(r, index)));
         instance.AddField(KX_CAL_TITLE, m.subject);
@@ -563,9 +566,7 @@ void AddOverrides(const CalendarRecord& r, size_t index, icalcomponent* calendar
         instance.lReminderMinutes = m.reminderMinutes;
         instance.dtLastModified = r.dtLastModified;
         icalcomponent* event = StandardEvent(instance, index);
-        icaltimetype t;
-        if (ToIcalTime(m.instance, r.bAllDay, false, &t))
-            icalcomponent_add_property(event, icalproperty_new_recurrenceid(t));
+        icalcomponent_add_property(event, icalproperty_new_recurrenceid(id));
         icalcomponent_add_component(calendar, event);
     }
 }
