@@ -324,6 +324,14 @@ TEST_F(Codecs, BadFilesAreRefusedWithTheirLine) {
         EXPECT_TRUE(records.empty());
         EXPECT_EQ(expected, error.substr(0, expected.size())) << text;
     }
+    // A picture that cannot be written: the file is refused at its PHOTO, no record, no file.
+    std::vector<ContactRecord> records;
+    std::string error, photo = good.substr(0, 32) + "PHOTO:data:image/gif;base64,R0lGODlh\r\nEND:VCARD\r\n";
+    EXPECT_FALSE(kxsync::ContactsFromVcard(photo, picture_ + "/sub", &records, &error));
+    std::string expected = "line 4: the picture file " + picture_ + "/sub/kxsync-";
+    EXPECT_EQ(expected, error.substr(0, expected.size()));
+    EXPECT_TRUE(records.empty());
+
     const std::string head = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:x\r\nBEGIN:VEVENT\r\nUID:1\r\n";
     const std::string tail = "END:VEVENT\r\nEND:VCALENDAR\r\n";
     const std::pair<std::string, std::string> calendars[] = {
