@@ -666,16 +666,11 @@ bool EventsFromIcalendar(const std::string& text, std::vector<CalendarRecord>* r
         *error = "line 1: not iCalendar";
         return false;
     }
-    // Several calendars come under an XROOT, one is the root itself.
-    IcalOutline top;
-    top.children = outline.children;
-    const IcalOutline& calendars = icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT ? top : outline;
+    // Several calendars come under an XROOT (the outline's root), one is the root itself.
+    bool xroot = icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT;
     if (icalcomponent_count_errors(root.get()) > 0) {
-        if (!FindParseError(root.get(),
-                            icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT ? calendars
-                                                                                  : outline.children[0],
-                            error))
-            *error = "line 1: libical reports an error it does not place";
+        if (!FindParseError(root.get(), xroot ? outline : outline.children[0], error))
+            *error = "line 1: libical reports an error but not where";
         return false;
     }
     // Series first; the VEVENTs overriding one of their instances then join them by UID.
@@ -718,7 +713,7 @@ bool EventsFromIcalendar(const std::string& text, std::vector<CalendarRecord>* r
         }
         return true;
     };
-    if (icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT) {
+    if (xroot) {
         size_t c = 0;
         for (icalcomponent* calendar =
                  icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT);
