@@ -139,7 +139,11 @@ bool FromExactDate(const std::string& text, platform::OleDate* date) {
     char* end = nullptr;
     errno = 0;
     double days = std::strtod(begin, &end);
-    if (errno || *end || !(days == days) || *begin == ' ')
+    // Within the years a date can mean (100..9999): the date code computes with whole seconds.
+    static const double first = platform::OleDate::FromCivil(100, 1, 1).days;
+    static const double last = platform::OleDate::FromCivil(9999, 12, 31, 23, 59, 59).days;
+    if (errno || *end || *begin == ' ' || !(days >= first && days <= last) || status < 0 ||
+        status > platform::OleDate::kNull)
         return false;
     date->days = days;
     date->status = status;

@@ -27,7 +27,8 @@ std::u16string FromLineText(const std::string& text);
 // breaks: what a standard text property can carry.
 bool IsLineText(const std::u16string& text);
 
-// A date exactly: its status and day count ("0:45234.5"); false when the text is not that.
+// A date exactly: its status and day count ("0:45234.5"); false when the text is not that or the
+// day count lies outside the years 100..9999.
 std::string ExactDate(const platform::OleDate& date);
 bool FromExactDate(const std::string& text, platform::OleDate* date);
 
