@@ -258,7 +258,8 @@ protected:
         c.dtAux.status = OleDate::kNull;
         c.strAux2 = u"x;y";
         c.lAux11 = 42;
-        CalendarRecord& d = list[3]; // daily, no end, nothing else
+        CalendarRecord& d = list[3]; // daily, no end, a title with blanks libical would drop
+        d.AddField(KX_CAL_TITLE, u" padded ");
         d.dtStart = Date(2026, 5, 1, 7);
         d.lRecurType = 1;
         return list;

@@ -69,10 +69,12 @@ bool FromBase64(const std::string& text, std::string* bytes) {
 }
 
 std::string ExactText(const std::u16string& text) {
-    std::string out;
-    for (char c : platform::Utf16ToUtf8(text)) {
+    std::string utf8 = platform::Utf16ToUtf8(text), out;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        char c = utf8[i];
+        // A blank at either end too: libical drops those of every value.
         if (c == '%' || c == '\\' || c == ';' || c == ',' || static_cast<unsigned char>(c) < 0x20 ||
-            c == 0x7F) {
+            c == 0x7F || (c == ' ' && (i == 0 || i + 1 == utf8.size()))) {
             char code[4];
             std::snprintf(code, sizeof code, "%%%02X", static_cast<unsigned char>(c));
             out += code;

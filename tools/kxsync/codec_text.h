@@ -13,9 +13,9 @@ namespace kxsync {
 std::string Base64(const std::string& bytes);
 bool FromBase64(const std::string& text, std::string* bytes);
 
-// A record text as UTF-8 with "%", "\", ";", "," and control characters written %XX: a value
-// that needs no escaping in either format and comes back unit for unit (what no standard property
-// can carry).
+// A record text as UTF-8 with "%", "\", ";", ",", control characters and a space at either end
+// written %XX: a value that needs no escaping in either format and comes back unit for unit (what
+// no standard property can carry).
 std::string ExactText(const std::u16string& text);
 std::u16string FromExactText(const std::string& text);
 

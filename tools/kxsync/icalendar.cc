@@ -442,11 +442,18 @@ private:
     int ruleLine_ = 0;
 };
 
+// Whether libical reads a text back as the standard property holds it: not empty (it refuses an
+// empty value) and without blanks at either end (it drops those).
+bool LibicalKeeps(const std::u16string& text) {
+    std::string line = LineText(text);
+    return IsLineText(text) && !line.empty() && line.front() != ' ' && line.back() != ' ';
+}
+
 // The UID of a record's VEVENT: its iCalendar identifier, else one made from its handset id or
 // place in the file.
 std::string EventUid(const CalendarRecord& r, size_t index) {
     const CalendarField* guid = r.FirstField(KX_CAL_ICAL_GUID);
-    if (guid && IsLineText(guid->strData))
+    if (guid && LibicalKeeps(guid->strData))
         return LineText(guid->strData);
     return "kxsync-" + (r.strId.empty() ? std::to_string(index) : "id-" + ExactText(r.strId)) + "@kxphone";
 }
@@ -456,7 +463,7 @@ icalcomponent* StandardEvent(const CalendarRecord& r, size_t index) {
     icalcomponent* event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
     icaltimetype t;
     const CalendarField* guid = r.FirstField(KX_CAL_ICAL_GUID);
-    if (!guid || !IsLineText(guid->strData)) {
+    if (!guid || !LibicalKeeps(guid->strData)) {
         // Required; made up, and marked so that it does not come back as a field.
         icalproperty* p = icalproperty_new_uid(EventUid(r, index).c_str());
         icalparameter* mark = icalparameter_new_x("TRUE");
@@ -479,10 +486,8 @@ icalcomponent* StandardEvent(const CalendarRecord& r, size_t index) {
         if (!f)
             continue;
         for (const FieldProperty& fp : kFieldProperties) {
-            // libical refuses an empty value when it reads the file back.
-            if (fp.code != f->nType || f->strData.empty() ||
-                (fp.kind != ICAL_X_PROPERTY && !IsLineText(f->strData)) ||
-                (fp.kind == ICAL_UID_PROPERTY && f != guid))
+            if (fp.code != f->nType || (fp.kind != ICAL_X_PROPERTY && !LibicalKeeps(f->strData)) ||
+                f->strData.empty() || (fp.kind == ICAL_UID_PROPERTY && f != guid))
                 continue;
             icalproperty* p = fp.kind == ICAL_X_PROPERTY ? XProperty(fp.name, ExactText(f->strData))
                                                          : icalproperty_new(fp.kind);
