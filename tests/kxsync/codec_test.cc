@@ -217,7 +217,9 @@ protected:
         a.AddField(KX_CAL_TIMEZONE, u"GMT:-60;DST:60");
         a.AddField(KX_CAL_EXCEPTIONS,
                    u"<exception><modification datetime=\"2026/01/14 09:30:00\" time=\"2026/01/14\">"
-                   u"<allday>0</allday></modification><deletion time=\"2026/01/19\" /></exception>");
+                   u"<subject>TQBvAHYAZQBkAA==</subject><allday>0</allday><start>2026/01/14 11:00:00</start>"
+                   u"<end>2026/01/14 11:30:00</end><reminderset>0</reminderset></modification>"
+                   u"<deletion time=\"2026/01/19\" /></exception>");
         a.dtStart = Date(2026, 1, 5, 9, 30);
         a.dtEnd = Date(2026, 1, 5, 9, 45);
         a.dtLastModified = Date(2026, 2, 28, 23, 21);
@@ -256,7 +258,8 @@ protected:
         c.dtAux.status = OleDate::kNull;
         c.strAux2 = u"x;y";
         c.lAux11 = 42;
-        CalendarRecord& d = list[3]; // daily, no end, nothing else
+        CalendarRecord& d = list[3]; // daily, no end, a title with blanks libical would drop
+        d.AddField(KX_CAL_TITLE, u" padded ");
         d.dtStart = Date(2026, 5, 1, 7);
         d.lRecurType = 1;
         return list;
@@ -322,6 +325,14 @@ TEST_F(Codecs, BadFilesAreRefusedWithTheirLine) {
         EXPECT_TRUE(records.empty());
         EXPECT_EQ(expected, error.substr(0, expected.size())) << text;
     }
+    // A picture that cannot be written: the file is refused at its PHOTO, no record, no file.
+    std::vector<ContactRecord> records;
+    std::string error, photo = good.substr(0, 32) + "PHOTO:data:image/gif;base64,R0lGODlh\r\nEND:VCARD\r\n";
+    EXPECT_FALSE(kxsync::ContactsFromVcard(photo, picture_ + "/sub", &records, &error));
+    std::string expected = "line 4: the picture file " + picture_ + "/sub/kxsync-";
+    EXPECT_EQ(expected, error.substr(0, expected.size()));
+    EXPECT_TRUE(records.empty());
+
     const std::string head = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:x\r\nBEGIN:VEVENT\r\nUID:1\r\n";
     const std::string tail = "END:VEVENT\r\nEND:VCALENDAR\r\n";
     const std::pair<std::string, std::string> calendars[] = {
@@ -388,8 +399,11 @@ TEST_F(Codecs, ForeignFilesImportTheirContent) {
     EXPECT_EQ(Date(2026, 1, 5, 9, 30), a.dtStart);
     EXPECT_EQ(Date(2026, 1, 5, 10, 15), a.dtEnd);
     EXPECT_EQ("Weekly, ok", S(a.LastField(KX_CAL_TITLE)->strData));
-    EXPECT_EQ("<exception><deletion time=\"2026/01/07\"/></exception>",
-              S(a.LastField(KX_CAL_EXCEPTIONS)->strData));
+    EXPECT_EQ(
+        "<exception><modification datetime=\"2026/01/12 09:30:00\" time=\"2026/01/12\"><allday>0</allday>"
+        "<start>2026/01/12 11:00:00</start><end>2026/01/12 11:00:00</end><reminderset>0</reminderset>"
+        "</modification><deletion time=\"2026/01/07\"/></exception>",
+        S(a.LastField(KX_CAL_EXCEPTIONS)->strData));
     EXPECT_EQ(2, a.lRecurType);
     EXPECT_EQ(2 | 8, a.lRecurDayMask);
     EXPECT_EQ(1, a.bRecurHasEnd); // the fifth instance: Mon 5, Wed 7, Mon 12, Wed 14, Mon 19

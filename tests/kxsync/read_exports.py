@@ -49,8 +49,11 @@ expect("second card TEL", cards[1].tel.value, "1")
 expect("third card ORG", cards[2].org.value, ["Solo"])
 
 cal = icalendar.Calendar.from_ical(open(ics, "rb").read())
-events = [c for c in cal.walk("VEVENT")]
+events = [c for c in cal.walk("VEVENT") if "RECURRENCE-ID" not in c]
 expect("events", len(events), 4)
+moved = [c for c in cal.walk("VEVENT") if "RECURRENCE-ID" in c]
+expect("overrides", [(str(c["UID"]), c.decoded("RECURRENCE-ID"), str(c["SUMMARY"]), c.decoded("DTSTART")) for c in moved],
+       [("guid-1@example.com", datetime.datetime(2026, 1, 14, 9, 30), "Moved", datetime.datetime(2026, 1, 14, 11))])
 e = events[0]
 expect("SUMMARY", str(e["SUMMARY"]), "Stand-up 🎈 ñ, ok; fine\\")
 expect("DESCRIPTION", str(e["DESCRIPTION"]), "Two\nlines " + "d" * 150 + " é")

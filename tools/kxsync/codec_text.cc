@@ -69,10 +69,12 @@ bool FromBase64(const std::string& text, std::string* bytes) {
 }
 
 std::string ExactText(const std::u16string& text) {
-    std::string out;
-    for (char c : platform::Utf16ToUtf8(text)) {
+    std::string utf8 = platform::Utf16ToUtf8(text), out;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        char c = utf8[i];
+        // A blank at either end too: libical drops those of every value.
         if (c == '%' || c == '\\' || c == ';' || c == ',' || static_cast<unsigned char>(c) < 0x20 ||
-            c == 0x7F) {
+            c == 0x7F || (c == ' ' && (i == 0 || i + 1 == utf8.size()))) {
             char code[4];
             std::snprintf(code, sizeof code, "%%%02X", static_cast<unsigned char>(c));
             out += code;
@@ -86,8 +88,9 @@ std::string ExactText(const std::u16string& text) {
 std::u16string FromExactText(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
+        // Not NUL: a record's text ends there.
         if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-            HexValue(text[i + 2]) >= 0) {
+            HexValue(text[i + 2]) >= 0 && HexValue(text[i + 1]) + HexValue(text[i + 2]) > 0) {
             out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
             i += 2;
         } else {
@@ -138,7 +141,11 @@ bool FromExactDate(const std::string& text, platform::OleDate* date) {
     char* end = nullptr;
     errno = 0;
     double days = std::strtod(begin, &end);
-    if (errno || *end || !(days == days) || *begin == ' ')
+    // Within the years a date can mean (100..9999): the date code computes with whole seconds.
+    static const double first = platform::OleDate::FromCivil(100, 1, 1).days;
+    static const double last = platform::OleDate::FromCivil(9999, 12, 31, 23, 59, 59).days;
+    if (errno || *end || *begin == ' ' || !(days >= first && days <= last) || status < 0 ||
+        status > platform::OleDate::kNull)
         return false;
     date->days = days;
     date->status = status;

@@ -13,9 +13,9 @@ namespace kxsync {
 std::string Base64(const std::string& bytes);
 bool FromBase64(const std::string& text, std::string* bytes);
 
-// A record text as UTF-8 with "%", "\", ";", "," and control characters written %XX: a value
-// that needs no escaping in either format and comes back unit for unit (what no standard property
-// can carry).
+// A record text as UTF-8 with "%", "\", ";", ",", control characters and a space at either end
+// written %XX: a value that needs no escaping in either format and comes back unit for unit (what
+// no standard property can carry).
 std::string ExactText(const std::u16string& text);
 std::u16string FromExactText(const std::string& text);
 
@@ -27,7 +27,8 @@ std::u16string FromLineText(const std::string& text);
 // breaks: what a standard text property can carry.
 bool IsLineText(const std::u16string& text);
 
-// A date exactly: its status and day count ("0:45234.5"); false when the text is not that.
+// A date exactly: its status and day count ("0:45234.5"); false when the text is not that or the
+// day count lies outside the years 100..9999.
 std::string ExactDate(const platform::OleDate& date);
 bool FromExactDate(const std::string& text, platform::OleDate* date);
 

@@ -4,16 +4,16 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <sstream>
 
 #include <libical/ical.h>
-#include <pugixml.hpp>
 
 #include "codec_text.h"
+#include "icalendar_exceptions.h"
 #include "icalendar_lines.h"
 #include "platform/oledate.h"
 #include "platform/utf.h"
 #include "sync/time_conversions.h"
+#include "vcard_lines.h"
 
 namespace kxsync {
 
@@ -100,9 +100,10 @@ bool HasXParam(icalproperty* p, const char* name) {
     return false;
 }
 
+// False for a date libical cannot write (it writes years after 3000 as a null time).
 bool ToIcalTime(const platform::OleDate& date, bool isDate, bool utc, icaltimetype* t) {
     platform::CivilTime c;
-    if (!(utc ? CalConv::LocalToUtc(date) : date).ToCivil(&c))
+    if (!(utc ? CalConv::LocalToUtc(date) : date).ToCivil(&c) || c.year > 3000)
         return false;
     *t = icaltime_null_time();
     t->year = c.year;
@@ -146,41 +147,6 @@ bool PropertyTime(icalproperty* p, icalcomponent* calendar, icaltimetype* t, std
         return false;
     }
     return true;
-}
-
-std::string Utf8(const std::u16string& text) {
-    return platform::Utf16ToUtf8(text);
-}
-
-// The removed instances of an exception list ("deletion" elements, "time" yyyy/mm/dd).
-std::vector<platform::OleDate> Deletions(const std::u16string& exceptions) {
-    std::vector<platform::OleDate> days;
-    pugi::xml_document doc;
-    std::string text = Utf8(exceptions);
-    if (!doc.load_buffer(text.data(), text.size()))
-        return days;
-    for (pugi::xml_node e : doc.child("exception").children("deletion")) {
-        int y, m, d;
-        if (std::sscanf(e.attribute("time").value(), "%d/%d/%d", &y, &m, &d) == 3)
-            if (platform::OleDate day = platform::OleDate::FromCivil(y, m, d); day.valid())
-                days.push_back(day);
-    }
-    return days;
-}
-
-std::u16string DeletionList(const std::vector<platform::OleDate>& days) {
-    pugi::xml_document doc;
-    pugi::xml_node root = doc.append_child("exception");
-    for (const platform::OleDate& day : days) {
-        platform::CivilTime c;
-        day.ToCivil(&c);
-        char text[16];
-        std::snprintf(text, sizeof text, "%04d/%02d/%02d", c.year, c.month, c.day);
-        root.append_child("deletion").append_attribute("time") = text;
-    }
-    std::ostringstream out;
-    doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
-    return platform::Utf8ToUtf16(out.str());
 }
 
 // The field as X-KX-FIELD: code, the four numbers, the side text, the text.
@@ -315,6 +281,10 @@ bool ReadRule(const icalrecurrencetype& rule, icaltimetype start, CalendarRecord
     if (!icaltime_is_null_time(rule.until)) {
         r->bRecurHasEnd = 1;
         r->dtRecurEnd = FromIcalTime(rule.until);
+        if (!r->dtRecurEnd.valid()) {
+            *what = "RRULE has an UNTIL that is no date";
+            return false;
+        }
     } else if (rule.count > 0) {
         // The handset keeps an end date, not a count: the last instance's.
         icalrecur_iterator* it = icalrecur_iterator_new(rule, start);
@@ -341,15 +311,19 @@ public:
     EventReader(icalcomponent* calendar, const IcalOutline* outline)
         : calendar_(calendar), outline_(outline) {}
 
-    bool Read(icalcomponent* event, CalendarRecord* r, std::string* what, int* line) {
+    // The record of a VEVENT; its UID and EXDATEs beside it (the caller builds the exception list
+    // from these and the overriding VEVENTs, unless the record holds one exactly).
+    bool Read(icalcomponent* event, CalendarRecord* r, std::string* uid,
+              std::vector<platform::OleDate>* exdates, std::string* what, int* line) {
         *r = CalendarRecord();
+        uid->clear();
+        exdates->clear();
         r->lReminderMinutes = -1;
         ordinals_.clear();
         bool exactFields =
             icalcomponent_get_first_property(event, ICAL_X_PROPERTY) && HasProperty(event, "X-KX-FIELD");
         icalproperty* rule = nullptr;
         icaltimetype start = icaltime_null_time();
-        std::vector<platform::OleDate> exdates;
         std::vector<icalproperty*> overrides;
         bool haveStart = false, haveEnd = false;
         for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_ANY_PROPERTY); p;
@@ -358,6 +332,8 @@ public:
             *line = Line(name, ordinals_[name]++);
             icalproperty_kind kind = icalproperty_isa(p);
             icaltimetype t;
+            if (kind == ICAL_UID_PROPERTY && uid->empty())
+                *uid = icalproperty_get_uid(p);
             if (const FieldProperty* fp = FieldPropertyOf(kind, name)) {
                 if (exactFields || (kind == ICAL_UID_PROPERTY && HasXParam(p, "X-KX-GENERATED")))
                     continue;
@@ -384,7 +360,7 @@ public:
                 } else if (kind == ICAL_LASTMODIFIED_PROPERTY) {
                     r->dtLastModified = FromIcalTime(t);
                 } else {
-                    exdates.push_back(FromIcalTime(t));
+                    exdates->push_back(FromIcalTime(t));
                 }
             } else if (kind == ICAL_RRULE_PROPERTY) {
                 rule = p;
@@ -406,8 +382,6 @@ public:
             if (!ReadRule(icalproperty_get_rrule(rule), start, r, what))
                 return false;
         }
-        if (!exdates.empty() && !r->LastField(KX_CAL_EXCEPTIONS))
-            r->fields.push_back(new CalendarField(KX_CAL_EXCEPTIONS, DeletionList(exdates)));
         if (icalcomponent* alarm = icalcomponent_get_first_component(event, ICAL_VALARM_COMPONENT))
             if (icalproperty* trigger = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY)) {
                 icaltriggertype when = icalproperty_get_trigger(trigger);
@@ -468,15 +442,30 @@ private:
     int ruleLine_ = 0;
 };
 
+// Whether libical reads a text back as the standard property holds it: not empty (it refuses an
+// empty value) and without blanks at either end (it drops those).
+bool LibicalKeeps(const std::u16string& text) {
+    std::string line = LineText(text);
+    return IsLineText(text) && !line.empty() && line.front() != ' ' && line.back() != ' ';
+}
+
+// The UID of a record's VEVENT: its iCalendar identifier, else one made from its handset id or
+// place in the file.
+std::string EventUid(const CalendarRecord& r, size_t index) {
+    const CalendarField* guid = r.FirstField(KX_CAL_ICAL_GUID);
+    if (guid && LibicalKeeps(guid->strData))
+        return LineText(guid->strData);
+    return "kxsync-" + (r.strId.empty() ? std::to_string(index) : "id-" + ExactText(r.strId)) + "@kxphone";
+}
+
 // The standard properties of a record.
 icalcomponent* StandardEvent(const CalendarRecord& r, size_t index) {
     icalcomponent* event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
     icaltimetype t;
-    if (!r.LastField(KX_CAL_ICAL_GUID)) {
+    const CalendarField* guid = r.FirstField(KX_CAL_ICAL_GUID);
+    if (!guid || !LibicalKeeps(guid->strData)) {
         // Required; made up, and marked so that it does not come back as a field.
-        std::string uid =
-            "kxsync-" + (r.strId.empty() ? std::to_string(index) : "id-" + ExactText(r.strId)) + "@kxphone";
-        icalproperty* p = icalproperty_new_uid(uid.c_str());
+        icalproperty* p = icalproperty_new_uid(EventUid(r, index).c_str());
         icalparameter* mark = icalparameter_new_x("TRUE");
         icalparameter_set_xname(mark, "X-KX-GENERATED");
         icalproperty_add_parameter(p, mark);
@@ -497,7 +486,8 @@ icalcomponent* StandardEvent(const CalendarRecord& r, size_t index) {
         if (!f)
             continue;
         for (const FieldProperty& fp : kFieldProperties) {
-            if (fp.code != f->nType || (fp.kind != ICAL_X_PROPERTY && !IsLineText(f->strData)))
+            if (fp.code != f->nType || (fp.kind != ICAL_X_PROPERTY && !LibicalKeeps(f->strData)) ||
+                f->strData.empty() || (fp.kind == ICAL_UID_PROPERTY && f != guid))
                 continue;
             icalproperty* p = fp.kind == ICAL_X_PROPERTY ? XProperty(fp.name, ExactText(f->strData))
                                                          : icalproperty_new(fp.kind);
@@ -511,7 +501,10 @@ icalcomponent* StandardEvent(const CalendarRecord& r, size_t index) {
         if (const CalendarField* exceptions = r.LastField(KX_CAL_EXCEPTIONS)) {
             platform::CivilTime s;
             r.dtStart.ToCivil(&s);
-            for (const platform::OleDate& day : Deletions(exceptions->strData))
+            std::vector<platform::OleDate> deletions;
+            std::vector<Modification> modifications;
+            ReadExceptionList(exceptions->strData, &deletions, &modifications);
+            for (const platform::OleDate& day : deletions)
                 if (ToIcalTime(day.AddSeconds(r.bAllDay ? 0 : s.hour * 3600 + s.minute * 60 + s.second),
                                r.bAllDay, false, &t))
                     icalcomponent_add_property(event, icalproperty_new_exdate(t));
@@ -534,9 +527,10 @@ icalcomponent* StandardEvent(const CalendarRecord& r, size_t index) {
 icalcomponent* Event(const CalendarRecord& r, size_t index) {
     icalcomponent* event = StandardEvent(r, index);
     CalendarRecord back;
-    std::string what;
+    std::string what, uid;
+    std::vector<platform::OleDate> exdates;
     int line;
-    EventReader(nullptr, nullptr).Read(event, &back, &what, &line);
+    EventReader(nullptr, nullptr).Read(event, &back, &uid, &exdates, &what, &line);
     if (!SameFields(r, back))
         for (const CalendarField* f : r.fields)
             if (f)
@@ -551,6 +545,60 @@ icalcomponent* Event(const CalendarRecord& r, size_t index) {
         if (r.*m.member != back.*m.member)
             icalcomponent_add_property(event, XProperty(m.name, ExactDate(r.*m.member)));
     return event;
+}
+
+// The modified instances of a series as VEVENTs of its UID overriding one instance each. Its
+// X-KX-EXCEPTIONS holds them exactly; these are for other programs.
+void AddOverrides(const CalendarRecord& r, size_t index, icalcomponent* calendar) {
+    const CalendarField* list = r.LastField(KX_CAL_EXCEPTIONS);
+    if (!list || r.lRecurType < 1 || r.lRecurType > 4)
+        return;
+    std::vector<platform::OleDate> deletions;
+    std::vector<Modification> modifications;
+    ReadExceptionList(list->strData, &deletions, &modifications);
+    for (const Modification& m : modifications) {
+        icaltimetype id;
+        if (!ToIcalTime(m.instance, r.bAllDay, false, &id))
+            continue; // an instance libical cannot name
+        CalendarRecord instance;
+        instance.AddField(KX_CAL_ICAL_GUID, platform::Utf8ToUtf16(EventUid(r, index)));
+        instance.AddField(KX_CAL_TITLE, m.subject);
+        instance.AddField(KX_CAL_LOCATION, m.location);
+        instance.AddField(KX_CAL_DESCRIPTION, m.body);
+        instance.dtStart = m.start.valid() ? m.start : m.instance;
+        instance.dtEnd = m.end.valid() ? m.end : instance.dtStart;
+        instance.bAllDay = m.allDay;
+        instance.lReminderMinutes = m.reminderMinutes;
+        instance.dtLastModified = r.dtLastModified;
+        icalcomponent* event = StandardEvent(instance, index);
+        icalcomponent_add_property(event, icalproperty_new_recurrenceid(id));
+        icalcomponent_add_component(calendar, event);
+    }
+}
+
+// An overriding VEVENT as a "modification" of the series it belongs to.
+bool ReadOverride(icalcomponent* event, icalcomponent* calendar, const IcalOutline* outline, std::string* uid,
+                  Modification* m, std::string* what, int* line) {
+    CalendarRecord r;
+    std::vector<platform::OleDate> exdates;
+    if (!EventReader(calendar, outline).Read(event, &r, uid, &exdates, what, line))
+        return false;
+    icalproperty* id = icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY);
+    icaltimetype t;
+    *line = outline ? PropertyLine(*outline, "RECURRENCE-ID", 0) : 0;
+    if (!PropertyTime(id, calendar, &t, what))
+        return false;
+    m->instance = FromIcalTime(t);
+    const std::pair<std::u16string*, int32_t> texts[] = {
+        {&m->subject, KX_CAL_TITLE}, {&m->location, KX_CAL_LOCATION}, {&m->body, KX_CAL_DESCRIPTION}};
+    for (const auto& text : texts)
+        if (const CalendarField* f = r.LastField(text.second))
+            *text.first = f->strData;
+    m->allDay = r.bAllDay;
+    m->start = r.dtStart;
+    m->end = r.dtEnd == platform::OleDate() ? r.dtStart : r.dtEnd;
+    m->reminderMinutes = r.lReminderMinutes;
+    return true;
 }
 
 // The line of the first thing libical could not parse, found in step through its tree and the
@@ -583,11 +631,24 @@ std::string EventsToIcalendar(const std::vector<CalendarRecord>& records) {
     Component calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
     icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//KXPhone//kxsync//EN"));
-    for (size_t i = 0; i < records.size(); ++i)
+    for (size_t i = 0; i < records.size(); ++i) {
         icalcomponent_add_component(calendar.get(), Event(records[i], i));
+        AddOverrides(records[i], i, calendar.get());
+    }
     char* text = icalcomponent_as_ical_string_r(calendar.get());
-    std::string out = text ? text : "";
+    std::string written = text ? text : "";
     icalmemory_free_buffer(text);
+    // Folded again, as the vCards are: libical gives a line that ends where it folds its CR and LF on
+    // two lines ("\r\r\n \n", which no reader takes); unfolded, that is the line's end again.
+    std::string unfolded, out;
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (written.compare(i, 3, "\r\n ") == 0 || written.compare(i, 3, "\r\n\t") == 0)
+            i += 2;
+        else
+            unfolded += written[i];
+    }
+    for (size_t pos = 0, end; (end = unfolded.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+        AppendFolded(unfolded.substr(pos, end - pos), &out);
     return out;
 }
 
@@ -610,41 +671,55 @@ bool EventsFromIcalendar(const std::string& text, std::vector<CalendarRecord>* r
         *error = "line 1: not iCalendar";
         return false;
     }
-    // Several calendars come under an XROOT, one is the root itself.
-    IcalOutline top;
-    top.children = outline.children;
-    const IcalOutline& calendars = icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT ? top : outline;
+    // Several calendars come under an XROOT (the outline's root), one is the root itself.
+    bool xroot = icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT;
     if (icalcomponent_count_errors(root.get()) > 0) {
-        if (!FindParseError(root.get(),
-                            icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT ? calendars
-                                                                                  : outline.children[0],
-                            error))
-            *error = "line 1: libical reports an error it does not place";
+        if (!FindParseError(root.get(), xroot ? outline : outline.children[0], error))
+            *error = "line 1: libical reports an error but not where";
         return false;
     }
-    std::vector<CalendarRecord> read;
-    size_t c = 0;
+    // Series first; the VEVENTs overriding one of their instances then join them by UID.
+    struct Series {
+        CalendarRecord record;
+        std::string uid;
+        std::vector<platform::OleDate> exdates;
+        std::vector<Modification> modifications;
+    };
+    std::vector<Series> series;
+    struct Override {
+        icalcomponent* event;
+        icalcomponent* calendar;
+        const IcalOutline* outline;
+        int begin;
+    };
+    std::vector<Override> overrides;
+    auto fail = [&](int line, const std::string& what) {
+        *error = "line " + std::to_string(line) + ": " + what;
+        return false;
+    };
     auto each = [&](icalcomponent* calendar, const IcalOutline& calendarOutline) {
         size_t k = 0;
         for (icalcomponent* child = icalcomponent_get_first_component(calendar, ICAL_ANY_COMPONENT); child;
              child = icalcomponent_get_next_component(calendar, ICAL_ANY_COMPONENT), ++k) {
-            if (icalcomponent_isa(child) != ICAL_VEVENT_COMPONENT ||
-                icalcomponent_get_first_property(child, ICAL_RECURRENCEID_PROPERTY))
-                continue;
             const IcalOutline* o =
                 k < calendarOutline.children.size() ? &calendarOutline.children[k] : nullptr;
-            CalendarRecord r;
+            if (icalcomponent_isa(child) != ICAL_VEVENT_COMPONENT)
+                continue;
+            if (icalcomponent_get_first_property(child, ICAL_RECURRENCEID_PROPERTY)) {
+                overrides.push_back({child, calendar, o, calendarOutline.begin});
+                continue;
+            }
+            Series s;
             std::string what;
             int line = 0;
-            if (!EventReader(calendar, o).Read(child, &r, &what, &line)) {
-                *error = "line " + std::to_string(line ? line : calendarOutline.begin) + ": " + what;
-                return false;
-            }
-            read.push_back(r);
+            if (!EventReader(calendar, o).Read(child, &s.record, &s.uid, &s.exdates, &what, &line))
+                return fail(line ? line : calendarOutline.begin, what);
+            series.push_back(std::move(s));
         }
         return true;
     };
-    if (icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT) {
+    if (xroot) {
+        size_t c = 0;
         for (icalcomponent* calendar =
                  icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT);
              calendar; calendar = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT), ++c)
@@ -652,6 +727,26 @@ bool EventsFromIcalendar(const std::string& text, std::vector<CalendarRecord>* r
                 return false;
     } else if (!each(root.get(), outline.children[0])) {
         return false;
+    }
+    for (const Override& o : overrides) {
+        std::string uid, what;
+        Modification m;
+        int line = 0;
+        if (!ReadOverride(o.event, o.calendar, o.outline, &uid, &m, &what, &line))
+            return fail(line ? line : o.begin, what);
+        // An instance of no series in the file has nothing to belong to.
+        for (Series& s : series)
+            if (s.uid == uid) {
+                s.modifications.push_back(m);
+                break;
+            }
+    }
+    std::vector<CalendarRecord> read;
+    for (Series& s : series) {
+        // A list held exactly (X-KX-EXCEPTIONS) is the one; EXDATEs and overrides repeat it.
+        if (!s.record.LastField(KX_CAL_EXCEPTIONS) && (!s.exdates.empty() || !s.modifications.empty()))
+            s.record.AddField(KX_CAL_EXCEPTIONS, ExceptionListText(s.modifications, s.exdates));
+        read.push_back(s.record);
     }
     *records = std::move(read);
     return true;

@@ -679,6 +679,10 @@ bool PlacePicture(const Card& card, const std::string& folder, std::vector<std::
         *path = card.picturePath;
         return true;
     }
+    if (folder.empty()) {
+        *what = "a PHOTO, and no folder for picture files";
+        return false;
+    }
     std::string type = MediaType(card.photo);
     std::string file = folder + "/kxsync-" + Hex64(card.photo) + "." +
                        (type == "image/png"    ? "png"
@@ -688,15 +692,15 @@ bool PlacePicture(const Card& card, const std::string& folder, std::vector<std::
     *path = platform::Utf8ToUtf16(file);
     if (ReadPicture(file, &bytes) && bytes == card.photo)
         return true;
+    // Whole or not at all: written beside it, then renamed.
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    std::ofstream out(file + ".part", std::ios::binary | std::ios::trunc);
     out.write(card.photo.data(), static_cast<std::streamsize>(card.photo.size()));
     out.close();
-    if (folder.empty() || !out) {
-        std::filesystem::remove(file, ec);
-        *what = folder.empty() ? "a PHOTO, and no folder for picture files"
-                               : "the picture file " + file + " cannot be written";
+    if (!out || (std::filesystem::rename(file + ".part", file, ec), ec)) {
+        std::filesystem::remove(file + ".part", ec);
+        *what = "the picture file " + file + " cannot be written";
         return false;
     }
     made->push_back(file);

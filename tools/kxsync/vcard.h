@@ -16,7 +16,8 @@ namespace kxsync {
 
 // Every record as one vCard 4.0: CRLF line ends, lines folded at 75 octets without splitting a
 // UTF-8 sequence, text values escaped. The picture is read from the holder's file (a PHOTO data:
-// URI); a file that cannot be read leaves only its path (X-KX-PICTURE-PATH).
+// URI); a file that cannot be read or is over 16 MiB leaves only its path (X-KX-PICTURE-PATH).
+// A text ends at a NUL unit, as everywhere in the product.
 std::string ContactsToVcard(const std::vector<ContactRecord>& records);
 
 // A whole .vcf file. All or nothing: on any error false, *records left empty, no picture file

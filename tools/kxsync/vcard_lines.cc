@@ -162,6 +162,10 @@ void WriteContentLine(const std::string& name, const std::vector<std::pair<std::
         line += ";" + p.first + "=" + (quote ? "\"" + v + "\"" : v);
     }
     line += ":" + value;
+    AppendFolded(line, out);
+}
+
+void AppendFolded(const std::string& line, std::string* out) {
     // 75 octets on the first line, 74 after the leading space on the others.
     for (size_t pos = 0, room = 75; pos < line.size(); room = 74) {
         size_t take = std::min(room, line.size() - pos);

@@ -30,6 +30,9 @@ bool ReadContentLines(const std::string& text, std::vector<ContentLine>* lines, 
 void WriteContentLine(const std::string& name, const std::vector<std::pair<std::string, std::string>>& params,
                       const std::string& value, std::string* out);
 
+// Appends one unfolded line, folded the same way and ended by CRLF.
+void AppendFolded(const std::string& line, std::string* out);
+
 // Text value escaping: "\", ",", ";" and LF.
 std::string EscapeText(const std::string& text);
 std::string UnescapeText(const std::string& text);
