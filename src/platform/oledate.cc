@@ -7,6 +7,13 @@ namespace platform {
 namespace {
 constexpr int64_t kEpochOffsetDays = 25569; // 1899-12-30 .. 1970-01-01
 constexpr int64_t kSecondsPerDay = 86400;
+// Days of 0100-01-01 and of the day after 9999-12-31, the years a date can name.
+constexpr double kFirstDay = -657434, kPastLastDay = 2958466;
+
+bool DayInRange(double days) {
+    // Before day zero the day is the integer part: -657434.5 is noon of the first day.
+    return days > kFirstDay - 1 && days < kPastLastDay; // false for NaN too
+}
 
 bool DaysInRange(int year, int month, int day) {
     static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -55,8 +62,9 @@ OleDate OleDate::FromCivil(int year, int month, int day, int hour, int minute, i
 int64_t OleDate::TotalSeconds() const {
     // Before 1899-12-30 the integer part counts days backwards while the fraction still runs
     // forwards from midnight.
-    double whole = std::trunc(days);
-    double fraction = std::fabs(days - whole);
+    // A host can hand any double; outside the years a date can name, the nearest end of them.
+    double whole = std::trunc(DayInRange(days) ? days : days < kFirstDay ? kFirstDay : kPastLastDay - 1);
+    double fraction = DayInRange(days) ? std::fabs(days - whole) : 0;
     int64_t s = static_cast<int64_t>(whole) * kSecondsPerDay +
                 static_cast<int64_t>(std::llround(fraction * kSecondsPerDay));
     return s;
@@ -77,7 +85,7 @@ OleDate OleDate::FromTotalSeconds(int64_t seconds) {
 }
 
 bool OleDate::ToCivil(CivilTime* out) const {
-    if (status != kValid)
+    if (status != kValid || !DayInRange(days))
         return false;
     int64_t seconds = TotalSeconds();
     int64_t day =

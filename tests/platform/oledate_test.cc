@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+
 #include <tuple>
 
 namespace {
@@ -44,6 +47,13 @@ TEST(OleDate, InvalidFields) {
     EXPECT_TRUE(OleDate::FromCivil(2024, 2, 29).valid());
     CivilTime out;
     EXPECT_FALSE((OleDate{1.0, OleDate::kInvalid}).ToCivil(&out));
+    // Any double a host hands: no date outside the years 100..9999, and no overflow on the way.
+    for (double days : {1e300, -1e300, std::nan(""), 2958466.0, -657435.0}) {
+        EXPECT_FALSE((OleDate{days, OleDate::kValid}).ToCivil(&out)) << days;
+        EXPECT_LE(std::llabs((OleDate{days, OleDate::kValid}).TotalSeconds()), 2958466LL * 86400) << days;
+    }
+    for (double days : {-657434.99, 2958465.99})
+        EXPECT_TRUE((OleDate{days, OleDate::kValid}).ToCivil(&out)) << days;
 }
 
 TEST(OleDate, SecondsArithmeticAcrossDayZero) {
