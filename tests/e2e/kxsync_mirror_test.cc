@@ -2,6 +2,8 @@
 // and a conflict, syncs that fail half-way and the next one that completes them, and mirror files
 // kxsync refuses to touch.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <json/json.h>
 
 #include <fstream>
@@ -284,6 +286,24 @@ TEST_F(KxsyncMirror, ExportedFilesImportBackAsEdits) {
 
     Records contacts = Mirror("contacts");
     const std::string id = contacts.begin()->first, given = contacts[id]["fields"]["givenName"][0].asString();
+    // Independent parsers find every seeded contact's given name and every event's title.
+    std::vector<std::string> names;
+    for (const auto& c : contacts)
+        names.push_back(c.second["fields"]["givenName"][0].asString());
+    for (const auto& e : Mirror("calendar"))
+        names.push_back(e.second["title"].asString());
+    kxtest::CommandRun parsed = kxtest::RunCommand(
+        "/usr/bin/python3 -c 'import sys, vobject, icalendar\n"
+        "for c in vobject.readComponents(open(sys.argv[1], encoding=\"utf-8\").read()): "
+        "print(c.n.value.given)\n"
+        "for e in icalendar.Calendar.from_ical(open(sys.argv[2], \"rb\").read()).walk(\"VEVENT\"):\n"
+        " if \"RECURRENCE-ID\" not in e: print(e[\"SUMMARY\"])' " +
+        vcf + " " + ics);
+    EXPECT_EQ(0, parsed.exitCode) << parsed.output;
+    std::vector<std::string> found = parsed.Lines();
+    std::sort(names.begin(), names.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(names, found);
     std::string cards = Bytes(vcf), events = Bytes(ics);
     ASSERT_NE(std::string::npos, cards.find(given));
     ASSERT_NE(std::string::npos, events.find("SUMMARY:Team sync\r\n"));
