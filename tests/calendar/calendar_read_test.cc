@@ -11,6 +11,7 @@
 #include "calendar/calendar_read.h"
 #include "calendar_test_env.h"
 #include "driver/app.h"
+#include "support/driver_on_sim.h"
 #include "support/host_window_recorder.h"
 #include "support/trace_capture.h"
 
@@ -96,9 +97,7 @@ protected:
         script.read = EventsFor;
     }
     void TearDown() override {
-        InitSyncParams params{0, nullptr, 0, nullptr, nullptr};
-        theApp.m_FakePhone.InitSync(0, &params);
-        theApp.m_FakePhone.StopFlag = false;
+        kxtest::ResetDriver();
         g_script = nullptr;
     }
     FixedZoneEnv zone{480};

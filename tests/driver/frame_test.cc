@@ -22,6 +22,7 @@
 #include "driver/app.h"
 #include "platform/env.h"
 #include "platform/timing.h"
+#include "support/driver_on_sim.h"
 #include "support/host_window_recorder.h"
 #include "support/test_util.h"
 #include "support/trace_capture.h"
@@ -82,30 +83,18 @@ protected:
         ::unsetenv("KX_AUX_SYNC_RESULT");
         ::unsetenv("KX_AUX_SYNC_BLOCK");
         ::setenv("KXPHONE_ADB", "/bin/false", 1); // a failed ClearChangeLog asks the bridge
+        kxtest::ResetDriver();                    // (loads AuxSyncModule)
+        theApp.ReleaseAuxModule();
         theApp.SetTiming(kxtest::TestTiming(1));
         theApp.SetEnv(&env_);
-        ResetPhone(); // (loads AuxSyncModule)
-        theApp.ReleaseAuxModule();
         std::ofstream(auxLog_, std::ios::trunc).flush();
     }
     void TearDown() override {
-        ResetPhone();
+        kxtest::ResetDriver();
         theApp.ReleaseAuxModule();
-        theApp.SetEnv(nullptr);
-        theApp.SetTiming(platform::Timing());
-        ::unsetenv("KX_AUX_SYNC_LOG");
-        ::unsetenv("KX_AUX_SYNC_RESULT");
-        ::unsetenv("KX_AUX_SYNC_BLOCK");
-        ::unsetenv("KXPHONE_ADB");
+        for (const char* name : {"KX_AUX_SYNC_LOG", "KX_AUX_SYNC_RESULT", "KX_AUX_SYNC_BLOCK", "KXPHONE_ADB"})
+            ::unsetenv(name);
         ::unlink(auxLog_.c_str());
-    }
-    void ResetPhone() {
-        InitSyncParams none{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &none);
-        theApp.m_FakePhone.StopFlag = false;
-        theApp.CancelFlag = false;
-        theApp.m_FakePhone.RecordCallback = nullptr;
-        theApp.m_FakePhone.ProgressCallback = nullptr;
     }
     std::vector<std::string> AuxCalls() const {
         std::ifstream in(auxLog_);
@@ -139,25 +128,26 @@ TEST_F(Frame, InitDriverAlwaysWritesTheIdAndClearsTheCancelFlag) {
     InitDriver(nullptr); // nothing to write to: no crash
 }
 
-// Each traced export writes its Enter and Leave lines; all but Stop clear a raised cancel flag on
-// the way out, after the Leave line.
+// Each traced export writes its Enter and Leave lines (Read and Write their task line between
+// them); all but Stop clear a raised cancel flag on the way out, after the Leave line.
 TEST_F(Frame, TracedExportsWriteTheirFrameAndClearTheCancelFlag) {
     uintptr_t slot = 0;
     struct Case {
         const char* caller;
         const char* function;
         std::function<void()> call;
+        const char* taskLineOf = nullptr;
         bool clears = true;
     } cases[] = {
         {"DeleteIO", "theApp.m_FakePhone.Delete", [] { DeleteIO(99, 0); }},
         {"GetProfile", "theApp.m_FakePhone.GetProfile",
          [&] { GetProfile(99, reinterpret_cast<uintptr_t>(&slot)); }},
         {"InitSync", "theApp.m_FakePhone.InitSync", [] { InitSync(0, nullptr); }},
-        {"Read", "theApp.m_FakePhone.Read", [] { Read(7, 0); }},
-        {"Write", "theApp.m_FakePhone.Write", [] { Write(7, 0); }},
+        {"Read", "theApp.m_FakePhone.Read", [] { Read(7, 0); }, "CKXFakePhone::Read"},
+        {"Write", "theApp.m_FakePhone.Write", [] { Write(7, 0); }, "CKXFakePhone::Write"},
         {"ClearChangeLog", "theApp.m_FakePhone.CleanChangeLog", [] { ClearChangeLog(99, 0); }},
         {"InquireInfo", "theApp.m_FakePhone.Inquire", [] { InquireInfo(9, 0); }},
-        {"Stop", "theApp.m_FakePhone.Stop", [] { Stop(99, 0); }, false},
+        {"Stop", "theApp.m_FakePhone.Stop", [] { Stop(99, 0); }, nullptr, false},
         {"Verify", "theApp.m_FakePhone.Verify", [] { Verify(99, 0); }},
         {"UninitSync", "theApp.m_FakePhone.UninitSync", [] { UninitSync(0, 0); }},
     };
@@ -174,25 +164,13 @@ TEST_F(Frame, TracedExportsWriteTheirFrameAndClearTheCancelFlag) {
         EXPECT_EQ(trace.LinesWith({"[Tag=Call]", "[Function=" + std::string(c.function) + "]"}).size(), 2u)
             << c.caller;
         EXPECT_TRUE(c.clears ? cleared > leave : cleared == -1) << c.caller << "\n" << trace.Text();
+        if (c.taskLineOf) {
+            int task =
+                Find(lines, InfoLine(c.taskLineOf, " #################### [ Task Finshed, Without Retry:0, "
+                                                   "With Retry:0, Total:0 ] #################### "));
+            EXPECT_TRUE(enter < task && task < leave) << c.caller << "\n" << trace.Text();
+        }
         EXPECT_NE(c.clears, theApp.CancelFlag.load()) << c.caller;
-    }
-}
-
-TEST_F(Frame, ReadAndWriteWriteTheTaskFinishedLineInsideTheirFrame) {
-    for (const char* op : {"Read", "Write"}) {
-        TraceCapture trace;
-        std::string name = op;
-        int32_t result = name == "Read" ? Read(7, 0) : Write(7, 0);
-        EXPECT_EQ(result, name == "Read" ? 1100 : 0);
-        auto lines = trace.Lines();
-        int enter = Find(lines, CallLine(op, "Enter", "theApp.m_FakePhone." + name));
-        int finished = Find(lines, InfoLine("CKXFakePhone::" + name,
-                                            " #################### [ Task Finshed, Without Retry:0, With "
-                                            "Retry:0, Total:0 ] #################### "));
-        int leave = Find(lines, CallLine(op, "Leave", "theApp.m_FakePhone." + name));
-        EXPECT_LT(enter, finished) << trace.Text();
-        EXPECT_LT(finished, leave) << trace.Text();
-        EXPECT_GE(enter, 0) << trace.Text();
     }
 }
 

@@ -19,6 +19,7 @@
 
 #include "driver/app.h"
 #include "platform/env.h"
+#include "support/driver_on_sim.h"
 #include "support/host_window_recorder.h"
 #include "support/trace_capture.h"
 
@@ -50,10 +51,7 @@ protected:
         theApp.m_FakePhone.StopFlag = false;
     }
     void TearDown() override {
-        InitSyncParams params{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &params);
-        theApp.m_FakePhone.StopFlag = false;
-        theApp.SetEnv(nullptr);
+        ResetDriver();
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
