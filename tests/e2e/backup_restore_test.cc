@@ -178,6 +178,10 @@ TEST_F(BackupRestoreE2E, BadModeStopAndAFullDisk) {
     theApp.m_FakePhone.StopFlag = true;
     EXPECT_EQ(KX_STOPPED, Backup(KX_BACKUP_CONTACT));
     EXPECT_EQ(KX_OK, Backup(KX_BACKUP_CONTACT));
+    // A failed read fails the backup without a word to the host.
+    ASSERT_TRUE(sim_->AddFault("status:-1:/contact/do/read:1"));
+    EXPECT_EQ(KX_OTHER_FAILURE, Backup(KX_BACKUP_CONTACT));
+    EXPECT_TRUE(host_.Messages().empty());
 
     // A real full disk: 12, and the previous backup stays as it was.
     kxtest::TempDir small("kxtmpfs");
