@@ -490,27 +490,6 @@ TEST(MergeCalendarExceptions, ModificationReplacesThatDaysRemoval) {
     EXPECT_TRUE(Traced(trace, "exception element is not XML"));
 }
 
-TEST(MergeCalendarExceptions, ReadAndWrittenBackAgree) {
-    FixedZoneEnv zone(480);
-    RecordList<CalendarRecord> records;
-    CalendarExdateList exdates;
-    CalendarExceptionList exceptions;
-    kxconv::ToCalendarList(Parse(R"({"objects":[{"__id":"12","title":"Weekly","dtstart":"1330909200000",
-        "duration":"P3600S","rrule":"FREQ=WEEKLY;BYDAY=MO","exdate":"20120305T010000Z,20120312T010000Z",
-        "iCalGUID":"g1"},{"__id":"13","parentID":"12","title":"Moved","dtstart":"1330938000000",
-        "dtend":"1330941600000","allDay":"0"}]})"),
-                           &records, &exdates, &exceptions);
-    CalConv::MergeCalendarExceptions(&records, exdates, exceptions);
-    ASSERT_EQ(1u, records.size());
-    const CalendarRecord& parent = *records[0];
-    Json::Value row = Row(parent);
-    EXPECT_EQ("20120305T010000Z,20120312T010000Z", row["exdate"].asString());
-    Json::Value rows(Json::arrayValue);
-    std::u16string text = FieldText(parent, KX_CAL_EXCEPTIONS);
-    ASSERT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g1", u"12", 14));
-    EXPECT_EQ("Moved 1330938000000 1330941600000 1330909200000", When(rows[0]));
-}
-
 TEST(MergeCalendarExceptions, InstanceMovedToAnotherDayReplacesItsOriginalDay) {
     FixedZoneEnv zone(480);
     RecordList<CalendarRecord> records;

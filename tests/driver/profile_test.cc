@@ -191,14 +191,6 @@ TEST_F(DeviceProfileTest, DescriptionSetsProductPlatformAndMailFolders) {
     theApp.m_FakePhone.ProductId = 0;
 }
 
-TEST(PlatformClass, FromSdk) {
-    const std::pair<int32_t, int32_t> table[] = {{3, 0}, {4, 1}, {5, 2}, {6, 4}, {7, 3}, {8, 5}};
-    for (const auto& row : table)
-        EXPECT_EQ(ProfileStore::PlatformClassFromSdk(row.first, 9), row.second) << row.first;
-    for (int32_t unknown : {-1, 0, 2, 9, 10, 23})
-        EXPECT_EQ(ProfileStore::PlatformClassFromSdk(unknown, 4), 4) << unknown;
-}
-
 TEST_F(DeviceProfileTest, RoleStringEscapesAndItemsWithoutEquals) {
     CTagParser parser;
     EXPECT_EQ(parser.ParseRoleString(u"a\\=b=c=d;path=C:\\\\dir;list=x\\;y;novalue;;sdk= 8x;n=-12"), 5);
