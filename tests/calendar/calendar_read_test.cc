@@ -1,7 +1,9 @@
 // The reader against a scripted service: what the simulator never answers (entries that are not
 // objects, each failure kind and its traced text). Batches, progress and messages, the merge
-// against real rows, the collecting mode, the empty calendar and the stop run against the
-// simulator in the e2e suite; the callbacks go with the messages (checked with the reporter).
+// against real rows and the stop run against the simulator in the e2e suite; the collecting mode
+// in the backup there; the empty id list and the check of the handset after a failure in the
+// contact read, which shares the batch reader; the callbacks go with the messages (checked with
+// the reporter).
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,6 +1,7 @@
 // The calendar read through the driver's dispatch against an in-process kxphone-sim: requests,
-// batches, messages, merged exception lists, failures, and the meaning of
-// the recurrence fields checked against python3-dateutil's expansion of the handset's rules.
+// batches, messages, merged exception lists, the stop, and the meaning of the recurrence fields
+// checked against python3-dateutil's expansion of the handset's rules. (Failures and the empty
+// calendar: the scripted reader suite and the contact read, which share the batch reader.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,31 +25,25 @@
 #include "platform/env.h"
 #include "platform/oledate.h"
 #include "support/driver_on_sim.h"
-#include "support/fake_adb.h"
-#include "support/host_window_recorder.h"
-#include "support/sim_fixture.h"
 #include "support/test_util.h"
 
 namespace {
 
 using kxtest::ParseJson;
 
-class CalendarReadE2E : public ::testing::Test {
+class CalendarReadE2E : public kxtest::DriverOnSim {
 protected:
-    void Connect(kxtest::SimFixture& sim) {
-        ASSERT_TRUE(sim.ok()) << sim.error();
-        std::u16string url = sim.BaseUrl16();
-        InitSyncParams params{0, recorder.window(), sim.port(), url.c_str(), u"SIMSERIAL"};
-        ASSERT_EQ(KX_OK, theApp.m_FakePhone.InitSync(0, &params));
-        recorder.SetHook([this](uint32_t code, intptr_t value) {
+    void Start(const kxtest::SimOptions& options = {}) {
+        DriverOnSim::Start(options, u"SIMSERIAL");
+        theApp.SetEnv(&zone_);
+        host_.SetHook([this](uint32_t code, intptr_t value) {
             if (code == 0x80001)
                 seen.push_back(*reinterpret_cast<const CalendarRecord*>(value)); // valid only now
         });
     }
-    void TearDown() override { kxtest::ResetDriver(); }
-    std::vector<size_t> ReadBatches(kxtest::SimFixture& sim) {
+    std::vector<size_t> ReadBatches() {
         std::vector<size_t> sizes;
-        for (const kxsim::JournalEntry& e : sim.Requests("/calendar/do/read"))
+        for (const kxsim::JournalEntry& e : sim_->Requests("/calendar/do/read"))
             sizes.push_back(ParseJson(e.body)["objects"].size());
         return sizes;
     }
@@ -60,43 +55,39 @@ protected:
         return nullptr;
     }
 
-    // The PC at UTC+8 without daylight saving (as Asia/Shanghai), week starting on Monday; the
-    // protocol's own durations (a scaled bridge check window would let a loaded machine add
-    // health checks to the bridge's log).
-    caltest::FixedZoneEnv env{480, 1};
-    kxtest::HostWindowRecorder recorder;
+    // The PC at UTC+8 without daylight saving (as Asia/Shanghai), week starting on Monday.
+    caltest::FixedZoneEnv zone_{480, 1};
     std::vector<CalendarRecord> seen; // copies of the delivered records
 };
 
 TEST_F(CalendarReadE2E, SixtyFiveEventsInThreeBatchesWithMergedExceptions) {
-    kxtest::SimFixture sim({.events = 65});
-    Connect(sim);
+    Start({.events = 65});
     EXPECT_EQ(KX_OK, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, 0));
 
     std::vector<std::string> paths;
-    for (const kxsim::JournalEntry& e : sim.Requests())
+    for (const kxsim::JournalEntry& e : sim_->Requests())
         if (e.path != "/session_ctrl")
             paths.push_back(e.path);
     EXPECT_EQ((std::vector<std::string>{"/calendar/do/set_tracking", "/calendar/do/changelog",
                                         "/calendar/do/read", "/calendar/do/read", "/calendar/do/read"}),
               paths);
-    EXPECT_EQ((std::vector<size_t>{30, 30, 5}), ReadBatches(sim));
+    EXPECT_EQ((std::vector<size_t>{30, 30, 5}), ReadBatches());
 
     // Progress counts within each batch, of all 65 ids.
     std::vector<intptr_t> expected;
     for (int batch : {30, 30, 5})
         for (int i = 0; i < batch; ++i)
             expected.push_back(i * 100 / 65);
-    EXPECT_EQ(expected, recorder.ValuesOf(KX_PROGRESS_PERCENT));
-    EXPECT_EQ(65u, recorder.Count(0x80001));
-    ASSERT_FALSE(recorder.Messages().empty());
-    EXPECT_EQ(0x80003u, recorder.Messages().back().code);
+    EXPECT_EQ(expected, host_.ValuesOf(KX_PROGRESS_PERCENT));
+    EXPECT_EQ(65u, host_.Count(0x80001));
+    ASSERT_FALSE(host_.Messages().empty());
+    EXPECT_EQ(0x80003u, host_.Messages().back().code);
     ASSERT_EQ(65u, seen.size());
 
     // Every parent of an exception row in the store arrives with its exception list, one
     // modification per exception row.
     Json::Value rows;
-    ASSERT_TRUE(sim.store().ReadEvents(sim.store().EventIds(), &rows).ok);
+    ASSERT_TRUE(sim_->store().ReadEvents(sim_->store().EventIds(), &rows).ok);
     std::map<std::string, int> modifications;
     for (const Json::Value& row : rows)
         if (row.isMember("parentID"))
@@ -135,47 +126,14 @@ TEST_F(CalendarReadE2E, SixtyFiveEventsInThreeBatchesWithMergedExceptions) {
     EXPECT_EQ(platform::OleDate::FromCivil(2026, 1, 5, 17, 45), standUp->dtEnd);
 }
 
-TEST_F(CalendarReadE2E, EmptyCalendarGivesOnlyTheFinishedMessage) {
-    kxtest::SimFixture sim;
-    Connect(sim);
-    EXPECT_EQ(KX_OK, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, 0));
-    EXPECT_EQ((std::vector<uint32_t>{0x80003}), recorder.Codes());
-    EXPECT_TRUE(sim.Requests("/calendar/do/read").empty());
-}
-
-TEST_F(CalendarReadE2E, FailedBatchesEndWith1100AndCheckThePhone) {
-    kxtest::FakeAdb adb;
-    for (const char* fault : {"status:-1:/calendar/do/read:1", "non_json:/calendar/do/read:1"}) {
-        SCOPED_TRACE(fault);
-        kxtest::SimFixture sim({.events = 40});
-        Connect(sim);
-        recorder.Clear();
-        adb.QueueExitCodes({});
-        size_t callsBefore = adb.Calls().size();
-        ASSERT_TRUE(sim.AddFault(fault));
-        EXPECT_EQ(KX_OTHER_FAILURE, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, 0));
-        EXPECT_EQ((std::vector<size_t>{30}), ReadBatches(sim)) << "the read ends at the failed batch";
-        ASSERT_FALSE(recorder.Messages().empty());
-        EXPECT_EQ(0x80002u, recorder.Messages().back().code);
-        EXPECT_EQ(KX_OTHER_FAILURE, recorder.Messages().back().value);
-        std::vector<std::string> calls = adb.Calls();
-        calls.erase(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(callsBefore));
-        const std::string port = std::to_string(sim.port());
-        EXPECT_EQ((std::vector<std::string>{"<-s><SIMSERIAL><get-state>",
-                                            "<-s><SIMSERIAL><forward><tcp:" + port + "><tcp:8182>"}),
-                  calls);
-    }
-}
-
 TEST_F(CalendarReadE2E, StopFromAnotherThreadEndsAfterTheBatchWith21) {
-    kxtest::SimFixture sim({.events = 65});
-    Connect(sim);
+    Start({.events = 65});
     // The host presses stop while the first record's progress is on screen; its Stop call runs
     // on a thread of its own.
     std::promise<void> pressed;
     std::thread stopper;
     bool once = false;
-    recorder.SetHook([&](uint32_t code, intptr_t) {
+    host_.SetHook([&](uint32_t code, intptr_t) {
         if (code != KX_PROGRESS_PERCENT || once)
             return;
         once = true;
@@ -187,11 +145,11 @@ TEST_F(CalendarReadE2E, StopFromAnotherThreadEndsAfterTheBatchWith21) {
     });
     EXPECT_EQ(KX_STOPPED, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, 0));
     stopper.join();
-    EXPECT_EQ((std::vector<size_t>{30}), ReadBatches(sim));
-    EXPECT_EQ(0u, recorder.Count(0x80001));
-    ASSERT_FALSE(recorder.Messages().empty());
-    EXPECT_EQ(0x80002u, recorder.Messages().back().code);
-    EXPECT_EQ(KX_STOPPED, recorder.Messages().back().value);
+    EXPECT_EQ((std::vector<size_t>{30}), ReadBatches());
+    EXPECT_EQ(0u, host_.Count(0x80001));
+    ASSERT_FALSE(host_.Messages().empty());
+    EXPECT_EQ(0x80002u, host_.Messages().back().code);
+    EXPECT_EQ(KX_STOPPED, host_.Messages().back().value);
     EXPECT_FALSE(theApp.m_FakePhone.StopFlag) << "the next read starts afresh";
 }
 
@@ -289,11 +247,10 @@ std::vector<std::string> HostInstances(const CalendarRecord& r, size_t limit) {
 }
 
 TEST_F(CalendarReadE2E, RecurrenceFieldsAgreeWithDateutil) {
-    kxtest::SimFixture sim({.events = 80, .seed = 7});
-    Connect(sim);
+    Start({.events = 80, .seed = 7});
     ASSERT_EQ(KX_OK, theApp.m_FakePhone.Read(KX_TYPE_CALENDAR, KX_READ_NO_TRACKING));
     Json::Value rows;
-    ASSERT_TRUE(sim.store().ReadEvents(sim.store().EventIds(), &rows).ok);
+    ASSERT_TRUE(sim_->store().ReadEvents(sim_->store().EventIds(), &rows).ok);
 
     // The handset's rules, expanded by dateutil in the PC's zone (all-day events in UTC).
     const size_t kLimit = 12;
