@@ -319,6 +319,7 @@ TEST(FromCalendarEx, DatesNoRecordCanHoldAreNotSent) {
     }
 }
 
+// Every text goes through the cut of sent texts (its cases are in the contact mapping suite).
 TEST(FromCalendarEx, TextsAreCutToWholeCharactersWithin5120) {
     FixedZoneEnv zone(0);
     CalendarRecord r;
@@ -326,16 +327,10 @@ TEST(FromCalendarEx, TextsAreCutToWholeCharactersWithin5120) {
     r.AddField(KX_CAL_DESCRIPTION, std::u16string(3000, u'\u4e2d'));
     r.AddField(KX_CAL_LOCATION, u"first");
     r.AddField(KX_CAL_LOCATION, u"Room\r\n1");
-    // 5119 units and a surrogate pair across the limit: the pair goes as a whole.
-    std::u16string pair = std::u16string(5119, u'b') + u"\U0001F600";
-    CalendarRecord p;
-    p.AddField(KX_CAL_TITLE, pair);
-    Json::Value row = Row(r), prow = Row(p);
+    Json::Value row = Row(r);
     EXPECT_EQ(std::string(5120, 'a'), row["title"].asString());
-    EXPECT_EQ(1706u * 3, row["description"].asString().size());
     EXPECT_EQ(Utf8ToWide(row["description"].asString()), std::u16string(1706, u'\u4e2d'));
     EXPECT_EQ("Room\n1", row["eventLocation"].asString()) << "the last item of a type decides";
-    EXPECT_EQ(std::string(5119, 'b'), prow["title"].asString());
 }
 
 TEST(FromCalendarEx, TimeZoneWithTransitions) {
