@@ -286,28 +286,33 @@ TEST_F(Frame, SetParamStoresTheAddressAndCallbacks) {
     EXPECT_EQ(theApp.m_FakePhone.RecordCallback.load(), nullptr);
 }
 
-TEST_F(Frame, TaskStampIsRenewedByReadWriteAndClearChangeLogOnly) {
+// Read, Write and ClearChangeLog alone renew the task stamp; Read and Write alone clear a raised
+// stop flag on the way out.
+TEST_F(Frame, TaskStampAndStopFlagAfterEachOperation) {
     struct Case {
         const char* name;
         std::function<void()> call;
         uint32_t tick;
         std::u16string stamp;
+        bool clearsStop;
     } cases[] = {
-        {"Read", [] { Read(7, 0); }, 13, u"0000000013_"},
-        {"Write", [] { Write(7, 0); }, 2600000, u"0002600000_"},
-        {"ClearChangeLog", [] { ClearChangeLog(99, 0); }, 123456789, u"0123456789_"},
-        {"Write", [] { Write(7, 0); }, 4294967295u, u"4294967295_"},
-        {"InquireInfo", [] { InquireInfo(9, 0); }, 55, u"0000000007_"},
-        {"GetProfile", [] { GetProfile(99, 0); }, 55, u"0000000007_"},
-        {"Stop", [] { Stop(99, 0); }, 55, u"0000000007_"},
+        {"Read", [] { Read(7, 0); }, 13, u"0000000013_", true},
+        {"Write", [] { Write(7, 0); }, 2600000, u"0002600000_", true},
+        {"ClearChangeLog", [] { ClearChangeLog(99, 0); }, 123456789, u"0123456789_", false},
+        {"Write 6", [] { Write(6, 0); }, 4294967295u, u"4294967295_", true},
+        {"InquireInfo", [] { InquireInfo(9, 0); }, 55, u"0000000007_", false},
+        {"GetProfile", [] { GetProfile(99, 0); }, 55, u"0000000007_", false},
+        {"Stop", [] { Stop(99, 0); }, 55, u"0000000007_", false},
     };
     for (const Case& c : cases) {
         env_.tick = 7;
         Read(7, 0);
         ASSERT_EQ(theApp.TaskStamp(), u"0000000007_");
         env_.tick = c.tick;
+        theApp.m_FakePhone.StopFlag = true;
         c.call();
         EXPECT_EQ(theApp.TaskStamp(), c.stamp) << c.name;
+        EXPECT_NE(c.clearsStop, theApp.m_FakePhone.StopFlag.load()) << c.name;
     }
 }
 
@@ -351,27 +356,6 @@ TEST_F(Frame, OnInputDataHasNoEffect) {
     OnInputData(0xFFFFFFFF, 12345);
     EXPECT_TRUE(theApp.CancelFlag.load());
     EXPECT_TRUE(trace.Text().empty());
-}
-
-TEST_F(Frame, StopFlagIsClearAfterWriteAndAfterRead) {
-    struct Case {
-        const char* name;
-        std::function<int32_t()> call;
-    } cases[] = {
-        {"Read 7", [] { return Read(7, 0); }},
-        {"Write 7", [] { return Write(7, 0); }},
-        {"Write 6", [] { return Write(6, 0); }},
-    };
-    for (const Case& c : cases) {
-        theApp.m_FakePhone.StopFlag = true;
-        c.call();
-        EXPECT_FALSE(theApp.m_FakePhone.StopFlag.load()) << c.name;
-    }
-    // Other operations leave it alone.
-    theApp.m_FakePhone.StopFlag = true;
-    InquireInfo(9, 0);
-    GetProfile(99, 0);
-    EXPECT_TRUE(theApp.m_FakePhone.StopFlag.load());
 }
 
 TEST_F(Frame, MilliSleepEndsSoonAfterTheCancelFlagIsRaised) {
