@@ -46,16 +46,6 @@ public:
     std::set<std::string> missing;
 };
 
-std::string TempPath(const char* stem) {
-    std::string pattern = std::string("/tmp/") + stem + "-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd >= 0)
-        ::close(fd);
-    return name.data();
-}
-
 // The part of a structured line after the time-varying thread id.
 std::string CallLine(const std::string& caller, const std::string& action, const std::string& function) {
     return "[Tag=Call],[Module=vexoCorsaT3.dll],[Caller=" + caller + "],[Action=" + action +
@@ -78,7 +68,6 @@ int Find(const std::vector<std::string>& lines, const std::string& fragment) {
 class Frame : public ::testing::Test {
 protected:
     void SetUp() override {
-        auxLog_ = TempPath("kxaux");
         ::setenv("KX_AUX_SYNC_LOG", auxLog_.c_str(), 1);
         ::unsetenv("KX_AUX_SYNC_RESULT");
         ::unsetenv("KX_AUX_SYNC_BLOCK");
@@ -94,7 +83,6 @@ protected:
         theApp.ReleaseAuxModule();
         for (const char* name : {"KX_AUX_SYNC_LOG", "KX_AUX_SYNC_RESULT", "KX_AUX_SYNC_BLOCK", "KXPHONE_ADB"})
             ::unsetenv(name);
-        ::unlink(auxLog_.c_str());
     }
     std::vector<std::string> AuxCalls() const {
         std::ifstream in(auxLog_);
@@ -105,7 +93,8 @@ protected:
     }
 
     FakeEnv env_;
-    std::string auxLog_;
+    kxtest::TempDir dir_{"kxframe"};
+    const std::string auxLog_ = dir_.path() + "/aux.log";
 };
 
 TEST_F(Frame, InitDriverAlwaysWritesTheIdAndClearsTheCancelFlag) {
@@ -390,7 +379,8 @@ TEST_F(Frame, MilliSleepEndsSoonAfterTheCancelFlagIsRaised) {
 }
 
 TEST_F(Frame, StopRaisesTheCancelFlagOnlyWhileAnOperationRuns) {
-    std::string block = TempPath("kxblock");
+    const std::string block = dir_.path() + "/block";
+    std::ofstream(block).flush();
     ::setenv("KX_AUX_SYNC_BLOCK", block.c_str(), 1);
     TraceCapture trace;
     std::atomic<int32_t> result{-1};
