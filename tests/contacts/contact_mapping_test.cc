@@ -282,9 +282,7 @@ TEST(ContactMappingRead, PicturesLandInFiles) {
     std::string file = fs::path(path).filename().string();
     EXPECT_EQ("pic", file.substr(0, 3));
     EXPECT_EQ(".png", file.substr(file.size() - 4));
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(std::string("\x89PNG\r\n\x1a\n", 8), bytes);
+    EXPECT_EQ(std::string("\x89PNG\r\n\x1a\n", 8), kxtest::FileBytes(path));
 
     // Without a name the picture gets a holder of its own; the same bytes share one file.
     ContactRecord nameless;

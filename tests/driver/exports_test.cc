@@ -3,7 +3,6 @@
 // exactly those, with C linkage. (Loading it by path and calling it: the kxsync e2e suite.)
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -17,17 +16,12 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using kxtest::FileBytes;
 
 // name -> ordinal from the .def file.
 std::map<std::string, int> DefOrdinals() {
     std::map<std::string, int> out;
-    std::istringstream def(ReadFile(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.def"));
+    std::istringstream def(FileBytes(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.def"));
     std::string line;
     bool inExports = false;
     std::regex entry(R"(^\s*(\w+)\s+@(\d+)\s*$)");
@@ -46,7 +40,7 @@ std::map<std::string, int> DefOrdinals() {
 }
 
 std::set<std::string> VersionScriptGlobals() {
-    std::string text = ReadFile(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.map");
+    std::string text = FileBytes(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.map");
     size_t begin = text.find("global:");
     size_t end = text.find("local:");
     std::set<std::string> out;
@@ -60,7 +54,7 @@ std::set<std::string> VersionScriptGlobals() {
 }
 
 std::set<std::string> HeaderExports() {
-    std::string text = ReadFile(kxtest::SourceDir() + "/include/kxphone/kxphone.h");
+    std::string text = FileBytes(kxtest::SourceDir() + "/include/kxphone/kxphone.h");
     std::regex decl(R"(KX_EXPORT\s+\w+\s+KX_STDCALL\s+(\w+)\s*\()");
     std::set<std::string> out;
     for (std::sregex_iterator i(text.begin(), text.end(), decl), e; i != e; ++i)
