@@ -164,7 +164,8 @@ TEST_F(ContactReadScripted, ChangeLogAndBatchAnswers) {
 }
 
 // The change-log read sends messages only; deletions arrive as bare records, and a log of
-// nothing else asks for no contact.
+// nothing else asks for no contact. (Edits made on the simulated handset arriving once and not
+// after the clear: the kxsync mirror suite.)
 TEST_F(ContactReadScripted, ChangeLogReadMarksAndDeletions) {
     struct Case {
         const char* log;
@@ -187,8 +188,16 @@ TEST_F(ContactReadScripted, ChangeLogReadMarksAndDeletions) {
         host_.Clear();
         std::vector<int32_t> flags;
         host_.SetHook([&](uint32_t code, intptr_t value) {
+            auto r = reinterpret_cast<const ContactRecord*>(value);
             if (code == 0x20001)
-                flags.push_back(reinterpret_cast<const ContactRecord*>(value)->lFlag);
+                flags.push_back(r->lFlag);
+            // A deletion is a bare record: its id and nothing else.
+            if (code == 0x20001 && r->lFlag == KX_RECORD_DELETE) {
+                EXPECT_EQ(0, r->GetFieldCount());
+                EXPECT_EQ(1, r->dtLocation);
+                EXPECT_EQ(std::to_string(r->lPhoneMemory),
+                          std::string(r->strPIMID.begin(), r->strPIMID.end()));
+            }
         });
         EXPECT_EQ(KX_OK, ::Read(KX_TYPE_CONTACT, KX_READ_CHANGE_LOG));
         host_.SetHook(nullptr);
