@@ -8,6 +8,7 @@
 
 #include "calendar/calendar_changelog.h"
 #include "driver/app.h"
+#include "support/driver_on_sim.h"
 #include "support/host_window_recorder.h"
 #include "support/test_util.h"
 #include "support/trace_capture.h"
@@ -68,12 +69,7 @@ protected:
         theApp.m_FakePhone.RecordCallback = &RecordCallback;
         theApp.m_FakePhone.ProgressCallback = &ProgressCallback;
     }
-    void TearDown() override {
-        InitSyncParams none{0, nullptr, 0, nullptr, nullptr};
-        theApp.m_FakePhone.InitSync(0, &none);
-        theApp.m_FakePhone.RecordCallback = nullptr;
-        theApp.m_FakePhone.ProgressCallback = nullptr;
-    }
+    void TearDown() override { kxtest::ResetDriver(); }
     kxtest::HostWindowRecorder host;
 };
 

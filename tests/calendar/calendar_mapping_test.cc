@@ -319,6 +319,7 @@ TEST(FromCalendarEx, DatesNoRecordCanHoldAreNotSent) {
     }
 }
 
+// Every text goes through the cut of sent texts (its cases are in the contact mapping suite).
 TEST(FromCalendarEx, TextsAreCutToWholeCharactersWithin5120) {
     FixedZoneEnv zone(0);
     CalendarRecord r;
@@ -326,16 +327,10 @@ TEST(FromCalendarEx, TextsAreCutToWholeCharactersWithin5120) {
     r.AddField(KX_CAL_DESCRIPTION, std::u16string(3000, u'\u4e2d'));
     r.AddField(KX_CAL_LOCATION, u"first");
     r.AddField(KX_CAL_LOCATION, u"Room\r\n1");
-    // 5119 units and a surrogate pair across the limit: the pair goes as a whole.
-    std::u16string pair = std::u16string(5119, u'b') + u"\U0001F600";
-    CalendarRecord p;
-    p.AddField(KX_CAL_TITLE, pair);
-    Json::Value row = Row(r), prow = Row(p);
+    Json::Value row = Row(r);
     EXPECT_EQ(std::string(5120, 'a'), row["title"].asString());
-    EXPECT_EQ(1706u * 3, row["description"].asString().size());
     EXPECT_EQ(Utf8ToWide(row["description"].asString()), std::u16string(1706, u'\u4e2d'));
     EXPECT_EQ("Room\n1", row["eventLocation"].asString()) << "the last item of a type decides";
-    EXPECT_EQ(std::string(5119, 'b'), prow["title"].asString());
 }
 
 TEST(FromCalendarEx, TimeZoneWithTransitions) {
@@ -488,27 +483,6 @@ TEST(MergeCalendarExceptions, ModificationReplacesThatDaysRemoval) {
     EXPECT_TRUE(Traced(trace, "no event 99 for its exceptions"));
     EXPECT_TRUE(Traced(trace, "no event 98 for its exceptions"));
     EXPECT_TRUE(Traced(trace, "exception element is not XML"));
-}
-
-TEST(MergeCalendarExceptions, ReadAndWrittenBackAgree) {
-    FixedZoneEnv zone(480);
-    RecordList<CalendarRecord> records;
-    CalendarExdateList exdates;
-    CalendarExceptionList exceptions;
-    kxconv::ToCalendarList(Parse(R"({"objects":[{"__id":"12","title":"Weekly","dtstart":"1330909200000",
-        "duration":"P3600S","rrule":"FREQ=WEEKLY;BYDAY=MO","exdate":"20120305T010000Z,20120312T010000Z",
-        "iCalGUID":"g1"},{"__id":"13","parentID":"12","title":"Moved","dtstart":"1330938000000",
-        "dtend":"1330941600000","allDay":"0"}]})"),
-                           &records, &exdates, &exceptions);
-    CalConv::MergeCalendarExceptions(&records, exdates, exceptions);
-    ASSERT_EQ(1u, records.size());
-    const CalendarRecord& parent = *records[0];
-    Json::Value row = Row(parent);
-    EXPECT_EQ("20120305T010000Z,20120312T010000Z", row["exdate"].asString());
-    Json::Value rows(Json::arrayValue);
-    std::u16string text = FieldText(parent, KX_CAL_EXCEPTIONS);
-    ASSERT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g1", u"12", 14));
-    EXPECT_EQ("Moved 1330938000000 1330941600000 1330909200000", When(rows[0]));
 }
 
 TEST(MergeCalendarExceptions, InstanceMovedToAnotherDayReplacesItsOriginalDay) {

@@ -1,7 +1,9 @@
 // The reader against a scripted service: what the simulator never answers (entries that are not
 // objects, each failure kind and its traced text). Batches, progress and messages, the merge
-// against real rows, the collecting mode, the empty calendar and the stop run against the
-// simulator in the e2e suite; the callbacks go with the messages (checked with the reporter).
+// against real rows and the stop run against the simulator in the e2e suite; the collecting mode
+// in the backup there; the empty id list and the check of the handset after a failure in the
+// contact read, which shares the batch reader; the callbacks go with the messages (checked with
+// the reporter).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,6 +13,7 @@
 #include "calendar/calendar_read.h"
 #include "calendar_test_env.h"
 #include "driver/app.h"
+#include "support/driver_on_sim.h"
 #include "support/host_window_recorder.h"
 #include "support/trace_capture.h"
 
@@ -96,9 +99,7 @@ protected:
         script.read = EventsFor;
     }
     void TearDown() override {
-        InitSyncParams params{0, nullptr, 0, nullptr, nullptr};
-        theApp.m_FakePhone.InitSync(0, &params);
-        theApp.m_FakePhone.StopFlag = false;
+        kxtest::ResetDriver();
         g_script = nullptr;
     }
     FixedZoneEnv zone{480};

@@ -282,9 +282,7 @@ TEST(ContactMappingRead, PicturesLandInFiles) {
     std::string file = fs::path(path).filename().string();
     EXPECT_EQ("pic", file.substr(0, 3));
     EXPECT_EQ(".png", file.substr(file.size() - 4));
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(std::string("\x89PNG\r\n\x1a\n", 8), bytes);
+    EXPECT_EQ(std::string("\x89PNG\r\n\x1a\n", 8), kxtest::FileBytes(path));
 
     // Without a name the picture gets a holder of its own; the same bytes share one file.
     ContactRecord nameless;
@@ -364,8 +362,7 @@ Json::Value Written(const ContactRecord& r, int* count = nullptr) {
 struct WriteCase {
     const char* name;
     const char* fields;
-    std::string rows;       // expected "__data"
-    bool readsBack = false; // the rows read give the same fields, in order
+    std::string rows; // expected "__data"
 };
 
 #define PH "{" MT "phone_v2\",\"data1\":"
@@ -375,15 +372,14 @@ TEST(ContactMappingWrite, RowKinds) {
     const WriteCase cases[] = {
         {"two mobiles and a work number", "104=1|104=2|100=3",
          "[" PH "\"1\",\"data2\":\"2\"" PRIMARY "}," PH "\"2\",\"data2\":\"2\"}," PH
-         "\"3\",\"data2\":\"3\"}]",
-         true},
+         "\"3\",\"data2\":\"3\"}]"},
         {"work fax before home fax", "112=w|111=h",
-         "[" PH "\"w\",\"data2\":\"4\"" PRIMARY "}," PH "\"h\",\"data2\":\"5\"}]", true},
+         "[" PH "\"w\",\"data2\":\"4\"" PRIMARY "}," PH "\"h\",\"data2\":\"5\"}]"},
         // Home fax yields to a work fax anywhere in the record.
         {"home fax before work fax", "111=h|112=w",
-         "[" PH "\"h\",\"data2\":\"5\"}," PH "\"w\",\"data2\":\"4\"" PRIMARY "}]", true},
+         "[" PH "\"h\",\"data2\":\"5\"}," PH "\"w\",\"data2\":\"4\"" PRIMARY "}]"},
         {"company main number beats home numbers", "102=h|116=m",
-         "[" PH "\"h\",\"data2\":\"1\"}," PH "\"m\",\"data2\":\"10\"" PRIMARY "}]", true},
+         "[" PH "\"h\",\"data2\":\"1\"}," PH "\"m\",\"data2\":\"10\"" PRIMARY "}]"},
         {"every phone type sent", "103=a|101=b|106=c|108=d|114=e|119=f|117=g",
          "[" PH "\"a\",\"data2\":\"1\"}," PH "\"b\",\"data2\":\"3\"" PRIMARY "}," PH
          "\"c\",\"data2\":\"6\"}," PH "\"d\",\"data2\":\"7\"}," PH "\"e\",\"data2\":\"9\"}," PH
@@ -403,8 +399,7 @@ TEST(ContactMappingWrite, RowKinds) {
          "[{" MT "nickname\",\"data1\":\"Nan\",\"data2\":\"1\"},{" MT
          "website\",\"data1\":\"http://x\",\"data2\":\"7\"},"
          "{" MT "contact_event\",\"data1\":\"1980-05-17\",\"data2\":\"3\"},"
-         "{" MT "contact_event\",\"data1\":\"2001-06-02\",\"data2\":\"1\"}]",
-         true},
+         "{" MT "contact_event\",\"data1\":\"2001-06-02\",\"data2\":\"1\"}]"},
         {"note: line breaks, a trailing one dropped", "3002=one\r\ntwo\r",
          "[{" MT "note\",\"data1\":\"one\\ntwo\"}]"},
         {"name, addresses and organization complete after the loop, in their order",
@@ -420,9 +415,6 @@ TEST(ContactMappingWrite, RowKinds) {
         Json::Value object = Written(Record(c.fields));
         EXPECT_EQ(ParseJson(c.rows), object["__data"])
             << c.name << "\n got: " << object["__data"].toStyledString();
-        if (c.readsBack) {
-            EXPECT_EQ(c.fields, ReadRows(c.rows)) << c.name;
-        }
     }
 }
 

@@ -179,12 +179,4 @@ TEST(RecordList, OwnsAndDestroysRecords) {
     EXPECT_EQ(0, Counted::alive);
 }
 
-TEST(ContactRecord, WorkingCopyNamesItsSource) {
-    ContactRecord host = Filled();
-    ContactWorkingCopy copy(&host);
-    EXPECT_EQ(&host, copy.pSource);
-    EXPECT_EQ(2, copy.GetFieldCount());
-    EXPECT_NE(host.GetField(0), copy.GetField(0));
-}
-
 } // namespace

@@ -37,10 +37,7 @@ std::u16string Utf16(const std::string& s) {
 std::u16string Utf16(const std::u16string& s) {
     return s;
 }
-std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
+using kxtest::FileBytes;
 void WriteAll(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -147,9 +144,9 @@ TEST_F(BackupFile, EmptyContactAndEmptyCalendarAreExactBytes) {
     std::string date = Txt(u"2024-03-05 06:07:08");
     EXPECT_EQ(I32(1) + I32(0) + I32(-1) + I32(-1) + I32(-1) + I32(0) + I32(0) + I32(0) + Txt(u"") + Txt(u"") +
                   date + date + I32(0) + I32(0),
-              ReadAll(People()));
+              FileBytes(People()));
     ASSERT_EQ(KX_OK, SaveCalendarToBackupFile({}, dir));
-    EXPECT_EQ(I32(0), ReadAll(Calendar()));
+    EXPECT_EQ(I32(0), FileBytes(Calendar()));
     EXPECT_EQ(2u, FilesIn(folder.path())); // no temporary file left
 }
 
@@ -161,8 +158,8 @@ TEST_F(BackupFile, EveryMemberSurvivesTheFileAndPSourceIsNotStored) {
     undated.dtAux.status = platform::OleDate::kInvalid;
     ASSERT_EQ(KX_OK, SaveContentToBackupFile({&c}, dir));
     ASSERT_EQ(KX_OK, SaveCalendarToBackupFile({&e, &undated}, dir));
-    std::string people = ReadAll(People());
-    EXPECT_NE(std::string::npos, people.find(I32(500000) + ReadAll(picture)));
+    std::string people = FileBytes(People());
+    EXPECT_NE(std::string::npos, people.find(I32(500000) + FileBytes(picture)));
 
     RecordList<ContactRecord> contacts;
     RecordList<CalendarRecord> events;
@@ -172,7 +169,7 @@ TEST_F(BackupFile, EveryMemberSurvivesTheFileAndPSourceIsNotStored) {
     ContactRecord& back = *contacts[0];
     std::string loadedPicture(back.PictureHolder()->strFilePath.begin(),
                               back.PictureHolder()->strFilePath.end());
-    EXPECT_EQ(ReadAll(picture), ReadAll(loadedPicture));
+    EXPECT_EQ(FileBytes(picture), FileBytes(loadedPicture));
     EXPECT_EQ(env.Pictures(), fs::path(loadedPicture).parent_path().string());
     back.PictureHolder()->strFilePath = c.PictureHolder()->strFilePath;
     std::vector<int32_t> want{c.lFlag,      c.lIndex,    c.lUniqueID, c.lPhoneMemory, c.nTotalMemoryUsed,
@@ -203,7 +200,7 @@ TEST_F(BackupFile, EveryMemberSurvivesTheFileAndPSourceIsNotStored) {
         I32(11) + I32(3024) + Txt(u"<exceptions/>") + I32(0) + Txt(u"") + I32(0) + I32(-1) + I32(-1);
     ASSERT_EQ(2, events.GetCount());
     ASSERT_EQ(KX_OK, SaveCalendarToBackupFile({events[0]}, dir));
-    EXPECT_EQ(I32(1) + event, ReadAll(Calendar()));
+    EXPECT_EQ(I32(1) + event, FileBytes(Calendar()));
     EXPECT_EQ(0u, events[0]->pSource);
     EXPECT_EQ(platform::OleDate(), events[1]->dtAux); // an invalid date is an empty text, day zero again
 }
@@ -215,7 +212,7 @@ TEST_F(BackupFile, AFailedBackupKeepsThePreviousOne) {
     ContactRecord c = FullContact(picture);
     ContactRecord other;
     ASSERT_EQ(KX_OK, SaveContentToBackupFile({&other}, dir));
-    const std::string previous = ReadAll(People());
+    const std::string previous = FileBytes(People());
     env.writes = 0;
     ASSERT_EQ(KX_OK, SaveContentToBackupFile({&c, &c}, dir));
     const int positions = env.writes;
@@ -236,7 +233,7 @@ TEST_F(BackupFile, AFailedBackupKeepsThePreviousOne) {
         env.writes = 0, env.failWrite = f.write, env.failSync = f.sync, env.failRename = f.rename;
         env.error = f.error;
         EXPECT_EQ(f.result, SaveContentToBackupFile({&c, &c}, dir)) << f.write;
-        EXPECT_EQ(previous, ReadAll(People())) << f.write;
+        EXPECT_EQ(previous, FileBytes(People())) << f.write;
         EXPECT_EQ(1u, FilesIn(folder.path())) << f.write;
         EXPECT_EQ(1u, trace
                           .LinesWith({"Function = CKXFakePhone::SaveContentToBackupFile GetLastError = " +
@@ -247,7 +244,7 @@ TEST_F(BackupFile, AFailedBackupKeepsThePreviousOne) {
     kxtest::TraceCapture trace;
     c.SetPicturePath(u"/no/such/picture.png");
     EXPECT_EQ(1, SaveContentToBackupFile({&c}, dir));
-    EXPECT_EQ(previous, ReadAll(People()));
+    EXPECT_EQ(previous, FileBytes(People()));
     EXPECT_EQ(1u,
               trace
                   .LinesWith({"[Caller=CKXFakePhone::SaveToFile],[Action=Error],[Function=Can't CreateFile "
@@ -275,7 +272,7 @@ TEST_F(BackupFile, DamagedFilesFailCleanly) {
     };
     std::mt19937 random(7);
     for (bool calendar : {false, true}) {
-        const std::string path = calendar ? Calendar() : People(), whole = ReadAll(path);
+        const std::string path = calendar ? Calendar() : People(), whole = FileBytes(path);
         size_t n;
         for (size_t len = 0; len < whole.size(); ++len) {
             WriteAll(path, whole.substr(0, len));

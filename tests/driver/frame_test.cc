@@ -22,6 +22,7 @@
 #include "driver/app.h"
 #include "platform/env.h"
 #include "platform/timing.h"
+#include "support/driver_on_sim.h"
 #include "support/host_window_recorder.h"
 #include "support/test_util.h"
 #include "support/trace_capture.h"
@@ -45,16 +46,6 @@ public:
     std::set<std::string> missing;
 };
 
-std::string TempPath(const char* stem) {
-    std::string pattern = std::string("/tmp/") + stem + "-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd >= 0)
-        ::close(fd);
-    return name.data();
-}
-
 // The part of a structured line after the time-varying thread id.
 std::string CallLine(const std::string& caller, const std::string& action, const std::string& function) {
     return "[Tag=Call],[Module=vexoCorsaT3.dll],[Caller=" + caller + "],[Action=" + action +
@@ -77,35 +68,21 @@ int Find(const std::vector<std::string>& lines, const std::string& fragment) {
 class Frame : public ::testing::Test {
 protected:
     void SetUp() override {
-        auxLog_ = TempPath("kxaux");
         ::setenv("KX_AUX_SYNC_LOG", auxLog_.c_str(), 1);
         ::unsetenv("KX_AUX_SYNC_RESULT");
         ::unsetenv("KX_AUX_SYNC_BLOCK");
         ::setenv("KXPHONE_ADB", "/bin/false", 1); // a failed ClearChangeLog asks the bridge
+        kxtest::ResetDriver();                    // (loads AuxSyncModule)
+        theApp.ReleaseAuxModule();
         theApp.SetTiming(kxtest::TestTiming(1));
         theApp.SetEnv(&env_);
-        ResetPhone(); // (loads AuxSyncModule)
-        theApp.ReleaseAuxModule();
         std::ofstream(auxLog_, std::ios::trunc).flush();
     }
     void TearDown() override {
-        ResetPhone();
+        kxtest::ResetDriver();
         theApp.ReleaseAuxModule();
-        theApp.SetEnv(nullptr);
-        theApp.SetTiming(platform::Timing());
-        ::unsetenv("KX_AUX_SYNC_LOG");
-        ::unsetenv("KX_AUX_SYNC_RESULT");
-        ::unsetenv("KX_AUX_SYNC_BLOCK");
-        ::unsetenv("KXPHONE_ADB");
-        ::unlink(auxLog_.c_str());
-    }
-    void ResetPhone() {
-        InitSyncParams none{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &none);
-        theApp.m_FakePhone.StopFlag = false;
-        theApp.CancelFlag = false;
-        theApp.m_FakePhone.RecordCallback = nullptr;
-        theApp.m_FakePhone.ProgressCallback = nullptr;
+        for (const char* name : {"KX_AUX_SYNC_LOG", "KX_AUX_SYNC_RESULT", "KX_AUX_SYNC_BLOCK", "KXPHONE_ADB"})
+            ::unsetenv(name);
     }
     std::vector<std::string> AuxCalls() const {
         std::ifstream in(auxLog_);
@@ -116,7 +93,8 @@ protected:
     }
 
     FakeEnv env_;
-    std::string auxLog_;
+    kxtest::TempDir dir_{"kxframe"};
+    const std::string auxLog_ = dir_.path() + "/aux.log";
 };
 
 TEST_F(Frame, InitDriverAlwaysWritesTheIdAndClearsTheCancelFlag) {
@@ -139,25 +117,26 @@ TEST_F(Frame, InitDriverAlwaysWritesTheIdAndClearsTheCancelFlag) {
     InitDriver(nullptr); // nothing to write to: no crash
 }
 
-// Each traced export writes its Enter and Leave lines; all but Stop clear a raised cancel flag on
-// the way out, after the Leave line.
+// Each traced export writes its Enter and Leave lines (Read and Write their task line between
+// them); all but Stop clear a raised cancel flag on the way out, after the Leave line.
 TEST_F(Frame, TracedExportsWriteTheirFrameAndClearTheCancelFlag) {
     uintptr_t slot = 0;
     struct Case {
         const char* caller;
         const char* function;
         std::function<void()> call;
+        const char* taskLineOf = nullptr;
         bool clears = true;
     } cases[] = {
         {"DeleteIO", "theApp.m_FakePhone.Delete", [] { DeleteIO(99, 0); }},
         {"GetProfile", "theApp.m_FakePhone.GetProfile",
          [&] { GetProfile(99, reinterpret_cast<uintptr_t>(&slot)); }},
         {"InitSync", "theApp.m_FakePhone.InitSync", [] { InitSync(0, nullptr); }},
-        {"Read", "theApp.m_FakePhone.Read", [] { Read(7, 0); }},
-        {"Write", "theApp.m_FakePhone.Write", [] { Write(7, 0); }},
+        {"Read", "theApp.m_FakePhone.Read", [] { Read(7, 0); }, "CKXFakePhone::Read"},
+        {"Write", "theApp.m_FakePhone.Write", [] { Write(7, 0); }, "CKXFakePhone::Write"},
         {"ClearChangeLog", "theApp.m_FakePhone.CleanChangeLog", [] { ClearChangeLog(99, 0); }},
         {"InquireInfo", "theApp.m_FakePhone.Inquire", [] { InquireInfo(9, 0); }},
-        {"Stop", "theApp.m_FakePhone.Stop", [] { Stop(99, 0); }, false},
+        {"Stop", "theApp.m_FakePhone.Stop", [] { Stop(99, 0); }, nullptr, false},
         {"Verify", "theApp.m_FakePhone.Verify", [] { Verify(99, 0); }},
         {"UninitSync", "theApp.m_FakePhone.UninitSync", [] { UninitSync(0, 0); }},
     };
@@ -174,25 +153,13 @@ TEST_F(Frame, TracedExportsWriteTheirFrameAndClearTheCancelFlag) {
         EXPECT_EQ(trace.LinesWith({"[Tag=Call]", "[Function=" + std::string(c.function) + "]"}).size(), 2u)
             << c.caller;
         EXPECT_TRUE(c.clears ? cleared > leave : cleared == -1) << c.caller << "\n" << trace.Text();
+        if (c.taskLineOf) {
+            int task =
+                Find(lines, InfoLine(c.taskLineOf, " #################### [ Task Finshed, Without Retry:0, "
+                                                   "With Retry:0, Total:0 ] #################### "));
+            EXPECT_TRUE(enter < task && task < leave) << c.caller << "\n" << trace.Text();
+        }
         EXPECT_NE(c.clears, theApp.CancelFlag.load()) << c.caller;
-    }
-}
-
-TEST_F(Frame, ReadAndWriteWriteTheTaskFinishedLineInsideTheirFrame) {
-    for (const char* op : {"Read", "Write"}) {
-        TraceCapture trace;
-        std::string name = op;
-        int32_t result = name == "Read" ? Read(7, 0) : Write(7, 0);
-        EXPECT_EQ(result, name == "Read" ? 1100 : 0);
-        auto lines = trace.Lines();
-        int enter = Find(lines, CallLine(op, "Enter", "theApp.m_FakePhone." + name));
-        int finished = Find(lines, InfoLine("CKXFakePhone::" + name,
-                                            " #################### [ Task Finshed, Without Retry:0, With "
-                                            "Retry:0, Total:0 ] #################### "));
-        int leave = Find(lines, CallLine(op, "Leave", "theApp.m_FakePhone." + name));
-        EXPECT_LT(enter, finished) << trace.Text();
-        EXPECT_LT(finished, leave) << trace.Text();
-        EXPECT_GE(enter, 0) << trace.Text();
     }
 }
 
@@ -308,28 +275,33 @@ TEST_F(Frame, SetParamStoresTheAddressAndCallbacks) {
     EXPECT_EQ(theApp.m_FakePhone.RecordCallback.load(), nullptr);
 }
 
-TEST_F(Frame, TaskStampIsRenewedByReadWriteAndClearChangeLogOnly) {
+// Read, Write and ClearChangeLog alone renew the task stamp; Read and Write alone clear a raised
+// stop flag on the way out.
+TEST_F(Frame, TaskStampAndStopFlagAfterEachOperation) {
     struct Case {
         const char* name;
         std::function<void()> call;
         uint32_t tick;
         std::u16string stamp;
+        bool clearsStop;
     } cases[] = {
-        {"Read", [] { Read(7, 0); }, 13, u"0000000013_"},
-        {"Write", [] { Write(7, 0); }, 2600000, u"0002600000_"},
-        {"ClearChangeLog", [] { ClearChangeLog(99, 0); }, 123456789, u"0123456789_"},
-        {"Write", [] { Write(7, 0); }, 4294967295u, u"4294967295_"},
-        {"InquireInfo", [] { InquireInfo(9, 0); }, 55, u"0000000007_"},
-        {"GetProfile", [] { GetProfile(99, 0); }, 55, u"0000000007_"},
-        {"Stop", [] { Stop(99, 0); }, 55, u"0000000007_"},
+        {"Read", [] { Read(7, 0); }, 13, u"0000000013_", true},
+        {"Write", [] { Write(7, 0); }, 2600000, u"0002600000_", true},
+        {"ClearChangeLog", [] { ClearChangeLog(99, 0); }, 123456789, u"0123456789_", false},
+        {"Write 6", [] { Write(6, 0); }, 4294967295u, u"4294967295_", true},
+        {"InquireInfo", [] { InquireInfo(9, 0); }, 55, u"0000000007_", false},
+        {"GetProfile", [] { GetProfile(99, 0); }, 55, u"0000000007_", false},
+        {"Stop", [] { Stop(99, 0); }, 55, u"0000000007_", false},
     };
     for (const Case& c : cases) {
         env_.tick = 7;
         Read(7, 0);
         ASSERT_EQ(theApp.TaskStamp(), u"0000000007_");
         env_.tick = c.tick;
+        theApp.m_FakePhone.StopFlag = true;
         c.call();
         EXPECT_EQ(theApp.TaskStamp(), c.stamp) << c.name;
+        EXPECT_NE(c.clearsStop, theApp.m_FakePhone.StopFlag.load()) << c.name;
     }
 }
 
@@ -375,27 +347,6 @@ TEST_F(Frame, OnInputDataHasNoEffect) {
     EXPECT_TRUE(trace.Text().empty());
 }
 
-TEST_F(Frame, StopFlagIsClearAfterWriteAndAfterRead) {
-    struct Case {
-        const char* name;
-        std::function<int32_t()> call;
-    } cases[] = {
-        {"Read 7", [] { return Read(7, 0); }},
-        {"Write 7", [] { return Write(7, 0); }},
-        {"Write 6", [] { return Write(6, 0); }},
-    };
-    for (const Case& c : cases) {
-        theApp.m_FakePhone.StopFlag = true;
-        c.call();
-        EXPECT_FALSE(theApp.m_FakePhone.StopFlag.load()) << c.name;
-    }
-    // Other operations leave it alone.
-    theApp.m_FakePhone.StopFlag = true;
-    InquireInfo(9, 0);
-    GetProfile(99, 0);
-    EXPECT_TRUE(theApp.m_FakePhone.StopFlag.load());
-}
-
 TEST_F(Frame, MilliSleepEndsSoonAfterTheCancelFlagIsRaised) {
     EXPECT_EQ(theApp.MilliSleep(0), 0);
     EXPECT_EQ(theApp.MilliSleep(3), 0);
@@ -428,7 +379,8 @@ TEST_F(Frame, MilliSleepEndsSoonAfterTheCancelFlagIsRaised) {
 }
 
 TEST_F(Frame, StopRaisesTheCancelFlagOnlyWhileAnOperationRuns) {
-    std::string block = TempPath("kxblock");
+    const std::string block = dir_.path() + "/block";
+    std::ofstream(block).flush();
     ::setenv("KX_AUX_SYNC_BLOCK", block.c_str(), 1);
     TraceCapture trace;
     std::atomic<int32_t> result{-1};

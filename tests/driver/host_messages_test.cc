@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "driver/app.h"
+#include "support/driver_on_sim.h"
 #include "support/host_window_recorder.h"
 #include "support/trace_capture.h"
 
@@ -36,10 +37,7 @@ protected:
         theApp.m_FakePhone.ProgressCallback = &ProgressCb;
     }
     void TearDown() override {
-        theApp.m_FakePhone.RecordCallback = nullptr;
-        theApp.m_FakePhone.ProgressCallback = nullptr;
-        InitSyncParams none{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &none);
+        kxtest::ResetDriver();
         g_seen = nullptr;
     }
     HostWindowRecorder recorder_;

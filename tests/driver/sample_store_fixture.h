@@ -11,7 +11,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -19,7 +18,9 @@
 
 #include "driver/app.h"
 #include "platform/env.h"
+#include "support/driver_on_sim.h"
 #include "support/host_window_recorder.h"
+#include "support/test_util.h"
 #include "support/trace_capture.h"
 
 namespace kxtest {
@@ -34,29 +35,20 @@ public:
     std::string OwnModulePath() override { return (dir_ / "vexoCorsaT3.so").string(); }
 
 private:
-    std::filesystem::path dir_;
+    TempDir tmp_{"kx_store_"};
+    std::filesystem::path dir_ = tmp_.path();
 };
 
 class DriverDirTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kx_store_XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
         env_ = std::make_unique<TempModuleEnv>(dir_);
         theApp.SetEnv(env_.get());
         InitSyncParams params{0, host_.window(), 5555, u"http://127.0.0.1:9", u"SERIAL1"};
         ASSERT_EQ(theApp.m_FakePhone.InitSync(0, &params), KX_OK);
         theApp.m_FakePhone.StopFlag = false;
     }
-    void TearDown() override {
-        InitSyncParams params{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &params);
-        theApp.m_FakePhone.StopFlag = false;
-        theApp.SetEnv(nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
+    void TearDown() override { ResetDriver(); }
 
     std::string Trace() const { return trace_.Text(); }
     std::vector<HostMessage> Got() const { return host_.Messages(); }
@@ -67,7 +59,8 @@ protected:
         std::ofstream(path, std::ios::binary) << std::string(n, fill);
     }
 
-    std::filesystem::path dir_;
+    TempDir tmp_{"kx_store_"};
+    std::filesystem::path dir_ = tmp_.path();
     std::unique_ptr<TempModuleEnv> env_;
     TraceCapture trace_;
     HostWindowRecorder host_;

@@ -5,7 +5,6 @@
 #include <sys/mount.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "calendar/calendar_backup.h"
@@ -178,6 +177,10 @@ TEST_F(BackupRestoreE2E, BadModeStopAndAFullDisk) {
     theApp.m_FakePhone.StopFlag = true;
     EXPECT_EQ(KX_STOPPED, Backup(KX_BACKUP_CONTACT));
     EXPECT_EQ(KX_OK, Backup(KX_BACKUP_CONTACT));
+    // A failed read fails the backup without a word to the host.
+    ASSERT_TRUE(sim_->AddFault("status:-1:/contact/do/read:1"));
+    EXPECT_EQ(KX_OTHER_FAILURE, Backup(KX_BACKUP_CONTACT));
+    EXPECT_TRUE(host_.Messages().empty());
 
     // A real full disk: 12, and the previous backup stays as it was.
     kxtest::TempDir small("kxtmpfs");
@@ -190,11 +193,9 @@ TEST_F(BackupRestoreE2E, BadModeStopAndAFullDisk) {
     std::u16string full = Utf8ToWide(small.path());
     ContactRecord one;
     ASSERT_EQ(KX_OK, SaveContentToBackupFile({&one}, full));
-    std::ifstream f(small.path() + "/people.dat", std::ios::binary);
-    std::string previous(std::istreambuf_iterator<char>(f), {});
+    const std::string previous = kxtest::FileBytes(small.path() + "/people.dat");
     EXPECT_EQ(KX_WRITE_REFUSED, ::Backup(KX_BACKUP_CONTACT, u"", 0, full.c_str(), 0, 0));
-    std::ifstream g(small.path() + "/people.dat", std::ios::binary);
-    EXPECT_EQ(previous, std::string(std::istreambuf_iterator<char>(g), {}));
+    EXPECT_EQ(previous, kxtest::FileBytes(small.path() + "/people.dat"));
     EXPECT_EQ(1, std::distance(fs::directory_iterator(small.path()), fs::directory_iterator()));
 }
 

@@ -1,20 +1,16 @@
 // The full contact read against the simulated handset service on loopback, with a fake bridge.
 #include <kxphone/contact_record.h>
 #include <kxphone/kxphone.h>
-#include <kxphone/record_list.h>
 
 #include <gtest/gtest.h>
 #include <json/json.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "contacts/contact_groups.h"
 #include "driver/app.h"
 #include "support/driver_on_sim.h"
 #include "support/fake_adb.h"
@@ -22,18 +18,15 @@
 #include "support/sim_fixture.h"
 #include "support/test_util.h"
 #include "support/trace_capture.h"
-#include "transport/base64.h"
 #include "transport/text_encoding.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using kxtest::HostMessage;
 
 constexpr uint32_t kRecordRead = 0x20001;
 constexpr uint32_t kReadFailed = 0x20002;
 constexpr uint32_t kReadFinished = 0x20003;
-const char16_t kSerial[] = u"SER-E2E";
 
 Json::Value Contact(const std::string& given, const std::string& account = "pcsc") {
     Json::Value c(Json::objectValue);
@@ -70,10 +63,6 @@ void KX_STDCALL ProgressCallback(int32_t percent) {
 
 class ContactsReadE2E : public kxtest::DriverOnSim {
 protected:
-    void Start(const kxtest::SimOptions& options = kxtest::SimOptions()) {
-        DriverOnSim::Start(options, kSerial);
-    }
-
     void AddContacts(int n, const std::string& account = "pcsc") {
         for (int i = 0; i < n; ++i)
             ASSERT_FALSE(sim_->AddContact(Contact("Person " + std::to_string(i), account)).empty());
@@ -182,55 +171,6 @@ TEST_F(ContactsReadE2E, ContactOfAnotherAccountIsSkipped) {
     EXPECT_EQ((std::vector<HostMessage>{{kReadFinished, 0}}), Finals());
 }
 
-TEST_F(ContactsReadE2E, TwoContactsInOneGroupCostOneGroupRequest) {
-    Start();
-    std::string id;
-    ASSERT_TRUE(sim_->store().GroupIdForTitle("Climbing", &id).ok);
-    for (const char* given : {"Ann", "Bob"}) {
-        Json::Value c = Contact(given);
-        Json::Value group(Json::objectValue);
-        group["mimetype"] = "vnd.android.cursor.item/group_membership";
-        group["data1"] = id;
-        c["__data"].append(group);
-        c["starred"] = "1";
-        ASSERT_FALSE(sim_->AddContact(c).empty());
-    }
-    std::vector<std::string> groups;
-    host_.SetHook([&](uint32_t code, intptr_t value) {
-        if (code == kRecordRead) {
-            const ContactRecord* r = reinterpret_cast<const ContactRecord*>(value);
-            const ContactField* f = r->FindField(KX_CF_GROUPS);
-            groups.push_back(f ? WideToUtf8(f->strData) : "");
-        }
-    });
-    EXPECT_EQ(KX_OK, ReadAll());
-    EXPECT_EQ((std::vector<std::string>{"Climbing;Vexo Favorite", "Climbing;Vexo Favorite"}), groups);
-    std::vector<kxsim::JournalEntry> asked = sim_->Requests("/contact/build_group_id");
-    ASSERT_EQ(1u, asked.size());
-    EXPECT_EQ("cmd=get_group_title;value=" + id, asked[0].body);
-}
-
-TEST_F(ContactsReadE2E, PhotosLandInFiles) {
-    Start();
-    std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(1000, '\x42');
-    Json::Value c = Contact("Pic");
-    Json::Value photo(Json::objectValue);
-    photo["mimetype"] = "vnd.android.cursor.item/photo";
-    photo["data15"] = Base64Encode(png.data(), png.size());
-    c["__data"].append(photo);
-    ASSERT_FALSE(sim_->AddContact(c).empty());
-    std::string path;
-    host_.SetHook([&](uint32_t code, intptr_t value) {
-        if (code == kRecordRead)
-            path = WideToUtf8(reinterpret_cast<const ContactRecord*>(value)->PictureHolder()->strFilePath);
-    });
-    EXPECT_EQ(KX_OK, ReadAll());
-    EXPECT_EQ(fs::path(env_.dir()) / "Vexo" / "data", fs::path(path).parent_path());
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(png, bytes);
-}
-
 TEST_F(ContactsReadE2E, StopBetweenBatchesGives21) {
     Start();
     AddContacts(120);
@@ -287,30 +227,6 @@ TEST_F(ContactsReadE2E, FailedBatchFailsTheReadAndChecksTheHandset) {
                                    "<-s><" + serial + "><forward><tcp:" + port + "><tcp:8182>"});
         EXPECT_EQ(calls, adb_.Calls());
     }
-}
-
-TEST_F(ContactsReadE2E, CollectingSendsNothing) {
-    Start();
-    AddContacts(55);
-    std::vector<HostEvent> events;
-    g_events = &events;
-    theApp.m_FakePhone.RecordCallback = &RecordCallback;
-    theApp.m_FakePhone.ProgressCallback = &ProgressCallback;
-    RecordList<ContactRecord> list;
-    theApp.RenewTaskStamp();
-    EXPECT_EQ(KX_OK, theApp.m_FakePhone.ReadContact(&list));
-    g_events = nullptr;
-    EXPECT_TRUE(events.empty());
-    EXPECT_TRUE(host_.Messages().empty());
-    ASSERT_EQ(55u, list.size());
-    EXPECT_EQ(u"Person 0", list[0]->GetField(0)->strData);
-    EXPECT_EQ(u"Person 54", list[54]->GetField(0)->strData);
-
-    // A failure is not announced either.
-    ASSERT_TRUE(sim_->AddFault("status:-1:/contact/do/read:1"));
-    RecordList<ContactRecord> failed;
-    EXPECT_EQ(KX_OTHER_FAILURE, theApp.m_FakePhone.ReadContact(&failed));
-    EXPECT_TRUE(host_.Messages().empty());
 }
 
 } // namespace

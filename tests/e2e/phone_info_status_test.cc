@@ -5,11 +5,7 @@
 #include <kxphone/host_blocks.h>
 
 #include "driver/app.h"
-#include "platform/timing.h"
-#include "support/fake_adb.h"
-#include "support/host_window_recorder.h"
-#include "support/sim_fixture.h"
-#include "support/test_util.h"
+#include "support/driver_on_sim.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -28,21 +24,11 @@ std::u16string StatusDocument(const char16_t* status, const char16_t* time) {
            status + u"</status>\r\n<time>" + time + u"</time>\r\n</phonestatus >";
 }
 
-class PhoneStatus : public ::testing::Test {
+class PhoneStatus : public kxtest::DriverOnSim {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(sim_.ok()) << sim_.error();
+        Start({.clockMs = 1326758400000}, u"SIMSERIAL"); // 2012-01-17 00:00:00 UTC
         theApp.SetEnv(&zone_);
-        theApp.SetTiming(kxtest::TestTiming(1));
-        baseUrl_ = sim_.BaseUrl16();
-        InitSyncParams params{0, host_.window(), 40123, baseUrl_.c_str(), u"SIMSERIAL"};
-        ASSERT_EQ(theApp.m_FakePhone.InitSync(0, &params), KX_OK);
-    }
-    void TearDown() override {
-        InitSyncParams none{0, nullptr, 115200, u"", u""};
-        theApp.m_FakePhone.InitSync(0, &none);
-        theApp.SetTiming(platform::Timing());
-        theApp.SetEnv(nullptr);
     }
     size_t ReadinessChecks() const {
         size_t n = 0;
@@ -51,13 +37,8 @@ protected:
         return n;
     }
 
-    kxtest::FakeAdb adb_;
     kxtest::TraceCapture trace_;
-    // 2012-01-17 00:00:00 UTC
-    kxtest::SimFixture sim_{kxtest::SimOptions{0, 0, 1, ":memory:", 1326758400000, true}};
-    kxtest::HostWindowRecorder host_;
     ZoneEnv zone_;
-    std::u16string baseUrl_;
 };
 
 // Through the export, as a host asks.
@@ -67,7 +48,7 @@ TEST_F(PhoneStatus, HandsetTimeIntoTheHostBuffer) {
     EXPECT_EQ(InquireInfo(KX_INQUIRE_PHONE_STATUS, reinterpret_cast<uintptr_t>(&block)), KX_OK);
     EXPECT_EQ(block.buffer, buffer.data());
     EXPECT_EQ(std::u16string(buffer.data()), StatusDocument(u"0", u"2012-01-17 08:00:00"));
-    EXPECT_EQ(sim_.Requests("/info/abc").size(), 1u);
+    EXPECT_EQ(sim_->Requests("/info/abc").size(), 1u);
     EXPECT_EQ(ReadinessChecks(), 0u);
     EXPECT_TRUE(host_.Messages().empty());
 
@@ -84,7 +65,7 @@ TEST_F(PhoneStatus, NoTimeGivesStatus2AndChecksTheHandset) {
     size_t checks = 0;
     for (const char* fault : {"status:-1:/info/abc:1", "refuse:-1"}) {
         SCOPED_TRACE(fault);
-        ASSERT_TRUE(sim_.AddFault(fault));
+        ASSERT_TRUE(sim_->AddFault(fault));
         std::vector<KXChar> buffer(2048, u'\0');
         KXAnswerBlock block{fault[0] == 's' ? 1023 : 2048, buffer.data()};
         EXPECT_EQ(theApp.m_FakePhone.Inquire(KX_INQUIRE_PHONE_STATUS, reinterpret_cast<uintptr_t>(&block)),
@@ -100,7 +81,7 @@ TEST_F(PhoneStatus, NoTimeGivesStatus2AndChecksTheHandset) {
 
 TEST_F(PhoneStatus, NoAnswerBlockAsksNothingOfTheHandset) {
     EXPECT_EQ(theApp.m_FakePhone.Inquire(KX_INQUIRE_PHONE_STATUS, 0), KX_INVALID_ARGUMENT);
-    EXPECT_TRUE(sim_.Requests("/info/abc").empty());
+    EXPECT_TRUE(sim_->Requests("/info/abc").empty());
     EXPECT_EQ(ReadinessChecks(), 0u);
 }
 

@@ -98,6 +98,8 @@ TEST_F(RecordWriteE2E, ContactsAreWrittenBackAndReadBackAsWritten) {
     const ContactRecord* back = read[0]->strPIMID == ann->strPIMID ? read[0] : read[1];
     EXPECT_EQ(u"+44 20 7946 0000", back->FindField(KX_CF_MOBILE)->strData);
     EXPECT_EQ(u"two\r\nlines", back->FindField(KX_CF_NOTE)->strData);
+    // Every write, fetch and read was confirmed under its own session id.
+    EXPECT_TRUE(sim_->journal().UnconfirmedSessions().empty());
 
     // An update and a delete; a delete of a record the handset never had needs no request, an
     // update of such a record creates it.

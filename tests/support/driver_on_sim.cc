@@ -20,9 +20,10 @@ void DriverOnSim::Start(const SimOptions& options, const char16_t* serial, bool 
     ASSERT_EQ(KX_OK, ::InitSync(0, &params));
 }
 
-void DriverOnSim::TearDown() {
+void ResetDriver() {
     CKXFakePhone& phone = theApp.m_FakePhone;
     phone.StopFlag = false;
+    theApp.CancelFlag = false;
     phone.ProductId = -1;
     phone.PlatformClass = 5;
     phone.SdkVersion = -1;
@@ -33,6 +34,10 @@ void DriverOnSim::TearDown() {
     theApp.SetTiming(platform::Timing());
     theApp.SetEnv(nullptr);
     phone.m_ContactGroups.Clear();
+}
+
+void DriverOnSim::TearDown() {
+    ResetDriver();
     sim_.reset();
 }
 

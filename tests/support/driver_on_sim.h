@@ -15,6 +15,10 @@
 
 namespace kxtest {
 
+// Every setting of the driver back as a fresh load has it: no session, no callbacks, no flags
+// raised, the real system as its Env and the protocol's own timing.
+void ResetDriver();
+
 class DriverOnSim : public ::testing::Test {
 protected:
     // A fresh simulator and, with serial, InitSync to it (the host window given when window).

@@ -23,6 +23,9 @@ inline platform::Timing TestTiming(uint32_t msPerSecond) {
     return t;
 }
 
+// The bytes of a file ("" when it cannot be read).
+std::string FileBytes(const std::string& path);
+
 // The document in text; a failed parse is a test failure (and gives null).
 Json::Value ParseJson(const std::string& text);
 

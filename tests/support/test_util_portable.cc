@@ -15,6 +15,13 @@
 
 namespace kxtest {
 
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
 Json::Value ParseJson(const std::string& text) {
     Json::CharReaderBuilder builder;
     Json::Value v;
@@ -53,10 +60,7 @@ std::vector<std::string> CommandRun::Lines() const {
 }
 
 std::string TraceCapture::Text() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return FileBytes(path_);
 }
 
 std::vector<std::string> TraceCapture::Lines() const {
