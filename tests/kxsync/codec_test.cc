@@ -13,6 +13,7 @@
 #include "codec_text.h"
 #include "icalendar.h"
 #include "platform/utf.h"
+#include "record_dump.h"
 #include "support/paths.h"
 #include "support/test_util.h"
 #include "vcard.h"
@@ -20,6 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using kxtest::Dump;
 using platform::OleDate;
 
 std::u16string U(const std::string& text) {
@@ -27,66 +29,6 @@ std::u16string U(const std::string& text) {
 }
 std::string S(const std::u16string& text) {
     return platform::Utf16ToUtf8(text);
-}
-
-// Every member, one per line, so that a difference shows where it is.
-std::string Dump(const ContactRecord& r) {
-    std::string out;
-    for (int32_t n :
-         {r.lFlag, r.lIndex, r.lUniqueID, r.lPhoneMemory, r.nTotalMemoryUsed, r.dtLocation, r.nContactID})
-        out += std::to_string(n) + " ";
-    out += "\n" + S(r.strPIMID) + "|" + S(r.csFolder) + "|" + kxsync::ExactDate(r.strLastModify) + "|" +
-           kxsync::ExactDate(r.strCreated) + "|" + std::string(r.RawData().begin(), r.RawData().end()) + "\n";
-    for (int32_t i = 0; i < r.GetFieldCount(); ++i) {
-        const ContactField& f = *r.GetField(i);
-        out += std::to_string(f.nType) + " [" + kxsync::ExactText(f.strData) + "]";
-        for (int32_t n : {f.nReserved, f.nExtra1, f.nExtra2, f.nExtra3, f.nExtra4, f.nExtra5, f.nExtra6})
-            out += " " + std::to_string(n);
-        for (const std::u16string* t : {&f.strExtra1, &f.strFilePath, &f.strExtra2, &f.strExtra3})
-            out += " " + kxsync::ExactText(*t);
-        for (const auto& e : f.mapExtra)
-            out += " " + S(e.first) + "=" + S(e.second);
-        out += "\n";
-    }
-    return out;
-}
-
-std::string Dump(const CalendarRecord& r) {
-    std::string out;
-    for (int32_t n : {r.lState,
-                      r.lFlag,
-                      r.nCalendarId,
-                      r.lAux1,
-                      r.lPhoneId,
-                      r.nAux2,
-                      r.nAux3,
-                      r.nAux4,
-                      r.lAux5,
-                      r.lRecurType,
-                      r.lRecurDay,
-                      r.lRecurMonth,
-                      r.lRecurByWeekday,
-                      r.lRecurWeek,
-                      r.lRecurDayMask,
-                      r.lRecurInterval,
-                      r.lAux6,
-                      r.bRecurHasEnd,
-                      r.lReminderMinutes,
-                      r.lAux7,
-                      r.lAux8,
-                      r.lAux9,
-                      r.lAux10,
-                      r.bAllDay,
-                      r.lAux11})
-        out += std::to_string(n) + " ";
-    out += "\n" + S(r.strId) + "|" + S(r.strAux1) + "|" + S(r.strAux2) + "\n";
-    for (const OleDate* d : {&r.dtStart, &r.dtEnd, &r.dtLastModified, &r.dtAux, &r.dtRecurEnd})
-        out += kxsync::ExactDate(*d) + " ";
-    for (const CalendarField* f : r.fields)
-        out += "\n" + std::to_string(f->nType) + " [" + kxsync::ExactText(f->strData) + "] " +
-               std::to_string(f->nAux1) + " " + std::to_string(f->nAux2) + " " + std::to_string(f->nAux3) +
-               " " + std::to_string(f->lAux4) + " " + S(f->strAux);
-    return out;
 }
 
 // Folded at 75 octets, whole UTF-8 sequences on every line, CRLF line ends.
@@ -168,8 +110,7 @@ protected:
             {4003, "1980-05-17"},
             {4019, "--06-01"},
             {3002, "Line one\r\nLínea dos 🎈\r\n" + std::string(200, 'x') + " ñ end"},
-            {3018, "Friends;Work, Inc"},
-        };
+            {3018, "Friends;Work, Inc"}};
         for (const auto& f : fields)
             a.AppendField(ContactField(f.first, U(f.second)));
         a.SetPicturePath(U(picture_));
