@@ -109,9 +109,6 @@ TEST_F(ServiceRequestTest, EveryRequestOfTheTableGoesOutWithItsMethodAndPath) {
     ASSERT_EQ(sent.size(), sizeof cases / sizeof cases[0]);
     for (size_t i = 0; i < sent.size(); ++i)
         EXPECT_EQ(kxtest::RequestLine(sent[i]), cases[i].line);
-    EXPECT_EQ(service::Write(ServiceKind::Calendar, ServiceWrite::Delete).timeoutSeconds, 1800u);
-    EXPECT_EQ(service::kContactRead.timeoutSeconds, 600u);
-    EXPECT_EQ(service::kSessionCtrl.timeoutSeconds, 300u);
 }
 
 struct AnswerCase {
