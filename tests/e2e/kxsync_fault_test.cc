@@ -11,10 +11,6 @@
 // (two 5 s waits, bound 20 s) and the read still succeeds.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -23,32 +19,13 @@
 #include <thread>
 
 #include "support/paths.h"
+#include "support/scripted_peer.h"
 #include "support/sim_fixture.h"
 #include "support/test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A loopback port nothing listens on (bound once, then released).
-int FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-std::string Bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 std::string LastLine(const std::string& text) {
     std::string t = text;
@@ -75,111 +52,101 @@ TEST(KxsyncFaults, EveryFaultIsNamedAndTheNextRunSucceeds) {
     // The driver takes addresses only: kxsync resolves the name for it.
     auto kxsync = [&](int port, const std::string& arguments, int timeout,
                       const char* address = "127.0.0.1") {
-        return kxtest::RunCommand("XDG_DATA_HOME=" + home.path() + " KXPHONE_ADB=/nonexistent TZ=UTC '" +
-                                  kxtest::BinDir() + "/kxsync' --no-progress --address " + address +
-                                  " --port " + std::to_string(port) +
-                                  (timeout ? " --timeout " + std::to_string(timeout) : std::string()) + " " +
-                                  arguments + " 2>&1 >/dev/null");
+        return kxtest::RunCommand(
+            "cd " + home.path() + " && XDG_DATA_HOME=" + home.path() + " KXPHONE_ADB=/nonexistent TZ=UTC '" +
+            kxtest::BinDir() + "/kxsync' --no-progress --address " + address + " --port " +
+            std::to_string(port) + (timeout ? " --timeout " + std::to_string(timeout) : std::string()) + " " +
+            arguments + " 2>&1 >/dev/null");
     };
-    ASSERT_EQ(0, kxsync(sim->port(), "backup contacts " + restore, 0).exitCode);
+    ASSERT_EQ(0, kxsync(sim->port(), "backup contacts restore", 0).exitCode);
 
-    const std::string backup = "backup contacts " + held,
-                      write = "contacts write " + home.path() + "/write.jsonl",
-                      restoreCmd = "restore contacts " + restore + " --mode add-missing";
     const char* kDropped = "the connection was dropped before the whole answer arrived";
     const char* kNotJson = "the handset's answer is not JSON";
     const char* kStatus = "the handset answered with status -4";
     const char* kSilent = "no answer from the handset at 127.0.0.1:";
+    // A row holds for each of its commands, run in home: backups go to held, restores come from restore.
     const struct Row {
         std::string fault; // a fault rule until cleared; "none listening", "killed" stand for themselves
-        std::string command;
+        std::string commands;
         std::string cause; // in kxsync's last line
         int exit;
         bool retries; // stderr shows the first failed attempt
         int timeout, bound;
     } rows[] = {
-        {"none listening", "contacts read", "nothing is listening on 127.0.0.1:", 1, true, 1, 8},
-        {"none listening", "calendar read", "nothing is listening on 127.0.0.1:", 1, true, 1, 8},
-        {"none listening", "info", "nothing is listening on 127.0.0.1:", 1, true, 1, 8},
+        {"none listening", "contacts read,calendar read,info", "nothing is listening on 127.0.0.1:", 1, true,
+         1, 8},
         {"killed", "contacts read", "", 1, true, 3, 10},
-        {"refuse:-1", "contacts read", kDropped, 1, true, 1, 8},
-        {"refuse:-1", "calendar read", kDropped, 1, true, 1, 8},
-        {"refuse:-1", "info", kDropped, 1, true, 1, 8},
-        {"refuse:-1", write, kDropped, 1, true, 1, 8},
-        {"refuse:-1", "sync contacts", kDropped, 1, true, 1, 8},
-        {"refuse:-1", backup, kDropped, 1, true, 1, 8},
-        {"refuse:-1", restoreCmd, kDropped, 1, true, 1, 8},
+        {"refuse:-1",
+         "contacts read,calendar read,info,contacts write write.jsonl,sync contacts,backup contacts held,"
+         "restore contacts restore --mode add-missing",
+         kDropped, 1, true, 1, 8},
         {"drop:-1", "contacts read", kDropped, 1, true, 1, 8},
-        {"close_mid_body:-1", "contacts read", kDropped, 1, true, 1, 8},
-        {"close_mid_body:-1", "calendar read", kDropped, 1, true, 1, 8},
+        {"close_mid_body:-1", "contacts read,calendar read", kDropped, 1, true, 1, 8},
         {"stall:60:-1", "contacts read", kSilent, 1, true, 33, 45},
-        {"stall:5:-1", "calendar read", kSilent, 1, false, 1, 8},
-        {"stall:5:-1", "info", kSilent, 1, false, 1, 8},
-        {"undecipherable:-1", "contacts read", "the handset's answer could not be deciphered", 1, false, 0,
-         8},
-        {"undecipherable:-1", "calendar read", "the handset's answer could not be deciphered", 1, false, 0,
-         8},
-        {"undecipherable:-1", "info", "the handset's answer could not be deciphered", 1, false, 0, 8},
-        {"non_json:-1", "contacts read", kNotJson, 1, false, 0, 8},
-        {"non_json:-1", "calendar read", kNotJson, 1, false, 0, 8},
-        {"non_json:-1", "sync contacts", kNotJson, 1, false, 0, 8},
-        {"non_json:-1", backup, kNotJson, 1, false, 0, 8},
-        {"status:-4:-1", "contacts read", kStatus, 1, false, 0, 8},
-        {"status:-4:-1", "calendar read", kStatus, 1, false, 0, 8},
-        {"status:-4:-1", write, kStatus, 1, false, 0, 8},
-        {"status:-4:-1", "sync contacts", kStatus, 1, false, 0, 8},
-        {"status:-4:-1", restoreCmd, kStatus, 1, false, 0, 8},
+        {"stall:5:-1", "calendar read,info", kSilent, 1, false, 1, 8},
+        {"undecipherable:-1", "contacts read,calendar read,info",
+         "the handset's answer could not be deciphered", 1, false, 0, 8},
+        {"non_json:-1", "contacts read,calendar read,sync contacts,backup contacts held", kNotJson, 1, false,
+         0, 8},
+        {"status:-4:-1",
+         "contacts read,calendar read,contacts write write.jsonl,sync contacts,"
+         "restore contacts restore --mode add-missing",
+         kStatus, 1, false, 0, 8},
         {"drop:/session_ctrl:1", "contacts read",
          "the connection was dropped while the session was being confirmed", 0, true, 0, 20},
     };
     double slowest = 0;
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.fault + " / " + row.command);
-        int port = sim->port();
-        std::thread killer;
-        if (row.fault == "none listening") {
-            port = FreePort();
-        } else if (row.fault == "killed") {
-            ASSERT_TRUE(sim->AddFault("stall:30:/contact/do/read:-1"));
-            killer = std::thread([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(800));
-                sim.reset(); // mid-read: the id list was answered, the batch is waiting
-            });
-        } else {
-            ASSERT_TRUE(sim->AddFault(row.fault));
-        }
-        const std::string heldBefore = Bytes(held + "/people.dat");
-        const int64_t contactsBefore = row.fault == "killed" ? 0 : sim->store().Counts().contacts;
-
-        auto start = std::chrono::steady_clock::now();
-        kxtest::CommandRun run = kxsync(port, row.command, row.timeout);
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        slowest = std::max(slowest, seconds);
-        if (killer.joinable())
-            killer.join();
-
-        EXPECT_EQ(row.exit, run.exitCode) << run.output;
-        EXPECT_LT(seconds, row.bound) << run.output;
-        if (row.exit != 0) {
-            EXPECT_NE(std::string::npos, LastLine(run.output).find(row.cause)) << run.output;
-        }
-        EXPECT_EQ(row.retries, run.output.find("attempt 1 of 6 failed: ") != std::string::npos) << run.output;
-        if (row.retries) {
-            EXPECT_NE(std::string::npos, run.output.find("failed: " + row.cause)) << run.output;
-        }
-        EXPECT_EQ(heldBefore, Bytes(held + "/people.dat"));
-        if (!sim) {
-            sim = std::make_unique<kxtest::SimFixture>(options);
-            ASSERT_TRUE(sim->ok()) << sim->error();
-        } else {
-            // Status and refused connections never reach the store.
-            if (row.fault.rfind("status", 0) == 0 || row.fault.rfind("refuse", 0) == 0) {
-                EXPECT_EQ(contactsBefore, sim->store().Counts().contacts);
+        std::istringstream names(row.commands);
+        for (std::string command; std::getline(names, command, ',');) {
+            SCOPED_TRACE(row.fault + " / " + command);
+            int port = sim->port();
+            std::thread killer;
+            if (row.fault == "none listening") {
+                port = kxtest::UnusedPort();
+            } else if (row.fault == "killed") {
+                ASSERT_TRUE(sim->AddFault("stall:30:/contact/do/read:-1"));
+                killer = std::thread([&] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+                    sim.reset(); // mid-read: the id list was answered, the batch is waiting
+                });
+            } else {
+                ASSERT_TRUE(sim->AddFault(row.fault));
             }
-            sim->faults().Clear();
+            const std::string heldBefore = kxtest::FileBytes(held + "/people.dat");
+            const int64_t contactsBefore = row.fault == "killed" ? 0 : sim->store().Counts().contacts;
+
+            auto start = std::chrono::steady_clock::now();
+            kxtest::CommandRun run = kxsync(port, command, row.timeout);
+            double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            slowest = std::max(slowest, seconds);
+            if (killer.joinable())
+                killer.join();
+
+            EXPECT_EQ(row.exit, run.exitCode) << run.output;
+            EXPECT_LT(seconds, row.bound) << run.output;
+            if (row.exit != 0) {
+                EXPECT_NE(std::string::npos, LastLine(run.output).find(row.cause)) << run.output;
+            }
+            EXPECT_EQ(row.retries, run.output.find("attempt 1 of 6 failed: ") != std::string::npos)
+                << run.output;
+            if (row.retries) {
+                EXPECT_NE(std::string::npos, run.output.find("failed: " + row.cause)) << run.output;
+            }
+            EXPECT_EQ(heldBefore, kxtest::FileBytes(held + "/people.dat"));
+            if (!sim) {
+                sim = std::make_unique<kxtest::SimFixture>(options);
+                ASSERT_TRUE(sim->ok()) << sim->error();
+            } else {
+                // Status and refused connections never reach the store.
+                if (row.fault.rfind("status", 0) == 0 || row.fault.rfind("refuse", 0) == 0) {
+                    EXPECT_EQ(contactsBefore, sim->store().Counts().contacts);
+                }
+                sim->faults().Clear();
+            }
+            kxtest::CommandRun next = kxsync(sim->port(), command, 0, "localhost");
+            EXPECT_EQ(0, next.exitCode) << "after the fault\n" << next.output;
         }
-        kxtest::CommandRun next = kxsync(sim->port(), row.command, 0, "localhost");
-        EXPECT_EQ(0, next.exitCode) << "after the fault\n" << next.output;
     }
     RecordProperty("slowest_seconds", std::to_string(slowest));
 }
