@@ -9,7 +9,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,13 +31,6 @@ Json::Value Named(const std::string& id, const std::string& given) {
     return row;
 }
 
-std::string Bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 class KxsyncMirror : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -57,30 +49,16 @@ protected:
     }
     std::string MirrorFile() const { return home_.path() + "/kxsync/SN%3A1.sqlite"; }
 
-    static Records ById(const std::string& lines) {
-        Records records;
-        std::istringstream in(lines);
-        for (std::string line; std::getline(in, line);) {
-            Json::Value v = ParseJson(line);
-            records[v["id"].asString()] = v;
-        }
-        return records;
-    }
     Records Handset(const char* kind) {
-        return ById(Run(std::string("--json ") + kind + " read", " 2>/dev/null").output);
+        return kxtest::JsonLinesById(Run(std::string("--json ") + kind + " read", " 2>/dev/null").output);
     }
     Records Mirror(const char* kind) {
         EXPECT_EQ(0, Run(std::string("export ") + kind + " " + home_.path() + "/out.jsonl").exitCode);
-        return ById(Bytes(home_.path() + "/out.jsonl"));
+        return kxtest::JsonLinesById(kxtest::FileBytes(home_.path() + "/out.jsonl"));
     }
     // Local edits in the write form: each record with its "op".
     void Import(const char* kind, const std::vector<std::pair<const char*, Json::Value>>& edits) {
-        std::ofstream file(home_.path() + "/in.jsonl");
-        for (auto edit : edits) {
-            edit.second["op"] = edit.first;
-            file << Json::FastWriter().write(edit.second);
-        }
-        file.close();
+        kxtest::WriteOpLines(home_.path() + "/in.jsonl", edits);
         CommandRun run = Run(std::string("import ") + kind + " " + home_.path() + "/in.jsonl");
         EXPECT_EQ(0, run.exitCode) << run.output;
     }
@@ -304,7 +282,7 @@ TEST_F(KxsyncMirror, ExportedFilesImportBackAsEdits) {
     std::sort(names.begin(), names.end());
     std::sort(found.begin(), found.end());
     EXPECT_EQ(names, found);
-    std::string cards = Bytes(vcf), events = Bytes(ics);
+    std::string cards = kxtest::FileBytes(vcf), events = kxtest::FileBytes(ics);
     ASSERT_NE(std::string::npos, cards.find(given));
     ASSERT_NE(std::string::npos, events.find("SUMMARY:Team sync\r\n"));
     std::ofstream(home_.path() + "/bad.vcf") << cards.substr(0, cards.size() / 2);
@@ -343,7 +321,7 @@ TEST_F(KxsyncMirror, ExportedFilesImportBackAsEdits) {
 // The user_version of a SQLite file sits in bytes 60 to 63 of its header, big-endian.
 TEST_F(KxsyncMirror, AMirrorOfAnotherKindIsRefusedAndLeftAlone) {
     ASSERT_EQ(0, Run("mirror status").exitCode);
-    const std::string mirror = Bytes(MirrorFile());
+    const std::string mirror = kxtest::FileBytes(MirrorFile());
     const struct Row {
         std::string bytes;
         const char* says;
@@ -362,7 +340,7 @@ TEST_F(KxsyncMirror, AMirrorOfAnotherKindIsRefusedAndLeftAlone) {
             EXPECT_NE(std::string::npos, run.output.find("kxsync: the mirror " + MirrorFile() +
                                                          " is left as it is: " + row.says))
                 << run.output;
-            EXPECT_EQ(row.bytes, Bytes(MirrorFile()));
+            EXPECT_EQ(row.bytes, kxtest::FileBytes(MirrorFile()));
         }
     }
 }

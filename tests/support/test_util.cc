@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
+#include <json/writer.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 
 #include "driver/app.h"
@@ -40,6 +43,24 @@ ScopedEnvVar::~ScopedEnvVar() {
     else
         ::unsetenv(name_);
     ::tzset();
+}
+
+std::map<std::string, Json::Value> JsonLinesById(const std::string& lines) {
+    std::map<std::string, Json::Value> records;
+    std::istringstream in(lines);
+    for (std::string line; std::getline(in, line);) {
+        Json::Value v = ParseJson(line);
+        records[v["id"].asString()] = v;
+    }
+    return records;
+}
+
+void WriteOpLines(const std::string& path, const std::vector<std::pair<const char*, Json::Value>>& records) {
+    std::ofstream file(path);
+    for (auto record : records) {
+        record.second["op"] = record.first;
+        file << Json::FastWriter().write(record.second);
+    }
 }
 
 CommandRun RunCommand(const std::string& command) {

@@ -5,7 +5,9 @@
 
 #include <json/value.h>
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/env.h"
@@ -28,6 +30,11 @@ std::string FileBytes(const std::string& path);
 
 // The document in text; a failed parse is a test failure (and gives null).
 Json::Value ParseJson(const std::string& text);
+
+// JSON objects, one a line (kxsync's records), by their "id" member.
+std::map<std::string, Json::Value> JsonLinesById(const std::string& lines);
+// Records one a line into path, each with its "op" member, as kxsync's write and import take them.
+void WriteOpLines(const std::string& path, const std::vector<std::pair<const char*, Json::Value>>& records);
 
 // A fresh folder under /tmp, removed with everything in it on destruction.
 class TempDir {
