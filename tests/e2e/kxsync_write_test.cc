@@ -31,21 +31,14 @@ protected:
                                   arguments + (stderrToo ? " 2>&1" : " 2>/dev/null"));
     }
     std::vector<Json::Value> Read(const char* kind) {
-        CommandRun run = Run(std::string("--json ") + kind + " read");
-        EXPECT_EQ(0, run.exitCode);
         std::vector<Json::Value> records;
-        for (const std::string& line : run.Lines())
-            records.push_back(kxtest::ParseJson(line));
+        for (const auto& r : kxtest::JsonLinesById(Run(std::string("--json ") + kind + " read").output))
+            records.push_back(r.second);
         return records;
     }
     // Records with their op, one line each; the write's JSON lines.
     CommandRun Write(const char* kind, const std::vector<std::pair<const char*, Json::Value>>& records) {
-        std::ofstream file(home_.path() + "/write.jsonl");
-        for (auto record : records) {
-            record.second["op"] = record.first;
-            file << Json::FastWriter().write(record.second);
-        }
-        file.close();
+        kxtest::WriteOpLines(home_.path() + "/write.jsonl", records);
         return Run(std::string("--json ") + kind + " write " + home_.path() + "/write.jsonl");
     }
 
@@ -61,13 +54,6 @@ Json::Value Written(Json::Value v, std::initializer_list<const char*> handsetMem
     if (v.isMember("picture"))
         v["picture"] = true;
     return v;
-}
-
-std::map<std::string, Json::Value> ById(const std::vector<Json::Value>& records) {
-    std::map<std::string, Json::Value> byId;
-    for (const Json::Value& r : records)
-        byId[r["id"].asString()] = r;
-    return byId;
 }
 
 TEST_F(KxsyncWrite, BadLinesAreNamedAndNothingIsSent) {
@@ -123,7 +109,7 @@ TEST_F(KxsyncWrite, ContactsReadBackAsWritten) {
         EXPECT_EQ("", kxtest::ParseJson(l)["error"].asString()) << l;
     std::string newId = kxtest::ParseJson(run.Lines().back())["id"].asString();
 
-    std::map<std::string, Json::Value> after = ById(Read("contacts"));
+    std::map<std::string, Json::Value> after = kxtest::JsonLinesById(Run("--json contacts read").output);
     EXPECT_EQ(before.size(), after.size());
     for (size_t i = 0; i < before.size(); ++i)
         if (i != 1) {
@@ -133,20 +119,32 @@ TEST_F(KxsyncWrite, ContactsReadBackAsWritten) {
     EXPECT_EQ(Written(created), Written(after[newId]));
 }
 
-// Every seeded kind of event (all-day, each repeat kind, moved and cancelled instances) survives an
-// unchanged update; a copy of a repeating event with exceptions is created whole.
+// Every seeded kind of event (all-day, each repeat kind, moved and cancelled instances) reads as
+// JSON and survives an unchanged update; a copy of a repeating event with exceptions is created
+// whole.
 TEST_F(KxsyncWrite, EventsReadBackAsWritten) {
     Start({.events = 25});
     std::vector<Json::Value> before = Read("calendar");
-    ASSERT_EQ(25u, before.size());
+    ASSERT_EQ(25u, before.size()) << "stdout holds the events only";
     std::vector<std::pair<const char*, Json::Value>> lines;
-    Json::Value copy;
+    std::map<std::string, Json::Value> byTitle;
     for (const Json::Value& e : before) {
         lines.push_back({&e == &before.back() ? "delete" : "update", e});
-        if (e["title"].asString() == "Stand-up")
-            copy = e;
+        byTitle[e["title"].asString()] = e;
     }
-    ASSERT_TRUE(copy["exceptions"].isMember("moved")); // structured, not the driver's XML
+    // The read: moved instances with their members, cancelled ones as days, times with the offset of
+    // their day.
+    Json::Value copy = byTitle["Stand-up"];
+    EXPECT_EQ("daily", copy["repeat"]["kind"].asString());
+    EXPECT_EQ(kxtest::ParseJson(R"j({"cancelled":["2026-01-10"],"moved":[{"allDay":false,
+        "end":"2026-01-08T11:15:00+01:00","original":"2026-01-08","reminderMinutes":20,
+        "start":"2026-01-08T11:00:00+01:00","title":"Stand-up (moved)"}]})j"),
+              copy["exceptions"]);
+    EXPECT_EQ("2026-01-05T10:30:00+01:00", copy["start"].asString());
+    EXPECT_EQ("weekly", byTitle["Gym"]["repeat"]["kind"].asString());
+    EXPECT_EQ(kxtest::ParseJson(R"(["MO","WE","FR"])"), byTitle["Gym"]["repeat"]["days"]);
+    EXPECT_TRUE(byTitle["New Year's Day"]["allDay"].asBool());
+    EXPECT_EQ("2026-01-01", byTitle["New Year's Day"]["start"].asString());
     copy.removeMember("id");
     copy["title"] = "Stand-up copy";
     lines.push_back({"create", copy});
@@ -155,7 +153,7 @@ TEST_F(KxsyncWrite, EventsReadBackAsWritten) {
     ASSERT_EQ(26u, run.Lines().size()) << run.output;
     std::string newId = kxtest::ParseJson(run.Lines().back())["id"].asString();
 
-    std::map<std::string, Json::Value> after = ById(Read("calendar"));
+    std::map<std::string, Json::Value> after = kxtest::JsonLinesById(Run("--json calendar read").output);
     EXPECT_EQ(25u, after.size());
     // An event is written with this computer's zone, not the one it was read with.
     const auto updated = {"id", "modified", "timeZone"};
