@@ -1,14 +1,6 @@
 // A kxphone-sim server running in-process on 127.0.0.1 (ephemeral port) for the length of one
 // object's life: an in-memory store (or a file), seeded on request, with the fault rules, the
 // journal and handset-side edits at hand. The destructor stops the server and joins its thread.
-//
-//   kxtest::SimOptions o;
-//   o.contacts = 120;
-//   kxtest::SimFixture sim(o);
-//   ASSERT_TRUE(sim.ok()) << sim.error();
-//   phone.SetParam(sim.BaseUrl()...);
-//   sim.AddFault("status:-4:/contact/do/create:1");
-//   EXPECT_EQ(sim.Requests("/contact/do/read").size(), 3u);
 #pragma once
 
 #include <json/value.h>
@@ -49,7 +41,6 @@ public:
     std::u16string BaseUrl16() const; // the same for the driver's UTF-16 settings
 
     kxsim::Store& store() { return *store_; }
-    kxsim::Server& server() { return *server_; }
     kxsim::Faults& faults() { return server_->faults(); }
     kxsim::Journal& journal() { return server_->journal(); }
 
