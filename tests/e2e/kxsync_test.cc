@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 
 #include "support/paths.h"
@@ -163,51 +164,32 @@ TEST(Kxsync, InfoPrintsStatusPropertiesAndProfiles) {
     EXPECT_EQ(sim.Requests("/info/abc").size(), 1u);
 }
 
-class KxsyncContacts : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(sim_.ok()) << sim_.error(); }
+#define MT "\"mimetype\":\"vnd.android.cursor.item/"
+
+// The account's contacts as JSON lines (every field a list, the lone ones too), or one readable
+// line each, long values cut on whole characters, never inside one, and control characters
+// escaped; --all shows every field whole.
+TEST(KxsyncContacts, ReadPrintsJsonOrReadableLines) {
+    kxtest::SimFixture sim;
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    kxtest::TempDir home("kx_kxsync_test");
     // Pictures the driver receives go to a folder of the test; stderr is dropped.
-    CommandRun Run(const std::string& arguments) {
-        return Kxsync(arguments, "XDG_DATA_HOME=" + home_.path() + " ", false);
-    }
-    std::string AddContact(const std::string& rows, const char* account = "pcsc") {
+    auto Run = [&](const std::string& arguments) {
+        return Kxsync("--url " + sim.BaseUrl() + " " + arguments, "XDG_DATA_HOME=" + home.path() + " ",
+                      false);
+    };
+    auto AddContact = [&](const std::string& rows, const char* account = "pcsc") {
         Json::Value c(Json::objectValue);
         c["account_name"] = account;
         c["__data"] = kxtest::ParseJson(rows);
-        return sim_.AddContact(c);
-    }
-
-    kxtest::TempDir home_{"kx_kxsync_test"};
-    kxtest::SimFixture sim_;
-};
-
-#define MT "\"mimetype\":\"vnd.android.cursor.item/"
-
-TEST_F(KxsyncContacts, ReadPrintsEveryContactAsJsonLines) {
+        return sim.AddContact(c);
+    };
     const std::string rows = "[{" MT "name\",\"data2\":\"Ann\",\"data3\":\"Lee\"},"
                              "{" MT "phone_v2\",\"data1\":\"111\",\"data2\":\"2\"},"
                              "{" MT "phone_v2\",\"data1\":\"222\",\"data2\":\"2\"},"
                              "{" MT "email_v2\",\"data1\":\"ann@example.com\"}]";
-    std::string id = AddContact(rows);
+    const std::string ann = AddContact(rows);
     AddContact(rows, "Google");
-
-    CommandRun run = Run("--url " + sim_.BaseUrl() + " --serial S1 contacts read --json");
-    EXPECT_EQ(0, run.exitCode);
-    ASSERT_EQ(1u, run.Lines().size()) << run.output;
-    Json::Value line = kxtest::ParseJson(run.Lines()[0]);
-    EXPECT_EQ(id, line["id"].asString());
-    // Every field a list, the lone ones too.
-    EXPECT_EQ(kxtest::ParseJson(R"({"givenName":["Ann"],"familyName":["Lee"],"mobile":["111","222"],
-        "email":["ann@example.com"]})"),
-              line["fields"]);
-
-    CommandRun readable = Run("--url " + sim_.BaseUrl() + " contacts read --no-progress");
-    EXPECT_EQ(0, readable.exitCode);
-    EXPECT_EQ(id + "  Ann Lee  mobile=111  mobile=222  email=ann@example.com\n", readable.output);
-}
-
-// Long values are cut for the one-line view on whole characters, never inside one.
-TEST_F(KxsyncContacts, ReadableLineCutsLongValuesOnWholeCharacters) {
     std::string twoByte, threeByte, fourByte;
     for (int i = 0; i < 25; ++i)
         twoByte += "\u00e9"; // 50 bytes; 18 characters fit in 37
@@ -215,42 +197,40 @@ TEST_F(KxsyncContacts, ReadableLineCutsLongValuesOnWholeCharacters) {
         threeByte += "\u4e2d"; // 60 bytes; 12 characters fit in 37
     for (int i = 0; i < 13; ++i)
         fourByte += "\U0001F600"; // 52 bytes; 9 characters fit in 37
-    std::string id = AddContact("[{" MT "name\",\"data2\":\"Ann\"},{" MT "email_v2\",\"data1\":\"" + twoByte +
-                                "\"},{" MT "nickname\",\"data1\":\"" + threeByte +
-                                "\"},{" MT "website\",\"data1\":\"" + fourByte + "\"}]");
-
-    CommandRun run = Run("--url " + sim_.BaseUrl() + " contacts read --no-progress");
-    EXPECT_EQ(0, run.exitCode);
-    ASSERT_EQ(1u, run.Lines().size());
-    const std::string line = run.Lines()[0];
-    const struct {
-        const char* field;
-        std::string value;
-    } cut[] = {
-        {"email=", twoByte.substr(0, 18 * 2) + "..."},
-        {"nickname=", threeByte.substr(0, 12 * 3) + "..."},
-        {"webSite=", fourByte.substr(0, 9 * 4) + "..."},
-    };
-    for (const auto& c : cut)
-        EXPECT_NE(std::string::npos, line.find(std::string(c.field) + c.value)) << c.field << " in " << line;
-    EXPECT_EQ(0u, line.find(id + "  Ann  ")) << line;
-}
-
-// Control characters never break the one-line view; --all shows every field whole.
-TEST_F(KxsyncContacts, ReadableLinesEscapeControlCharactersAndAllShowsEveryField) {
-    std::string id = AddContact(
+    const std::string cut = AddContact("[{" MT "name\",\"data2\":\"Ann\"},{" MT "email_v2\",\"data1\":\"" +
+                                       twoByte + "\"},{" MT "nickname\",\"data1\":\"" + threeByte +
+                                       "\"},{" MT "website\",\"data1\":\"" + fourByte + "\"}]");
+    const std::string escaped = AddContact(
         "[{" MT "name\",\"data2\":\"Ann\\tB\"},{" MT "nickname\",\"data1\":\"x\\ny\\u0007\"},"
         "{" MT "note\",\"data1\":\"one\\ntwo\"},{" MT "phone_v2\",\"data1\":\"1\",\"data2\":\"2\"},"
         "{" MT "email_v2\",\"data1\":\"a@b\"},{" MT "website\",\"data1\":\"w\"}]");
-    CommandRun run = Run("--url " + sim_.BaseUrl() + " contacts read --no-progress");
-    EXPECT_EQ(0, run.exitCode);
-    EXPECT_EQ(id + "  Ann\\tB  nickname=x\\ny\\x07  mobile=1  email=a@b  (+2 more)\n", run.output);
-    CommandRun all = Run("--url " + sim_.BaseUrl() + " contacts read --no-progress --all");
-    EXPECT_EQ(0, all.exitCode);
-    EXPECT_EQ(0u,
-              all.output.find(id + "  Ann\\tB  nickname=x\\ny\\x07  note=one\\r\\ntwo  mobile=1  email=a@b  "
-                                   "webSite=w  modified=20"))
-        << all.output;
+
+    CommandRun json = Run("--serial S1 contacts read --json");
+    EXPECT_EQ(0, json.exitCode);
+    std::map<std::string, Json::Value> records = kxtest::JsonLinesById(json.output);
+    ASSERT_EQ(3u, records.size()) << json.output;
+    EXPECT_EQ(kxtest::ParseJson(R"({"givenName":["Ann"],"familyName":["Lee"],"mobile":["111","222"],
+        "email":["ann@example.com"]})"),
+              records[ann]["fields"]);
+
+    std::map<std::string, std::string> readable, all; // by id
+    for (auto [flags, lines] : {std::pair{"", &readable}, {" --all", &all}}) {
+        CommandRun run = Run(std::string("contacts read --no-progress") + flags);
+        EXPECT_EQ(0, run.exitCode);
+        EXPECT_EQ(3u, run.Lines().size()) << run.output;
+        for (const std::string& line : run.Lines())
+            (*lines)[line.substr(0, line.find("  "))] = line;
+    }
+    EXPECT_EQ(ann + "  Ann Lee  mobile=111  mobile=222  email=ann@example.com", readable[ann]);
+    for (const std::string& value :
+         {"email=" + twoByte.substr(0, 18 * 2) + "...", "nickname=" + threeByte.substr(0, 12 * 3) + "...",
+          "webSite=" + fourByte.substr(0, 9 * 4) + "..."})
+        EXPECT_NE(std::string::npos, readable[cut].find(value)) << value << " in " << readable[cut];
+    EXPECT_EQ(0u, readable[cut].find(cut + "  Ann  ")) << readable[cut];
+    EXPECT_EQ(escaped + "  Ann\\tB  nickname=x\\ny\\x07  mobile=1  email=a@b  (+2 more)", readable[escaped]);
+    EXPECT_EQ(0u, all[escaped].find(escaped + "  Ann\\tB  nickname=x\\ny\\x07  note=one\\r\\ntwo  mobile=1  "
+                                              "email=a@b  webSite=w  modified=20"))
+        << all[escaped];
 }
 
 // The demo seeds 200 events whatever the number of contacts.
