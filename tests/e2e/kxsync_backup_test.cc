@@ -13,9 +13,7 @@
 namespace {
 
 TEST(KxsyncBackup, DryRunGuardAndSafetyBackup) {
-    kxtest::SimOptions o;
-    o.contacts = 8;
-    kxtest::SimFixture sim(o);
+    kxtest::SimFixture sim({.contacts = 8});
     ASSERT_TRUE(sim.ok()) << sim.error();
     kxtest::TempDir home("kx_kxsync_backup");
     auto run = [&](const std::string& arguments) {

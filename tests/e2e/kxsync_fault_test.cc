@@ -35,9 +35,7 @@ std::string LastLine(const std::string& text) {
 }
 
 TEST(KxsyncFaults, EveryFaultIsNamedAndTheNextRunSucceeds) {
-    kxtest::SimOptions options;
-    options.contacts = 6;
-    options.events = 4;
+    const kxtest::SimOptions options{.contacts = 6, .events = 4};
     auto sim = std::make_unique<kxtest::SimFixture>(options);
     ASSERT_TRUE(sim->ok()) << sim->error();
     kxtest::TempDir home("kx_fault_matrix");

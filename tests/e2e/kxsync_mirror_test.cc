@@ -34,10 +34,7 @@ Json::Value Named(const std::string& id, const std::string& given) {
 class KxsyncMirror : public ::testing::Test {
 protected:
     void SetUp() override {
-        kxtest::SimOptions options;
-        options.contacts = 6;
-        options.events = 4;
-        sim_ = std::make_unique<kxtest::SimFixture>(options);
+        sim_ = std::make_unique<kxtest::SimFixture>(kxtest::SimOptions{.contacts = 6, .events = 4});
         ASSERT_TRUE(sim_->ok()) << sim_->error();
         ASSERT_TRUE(sim_->store().SetCalendarTracking(true).ok);
     }

@@ -28,10 +28,7 @@ CommandRun Kxsync(const std::string& arguments, const std::string& env = "", boo
 // kxsync's command line, case by case against one simulator: the exit status, a fragment of
 // stderr, and what stdout holds (a fragment, or records only).
 TEST(Kxsync, CommandLines) {
-    kxtest::SimOptions options;
-    options.contacts = 16;
-    options.events = 12;
-    kxtest::SimFixture sim(options);
+    kxtest::SimFixture sim({.contacts = 16, .events = 12});
     ASSERT_TRUE(sim.ok()) << sim.error();
     kxtest::TempDir home("kx_kxsync_cli");
     const std::string port = " --port " + std::to_string(sim.port()) + " ";

@@ -16,12 +16,7 @@ using simtest::Call;
 using simtest::DriverRequest;
 using simtest::Exchange;
 
-kxtest::SimOptions Small() {
-    kxtest::SimOptions o;
-    o.contacts = 3;
-    o.events = 3;
-    return o;
-}
+const kxtest::SimOptions kSmall{.contacts = 3, .events = 3};
 
 // Requests create, info, create, create under the rules; per request its outcome: the status, x no
 // answer, c answer cut short, n deciphered text not JSON, u no envelope, s answered after a stall.
@@ -42,7 +37,7 @@ TEST(SimFaults, EachKindBreaksTheMatchingRequestsThenGoesAway) {
         {"0u00", "6", "undecipherable:1:skip=1"},
     };
     for (const auto& c : cases) {
-        kxtest::SimFixture sim(Small());
+        kxtest::SimFixture sim(kSmall);
         ASSERT_TRUE(sim.ok()) << sim.error();
         for (size_t i = 2; i < c.size(); ++i)
             ASSERT_TRUE(sim.AddFault(c[i])) << c[i];
@@ -99,7 +94,7 @@ TEST(SimFaults, RulesParseFromTheCommandLineForm) {
 // A request waiting for the store (held by a handset edit) keeps one server thread; the other
 // answers meanwhile, and the journal shows the two overlapping.
 TEST(SimServer, TwoRequestsAreServedAtOnce) {
-    kxtest::SimFixture sim(Small());
+    kxtest::SimFixture sim(kSmall);
     std::atomic<bool> held{false}, release{false};
     std::thread edit([&] {
         sim.store().Batch([&](kxsim::Store&) {
@@ -126,7 +121,7 @@ TEST(SimServer, TwoRequestsAreServedAtOnce) {
 // Unreadable HTTP is answered and never kills the server; a bad service request gets a non-zero
 // status and changes nothing.
 TEST(SimServer, MalformedRequestsAreAnsweredAndChangeNothing) {
-    kxtest::SimFixture sim(Small());
+    kxtest::SimFixture sim(kSmall);
     ASSERT_TRUE(sim.ok()) << sim.error();
     const int port = sim.port();
     // A body larger than the server takes: refused from the header, nothing allocated for it.
