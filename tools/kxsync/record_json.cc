@@ -1,6 +1,7 @@
 #include "record_json.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <json/json.h>
 #include <pugixml.hpp>
 
+#include "codec_text.h"
 #include "platform/oledate.h"
 #include "platform/utf.h"
 #include "record_text.h"
@@ -108,52 +110,28 @@ int32_t LeadingNumber(const std::string& text) {
 
 // Base64 as instance texts are in a read's list: a line break after every 76 characters, even the
 // last (the driver writes CR LF; the XML it merges the list with keeps LF).
-const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string Base64(const std::string& bytes) {
+std::string Base64Lines(const std::string& bytes) {
+    const std::string plain = Base64(bytes);
     std::string out;
-    size_t groups = 0;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        uint32_t v = static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
-        size_t n = std::min<size_t>(3, bytes.size() - i);
-        if (n > 1)
-            v |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
-        if (n > 2)
-            v |= static_cast<unsigned char>(bytes[i + 2]);
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += n > 1 ? kAlphabet[(v >> 6) & 63] : '=';
-        out += n > 2 ? kAlphabet[v & 63] : '=';
-        if (n == 3 && ++groups % 19 == 0)
-            out += "\n";
+    for (size_t at = 0; at < plain.size(); at += 76) {
+        out.append(plain, at, 76);
+        if (at + 76 <= plain.size() && plain[at + 75] != '=')
+            out += '\n';
     }
     return out;
 }
 
+// Read as the driver reads it: anything outside the alphabet skipped, a short last group taken
+// for what it holds.
 std::string Unbase64(const std::string& text) {
-    std::string out;
-    uint32_t bits = 0;
-    int count = 0;
-    for (char c : text) {
-        const char* at = std::strchr(kAlphabet, c);
-        if (!at || c == '\0')
-            continue;
-        bits = (bits << 6) | static_cast<uint32_t>(at - kAlphabet);
-        if (++count == 4) {
-            out += static_cast<char>(bits >> 16);
-            out += static_cast<char>(bits >> 8);
-            out += static_cast<char>(bits);
-            bits = 0;
-            count = 0;
-        }
-    }
-    if (count == 3) {
-        out += static_cast<char>(bits >> 10);
-        out += static_cast<char>(bits >> 2);
-    } else if (count == 2) {
-        out += static_cast<char>(bits >> 4);
-    }
-    return out;
+    std::string clean, bytes;
+    for (char c : text)
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/')
+            clean += c;
+    clean.resize(clean.size() % 4 == 1 ? clean.size() - 1 : clean.size());
+    clean.append((4 - clean.size() % 4) % 4, '=');
+    FromBase64(clean, &bytes);
+    return bytes;
 }
 
 // An instance text: base64 of its UTF-16LE units, and back (up to a NUL unit, as the driver reads it).
@@ -163,7 +141,7 @@ std::string InstanceText(const std::string& utf8) {
         bytes += static_cast<char>(c & 0xFF);
         bytes += static_cast<char>(c >> 8);
     }
-    return Base64(bytes);
+    return Base64Lines(bytes);
 }
 
 std::string InstanceTextValue(const std::string& base64) {
