@@ -53,4 +53,40 @@ bool ValidText(const Json::Value& v, std::string* where) {
     return true;
 }
 
+void AppendJsonString(const char* b, const char* e, std::string* out) {
+    static const char kHex[] = "0123456789abcdef";
+    out->push_back('"');
+    const char* run = b;
+    for (const char* p = b; p != e; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out->append(run, p);
+        run = p + 1;
+        switch (c) {
+        case '"':
+            out->append("\\\"");
+            break;
+        case '\\':
+            out->append("\\\\");
+            break;
+        case '\n':
+            out->append("\\n");
+            break;
+        case '\r':
+            out->append("\\r");
+            break;
+        case '\t':
+            out->append("\\t");
+            break;
+        default:
+            out->append("\\u00");
+            out->push_back(kHex[c >> 4]);
+            out->push_back(kHex[c & 15]);
+        }
+    }
+    out->append(run, e);
+    out->push_back('"');
+}
+
 } // namespace kxsim
