@@ -124,14 +124,17 @@ Json::Value IdBatchReader::NextChangeBatch(size_t limit, const DeletionSink& del
 }
 
 std::optional<ServiceReply> IdBatchReader::Ask(const Json::Value& body) {
-    ServiceReply answer = exchange_(plan_.read, &body);
+    const bool fast = fast_ && exchange_ == static_cast<ServiceExchange>(&ServiceCall) && !memory_;
+    ServiceReply answer = fast ? ServiceCallFast(plan_.read, &body, fast_) : exchange_(plan_.read, &body);
     if (!answer.ok()) {
         // A batch lost to a failed or unreadable answer fails the read: the host must not take
         // an incomplete read for the whole.
         result_ = Failed(answer, plan_.readFailed);
         return std::nullopt;
     }
-    if (plan_.noRowList && !answer.objects().isArray() && !answer.objects().isNull()) {
+    const bool rowList = answer.fast ? answer.fast->objects().isArray() || answer.fast->objects().isNull()
+                                     : answer.objects().isArray() || answer.objects().isNull();
+    if (plan_.noRowList && !rowList) {
         Fail(plan_.noRowList);
         return std::nullopt;
     }

@@ -7,9 +7,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <json/json.h>
+
+#include "transport/fast_json.h"
 
 enum class HttpMethod { Get, Put, Post, Delete };
 
@@ -53,6 +56,8 @@ const ServiceRequest& FastRead(ServiceKind kind);
 const ServiceRequest& Write(ServiceKind kind, ServiceWrite op);
 } // namespace service
 
+class FastAnswer;
+
 // The outcome of one exchange.
 struct ServiceReply {
     enum Outcome {
@@ -69,6 +74,9 @@ struct ServiceReply {
     int32_t status = 0;        // "status" of the answer (kOk: 0, kStatus: the value)
     Json::Value document;      // the parsed answer (kOk, kStatus); null otherwise
     std::string text;          // deciphered answer up to its first NUL; Plain kind: the answer
+    // Set when the answer was read by the fast reader (ServiceCallFast): outcome kOk, status 0,
+    // and the values are there (document and text stay empty).
+    const FastAnswer* fast = nullptr;
 
     bool ok() const { return outcome == kOk; }
     // The service refused a write: status -1 or -4.
@@ -98,3 +106,34 @@ ServiceReply ServiceCallPlain(const ServiceRequest& request, const std::string& 
 // The answer half on its own: decipher an envelope (up to its first NUL), parse, check "status".
 // For callers that hold a lock around the parse or replay recorded answers.
 ServiceReply ParseServiceAnswer(const char* envelope, size_t length);
+
+// The answers of the reads of whole records, read for speed: the envelope deciphered into a
+// buffer kept from one answer to the next, and parsed in place by the fast reader
+// (transport/fast_json.h). A read keeps one for all its batches; it holds the last answer only.
+class FastAnswer {
+public:
+    FastAnswer();
+    ~FastAnswer();
+    FastAnswer(const FastAnswer&) = delete;
+    FastAnswer& operator=(const FastAnswer&) = delete;
+
+    // True when the answer is a JSON object whose "status" is 0 or absent and the fast reader
+    // read all of it as JsonCpp would. False says nothing about the answer: ParseServiceAnswer
+    // then gives its outcome (and its trace lines) as it always has.
+    bool Parse(const char* envelope, size_t length);
+    fastjson::Value root() const { return doc_.root(); }
+    // "objects" of the answer (nothing when absent).
+    fastjson::Value objects() const { return doc_.root().member("objects"); }
+
+private:
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_ = 0;
+    fastjson::Document doc_;
+};
+
+// ServiceCall for an enciphered read: an answer the fast reader takes is given with fast set
+// (fast holds its values until its next use); any other answer is parsed by ParseServiceAnswer.
+ServiceReply ServiceCallFast(const ServiceRequest& request, const Json::Value* body, FastAnswer* fast);
+
+// The answer half of ServiceCallFast, for callers that replay recorded answers.
+ServiceReply ParseServiceAnswerFast(const char* envelope, size_t length, FastAnswer* fast);
