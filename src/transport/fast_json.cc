@@ -3,8 +3,12 @@
 #include <json/reader.h>
 #include <json/value.h>
 
-// rapidjson is header-only; its SSE4.2 whitespace skipping is left off so one build runs on
-// every x86 the host may have.
+// rapidjson is header-only. Its SSE2 scan of strings and blanks where the target has SSE2 (every
+// x86-64; the 32-bit build only when its flags say so), nothing newer: one build runs on every
+// x86 a host may have.
+#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
+#define RAPIDJSON_SSE2
+#endif
 #include <rapidjson/reader.h>
 
 namespace fastjson {

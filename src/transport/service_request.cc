@@ -155,8 +155,9 @@ bool FastAnswer::Parse(const char* envelope, size_t length) {
     if (!envelope)
         return false;
     length = strnlen(envelope, length);
-    // The decoded bytes, deciphered in place, and one NUL after them for the in-place parse.
-    const size_t need = Base64DecodedBound(length) + 1;
+    // The decoded bytes, deciphered in place, and one NUL after them for the in-place parse; the
+    // parser's SSE2 scans read whole aligned 16-byte blocks, so a block past the NUL is ours too.
+    const size_t need = Base64DecodedBound(length) + 1 + 32;
     if (need > capacity_) {
         size_t capacity = capacity_ < 4096 ? 4096 : capacity_;
         while (capacity < need)
