@@ -107,14 +107,24 @@ ServiceReply Exchange(const ServiceRequest& request, const char* body, size_t le
 // objects with destructors in thread-local or static storage are not destroyed safely on every
 // platform the driver is built for (at a worker's exit, or after the host's leak checks).
 std::string WriteCompactJson(const Json::Value& value) {
+    return CompactJsonWriter().Write(value);
+}
+
+CompactJsonWriter::CompactJsonWriter() {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["commentStyle"] = "None";
     builder["emitUTF8"] = true;
-    std::unique_ptr<Json::StreamWriter> writer(builder.newStreamWriter());
-    std::ostringstream out;
-    writer->write(value, &out);
-    return out.str();
+    writer_.reset(builder.newStreamWriter());
+}
+
+CompactJsonWriter::~CompactJsonWriter() = default;
+
+std::string CompactJsonWriter::Write(const Json::Value& value) {
+    out_.str(std::string());
+    out_.clear();
+    writer_->write(value, &out_);
+    return out_.str();
 }
 
 ServiceReply ParseServiceAnswer(const char* envelope, size_t length) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include <json/json.h>
@@ -90,6 +91,22 @@ struct ServiceReply {
 // The compact form every request body is written in: no blanks, no line feed, non-ASCII as raw
 // UTF-8 (the handset's byte limits count these bytes). Callers measuring a body use this too.
 std::string WriteCompactJson(const Json::Value& value);
+
+// The same writer kept for many values (a writer's set-up costs more than writing a row): for one
+// thread at a time, e.g. the loop that puts a write request together.
+class CompactJsonWriter {
+public:
+    CompactJsonWriter();
+    ~CompactJsonWriter();
+    CompactJsonWriter(const CompactJsonWriter&) = delete;
+    CompactJsonWriter& operator=(const CompactJsonWriter&) = delete;
+    // WriteCompactJson(value).
+    std::string Write(const Json::Value& value);
+
+private:
+    std::unique_ptr<Json::StreamWriter> writer_;
+    std::ostringstream out_;
+};
 
 // One enciphered exchange. body null (or a None request): no body is sent.
 ServiceReply ServiceCall(const ServiceRequest& request, const Json::Value* body);

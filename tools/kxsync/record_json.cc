@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <tuple>
 #include <vector>
 
@@ -194,12 +195,22 @@ private:
 };
 
 bool ParseObject(const std::string& line, Json::Value* v, std::string* error) {
-    Json::CharReaderBuilder builder;
-    builder["rejectDupKeys"] = true;
-    builder["failIfExtra"] = true;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    // One reader for every line (setting one up costs more than a line); a reader is for one
+    // thread at a time, the lock says so.
+    static std::mutex lock;
+    static const std::unique_ptr<Json::CharReader> reader = [] {
+        Json::CharReaderBuilder builder;
+        builder["rejectDupKeys"] = true;
+        builder["failIfExtra"] = true;
+        return std::unique_ptr<Json::CharReader>(builder.newCharReader());
+    }();
     std::string errors;
-    if (!reader->parse(line.data(), line.data() + line.size(), v, &errors)) {
+    bool parsed;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        parsed = reader->parse(line.data(), line.data() + line.size(), v, &errors);
+    }
+    if (!parsed) {
         // JsonCpp lists its findings over several lines ("* Line 1, Column 9\n  Missing ...\n* ..."):
         // the first, on one line.
         size_t start = errors.compare(0, 2, "* ") == 0 ? 2 : 0;

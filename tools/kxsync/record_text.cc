@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <mutex>
+#include <sstream>
 
 #include "platform/oledate.h"
 #include "platform/utf.h"
@@ -20,10 +23,19 @@ std::string DateText(const platform::OleDate& date) {
 }
 
 std::string JsonLineText(const Json::Value& value) {
-    Json::StreamWriterBuilder w;
-    w["indentation"] = "";
-    w["emitUTF8"] = true;
-    return Json::writeString(w, value);
+    // One writer for every line (setting one up costs more than a line); kxsync prints from one
+    // thread at a time, the lock says so.
+    static std::mutex lock;
+    static const std::unique_ptr<Json::StreamWriter> writer = [] {
+        Json::StreamWriterBuilder w;
+        w["indentation"] = "";
+        w["emitUTF8"] = true;
+        return std::unique_ptr<Json::StreamWriter>(w.newStreamWriter());
+    }();
+    std::lock_guard<std::mutex> hold(lock);
+    std::ostringstream out;
+    writer->write(value, &out);
+    return out.str();
 }
 
 std::string Shortened(const std::string& text, size_t limit, size_t keep) {
