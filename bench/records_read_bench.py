@@ -127,10 +127,11 @@ def main():
             print("%-22s wall %.2fx, kxsync cpu %.2fx, simulator cpu per request %.2fx" %
                   ("  %s speed-up" % kind, base["wall_s"] / this["wall_s"], base["cpu_s"] / max(this["cpu_s"], 1e-9),
                    (base["sim_s"] / max(base["requests"], 1)) / max(this["sim_s"] / max(this["requests"], 1), 1e-9)))
-        small, _ = measure(bin_dir, "contacts", "--seed-contacts", max(contacts // 10, 1), 1, scratch)
-        big = results[("this", "contacts")]
-        print("memory: %d contacts %.1f MB, %d contacts %.1f MB (this build)" %
-              (small["records"], small["rss_mb"], big["records"], big["rss_mb"]))
+        for tag, d in (("this", bin_dir), ("baseline", base_dir)):
+            small, _ = measure(d, "contacts", "--seed-contacts", max(contacts // 10, 1), 1, scratch)
+            big = results[(tag, "contacts")]
+            print("memory (%s): %d contacts %.1f MB, %d contacts %.1f MB" %
+                  (tag, small["records"], small["rss_mb"], big["records"], big["rss_mb"]))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 

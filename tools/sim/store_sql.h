@@ -31,6 +31,11 @@ public:
         sqlite3_bind_text(st_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
         return *this;
     }
+    // Text bound without a copy: the bytes must stay until the statement has stepped.
+    Stmt& View(int i, const char* data, size_t length) {
+        sqlite3_bind_text(st_, i, data, static_cast<int>(length), SQLITE_STATIC);
+        return *this;
+    }
     // Text, or NULL for "".
     Stmt& TextOrNull(int i, const std::string& v) { return v.empty() ? Null(i) : Text(i, v); }
     Stmt& Blob(int i, const std::string& v) {
