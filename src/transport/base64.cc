@@ -8,11 +8,21 @@ const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz01
 
 struct DecodeTable {
     int8_t value[256];
+    // The value of a character already in place for each of the four positions of a group; a
+    // character outside the alphabet sets the top byte.
+    uint32_t placed[4][256];
     DecodeTable() {
-        for (int i = 0; i < 256; ++i)
+        for (int i = 0; i < 256; ++i) {
             value[i] = -1;
-        for (int i = 0; i < 64; ++i)
-            value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
+            for (int k = 0; k < 4; ++k)
+                placed[k][i] = 0xFF000000u;
+        }
+        for (int i = 0; i < 64; ++i) {
+            const unsigned char c = static_cast<unsigned char>(kAlphabet[i]);
+            value[c] = static_cast<int8_t>(i);
+            for (int k = 0; k < 4; ++k)
+                placed[k][c] = static_cast<uint32_t>(i) << (18 - 6 * k);
+        }
     }
 };
 
@@ -69,13 +79,12 @@ size_t Base64DecodeTo(const char* text, size_t length, char* out) {
         // ends); anything else goes one character at a time.
         if (count == 0) {
             while (i + 4 <= length) {
-                const int8_t a = value[static_cast<unsigned char>(text[i])],
-                             b = value[static_cast<unsigned char>(text[i + 1])],
-                             c = value[static_cast<unsigned char>(text[i + 2])],
-                             d = value[static_cast<unsigned char>(text[i + 3])];
-                if ((a | b | c | d) < 0)
+                const uint32_t v = table.placed[0][static_cast<unsigned char>(text[i])] |
+                                   table.placed[1][static_cast<unsigned char>(text[i + 1])] |
+                                   table.placed[2][static_cast<unsigned char>(text[i + 2])] |
+                                   table.placed[3][static_cast<unsigned char>(text[i + 3])];
+                if (v & 0xFF000000u)
                     break;
-                const uint32_t v = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | uint32_t(d);
                 o[0] = static_cast<char>(v >> 16);
                 o[1] = static_cast<char>(v >> 8);
                 o[2] = static_cast<char>(v);
