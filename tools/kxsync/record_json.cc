@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include <json/json.h>
@@ -233,11 +234,18 @@ bool ParseObject(const std::string& line, Json::Value* v, std::string* error) {
 
 // The field type of a printed name; only the name the printer gives that type counts.
 bool FieldType(const std::string& name, int32_t* type) {
-    for (const auto& entry : FieldNames())
-        if (name == entry.second) {
-            *type = entry.first;
-            return true;
-        }
+    // The names looked up by text (the first type of a name, in the table's order, as a walk of
+    // the table finds it).
+    static const std::unordered_map<std::string, int32_t> byName = [] {
+        std::unordered_map<std::string, int32_t> map;
+        for (const auto& entry : FieldNames())
+            map.emplace(entry.second, entry.first);
+        return map;
+    }();
+    if (auto it = byName.find(name); it != byName.end()) {
+        *type = it->second;
+        return true;
+    }
     long long n = 0;
     if (name == "email")
         n = KX_CF_EMAIL;

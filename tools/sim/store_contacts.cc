@@ -152,10 +152,26 @@ StoreResult Store::InsertDataRows(int64_t contactId, const Json::Value& data) {
                " data3, data4, data5, data6, data7, data8, data9, data10, data11, data12, data13, data14,"
                " data15) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
         s.Int(1, contactId).Text(2, mime).Int(3, primary == "1").Int(4, superPrimary == "1");
+        // The row's members looked at once: which of data1..data15 it has.
+        const Json::Value* columns[15] = {};
+        for (auto it = row.begin(); it != row.end(); ++it) {
+            const char* end;
+            const char* name = it.memberName(&end);
+            if (end - name < 5 || end - name > 6 || std::strncmp(name, "data", 4) != 0)
+                continue;
+            for (int k = 0; k < 15; ++k)
+                if (std::strlen(kDataKeys[k]) == static_cast<size_t>(end - name) &&
+                    std::memcmp(kDataKeys[k], name, static_cast<size_t>(end - name)) == 0)
+                    columns[k] = &*it;
+        }
         for (int k = 0; k < 15; ++k) {
-            const Json::Value* present = row.find(kDataKeys[k], kDataKeys[k] + std::strlen(kDataKeys[k]));
+            const Json::Value* present = columns[k];
             const char *b, *e;
-            if (present != nullptr && !(k == 14 && mime == kPhotoMime) && present->getString(&b, &e)) {
+            if (present == nullptr || present->isNull()) {
+                s.Null(5 + k);
+                continue;
+            }
+            if (!(k == 14 && mime == kPhotoMime) && present->getString(&b, &e)) {
                 // The request's own bytes, bound without a copy: the request outlives the step.
                 s.View(5 + k, b, static_cast<size_t>(e - b));
                 continue;
@@ -163,9 +179,7 @@ StoreResult Store::InsertDataRows(int64_t contactId, const Json::Value& data) {
             std::string v;
             if (!TextOf(row, kDataKeys[k], &v))
                 return StoreResult::Fail(std::string("\"") + kDataKeys[k] + "\" is not a scalar");
-            if (present == nullptr || present->isNull())
-                s.Null(5 + k);
-            else if (k == 14 && mime == kPhotoMime)
+            if (k == 14 && mime == kPhotoMime)
                 s.Blob(5 + k, Base64Decode(v.data(), v.size()));
             else
                 s.Text(5 + k, v);
