@@ -46,8 +46,9 @@ int32_t RunCalendarRead(PhoneState& phone, uint32_t flags, RecordList<CalendarRe
     if (read.FetchIds()) {
         const int total = static_cast<int>(read.total());
         while (std::optional<ServiceReply> batch = read.NextBatch(kCalendarReadBatch)) {
-            int decoded = batch->fast ? kxconv::ToCalendarList(batch->fast->root(), &records, &exdates, &exceptions)
-                                      : kxconv::ToCalendarList(batch->document, &records, &exdates, &exceptions);
+            int decoded = batch->fast
+                              ? kxconv::ToCalendarList(batch->fast->root(), &records, &exdates, &exceptions)
+                              : kxconv::ToCalendarList(batch->document, &records, &exdates, &exceptions);
             for (int i = 0; i < decoded && !collecting; ++i)
                 read.reporter().Progress(i, total); // counts within the batch: restarts with every batch
         }

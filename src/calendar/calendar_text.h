@@ -9,9 +9,9 @@
 #include <kxphone/calendar_record.h>
 
 #include "platform/format.h"
-#include "transport/fast_json.h"
 #include "platform/oledate.h"
 #include "sync/time_conversions.h"
+#include "transport/fast_json.h"
 
 namespace CalConv {
 

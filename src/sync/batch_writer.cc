@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "platform/format.h"
-#include "sync/answer_cause.h"
 #include "platform/host_window.h"
+#include "sync/answer_cause.h"
 #include "trace/trace.h"
 #include "transport/text_encoding.h"
 #include "transport/transport_context.h"

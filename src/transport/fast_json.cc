@@ -149,8 +149,8 @@ bool Document::Parse(char* text, size_t length) {
     Builder builder{*this};
     rapidjson::InsituStringStream stream(text);
     rapidjson::Reader reader;
-    constexpr unsigned kFlags =
-        rapidjson::kParseInsituFlag | rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseNumbersAsStringsFlag;
+    constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseStopWhenDoneFlag |
+                                rapidjson::kParseNumbersAsStringsFlag;
     if (reader.Parse<kFlags>(stream, builder).IsError() || !open_.empty() || nodes_.empty()) {
         nodes_.clear();
         return false;

@@ -130,7 +130,8 @@ inline bool Value::isString() const {
     return doc_ && doc_->node(at_).kind == Document::Kind::String;
 }
 inline bool Value::isNumberOrBool() const {
-    return doc_ && (doc_->node(at_).kind == Document::Kind::Number || doc_->node(at_).kind == Document::Kind::Bool);
+    return doc_ &&
+           (doc_->node(at_).kind == Document::Kind::Number || doc_->node(at_).kind == Document::Kind::Bool);
 }
 inline bool Value::isNumber() const {
     return doc_ && doc_->node(at_).kind == Document::Kind::Number;
@@ -147,7 +148,8 @@ inline bool Value::scalarText(const char** begin, const char** end) const {
     if (!doc_)
         return false;
     const Document::Node& n = doc_->node(at_);
-    if (n.kind != Document::Kind::String && n.kind != Document::Kind::Number && n.kind != Document::Kind::Bool)
+    if (n.kind != Document::Kind::String && n.kind != Document::Kind::Number &&
+        n.kind != Document::Kind::Bool)
         return false;
     *begin = n.text;
     *end = n.text + n.length;

@@ -100,8 +100,8 @@ TEST_F(TraceLines, PiecesGiveTheFormattedLine) {
             u"[TID=%u][Tag=%s],[Module=%s],[Caller=%s],[Action=%s],[Function=%s],[Time=%04d-%02d-%02d "
             u"%02d:%02d:%02d %03d],[File=%S],[Line=%d]:\r\n",
             c.tid, u"Debug", u"vexoCorsaT3.dll", u"Caller", u"Info", c.function.c_str(), c.now.year,
-            c.now.month, c.now.day, c.now.hour, c.now.minute, c.now.second, c.now.millisecond, "trace_test.cc",
-            line);
+            c.now.month, c.now.day, c.now.hour, c.now.minute, c.now.second, c.now.millisecond,
+            "trace_test.cc", line);
         EXPECT_EQ(trace.Text(), platform::Utf16ToUtf8(expected.data(), expected.size()));
     }
 }

@@ -80,16 +80,18 @@ void Put(std::ostringstream& out, const platform::OleDate& date) {
 
 std::string Describe(const ContactRecord& r) {
     std::ostringstream out;
-    out << r.lFlag << ' ' << r.lIndex << ' ' << r.lUniqueID << ' ' << r.lPhoneMemory << ' ' << r.nTotalMemoryUsed
-        << ' ' << r.dtLocation << ' ' << r.nContactID << ' ' << r.RawData().size() << '|';
+    out << r.lFlag << ' ' << r.lIndex << ' ' << r.lUniqueID << ' ' << r.lPhoneMemory << ' '
+        << r.nTotalMemoryUsed << ' ' << r.dtLocation << ' ' << r.nContactID << ' ' << r.RawData().size()
+        << '|';
     Put(out, r.strPIMID);
     Put(out, r.csFolder);
     Put(out, r.strLastModify);
     Put(out, r.strCreated);
     for (int32_t i = 0; i < r.GetFieldCount(); ++i) {
         const ContactField* f = r.GetField(i);
-        out << f->nReserved << ' ' << f->nType << ' ' << f->nExtra1 << ' ' << f->nExtra2 << ' ' << f->nExtra3 << ' '
-            << f->nExtra4 << ' ' << f->nExtra5 << ' ' << f->nExtra6 << ' ' << f->mapExtra.size() << '|';
+        out << f->nReserved << ' ' << f->nType << ' ' << f->nExtra1 << ' ' << f->nExtra2 << ' ' << f->nExtra3
+            << ' ' << f->nExtra4 << ' ' << f->nExtra5 << ' ' << f->nExtra6 << ' ' << f->mapExtra.size()
+            << '|';
         Put(out, f->strData);
         Put(out, f->strExtra1);
         Put(out, f->strFilePath);
@@ -102,11 +104,11 @@ std::string Describe(const ContactRecord& r) {
 std::string Describe(const CalendarRecord& r) {
     std::ostringstream out;
     out << r.nVersion << ' ' << r.lState << ' ' << r.lFlag << ' ' << r.nCalendarId << ' ' << r.lAux1 << ' '
-        << r.lPhoneId << ' ' << r.nAux2 << ' ' << r.nAux3 << ' ' << r.nAux4 << ' ' << r.lAux5 << ' ' << r.lRecurType
-        << ' ' << r.lRecurDay << ' ' << r.lRecurMonth << ' ' << r.lRecurByWeekday << ' ' << r.lRecurWeek << ' '
-        << r.lRecurDayMask << ' ' << r.lRecurInterval << ' ' << r.lAux6 << ' ' << r.bRecurHasEnd << ' '
-        << r.lReminderMinutes << ' ' << r.lAux7 << ' ' << r.lAux8 << ' ' << r.pSource << ' ' << r.lAux9 << ' '
-        << r.lAux10 << ' ' << r.bAllDay << ' ' << r.lAux11 << '|';
+        << r.lPhoneId << ' ' << r.nAux2 << ' ' << r.nAux3 << ' ' << r.nAux4 << ' ' << r.lAux5 << ' '
+        << r.lRecurType << ' ' << r.lRecurDay << ' ' << r.lRecurMonth << ' ' << r.lRecurByWeekday << ' '
+        << r.lRecurWeek << ' ' << r.lRecurDayMask << ' ' << r.lRecurInterval << ' ' << r.lAux6 << ' '
+        << r.bRecurHasEnd << ' ' << r.lReminderMinutes << ' ' << r.lAux7 << ' ' << r.lAux8 << ' ' << r.pSource
+        << ' ' << r.lAux9 << ' ' << r.lAux10 << ' ' << r.bAllDay << ' ' << r.lAux11 << '|';
     Put(out, r.strId);
     Put(out, r.strAux1);
     Put(out, r.strAux2);

@@ -205,7 +205,8 @@ TEST(SimText, ReadAnswersAreTheBytesOfTheirTrees) {
         const std::string text = kxsim::Service::Unseal(a.body);
         Json::Value tree(Json::objectValue);
         tree["status"] = 0;
-        ASSERT_TRUE((contacts ? s->ReadContacts(ids, &tree["objects"]) : s->ReadEvents(ids, &tree["objects"])).ok);
+        ASSERT_TRUE(
+            (contacts ? s->ReadContacts(ids, &tree["objects"]) : s->ReadEvents(ids, &tree["objects"])).ok);
         EXPECT_EQ(text, kxsim::Service::Unseal(kxsim::Service::Seal(tree))) << path;
         EXPECT_GE(tree["objects"].size(), contacts ? 41u : 60u);
     }
@@ -214,11 +215,12 @@ TEST(SimText, ReadAnswersAreTheBytesOfTheirTrees) {
     // member that holds them (the first one in the order the members are written).
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((dir.path() + "/store.db").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "UPDATE data SET data1=CAST(X'5AC3' AS TEXT), data2=CAST(X'FF' AS TEXT)"
-                           " WHERE raw_contact_id=2; UPDATE events SET title=CAST(X'C0AF' AS TEXT) WHERE _id=3",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "UPDATE data SET data1=CAST(X'5AC3' AS TEXT), data2=CAST(X'FF' AS TEXT)"
+                     " WHERE raw_contact_id=2; UPDATE events SET title=CAST(X'C0AF' AS TEXT) WHERE _id=3",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
     sqlite3_close(db);
     s.reset();
     s = kxsim::Store::Open(dir.path() + "/store.db", &error);

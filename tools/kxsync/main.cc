@@ -14,8 +14,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "commands.h"
 #include "driver_library.h"
