@@ -88,8 +88,12 @@ bool AdbAvailable() {
 struct TraceFile {
     std::string path;
     ~TraceFile() {
-        if (!path.empty())
-            ::unlink(path.c_str());
+        if (path.empty())
+            return;
+        // The driver still traces while the process ends (its application object's last line):
+        // with the variable set it would make the removed file again and leave it behind.
+        ::unsetenv("KXPHONE_TRACE_FILE");
+        ::unlink(path.c_str());
     }
     bool Create() {
         std::vector<std::string> dirs;
