@@ -269,6 +269,7 @@ int main(int argc, char** argv) {
         window.FinishProgress();
         lastLine(true);
         std::fflush(nullptr);
+        ::unlink(traceFile.path.c_str()); // no destructor runs past _Exit
         std::_Exit(1);
     });
     int status = command->run(session);
