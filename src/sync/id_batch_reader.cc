@@ -50,11 +50,25 @@ bool IdBatchReader::FetchIds() {
     Json::Value body;
     if (plan_.changeLogBody)
         Json::Reader().parse(plan_.changeLogBody, body);
-    ServiceReply reply = exchange_(plan_.idList, plan_.changeLogBody ? &body : nullptr);
+    // A plain id list (thousands of entries) goes through the fast reader too.
+    const bool fast =
+        fast_ && exchange_ == static_cast<ServiceExchange>(&ServiceCall) && !plan_.changeLogBody;
+    ServiceReply reply = fast ? ServiceCallFast(plan_.idList, nullptr, fast_)
+                              : exchange_(plan_.idList, plan_.changeLogBody ? &body : nullptr);
     if (!reply.ok()) {
         // Not even an undecipherable answer may pass for an empty phone.
         result_ = Failed(reply, plan_.idListFailed);
         return false;
+    }
+    if (reply.fast) {
+        const fastjson::Value objects = reply.fast->objects();
+        if (objects.isArray()) {
+            ids_ = IdEntries(objects);
+        } else if (!(objects.isNull() && plan_.absentIdsAreEmpty)) {
+            Fail(plan_.noIdList);
+            return false;
+        }
+        return true;
     }
     Json::Value& objects = reply.document["objects"];
     if (objects.isArray()) {

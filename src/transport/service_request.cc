@@ -195,8 +195,10 @@ ServiceReply ParseServiceAnswerFast(const char* envelope, size_t length, FastAns
 }
 
 ServiceReply ServiceCallFast(const ServiceRequest& request, const Json::Value* body, FastAnswer* fast) {
-    if (!body || request.body != ServiceBody::Enciphered)
+    if (request.body == ServiceBody::Plain)
         return ServiceCall(request, body);
+    if (!body || request.body == ServiceBody::None)
+        return Exchange(request, nullptr, 0, false, fast); // no body; the answer is enciphered JSON
     const std::string compact = WriteCompactJson(*body);
     if (compact.empty())
         return ServiceCall(request, body);

@@ -148,8 +148,9 @@ private:
     fastjson::Document doc_;
 };
 
-// ServiceCall for an enciphered read: an answer the fast reader takes is given with fast set
-// (fast holds its values until its next use); any other answer is parsed by ParseServiceAnswer.
+// ServiceCall for a read (an enciphered answer; a request with or without a body): an answer the
+// fast reader takes is given with fast set (fast holds its values until its next use); any other
+// answer is parsed by ParseServiceAnswer. A Plain request goes to ServiceCall.
 ServiceReply ServiceCallFast(const ServiceRequest& request, const Json::Value* body, FastAnswer* fast);
 
 // The answer half of ServiceCallFast, for callers that replay recorded answers.

@@ -2,7 +2,8 @@
 // deciphered JSON text, enciphered here as the handset would) goes through both paths of the
 // reads of whole records, as contacts and as events. Whenever the fast reader takes an answer,
 // JsonCpp must take it too, and both must give the same verdict on the row list, the same
-// records (every member), the same removed and modified instances, and the same trace lines.
+// records (every member), the same removed and modified instances, the same trace lines, and, read
+// as an id list, the same id batches.
 // When the fast reader refuses an answer the read uses JsonCpp's result itself: nothing to compare.
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include "fuzz_support.h"
 #include "platform/utf.h"
 #include "sync/picture_file.h"
+#include "transport/id_batch.h"
 #include "transport/payload_cipher.h"
 #include "transport/service_request.h"
 
@@ -175,6 +177,22 @@ template <class V> std::string Events(const V& root, DiffEnv& env) {
     return out + env.NewTrace();
 }
 
+// The batches a read asks for when the answer is its id list (as a contact read counts null
+// entries, and as an event read does not).
+std::string IdBatches(const Json::Value& ids) {
+    std::string out = std::to_string(ids.size()) + "\n";
+    for (bool nullCounts : {true, false}) {
+        Json::ArrayIndex position = 0;
+        for (;;) {
+            Json::Value batch = NextIdBatch(ids, &position, 7, nullCounts);
+            if (batch.empty())
+                break;
+            out += WriteCompactJson(batch) + " " + std::to_string(position) + "\n";
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -196,6 +214,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(slowContacts == Contacts(fast.objects(), env));
     const std::string slowEvents = Events(slow.document, env);
     Check(slowEvents == Events(fast.root(), env));
+    // As an id list: the same verdict, the same entries, the same batches.
+    Check(slow.objects().isArray() == fast.objects().isArray() &&
+          slow.objects().isNull() == fast.objects().isNull());
+    if (slow.objects().isArray())
+        Check(IdBatches(slow.objects()) == IdBatches(IdEntries(fast.objects())));
 
     // The read's own entry gives the same outcome.
     const ServiceReply read = ParseServiceAnswerFast(envelope.data(), envelope.size(), &fast);
