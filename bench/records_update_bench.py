@@ -14,7 +14,9 @@ import os
 import sys
 import tempfile
 
-from records_write_bench import kxsync, start_sim
+import shutil
+
+from records_write_bench import PICTURES, kxsync, start_sim
 
 
 def update(bin_dir, count, tmp, tag):
@@ -49,6 +51,7 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         carry = update(sys.argv[1], count, tmp, "carry")
         plain = update(sys.argv[2], count, tmp, "plain")
+        shutil.rmtree(os.path.join(PICTURES, os.path.basename(tmp)), ignore_errors=True)
     for name, r in (("with carry-over", carry), ("without", plain)):
         print("%-16s updated %6d rc %d  wall %.2f s  cpu %.2f s  peak %.1f MB  requests %s" %
               (name, r["records"], r["rc"], r["wall_s"], r["cpu_s"], r["rss_mb"],

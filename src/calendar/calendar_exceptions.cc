@@ -58,7 +58,9 @@ void AddText(pugi::xml_node parent, const char* name, const std::string& text) {
 
 namespace CalConv {
 
-std::string ModificationElement(const Json::Value& row) {
+namespace {
+
+template <class Row> std::string ModificationElementOf(const Row& row) {
     bool allDay = NarrowToNumber(RowText(row, "allDay")) != 0;
     platform::OleDate start = ReadMillis(RowText(row, "dtstart"), allDay, InvalidDate());
     if (!IsUsableDate(start))
@@ -91,13 +93,23 @@ std::string ModificationElement(const Json::Value& row) {
     AddText(e, "end", InstantText(end));
     if (RowText(row, "hasAlarm") == "1") {
         AddText(e, "reminderset", "1");
-        const Json::Value& alarms = row["__data"];
+        const auto& alarms = row["__data"];
         if (alarms.isArray() && !alarms.empty())
             AddText(e, "reminderdelta", NarrowNumber(NarrowToNumber(RowText(alarms[0], "minutes"))));
     } else {
         AddText(e, "reminderset", "0");
     }
     return Serialise(e);
+}
+
+} // namespace
+
+std::string ModificationElement(const Json::Value& row) {
+    return ModificationElementOf(row);
+}
+
+std::string ModificationElement(const fastjson::Value& row) {
+    return ModificationElementOf(row);
 }
 
 bool LoadExceptionList(const std::u16string& text, pugi::xml_document* doc, const char16_t* caller) {

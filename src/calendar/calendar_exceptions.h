@@ -8,12 +8,14 @@
 #include <pugixml.hpp>
 
 #include "platform/oledate.h"
+#include "transport/fast_json.h"
 
 namespace CalConv {
 
 // A modified instance row as its "modification" element; empty when its start is no date, as
 // such an instance cannot be placed in its series (nor sent back).
 std::string ModificationElement(const Json::Value& row);
+std::string ModificationElement(const fastjson::Value& row);
 
 // Parses an exception list. False, traced for caller, when it is not XML.
 bool LoadExceptionList(const std::u16string& text, pugi::xml_document* doc, const char16_t* caller);

@@ -22,8 +22,11 @@ const char16_t kToCaller[] = u"kxconv::ToCalendarEx";
 
 namespace kxconv {
 
-bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdateList* exdates,
-                  CalendarExceptionList* exceptions) {
+namespace {
+
+template <class Row>
+bool ToCalendarFrom(const Row& row, CalendarRecord* record, CalendarExdateList* exdates,
+                    CalendarExceptionList* exceptions) {
     if (!row.isObject())
         return false;
     std::string parentId = CalConv::RowText(row, "parentID");
@@ -86,7 +89,7 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
     }
 
     if (CalConv::RowText(row, "hasAlarm") == "1") {
-        const Json::Value& alarms = row["__data"];
+        const auto& alarms = row["__data"];
         if (alarms.isArray() && !alarms.empty())
             record->lReminderMinutes = CalConv::NarrowToNumber(CalConv::RowText(alarms[0], "minutes"));
     }
@@ -115,22 +118,40 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
     return true;
 }
 
-int ToCalendarList(const Json::Value& response, RecordList<CalendarRecord>* list, CalendarExdateList* exdates,
-                   CalendarExceptionList* exceptions) {
+template <class V>
+int ToCalendarListOf(const V& response, RecordList<CalendarRecord>* list, CalendarExdateList* exdates,
+                     CalendarExceptionList* exceptions) {
     if (!response.isObject())
         return 0;
-    const Json::Value& objects = response["objects"];
+    const auto& objects = response["objects"];
     if (!objects.isArray())
         return 0;
     int added = 0;
-    for (const Json::Value& row : objects) {
+    for (const auto& row : objects) {
         std::unique_ptr<CalendarRecord> record(new CalendarRecord());
-        if (ToCalendarEx(row, record.get(), exdates, exceptions)) {
+        if (ToCalendarFrom(row, record.get(), exdates, exceptions)) {
             list->Add(std::move(record));
             ++added;
         }
     }
     return added;
+}
+
+} // namespace
+
+bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdateList* exdates,
+                  CalendarExceptionList* exceptions) {
+    return ToCalendarFrom(row, record, exdates, exceptions);
+}
+
+int ToCalendarList(const Json::Value& response, RecordList<CalendarRecord>* list, CalendarExdateList* exdates,
+                   CalendarExceptionList* exceptions) {
+    return ToCalendarListOf(response, list, exdates, exceptions);
+}
+
+int ToCalendarList(const fastjson::Value& response, RecordList<CalendarRecord>* list,
+                   CalendarExdateList* exdates, CalendarExceptionList* exceptions) {
+    return ToCalendarListOf(response, list, exdates, exceptions);
 }
 
 } // namespace kxconv

@@ -22,6 +22,8 @@
 #include <kxphone/calendar_record.h>
 #include <kxphone/record_list.h>
 
+#include "transport/fast_json.h"
+
 // What a read collects beside its records until every row is in: removed instances ("exdate"
 // of a parent row) and modified instances (rows with "parentID"), both keyed by the parent's id.
 struct CalendarExdate {
@@ -47,6 +49,9 @@ bool ToCalendarEx(const Json::Value& row, CalendarRecord* record, CalendarExdate
 // it), in answer order; other elements are skipped. Returns the number appended.
 int ToCalendarList(const Json::Value& response, RecordList<CalendarRecord>* list, CalendarExdateList* exdates,
                    CalendarExceptionList* exceptions);
+// The same for an answer the fast reader took: the same records, the same trace lines.
+int ToCalendarList(const fastjson::Value& response, RecordList<CalendarRecord>* list,
+                   CalendarExdateList* exdates, CalendarExceptionList* exceptions);
 
 } // namespace kxconv
 

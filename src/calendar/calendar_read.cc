@@ -33,6 +33,8 @@ int32_t RunCalendarRead(PhoneState& phone, uint32_t flags, RecordList<CalendarRe
     const bool collecting = list != nullptr;
     // A backup asked for the records, not for messages: it gets none at all.
     IdBatchReader read(phone, kCalendarRead, collecting, exchange);
+    FastAnswer fast; // the batches' answers, deciphered and parsed in one buffer kept for the read
+    read.UseFastAnswers(&fast);
 
     RecordList<CalendarRecord> records; // kept for the merge, delivered after it
     CalendarExdateList exdates;
@@ -44,7 +46,9 @@ int32_t RunCalendarRead(PhoneState& phone, uint32_t flags, RecordList<CalendarRe
     if (read.FetchIds()) {
         const int total = static_cast<int>(read.total());
         while (std::optional<ServiceReply> batch = read.NextBatch(kCalendarReadBatch)) {
-            int decoded = kxconv::ToCalendarList(batch->document, &records, &exdates, &exceptions);
+            int decoded = batch->fast
+                              ? kxconv::ToCalendarList(batch->fast->root(), &records, &exdates, &exceptions)
+                              : kxconv::ToCalendarList(batch->document, &records, &exdates, &exceptions);
             for (int i = 0; i < decoded && !collecting; ++i)
                 read.reporter().Progress(i, total); // counts within the batch: restarts with every batch
         }

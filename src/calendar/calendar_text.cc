@@ -16,6 +16,13 @@ std::string RowText(const Json::Value& row, const char* key) {
     return v->asString();
 }
 
+std::string RowText(const fastjson::Value& row, const char* key) {
+    const char *b, *e;
+    if (!row.member(key).scalarText(&b, &e))
+        return std::string();
+    return std::string(b, e);
+}
+
 std::string Upper(std::string text) {
     for (char& c : text)
         if (c >= 'a' && c <= 'z')

@@ -11,6 +11,7 @@
 #include "platform/format.h"
 #include "platform/oledate.h"
 #include "sync/time_conversions.h"
+#include "transport/fast_json.h"
 
 namespace CalConv {
 
@@ -47,6 +48,7 @@ inline std::string NarrowNumber(int32_t n) {
 // A member of a row as text: strings as they are, numbers and booleans as their text; anything
 // else (missing, null, arrays, objects) is empty.
 std::string RowText(const Json::Value& row, const char* key);
+std::string RowText(const fastjson::Value& row, const char* key);
 
 // ASCII letters upper-cased; the handset's keywords are ASCII.
 std::string Upper(std::string text);

@@ -103,6 +103,9 @@ const Json::Value& Member(const Json::Value& object, const char* key) {
     const Json::Value* v = object.find(key, key + std::strlen(key));
     return v ? *v : Null();
 }
+fastjson::Value Member(const fastjson::Value& object, const char* key) {
+    return object.member(key);
+}
 
 // A scalar as UTF-8 without copying strings; numbers and booleans in their text form.
 bool Utf8Of(const Json::Value& v, const char** begin, const char** end, std::string* scratch) {
@@ -116,12 +119,15 @@ bool Utf8Of(const Json::Value& v, const char** begin, const char** end, std::str
     }
     return false;
 }
+bool Utf8Of(const fastjson::Value& v, const char** begin, const char** end, std::string*) {
+    return v.scalarText(begin, end);
+}
 
 // Texts of the contact being converted that were not UTF-8: the host gets U+FFFD in place of each
 // bad sequence, and the contact's conversion traces that it did.
 thread_local int tBadTexts = 0;
 
-std::u16string Wide(const Json::Value& v) {
+template <class V> std::u16string Wide(const V& v) {
     const char *b, *e;
     std::string scratch;
     if (!Utf8Of(v, &b, &e, &scratch))
@@ -131,11 +137,11 @@ std::u16string Wide(const Json::Value& v) {
     return Utf8ToWide(b, static_cast<size_t>(e - b));
 }
 
-std::u16string WideMember(const Json::Value& object, const char* key) {
+template <class V> std::u16string WideMember(const V& object, const char* key) {
     return Wide(Member(object, key));
 }
 
-bool Equals(const Json::Value& v, const char* text) {
+template <class V> bool Equals(const V& v, const char* text) {
     const char *b, *e;
     return v.getString(&b, &e) && static_cast<size_t>(e - b) == std::strlen(text) &&
            std::memcmp(b, text, static_cast<size_t>(e - b)) == 0;
@@ -263,8 +269,8 @@ struct RowReader {
     bool hasPicture = false;
     std::string picture;
 
-    void Read(const Json::Value& row) {
-        const Json::Value& mimetype = Member(row, "mimetype");
+    template <class V> void Read(const V& row) {
+        const auto& mimetype = Member(row, "mimetype");
         if (Equals(mimetype, kName)) {
             record->AddField(KX_CF_GIVEN_NAME, WideMember(row, "data2"));
             record->AddField(KX_CF_FAMILY_NAME, WideMember(row, "data3"));
@@ -326,7 +332,7 @@ struct RowReader {
         }
     }
 
-    void ReadPhone(const Json::Value& row) {
+    template <class V> void ReadPhone(const V& row) {
         std::u16string number = WideMember(row, "data1");
         if (number.empty())
             return;
@@ -335,7 +341,7 @@ struct RowReader {
             record->AddField(type, number);
     }
 
-    void ReadIm(const Json::Value& row) {
+    template <class V> void ReadIm(const V& row) {
         std::u16string protocol = WideMember(row, "data5");
         std::u16string address = WideMember(row, "data1");
         if (protocol.size() == 1 && protocol[0] >= u'0' && protocol[0] <= u'7') {
@@ -350,10 +356,8 @@ struct RowReader {
     }
 };
 
-} // namespace
-
-int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups,
-                bool passThrough) {
+template <class V>
+int ToContactFrom(const V& object, ContactRecord* record, ContactGroupCache& groups, bool passThrough) {
     if (!object.isObject() ||
         !platform::EqualsNoCase(platform::Trim(WideMember(object, "account_name")), u"pcsc"))
         return 0;
@@ -370,9 +374,9 @@ int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCa
     RowReader reader;
     reader.record = record;
     reader.groupCache = &groups;
-    const Json::Value& rows = Member(object, "__data");
+    const auto& rows = Member(object, "__data");
     if (rows.isArray()) {
-        for (const Json::Value& row : rows)
+        for (const auto& row : rows)
             if (row.isObject())
                 reader.Read(row);
     }
@@ -387,6 +391,18 @@ int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCa
     if (reader.hasPicture && WritePicture(reader.picture, &path, !passThrough))
         record->SetPicturePath(path);
     return 1;
+}
+
+} // namespace
+
+int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups,
+                bool passThrough) {
+    return ToContactFrom(object, record, groups, passThrough);
+}
+
+int ToContactEx(const fastjson::Value& object, ContactRecord* record, ContactGroupCache& groups,
+                bool passThrough) {
+    return ToContactFrom(object, record, groups, passThrough);
 }
 
 int FromContactEx(const ContactRecord& record, Json::Value* object, int* count, ContactGroupCache& groups) {

@@ -5,6 +5,8 @@
 
 #include <json/value.h>
 
+#include "transport/fast_json.h"
+
 class ContactGroupCache;
 class ContactRecord;
 
@@ -16,6 +18,9 @@ namespace kxconv {
 // its picture file is removed with it, so it gets a file of its own rather than the shared one
 // the host's records may refer to.
 int ToContactEx(const Json::Value& object, ContactRecord* record, ContactGroupCache& groups,
+                bool passThrough = false);
+// The same from an answer the fast reader took: the same record, the same trace lines.
+int ToContactEx(const fastjson::Value& object, ContactRecord* record, ContactGroupCache& groups,
                 bool passThrough = false);
 
 // Builds the object that writes record to the handset. Always 1; count receives the number of

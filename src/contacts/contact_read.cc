@@ -52,6 +52,8 @@ const IdReadPlan kContactRead = {
 int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<ContactRecord>* list) {
     // Collecting for a backup: no message and no callback at all, not even the final one.
     IdBatchReader read(phone, kContactRead, list != nullptr);
+    FastAnswer fast; // the batches' answers, deciphered and parsed in one buffer kept for the read
+    read.UseFastAnswers(&fast);
     const size_t batchSize = ContactReadBatch(phone);
     int delivered = 0;
     if (read.FetchIds()) {
@@ -59,8 +61,12 @@ int32_t ReadContacts(PhoneState& phone, ContactGroupCache& groups, RecordList<Co
         while (std::optional<ServiceReply> answer = read.NextBatch(batchSize)) {
             RecordList<ContactRecord> records;
             // Records a backup collects only pass through: their pictures are files of their own.
-            ToContactBatch(answer->objects(), groups, kCaller, list != nullptr,
-                           list ? nullptr : &phone.Pictures, &records);
+            if (answer->fast)
+                ToContactBatch(answer->fast->objects(), groups, kCaller, list != nullptr,
+                               list ? nullptr : &phone.Pictures, &records);
+            else
+                ToContactBatch(answer->objects(), groups, kCaller, list != nullptr,
+                               list ? nullptr : &phone.Pictures, &records);
             answer.reset();
 
             if (list) {
@@ -89,10 +95,13 @@ size_t ContactReadBatch(const PhoneState& phone) {
     return phone.ProductId.load() == kSmallBatchProduct ? kSmallBatch : kBatch;
 }
 
-void ToContactBatch(const Json::Value& objects, ContactGroupCache& groups, const char16_t* caller,
-                    bool passThrough, PictureSession* pictures, RecordList<ContactRecord>* records) {
+namespace {
+
+template <class V>
+void ToContactsOf(const V& objects, ContactGroupCache& groups, const char16_t* caller, bool passThrough,
+                  PictureSession* pictures, RecordList<ContactRecord>* records) {
     records->Reserve(records->size() + objects.size());
-    for (const Json::Value& object : objects) {
+    for (const auto& object : objects) {
         if (!object.isObject()) {
             KX_TRACE_ERROR(caller, u"contact entry is not an object");
             continue;
@@ -104,4 +113,16 @@ void ToContactBatch(const Json::Value& objects, ContactGroupCache& groups, const
             pictures->Refer(holder->strFilePath);
         records->Add(std::move(record));
     }
+}
+
+} // namespace
+
+void ToContactBatch(const Json::Value& objects, ContactGroupCache& groups, const char16_t* caller,
+                    bool passThrough, PictureSession* pictures, RecordList<ContactRecord>* records) {
+    ToContactsOf(objects, groups, caller, passThrough, pictures, records);
+}
+
+void ToContactBatch(const fastjson::Value& objects, ContactGroupCache& groups, const char16_t* caller,
+                    bool passThrough, PictureSession* pictures, RecordList<ContactRecord>* records) {
+    ToContactsOf(objects, groups, caller, passThrough, pictures, records);
 }

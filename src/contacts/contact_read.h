@@ -13,6 +13,7 @@
 #include "contacts/contact_groups.h"
 #include "sync/phone_state.h"
 #include "sync/picture_file.h"
+#include "transport/fast_json.h"
 
 // list null: every record goes to the host (messages and callbacks); otherwise copies are
 // collected into list and nothing is sent. Returns 0, 12, 21 or 1100. Runs on the caller's
@@ -27,4 +28,7 @@ size_t ContactReadBatch(const PhoneState& phone);
 // (their pictures get files of their own). pictures (may be null): where the host's records'
 // picture files are noted.
 void ToContactBatch(const Json::Value& objects, ContactGroupCache& groups, const char16_t* caller,
+                    bool passThrough, PictureSession* pictures, RecordList<ContactRecord>* records);
+// The same for an answer the fast reader took.
+void ToContactBatch(const fastjson::Value& objects, ContactGroupCache& groups, const char16_t* caller,
                     bool passThrough, PictureSession* pictures, RecordList<ContactRecord>* records);

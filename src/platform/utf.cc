@@ -1,5 +1,8 @@
 #include "platform/utf.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace platform {
 
 namespace {
@@ -39,8 +42,13 @@ std::string Utf16ToUtf8(const char16_t* s, size_t n) {
     if (!s)
         return out;
     out.reserve(n + n / 2);
-    for (size_t i = 0; i < n && s[i];)
+    for (size_t i = 0; i < n && s[i];) {
+        if (s[i] < 0x80) {
+            out.push_back(static_cast<char>(s[i++]));
+            continue;
+        }
         AppendUtf8(&out, NextCodePoint(s, n, &i));
+    }
     return out;
 }
 
@@ -78,6 +86,16 @@ size_t ValidSequence(const unsigned char* p, size_t n, size_t i) {
 bool IsValidUtf8(const char* text, size_t n) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     for (size_t i = 0; i < n;) {
+        if (p[i] < 0x80) {
+            // ASCII runs eight bytes at a time.
+            for (++i; i + 8 <= n; i += 8) {
+                uint64_t word;
+                std::memcpy(&word, p + i, 8);
+                if (word & 0x8080808080808080ull)
+                    break;
+            }
+            continue;
+        }
         size_t k = ValidSequence(p, n, i);
         if (k == 0)
             return false;
@@ -96,8 +114,12 @@ std::u16string Utf8ToUtf16(const char* text, size_t n) {
         char32_t c, min;
         size_t need;
         if (b < 0x80) {
-            out.push_back(b);
-            ++i;
+            // An ASCII run appended whole.
+            size_t end = i + 1;
+            while (end < n && p[end] < 0x80)
+                ++end;
+            out.append(p + i, p + end);
+            i = end;
             continue;
         } else if (b >= 0xC2 && b <= 0xDF) {
             c = b & 0x1F, need = 1, min = 0x80;

@@ -1,12 +1,13 @@
 #include "sync/batch_writer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 #include <thread>
 
 #include "platform/format.h"
-#include "sync/answer_cause.h"
 #include "platform/host_window.h"
+#include "sync/answer_cause.h"
 #include "trace/trace.h"
 #include "transport/text_encoding.h"
 #include "transport/transport_context.h"
@@ -90,6 +91,7 @@ void BatchWriter::Run(WriteSet& set) {
     KX_TRACE_INFO(kind_.caller, platform::Format(u"do write v3 item count = %d", static_cast<int>(n)));
 
     size_t i = 0, taken = 0;
+    CompactJsonWriter json;
     while (i < n && !phone_.StopFlag.load()) {
         auto request = std::make_unique<Request>();
         request->body = "{\"objects\":[";
@@ -118,7 +120,7 @@ void BatchWriter::Run(WriteSet& set) {
             for (const Json::Value& row : rows) {
                 if (!text.empty())
                     text += ',';
-                text += WriteCompactJson(row);
+                text += json.Write(row);
             }
             // A record that cannot share a request still gets one of its own: the checks apply
             // only to a request that already holds something.
@@ -163,7 +165,6 @@ void BatchWriter::Run(WriteSet& set) {
 }
 
 bool BatchWriter::Send(std::unique_ptr<Request> request) {
-    platform::Env* env = TransportContext::Current().env();
     for (;;) {
         if (phone_.WriteRefused.load() || phone_.WriteResult.load() != 0 || phone_.StopFlag.load()) {
             KX_ERROR_LINE(kind_.caller);
@@ -172,9 +173,16 @@ bool BatchWriter::Send(std::unique_ptr<Request> request) {
         JoinFinished(false);
         if (workers_.size() < kWorkers)
             break;
-        // Both workers busy: the host's window keeps handling its messages meanwhile.
+        // Both workers busy: the host's window keeps handling its messages meanwhile, every 10 ms
+        // at the least; the wait ends as soon as a worker is done.
         platform::PumpWindowMessages();
-        env->SleepMillis(10);
+        std::unique_lock<std::mutex> wait(doneLock_);
+        doneSignal_.wait_for(wait, std::chrono::milliseconds(10), [this] {
+            for (const auto& w : workers_)
+                if (w->done.load())
+                    return true;
+            return false;
+        });
     }
     const unsigned count = static_cast<unsigned>(request->indexes.size());
     auto worker = std::make_unique<Worker>();
@@ -185,7 +193,11 @@ bool BatchWriter::Send(std::unique_ptr<Request> request) {
             std::unique_ptr<Request> request(owned);
             ServiceReply reply = ServiceCallText(service::Write(kind_.service, op_), request->body);
             Answer(*request, reply);
-            slot->done = true;
+            {
+                std::lock_guard<std::mutex> hold(doneLock_);
+                slot->done = true;
+            }
+            doneSignal_.notify_all();
         });
     } catch (const std::system_error&) {
         delete owned;
@@ -280,6 +292,7 @@ ModifyTimes GetLastModifyTime(const PhoneState& phone, ServiceKind kind,
     const char16_t* caller =
         kind == ServiceKind::Contact ? u"CKXFakePhone::WriteContact" : u"CKXFakePhone::WriteCalendar";
     ModifyTimes times;
+    CompactJsonWriter json;
     size_t i = 0;
     while (i < ids.size()) {
         Json::Value body(Json::objectValue);
@@ -292,7 +305,7 @@ ModifyTimes GetLastModifyTime(const PhoneState& phone, ServiceKind kind,
             }
             Json::Value object(Json::objectValue);
             object["__id"] = WideToUtf8(ids[i]);
-            const size_t length = WriteCompactJson(object).size() + (objects.empty() ? 0 : 1);
+            const size_t length = json.Write(object).size() + (objects.empty() ? 0 : 1);
             // An id too long to share a request goes alone, so the walk always advances.
             if (!objects.empty() && bytes + length >= kIdBytes)
                 break;

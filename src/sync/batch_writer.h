@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -100,6 +101,9 @@ private:
     std::atomic<bool> incomplete_{false};
     struct Worker;
     std::vector<std::unique_ptr<Worker>> workers_;
+    // A worker that ends says so here, so a request waiting for a free worker goes at once.
+    std::mutex doneLock_;
+    std::condition_variable doneSignal_;
 };
 
 // The id an answer object names: its "__id" as text ("" when it has none a record could keep).

@@ -50,11 +50,25 @@ bool IdBatchReader::FetchIds() {
     Json::Value body;
     if (plan_.changeLogBody)
         Json::Reader().parse(plan_.changeLogBody, body);
-    ServiceReply reply = exchange_(plan_.idList, plan_.changeLogBody ? &body : nullptr);
+    // A plain id list (thousands of entries) goes through the fast reader too.
+    const bool fast =
+        fast_ && exchange_ == static_cast<ServiceExchange>(&ServiceCall) && !plan_.changeLogBody;
+    ServiceReply reply = fast ? ServiceCallFast(plan_.idList, nullptr, fast_)
+                              : exchange_(plan_.idList, plan_.changeLogBody ? &body : nullptr);
     if (!reply.ok()) {
         // Not even an undecipherable answer may pass for an empty phone.
         result_ = Failed(reply, plan_.idListFailed);
         return false;
+    }
+    if (reply.fast) {
+        const fastjson::Value objects = reply.fast->objects();
+        if (objects.isArray()) {
+            ids_ = IdEntries(objects);
+        } else if (!(objects.isNull() && plan_.absentIdsAreEmpty)) {
+            Fail(plan_.noIdList);
+            return false;
+        }
+        return true;
     }
     Json::Value& objects = reply.document["objects"];
     if (objects.isArray()) {
@@ -124,14 +138,17 @@ Json::Value IdBatchReader::NextChangeBatch(size_t limit, const DeletionSink& del
 }
 
 std::optional<ServiceReply> IdBatchReader::Ask(const Json::Value& body) {
-    ServiceReply answer = exchange_(plan_.read, &body);
+    const bool fast = fast_ && exchange_ == static_cast<ServiceExchange>(&ServiceCall) && !memory_;
+    ServiceReply answer = fast ? ServiceCallFast(plan_.read, &body, fast_) : exchange_(plan_.read, &body);
     if (!answer.ok()) {
         // A batch lost to a failed or unreadable answer fails the read: the host must not take
         // an incomplete read for the whole.
         result_ = Failed(answer, plan_.readFailed);
         return std::nullopt;
     }
-    if (plan_.noRowList && !answer.objects().isArray() && !answer.objects().isNull()) {
+    const bool rowList = answer.fast ? answer.fast->objects().isArray() || answer.fast->objects().isNull()
+                                     : answer.objects().isArray() || answer.objects().isNull();
+    if (plan_.noRowList && !rowList) {
         Fail(plan_.noRowList);
         return std::nullopt;
     }

@@ -95,6 +95,10 @@ public:
     int32_t Mark(const std::u16string& id) const;
     // Change-log reads: where the entries taken are remembered (started afresh here).
     void Remember(ChangeLogMemory* memory);
+    // The batches' answers go through the fast reader into fast (kept by the caller for the
+    // whole read) when the exchange is the real one and no change log is remembered: an answer
+    // NextBatch gives then has fast set, or is one the fast reader left to JsonCpp.
+    void UseFastAnswers(FastAnswer* fast) { fast_ = fast; }
 
     // A failure the reader found itself: traced with text, the result becomes 1.
     void Fail(const char16_t* text);
@@ -126,6 +130,7 @@ private:
     std::optional<bool> stopped_;
     std::unordered_map<std::string, int32_t> marks_;
     ChangeLogMemory* memory_ = nullptr;
+    FastAnswer* fast_ = nullptr;
     std::vector<std::pair<std::string, std::string>> pending_; // the batch's ids and flags
 };
 

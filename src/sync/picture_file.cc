@@ -59,7 +59,7 @@ bool HoldsBytes(const std::string& file, const std::string& bytes) {
     if (fd < 0)
         return false;
     bool same = env->FileSize(fd) == static_cast<int64_t>(bytes.size());
-    std::vector<char> chunk(same ? 65536 : 0);
+    std::vector<char> chunk(same ? std::min<size_t>(bytes.size(), 65536) : 0);
     for (size_t at = 0; same && at < bytes.size();) {
         long n = env->FileRead(fd, chunk.data(), std::min(chunk.size(), bytes.size() - at));
         same = n > 0 && bytes.compare(at, static_cast<size_t>(n), chunk.data(), static_cast<size_t>(n)) == 0;
@@ -151,9 +151,15 @@ int CreatePictureFile(const char16_t* caller, std::string* path) {
 bool WritePictureFile(const char16_t* caller, const std::string& bytes, std::u16string* path, bool shared) {
     fs::path folder = PictureFolder();
     std::error_code ec;
-    fs::create_directories(folder, ec);
     std::string file;
-    if (shared ? NamedByBytes(folder, bytes, &file) : WriteOwn(folder, bytes, &file)) {
+    auto write = [&] { return shared ? NamedByBytes(folder, bytes, &file) : WriteOwn(folder, bytes, &file); };
+    // The folder is made when a file cannot be made in it, not looked for before every picture.
+    bool written = write();
+    if (!written && !fs::is_directory(folder, ec)) {
+        fs::create_directories(folder, ec);
+        written = write();
+    }
+    if (written) {
         *path = Utf8ToWide(file);
         return true;
     }

@@ -8,11 +8,21 @@ const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz01
 
 struct DecodeTable {
     int8_t value[256];
+    // The value of a character already in place for each of the four positions of a group; a
+    // character outside the alphabet sets the top byte.
+    uint32_t placed[4][256];
     DecodeTable() {
-        for (int i = 0; i < 256; ++i)
+        for (int i = 0; i < 256; ++i) {
             value[i] = -1;
-        for (int i = 0; i < 64; ++i)
-            value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
+            for (int k = 0; k < 4; ++k)
+                placed[k][i] = 0xFF000000u;
+        }
+        for (int i = 0; i < 64; ++i) {
+            const unsigned char c = static_cast<unsigned char>(kAlphabet[i]);
+            value[c] = static_cast<int8_t>(i);
+            for (int k = 0; k < 4; ++k)
+                placed[k][c] = static_cast<uint32_t>(i) << (18 - 6 * k);
+        }
     }
 };
 
@@ -57,15 +67,34 @@ std::string Base64Encode(const void* data, size_t length) {
     return out;
 }
 
-std::string Base64Decode(const char* text, size_t length) {
+size_t Base64DecodeTo(const char* text, size_t length, char* out) {
     static const DecodeTable table;
-    // Never more than three bytes per four characters; written in place, cut to size at the end.
-    std::string out(length / 4 * 3 + 2, '\0');
-    char* o = &out[0];
+    const int8_t* value = table.value;
+    char* o = out;
     uint32_t bits = 0;
     int count = 0;
-    for (size_t i = 0; i < length; ++i) {
-        int8_t v = table.value[static_cast<unsigned char>(text[i])];
+    size_t i = 0;
+    while (i < length) {
+        // Whole groups of four alphabet characters at a time while they last (between the line
+        // ends); anything else goes one character at a time.
+        if (count == 0) {
+            while (i + 4 <= length) {
+                const uint32_t v = table.placed[0][static_cast<unsigned char>(text[i])] |
+                                   table.placed[1][static_cast<unsigned char>(text[i + 1])] |
+                                   table.placed[2][static_cast<unsigned char>(text[i + 2])] |
+                                   table.placed[3][static_cast<unsigned char>(text[i + 3])];
+                if (v & 0xFF000000u)
+                    break;
+                o[0] = static_cast<char>(v >> 16);
+                o[1] = static_cast<char>(v >> 8);
+                o[2] = static_cast<char>(v);
+                o += 3;
+                i += 4;
+            }
+            if (i >= length)
+                break;
+        }
+        int8_t v = value[static_cast<unsigned char>(text[i++])];
         if (v < 0)
             continue;
         bits = (bits << 6) | static_cast<uint32_t>(v);
@@ -85,6 +114,12 @@ std::string Base64Decode(const char* text, size_t length) {
     } else if (count == 2) {
         *o++ = static_cast<char>(bits >> 4);
     }
-    out.resize(static_cast<size_t>(o - out.data()));
+    return static_cast<size_t>(o - out);
+}
+
+std::string Base64Decode(const char* text, size_t length) {
+    // Never more than three bytes per four characters; written in place, cut to size at the end.
+    std::string out(Base64DecodedBound(length), '\0');
+    out.resize(Base64DecodeTo(text, length, &out[0]));
     return out;
 }

@@ -11,6 +11,7 @@
 namespace {
 
 const char16_t kRequest[] = u"HttpClient::Request";
+const size_t kReserveBytes = size_t(16) << 20;
 const char16_t kPkgFinished[] = u"HttpClient::HttpPkgFinished";
 
 const char* RequestLineStart(HttpMethod method) {
@@ -138,6 +139,7 @@ int32_t HttpClient::Request(HttpMethod method, const char* host, int32_t port, c
 
     ByteArray received;
     PkgScan scan;
+    bool reserved = false;
     uint32_t silentSteps = 0;
     while (!(cancel && cancel->load())) {
         size_t got = 0;
@@ -166,6 +168,15 @@ int32_t HttpClient::Request(HttpMethod method, const char* host, int32_t port, c
                 KX_ERROR_LINE(kRequest);
                 socket_.Close();
                 return kRecvFailed;
+            }
+            // The header names the body's length: room for all of it (and the NUL the engine adds)
+            // at once, rather than growing by halves as it arrives; a length past kReserveBytes is
+            // not taken on trust (the bytes may never come), the rest grows as before.
+            if (r == -2 && !reserved) {
+                reserved = true;
+                const size_t whole = scan.bodyStart + scan.bodyLength + 1;
+                if (whole > received.Size() && whole <= kReserveBytes)
+                    received.Reserve(whole - received.Size());
             }
             continue;
         }

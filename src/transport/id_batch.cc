@@ -26,3 +26,23 @@ Json::Value NextIdBatch(const Json::Value& ids, Json::ArrayIndex* position, size
     }
     return batch;
 }
+
+Json::Value IdEntries(const fastjson::Value& objects) {
+    Json::Value entries(Json::arrayValue);
+    if (!objects.isArray())
+        return entries;
+    entries.resize(objects.size());
+    Json::ArrayIndex i = 0;
+    for (const fastjson::Value& entry : objects) {
+        Json::Value& out = entries[i++];
+        if (entry.isObject()) {
+            out = Json::Value(Json::objectValue);
+            const char *b, *e;
+            if (entry.member("__id").scalarText(&b, &e))
+                out["__id"] = Json::Value(b, e);
+        } else if (!entry.isNull()) {
+            out = false;
+        }
+    }
+    return entries;
+}

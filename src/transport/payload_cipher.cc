@@ -37,6 +37,10 @@ std::string AesDecryptEcb(const char* key, const void* input, size_t length) {
     return out;
 }
 
+bool DecipherPayloadInPlace(char* bytes, size_t length) {
+    return RunBlocks(kPayloadKey, false, reinterpret_cast<unsigned char*>(bytes), length / 16 * 16);
+}
+
 std::string EncryptPayload(const char* text) {
     if (!text)
         return std::string();

@@ -13,6 +13,10 @@ std::string EncryptPayload(const char* text);
 // The envelope's base64 decoded (non-alphabet characters skipped) and deciphered; the zero
 // padding stays, callers read up to the first NUL.
 std::string DecryptPayload(const char* envelope, size_t length);
+// The deciphering half on bytes already decoded, in place: every whole block; the bytes of a
+// partial last block stay as they are. False when the cipher refuses (the bytes are then left
+// in an unknown state).
+bool DecipherPayloadInPlace(char* bytes, size_t length);
 
 // ECB over whole blocks; a partial last block is zero-padded. The key's length must be 16, 24
 // or 32 characters; any other key gives an empty result.

@@ -7,9 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <sstream>
 #include <string>
 
 #include <json/json.h>
+
+#include "transport/fast_json.h"
 
 enum class HttpMethod { Get, Put, Post, Delete };
 
@@ -53,6 +57,8 @@ const ServiceRequest& FastRead(ServiceKind kind);
 const ServiceRequest& Write(ServiceKind kind, ServiceWrite op);
 } // namespace service
 
+class FastAnswer;
+
 // The outcome of one exchange.
 struct ServiceReply {
     enum Outcome {
@@ -69,6 +75,9 @@ struct ServiceReply {
     int32_t status = 0;        // "status" of the answer (kOk: 0, kStatus: the value)
     Json::Value document;      // the parsed answer (kOk, kStatus); null otherwise
     std::string text;          // deciphered answer up to its first NUL; Plain kind: the answer
+    // Set when the answer was read by the fast reader (ServiceCallFast): outcome kOk, status 0,
+    // and the values are there (document and text stay empty).
+    const FastAnswer* fast = nullptr;
 
     bool ok() const { return outcome == kOk; }
     // The service refused a write: status -1 or -4.
@@ -82,6 +91,22 @@ struct ServiceReply {
 // The compact form every request body is written in: no blanks, no line feed, non-ASCII as raw
 // UTF-8 (the handset's byte limits count these bytes). Callers measuring a body use this too.
 std::string WriteCompactJson(const Json::Value& value);
+
+// The same writer kept for many values (a writer's set-up costs more than writing a row): for one
+// thread at a time, e.g. the loop that puts a write request together.
+class CompactJsonWriter {
+public:
+    CompactJsonWriter();
+    ~CompactJsonWriter();
+    CompactJsonWriter(const CompactJsonWriter&) = delete;
+    CompactJsonWriter& operator=(const CompactJsonWriter&) = delete;
+    // WriteCompactJson(value).
+    std::string Write(const Json::Value& value);
+
+private:
+    std::unique_ptr<Json::StreamWriter> writer_;
+    std::ostringstream out_;
+};
 
 // One enciphered exchange. body null (or a None request): no body is sent.
 ServiceReply ServiceCall(const ServiceRequest& request, const Json::Value* body);
@@ -98,3 +123,35 @@ ServiceReply ServiceCallPlain(const ServiceRequest& request, const std::string& 
 // The answer half on its own: decipher an envelope (up to its first NUL), parse, check "status".
 // For callers that hold a lock around the parse or replay recorded answers.
 ServiceReply ParseServiceAnswer(const char* envelope, size_t length);
+
+// The answers of the reads of whole records, read for speed: the envelope deciphered into a
+// buffer kept from one answer to the next, and parsed in place by the fast reader
+// (transport/fast_json.h). A read keeps one for all its batches; it holds the last answer only.
+class FastAnswer {
+public:
+    FastAnswer();
+    ~FastAnswer();
+    FastAnswer(const FastAnswer&) = delete;
+    FastAnswer& operator=(const FastAnswer&) = delete;
+
+    // True when the answer is a JSON object whose "status" is 0 or absent and the fast reader
+    // read all of it as JsonCpp would. False says nothing about the answer: ParseServiceAnswer
+    // then gives its outcome (and its trace lines) as it always has.
+    bool Parse(const char* envelope, size_t length);
+    fastjson::Value root() const { return doc_.root(); }
+    // "objects" of the answer (nothing when absent).
+    fastjson::Value objects() const { return doc_.root().member("objects"); }
+
+private:
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_ = 0;
+    fastjson::Document doc_;
+};
+
+// ServiceCall for a read (an enciphered answer; a request with or without a body): an answer the
+// fast reader takes is given with fast set (fast holds its values until its next use); any other
+// answer is parsed by ParseServiceAnswer. A Plain request goes to ServiceCall.
+ServiceReply ServiceCallFast(const ServiceRequest& request, const Json::Value* body, FastAnswer* fast);
+
+// The answer half of ServiceCallFast, for callers that replay recorded answers.
+ServiceReply ParseServiceAnswerFast(const char* envelope, size_t length, FastAnswer* fast);

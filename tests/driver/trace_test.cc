@@ -16,6 +16,8 @@
 
 #include "driver/app.h"
 #include "platform/env.h"
+#include "platform/format.h"
+#include "platform/utf.h"
 #include "support/test_util.h"
 #include "support/trace_capture.h"
 
@@ -27,10 +29,11 @@ class FixedClockEnv : public platform::EnvWrapper {
 public:
     FixedClockEnv() : EnvWrapper(platform::Env::Default()) {}
     platform::CivilTime UtcNow() override { return now; }
-    uint32_t ThreadId() override { return 4242; }
+    uint32_t ThreadId() override { return tid; }
     int LastError() override { return lastError; }
     platform::CivilTime now;
     int lastError = 0;
+    uint32_t tid = 4242;
 };
 
 class TraceLines : public ::testing::Test {
@@ -71,6 +74,35 @@ TEST_F(TraceLines, StructuredLinesAreExact) {
                 t + "],[File=trace_test.cc],[Line=" + std::to_string(errorLine) + "]:\r\n",
         };
         EXPECT_EQ(trace.Lines(), expected);
+    }
+}
+
+// The line is put together piece by piece; it is the general formatter's line of before, whatever
+// the numbers (printf's padding, signs and widths included) and whatever the texts hold.
+TEST_F(TraceLines, PiecesGiveTheFormattedLine) {
+    struct Case {
+        uint32_t tid;
+        platform::CivilTime now;
+        std::u16string function;
+    } cases[] = {
+        {0, {0, 0, 0, 0, 0, 0, 0}, u""},
+        {4294967295u, {12345, 123, 7, 99, 100, 61, 1000}, u"caf\u00e9 \U0001F338"},
+        {99999999, {-5, -1, -12, 1, 2, 3, -7}, std::u16string(u"cut\0here", 8)},
+        {100000000, {2026, 12, 31, 23, 59, 59, 999}, u"%s %d %%"},
+    };
+    for (const Case& c : cases) {
+        env_.now = c.now;
+        env_.tid = c.tid;
+        TraceCapture trace;
+        int line = __LINE__ + 1;
+        KX_TRACE_INFO(u"Caller", c.function);
+        const std::u16string expected = platform::Format(
+            u"[TID=%u][Tag=%s],[Module=%s],[Caller=%s],[Action=%s],[Function=%s],[Time=%04d-%02d-%02d "
+            u"%02d:%02d:%02d %03d],[File=%S],[Line=%d]:\r\n",
+            c.tid, u"Debug", u"vexoCorsaT3.dll", u"Caller", u"Info", c.function.c_str(), c.now.year,
+            c.now.month, c.now.day, c.now.hour, c.now.minute, c.now.second, c.now.millisecond,
+            "trace_test.cc", line);
+        EXPECT_EQ(trace.Text(), platform::Utf16ToUtf8(expected.data(), expected.size()));
     }
 }
 

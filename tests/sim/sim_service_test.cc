@@ -168,3 +168,74 @@ TEST(SimText, BytesThatAreNoTextAreRefused) {
 }
 
 } // namespace
+
+#include <sqlite3.h>
+
+#include "service.h"
+
+namespace {
+
+// The answer to a read, deciphered.
+kxsim::ServiceAnswer Read(kxsim::Service& service, const char* path, const Json::Value& ids) {
+    Json::Value request(Json::objectValue);
+    request["objects"] = ids;
+    return service.Handle("GET", path, kxsim::Service::Seal(request));
+}
+
+// The reads write their answers straight from the rows: the bytes are those the tree of the same
+// rows is written as, members in key order, every kind of text escaped as before.
+TEST(SimText, ReadAnswersAreTheBytesOfTheirTrees) {
+    kxtest::TempDir dir;
+    std::string error;
+    std::unique_ptr<kxsim::Store> s = kxsim::Store::Open(dir.path() + "/store.db", &error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(kxsim::Seed(*s, {40, 60, 3}).ok);
+    Json::Value objects = kxtest::ParseJson(
+        R"([{"account_name":"pcsc","sourceid":"7","starred":"1","__data":[{"mimetype":"vnd.android.cursor.item/note",
+        "data1":"tab\t quote\" back\\ nl\n cr\r bell\u0007 nul\u0000 end","data15":"x","is_primary":"1"}]}])");
+    Json::Value answers;
+    ASSERT_TRUE(s->CreateContacts(objects, kxsim::Origin::kHandset, &answers).ok);
+    kxsim::Service service(*s);
+    for (const char* path : {"/contact/do/read", "/calendar/do/read"}) {
+        const bool contacts = path[1] == 'c' && path[2] == 'o';
+        Json::Value ids = contacts ? s->ContactIds() : s->EventIds();
+        ids.append(ids[0]); // asked twice, answered once
+        kxsim::ServiceAnswer a = Read(service, path, ids);
+        ASSERT_EQ(a.httpStatus, 200) << a.error;
+        const std::string text = kxsim::Service::Unseal(a.body);
+        Json::Value tree(Json::objectValue);
+        tree["status"] = 0;
+        ASSERT_TRUE(
+            (contacts ? s->ReadContacts(ids, &tree["objects"]) : s->ReadEvents(ids, &tree["objects"])).ok);
+        EXPECT_EQ(text, kxsim::Service::Unseal(kxsim::Service::Seal(tree))) << path;
+        EXPECT_GE(tree["objects"].size(), contacts ? 41u : 60u);
+    }
+
+    // Bytes that are no text, left by an older simulator: the answer is refused and names the
+    // member that holds them (the first one in the order the members are written).
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.path() + "/store.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "UPDATE data SET data1=CAST(X'5AC3' AS TEXT), data2=CAST(X'FF' AS TEXT)"
+                     " WHERE raw_contact_id=2; UPDATE events SET title=CAST(X'C0AF' AS TEXT) WHERE _id=3",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+    s.reset();
+    s = kxsim::Store::Open(dir.path() + "/store.db", &error);
+    ASSERT_TRUE(s) << error;
+    kxsim::Service again(*s);
+    kxsim::ServiceAnswer bad = Read(again, "/contact/do/read", s->ContactIds());
+    EXPECT_EQ(bad.httpStatus, 500);
+    EXPECT_EQ(bad.error, "stored text is not valid UTF-8 (data1)");
+    bad = Read(again, "/calendar/do/read", s->EventIds());
+    EXPECT_EQ(bad.httpStatus, 500);
+    EXPECT_EQ(bad.error, "stored text is not valid UTF-8 (title)");
+    // Contacts without such bytes are still served.
+    Json::Value one(Json::arrayValue);
+    one.append(s->ContactIds()[0]);
+    EXPECT_EQ(Read(again, "/contact/do/read", one).httpStatus, 200);
+}
+
+} // namespace

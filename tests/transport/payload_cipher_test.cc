@@ -138,6 +138,51 @@ TEST(Base64, KnownVectorsAndLenientDecoding) {
     EXPECT_EQ(Base64Decode("Z", 1), "");
 }
 
+// The decoder takes whole groups at a time where it can; what it gives is what going one
+// character at a time gives, whatever the text holds (line ends, blanks, padding, any byte).
+TEST(Base64, WholeGroupsDecodeAsSingleCharacters) {
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    auto oneAtATime = [&](const std::string& text) {
+        std::string out;
+        uint32_t bits = 0;
+        int count = 0;
+        for (unsigned char c : text) {
+            size_t v = alphabet.find(static_cast<char>(c));
+            if (c == 0 || v == std::string::npos)
+                continue;
+            bits = (bits << 6) | static_cast<uint32_t>(v);
+            if (++count == 4) {
+                out += {static_cast<char>(bits >> 16), static_cast<char>(bits >> 8), static_cast<char>(bits)};
+                bits = 0;
+                count = 0;
+            }
+        }
+        if (count == 3)
+            out += {static_cast<char>(bits >> 10), static_cast<char>(bits >> 2)};
+        else if (count == 2)
+            out += static_cast<char>(bits >> 4);
+        return out;
+    };
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const size_t length = next() % 300;
+        for (size_t i = 0; i < length; ++i) {
+            const uint64_t pick = next() % 100;
+            text += pick < 85   ? alphabet[next() % 64]
+                    : pick < 92 ? "\r\n="[next() % 3]
+                                : static_cast<char>(next() % 256);
+        }
+        ASSERT_EQ(Base64Decode(text.data(), text.size()), oneAtATime(text)) << round;
+    }
+}
+
 TEST(TextEncoding, ConvertsAndReplacesInvalidInput) {
     EXPECT_EQ(WideToUtf8(u"a\u00e9\u4e2d\U0001F600"), "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
     EXPECT_EQ(Utf8ToWide(std::string("a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80")), u"a\u00e9\u4e2d\U0001F600");

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "command_line.h"
 #include "commands.h"
@@ -113,22 +114,41 @@ bool AdbAvailable() {
 }
 
 // The driver writes its trace lines to a file of kxsync's own, which kxsync follows; the file
-// goes when kxsync ends.
+// goes when kxsync ends. It lives in memory when it can (the driver writes a line per record, and
+// a disk file system journals every one of those writes): TMPDIR when set, else the user's
+// runtime folder or /dev/shm, else /tmp.
 struct TraceFile {
     std::string path;
     ~TraceFile() {
-        if (!path.empty())
-            ::unlink(path.c_str());
+        if (path.empty())
+            return;
+        // The driver still traces while the process ends (its application object's last line):
+        // with the variable set it would make the removed file again and leave it behind.
+        ::unsetenv("KXPHONE_TRACE_FILE");
+        ::unlink(path.c_str());
     }
     bool Create() {
-        const char* dir = std::getenv("TMPDIR");
-        std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/kxsync-trace-XXXXXX";
-        int fd = ::mkstemp(pattern.data());
-        if (fd < 0)
-            return false;
-        ::close(fd);
-        path = pattern;
-        return true;
+        std::vector<std::string> dirs;
+        const char* tmp = std::getenv("TMPDIR");
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (tmp && *tmp) {
+            dirs.push_back(tmp);
+        } else {
+            if (runtime && *runtime)
+                dirs.push_back(runtime);
+            dirs.push_back("/dev/shm");
+            dirs.push_back("/tmp");
+        }
+        for (const std::string& dir : dirs) {
+            std::string pattern = dir + "/kxsync-trace-XXXXXX";
+            int fd = ::mkstemp(pattern.data());
+            if (fd < 0)
+                continue;
+            ::close(fd);
+            path = pattern;
+            return true;
+        }
+        return false;
     }
 };
 
@@ -284,6 +304,7 @@ int main(int argc, char** argv) {
         window.FinishProgress();
         lastLine(true);
         std::fflush(nullptr);
+        ::unlink(traceFile.path.c_str()); // no destructor runs past _Exit
         std::_Exit(1);
     });
     int status = command->run(session);

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include <json/json.h>
@@ -395,12 +397,22 @@ private:
 };
 
 bool ParseObject(const std::string& line, Json::Value* v, std::string* error) {
-    Json::CharReaderBuilder builder;
-    builder["rejectDupKeys"] = true;
-    builder["failIfExtra"] = true;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    // One reader for every line (setting one up costs more than a line); a reader is for one
+    // thread at a time, the lock says so.
+    static std::mutex lock;
+    static const std::unique_ptr<Json::CharReader> reader = [] {
+        Json::CharReaderBuilder builder;
+        builder["rejectDupKeys"] = true;
+        builder["failIfExtra"] = true;
+        return std::unique_ptr<Json::CharReader>(builder.newCharReader());
+    }();
     std::string errors;
-    if (!reader->parse(line.data(), line.data() + line.size(), v, &errors)) {
+    bool parsed;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        parsed = reader->parse(line.data(), line.data() + line.size(), v, &errors);
+    }
+    if (!parsed) {
         // JsonCpp lists its findings over several lines ("* Line 1, Column 9\n  Missing ...\n* ..."):
         // the first, on one line.
         size_t start = errors.compare(0, 2, "* ") == 0 ? 2 : 0;
@@ -423,11 +435,18 @@ bool ParseObject(const std::string& line, Json::Value* v, std::string* error) {
 
 // The field type of a printed name; only the name the printer gives that type counts.
 bool FieldType(const std::string& name, int32_t* type) {
-    for (const auto& entry : FieldNames())
-        if (name == entry.second) {
-            *type = entry.first;
-            return true;
-        }
+    // The names looked up by text (the first type of a name, in the table's order, as a walk of
+    // the table finds it).
+    static const std::unordered_map<std::string, int32_t> byName = [] {
+        std::unordered_map<std::string, int32_t> map;
+        for (const auto& entry : FieldNames())
+            map.emplace(entry.second, entry.first);
+        return map;
+    }();
+    if (auto it = byName.find(name); it != byName.end()) {
+        *type = it->second;
+        return true;
+    }
     long long n = 0;
     if (name == "email")
         n = KX_CF_EMAIL;

@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <sstream>
 
 #include "platform/oledate.h"
 #include "platform/utf.h"
@@ -147,10 +150,19 @@ bool ParseTimeText(const std::string& text, bool zoned, platform::OleDate* out, 
 }
 
 std::string JsonLineText(const Json::Value& value) {
-    Json::StreamWriterBuilder w;
-    w["indentation"] = "";
-    w["emitUTF8"] = true;
-    return Json::writeString(w, value);
+    // One writer for every line (setting one up costs more than a line); kxsync prints from one
+    // thread at a time, the lock says so.
+    static std::mutex lock;
+    static const std::unique_ptr<Json::StreamWriter> writer = [] {
+        Json::StreamWriterBuilder w;
+        w["indentation"] = "";
+        w["emitUTF8"] = true;
+        return std::unique_ptr<Json::StreamWriter>(w.newStreamWriter());
+    }();
+    std::lock_guard<std::mutex> hold(lock);
+    std::ostringstream out;
+    writer->write(value, &out);
+    return out.str();
 }
 
 std::string Shortened(const std::string& text, size_t limit, size_t keep) {

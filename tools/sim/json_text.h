@@ -16,4 +16,11 @@ bool ParseJson(const char* text, size_t length, Json::Value* out, std::string* e
 // (empty on entry) then names the member holding it.
 bool ValidText(const Json::Value& v, std::string* where);
 
+// A JSON string of the bytes [b, e) appended to out, as JsonCpp writes it with UTF-8 left as it
+// is: only '"', '\\' and the control characters are escaped.
+void AppendJsonString(const char* b, const char* e, std::string* out);
+inline void AppendJsonString(const std::string& s, std::string* out) {
+    AppendJsonString(s.data(), s.data() + s.size(), out);
+}
+
 } // namespace kxsim

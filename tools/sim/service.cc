@@ -15,12 +15,17 @@ namespace {
 
 enum class Body { kNone, kJson };
 
+using TextRead = StoreResult (Store::*)(const Json::Value& ids, std::string* out, std::string* badText);
+
 struct Route {
     const char* method;
     const char* path;
     Body body;
     ServiceStatus (*handler)(Store& store, const Json::Value& request, Json::Value* answer,
                              std::string* error);
+    // The reads of whole records: their answer is written as text straight from the store's rows
+    // (the same bytes as the tree's), and handler is not used.
+    TextRead textRead = nullptr;
 };
 
 // The requests on {"objects": [...]}, answered with the objects the store gives back.
@@ -74,7 +79,7 @@ const Route kRoutes[] = {
          (*a)["objects"] = s.ContactIds();
          return kStatusOk;
      }},
-    {"GET", "/contact/do/read", Body::kJson, Read<&Store::ReadContacts>},
+    {"GET", "/contact/do/read", Body::kJson, Read<&Store::ReadContacts>, &Store::ReadContactsText},
     {"GET", "/contact/do/fastread", Body::kJson, Read<&Store::ContactTimes>},
     {"PUT", "/contact/do/create", Body::kJson, Write<&Store::CreateContacts>},
     {"POST", "/contact/do/update", Body::kJson, Write<&Store::UpdateContacts>},
@@ -84,7 +89,7 @@ const Route kRoutes[] = {
          (*a)["objects"] = s.EventIds();
          return kStatusOk;
      }},
-    {"GET", "/calendar/do/read", Body::kJson, Read<&Store::ReadEvents>},
+    {"GET", "/calendar/do/read", Body::kJson, Read<&Store::ReadEvents>, &Store::ReadEventsText},
     {"GET", "/calendar/do/fastread", Body::kJson, Read<&Store::EventTimes>},
     {"PUT", "/calendar/do/create", Body::kJson, Write<&Store::CreateEvents>},
     {"POST", "/calendar/do/update", Body::kJson, Write<&Store::UpdateEvents>},
@@ -188,48 +193,12 @@ namespace {
 
 // Compact JSON with UTF-8 left as it is and object members in key order, as JsonCpp writes
 // them, but straight into one buffer: the answers are large and written on every read.
-void AppendQuoted(const char* b, const char* e, std::string* out) {
-    static const char kHex[] = "0123456789abcdef";
-    out->push_back('"');
-    const char* run = b;
-    for (const char* p = b; p != e; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && c != '"' && c != '\\')
-            continue;
-        out->append(run, p);
-        run = p + 1;
-        switch (c) {
-        case '"':
-            out->append("\\\"");
-            break;
-        case '\\':
-            out->append("\\\\");
-            break;
-        case '\n':
-            out->append("\\n");
-            break;
-        case '\r':
-            out->append("\\r");
-            break;
-        case '\t':
-            out->append("\\t");
-            break;
-        default:
-            out->append("\\u00");
-            out->push_back(kHex[c >> 4]);
-            out->push_back(kHex[c & 15]);
-        }
-    }
-    out->append(run, e);
-    out->push_back('"');
-}
-
 void AppendJson(const Json::Value& v, std::string* out) {
     switch (v.type()) {
     case Json::stringValue: {
         const char *b, *e;
         v.getString(&b, &e);
-        AppendQuoted(b, e, out);
+        AppendJsonString(b, e, out);
         break;
     }
     case Json::intValue:
@@ -259,7 +228,7 @@ void AppendJson(const Json::Value& v, std::string* out) {
             first = false;
             const char* end;
             const char* key = it.memberName(&end);
-            AppendQuoted(key, end, out);
+            AppendJsonString(key, end, out);
             out->push_back(':');
             AppendJson(*it, out);
         }
@@ -295,6 +264,34 @@ std::string Service::StatusBody(int status) {
     return Seal(doc);
 }
 
+ServiceAnswer Service::TextAnswer(TextReadFn read, const Json::Value& request, ServiceAnswer a) {
+    const Json::Value& objects = request["objects"];
+    if (!objects.isArray()) {
+        a.error = "\"objects\" is not an array";
+        a.httpStatus = 400;
+        a.body = StatusBody(kStatusBadRequest);
+        return a;
+    }
+    // {"objects":[...],"status":0}, as the tree would be written.
+    std::string text = "{\"objects\":", badText;
+    StoreResult r = (store_.*read)(objects, &text, &badText);
+    if (!r.ok) {
+        a.error = r.error;
+        a.httpStatus = 500;
+        a.body = StatusBody(kStatusStoreError);
+        return a;
+    }
+    if (!badText.empty()) {
+        a.httpStatus = 500;
+        a.error = "stored text is not valid UTF-8 (" + badText + ")";
+        a.body = StatusBody(kStatusStoreError);
+        return a;
+    }
+    text.append(",\"status\":0}");
+    a.body = EncryptPayload(text.c_str());
+    return a;
+}
+
 ServiceAnswer Service::Handle(const std::string& method, const std::string& path, const std::string& body) {
     if (IsPlainTextPath(path))
         return GroupRequest(store_, method, body);
@@ -326,6 +323,8 @@ ServiceAnswer Service::Handle(const std::string& method, const std::string& path
             return a;
         }
     }
+    if (route->textRead != nullptr)
+        return TextAnswer(route->textRead, request, std::move(a));
     Json::Value answer(Json::objectValue);
     answer["status"] = kStatusOk;
     ServiceStatus status = route->handler(store_, request, &answer, &a.error);

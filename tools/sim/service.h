@@ -41,6 +41,10 @@ public:
     static std::string StatusBody(int status);
 
 private:
+    using TextReadFn = StoreResult (Store::*)(const Json::Value& ids, std::string* out, std::string* badText);
+    // The answer of a read written as text by the store (no tree).
+    ServiceAnswer TextAnswer(TextReadFn read, const Json::Value& request, ServiceAnswer a);
+
     Store& store_;
 };
 

@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "json_text.h"
+#include "platform/utf.h"
 #include "store_sql.h"
 
 namespace kxsim {
@@ -239,8 +240,40 @@ Json::Value Store::IdList(const char* sql) {
 
 StoreResult Store::ReadEach(const Json::Value& ids, Json::Value* objects,
                             const std::function<void(int64_t id)>& read) {
-    std::lock_guard<std::recursive_mutex> lock(mu_);
     *objects = Json::Value(Json::arrayValue);
+    return ForEachId(ids, read);
+}
+
+StoreResult Store::TreeOf(StoreResult r, const std::string& text, const std::string& badText,
+                          Json::Value* objects) {
+    (void)badText; // the service refuses such answers; the tree holds the bytes as they are
+    std::string error;
+    *objects = Json::Value(Json::arrayValue);
+    if (r.ok && !ParseJson(text.data(), text.size(), objects, &error))
+        return StoreResult::Fail("answer text does not parse: " + error);
+    return r;
+}
+
+void TextOut::Key(const char* key) {
+    Separate();
+    out_->push_back('"');
+    out_->append(key);
+    out_->append("\":");
+}
+
+void TextOut::String(std::string_view value, const char* key) {
+    if (bad_->empty() && !platform::IsValidUtf8(value.data(), value.size()))
+        *bad_ = key;
+    AppendJsonString(value.data(), value.data() + value.size(), out_);
+}
+
+void TextOut::Member(const char* key, std::string_view value) {
+    Key(key);
+    String(value, key);
+}
+
+StoreResult Store::ForEachId(const Json::Value& ids, const std::function<void(int64_t id)>& read) {
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     Transaction t(*this); // one consistent snapshot for the batch
     std::unordered_set<int64_t> seen;
     for (const Json::Value& e : ids) {

@@ -25,6 +25,8 @@ struct sqlite3_stmt;
 
 namespace kxsim {
 
+class TextOut;
+
 // Who made a change: the driver's own writes stay out of the change logs, edits made "on the
 // handset" go in.
 enum class Origin { kDriver, kHandset };
@@ -61,6 +63,11 @@ public:
     // The contacts among ids (array of {"__id"}), in request order, each once; unknown ids are
     // left out.
     StoreResult ReadContacts(const Json::Value& ids, Json::Value* objects);
+    // The same array written as JSON text straight from the rows (compact, members in JsonCpp's
+    // key order, as the service writes a tree), appended to *out; the answers to the driver's
+    // reads are written this way, without a tree. *badText (empty on entry) receives the member
+    // name of the first text that is not valid UTF-8, in the order ValidText would find it.
+    StoreResult ReadContactsText(const Json::Value& ids, std::string* out, std::string* badText);
     // [{"__id", "sync4"}] for the known ids.
     StoreResult ContactTimes(const Json::Value& ids, Json::Value* objects);
     // One answer object per given contact object, in order: {"__id", "count"}.
@@ -82,6 +89,8 @@ public:
     Json::Value EventIds();
     // The events among ids, in request order; each event is followed by its exception rows.
     StoreResult ReadEvents(const Json::Value& ids, Json::Value* objects);
+    // As ReadContactsText, for ReadEvents.
+    StoreResult ReadEventsText(const Json::Value& ids, std::string* out, std::string* badText);
     // [{"__id", "last_update_time", "iCalGUID"}] for the known ids.
     StoreResult EventTimes(const Json::Value& ids, Json::Value* objects);
     // Answer objects {"__id", "iCalGUID", "count"}, one per given row, in order.
@@ -118,6 +127,11 @@ private:
     // as a query for "_id IN (...)" would; read appends what it finds to *objects.
     StoreResult ReadEach(const Json::Value& ids, Json::Value* objects,
                          const std::function<void(int64_t id)>& read);
+    // The same walk, for readers that write text.
+    StoreResult ForEachId(const Json::Value& ids, const std::function<void(int64_t id)>& read);
+    // The array a text reader wrote, as a tree (the tree readers are made of the text ones).
+    static StoreResult TreeOf(StoreResult r, const std::string& text, const std::string& badText,
+                              Json::Value* objects);
     // {"__id", keys...} for each known id among ids: sql selects the row by _id, its columns in
     // the order of keys, and each is answered as text.
     StoreResult FastRead(const Json::Value& ids, const char* sql, std::initializer_list<const char*> keys,
@@ -134,14 +148,14 @@ private:
     StoreResult UpdateContact(const Json::Value& obj, Origin origin, Json::Value* answer);
     StoreResult DeleteContact(const Json::Value& obj, Origin origin, Json::Value* answer);
     StoreResult InsertDataRows(int64_t contactId, const Json::Value& data);
-    void ContactObject(int64_t id, Json::Value* out);
+    void ContactObject(int64_t id, TextOut& out);
     StoreResult CreateEvent(const Json::Value& row, Origin origin, Json::Value* answer);
     StoreResult UpdateEvent(const Json::Value& row, Origin origin, Json::Value* answer);
     StoreResult DeleteEvent(const Json::Value& row, Origin origin, Json::Value* answer);
     StoreResult InsertEvent(const Json::Value& row, int64_t* id, int64_t* parent, std::string* guid);
     StoreResult WriteEventColumns(int64_t id, const Json::Value& row, bool creating);
     StoreResult WriteReminders(int64_t id, const Json::Value& data);
-    bool EventRow(int64_t id, Json::Value* out, int64_t* parent);
+    bool EventRow(int64_t id, TextOut& out, int64_t* parent);
     // what: 'a' added, 'm' modified, 'd' deleted. Only handset edits are logged.
     void LogChange(Origin origin, const char* kind, int64_t id, char what);
     // An exception row's change shows up as a change of its recurring event.

@@ -1,4 +1,5 @@
 // The calendar provider: events with their reminders and exception rows.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <unordered_set>
@@ -25,6 +26,25 @@ const EventColumn kEventColumns[] = {
     {"originalAllDay", true},
 };
 
+// The members of an event row other than "__data", in JsonCpp's key order: column indexes, and
+// the two members that are no plain column.
+const int kIdMember = -1;
+const int kUpdatedMember = -2;
+const std::vector<int>& EventMemberOrder() {
+    static const std::vector<int> order = [] {
+        std::vector<std::pair<std::string, int>> keys = {{"__id", kIdMember},
+                                                         {"last_update_time", kUpdatedMember}};
+        for (int c = 0; c < 16; ++c)
+            keys.emplace_back(kEventColumns[c].name, c);
+        std::sort(keys.begin(), keys.end());
+        std::vector<int> out;
+        for (const auto& k : keys)
+            out.push_back(k.second);
+        return out;
+    }();
+    return order;
+}
+
 std::string NewGuid(int64_t id, int64_t now) {
     uint64_t a = SplitMix(static_cast<uint64_t>(id) * 0x100000001b3ull ^ static_cast<uint64_t>(now));
     uint64_t b = SplitMix(a);
@@ -44,42 +64,57 @@ Json::Value Store::EventIds() {
     return IdList("SELECT _id FROM events WHERE parentID IS NULL ORDER BY _id");
 }
 
-bool Store::EventRow(int64_t id, Json::Value* out, int64_t* parent) {
+bool Store::EventRow(int64_t id, TextOut& out, int64_t* parent) {
     Stmt q(*this, "SELECT calendar_id, title, description, eventLocation, dtstart, dtend, duration, allDay,"
                   " hasAlarm, rrule, exdate, eventTimezone, iCalGUID, parentID, originalInstanceTime,"
                   " originalAllDay, last_update_time FROM events WHERE _id=?");
     if (!q.Int(1, id).Row())
         return false;
-    Json::Value row(Json::objectValue);
-    row["__id"] = NumberText(id);
-    for (int c = 0; c < 16; ++c) {
-        if (q.ColNull(c))
-            continue;
-        const EventColumn& col = kEventColumns[c];
-        row[col.name] = col.integer ? NumberText(q.ColInt(c)) : q.ColText(c);
-    }
     *parent = q.ColId(13);
-    row["last_update_time"] = NumberText(q.ColInt(16));
-    Stmt r(*this, "SELECT method, minutes FROM reminders WHERE event_id=? ORDER BY _id");
-    r.Int(1, id);
-    Json::Value reminders(Json::arrayValue);
-    while (r.Row()) {
-        Json::Value m(Json::objectValue);
-        m["method"] = NumberText(r.ColInt(0));
-        m["minutes"] = NumberText(r.ColInt(1));
-        reminders.append(std::move(m));
+    // The reminders first: "__data" is the first member.
+    std::string reminders;
+    {
+        Stmt r(*this, "SELECT method, minutes FROM reminders WHERE event_id=? ORDER BY _id");
+        r.Int(1, id);
+        while (r.Row()) {
+            reminders.append(reminders.empty() ? "[" : ",");
+            reminders.append("{\"method\":\"" + NumberText(r.ColInt(0)) + "\",\"minutes\":\"" +
+                             NumberText(r.ColInt(1)) + "\"}");
+        }
+        if (!reminders.empty())
+            reminders.push_back(']');
     }
-    if (!reminders.empty())
-        row["__data"] = std::move(reminders);
-    out->append(std::move(row));
+    std::string& text = out.out();
+    out.Separate();
+    text.push_back('{');
+    if (!reminders.empty()) {
+        out.Key("__data");
+        text.append(reminders);
+    }
+    for (int m : EventMemberOrder()) {
+        if (m == kIdMember) {
+            out.Member("__id", NumberText(id));
+        } else if (m == kUpdatedMember) {
+            out.Member("last_update_time", NumberText(q.ColInt(16)));
+        } else if (!q.ColNull(m)) {
+            const EventColumn& col = kEventColumns[m];
+            if (col.integer)
+                out.Member(col.name, NumberText(q.ColInt(m)));
+            else
+                out.Member(col.name, q.ColView(m));
+        }
+    }
+    text.push_back('}');
     return true;
 }
 
-StoreResult Store::ReadEvents(const Json::Value& ids, Json::Value* objects) {
+StoreResult Store::ReadEventsText(const Json::Value& ids, std::string* out, std::string* badText) {
+    TextOut text(out, badText);
+    out->push_back('[');
     std::unordered_set<int64_t> sent; // exception rows included
-    return ReadEach(ids, objects, [&](int64_t id) {
+    StoreResult result = ForEachId(ids, [&](int64_t id) {
         int64_t parent;
-        if (!sent.insert(id).second || !EventRow(id, objects, &parent) || parent != 0)
+        if (!sent.insert(id).second || !EventRow(id, text, &parent) || parent != 0)
             return;
         // A recurring event travels with its modified instances, so the reader can merge them
         // whether it asked for every id or only for the changed ones.
@@ -92,8 +127,15 @@ StoreResult Store::ReadEvents(const Json::Value& ids, Json::Value* objects) {
         }
         for (int64_t child : children)
             if (sent.insert(child).second)
-                EventRow(child, objects, &parent);
+                EventRow(child, text, &parent);
     });
+    out->push_back(']');
+    return result;
+}
+
+StoreResult Store::ReadEvents(const Json::Value& ids, Json::Value* objects) {
+    std::string text, bad;
+    return TreeOf(ReadEventsText(ids, &text, &bad), text, bad, objects);
 }
 
 StoreResult Store::EventTimes(const Json::Value& ids, Json::Value* objects) {

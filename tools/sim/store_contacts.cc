@@ -1,6 +1,7 @@
 // The contacts provider: raw contacts with their data rows, and groups.
 #include <cstring>
 
+#include "json_text.h"
 #include "platform/utf.h"
 #include "store_sql.h"
 #include "transport/base64.h"
@@ -14,6 +15,8 @@ const char* const kSystemPrefix = "System Group: ";
 const char* const kDataKeys[15] = {"data1",  "data2",  "data3",  "data4",  "data5",
                                    "data6",  "data7",  "data8",  "data9",  "data10",
                                    "data11", "data12", "data13", "data14", "data15"};
+// The data columns in JsonCpp's key order: data1, data10..data15, data2..data9.
+const int kDataKeyOrder[15] = {0, 9, 10, 11, 12, 13, 14, 1, 2, 3, 4, 5, 6, 7, 8};
 
 } // namespace
 
@@ -70,44 +73,61 @@ Json::Value Store::ContactIds() {
     return IdList("SELECT _id FROM raw_contacts ORDER BY _id");
 }
 
-void Store::ContactObject(int64_t id, Json::Value* out) {
+void Store::ContactObject(int64_t id, TextOut& out) {
     Stmt c(*this,
            "SELECT account_name, account_type, sourceid, starred, sync4 FROM raw_contacts WHERE _id=?");
     if (!c.Int(1, id).Row())
         return;
-    Json::Value obj(Json::objectValue);
-    obj["__id"] = NumberText(id);
-    obj["account_name"] = c.ColText(0);
-    obj["account_type"] = c.ColText(1);
-    if (!c.ColNull(2))
-        obj["sourceid"] = c.ColText(2);
-    obj["starred"] = c.ColInt(3) ? "1" : "0";
-    obj["sync4"] = NumberText(c.ColInt(4));
-    Json::Value& rows = obj["__data"] = Json::Value(Json::arrayValue);
+    std::string& text = out.out();
+    out.Separate();
+    text.append("{\"__data\":[");
     Stmt d(*this, "SELECT mimetype, is_primary, is_super_primary, data1, data2, data3, data4, data5, data6,"
                   " data7, data8, data9, data10, data11, data12, data13, data14, data15"
                   " FROM data WHERE raw_contact_id=? ORDER BY _id");
     d.Int(1, id);
+    std::string picture;
     while (d.Row()) {
-        Json::Value row(Json::objectValue);
-        row["mimetype"] = d.ColText(0);
-        for (int k = 0; k < 15; ++k) {
+        out.Separate();
+        text.push_back('{');
+        for (int k : kDataKeyOrder) {
             int col = 3 + k;
             if (d.ColNull(col))
                 continue;
-            std::string v = d.ColText(col);
-            // Pictures are kept as bytes, the way the provider keeps them.
-            row[kDataKeys[k]] = d.ColBlob(col) ? Base64Encode(v.data(), v.size()) : v;
+            std::string_view v = d.ColView(col);
+            if (d.ColBlob(col)) {
+                // Pictures are kept as bytes, the way the provider keeps them.
+                picture = Base64Encode(v.data(), v.size());
+                v = picture;
+            }
+            out.Member(kDataKeys[k], v);
         }
-        row["is_primary"] = d.ColInt(1) ? "1" : "0";
-        row["is_super_primary"] = d.ColInt(2) ? "1" : "0";
-        rows.append(std::move(row));
+        out.Member("is_primary", d.ColInt(1) ? "1" : "0");
+        out.Member("is_super_primary", d.ColInt(2) ? "1" : "0");
+        out.Member("mimetype", d.ColView(0));
+        text.push_back('}');
     }
-    out->append(std::move(obj));
+    text.push_back(']');
+    out.Member("__id", NumberText(id));
+    out.Member("account_name", c.ColView(0));
+    out.Member("account_type", c.ColView(1));
+    if (!c.ColNull(2))
+        out.Member("sourceid", c.ColView(2));
+    out.Member("starred", c.ColInt(3) ? "1" : "0");
+    out.Member("sync4", NumberText(c.ColInt(4)));
+    text.push_back('}');
+}
+
+StoreResult Store::ReadContactsText(const Json::Value& ids, std::string* out, std::string* badText) {
+    TextOut text(out, badText);
+    out->push_back('[');
+    StoreResult r = ForEachId(ids, [&](int64_t id) { ContactObject(id, text); });
+    out->push_back(']');
+    return r;
 }
 
 StoreResult Store::ReadContacts(const Json::Value& ids, Json::Value* objects) {
-    return ReadEach(ids, objects, [&](int64_t id) { ContactObject(id, objects); });
+    std::string text, bad;
+    return TreeOf(ReadContactsText(ids, &text, &bad), text, bad, objects);
 }
 
 StoreResult Store::ContactTimes(const Json::Value& ids, Json::Value* objects) {
@@ -132,14 +152,34 @@ StoreResult Store::InsertDataRows(int64_t contactId, const Json::Value& data) {
                " data3, data4, data5, data6, data7, data8, data9, data10, data11, data12, data13, data14,"
                " data15) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
         s.Int(1, contactId).Text(2, mime).Int(3, primary == "1").Int(4, superPrimary == "1");
+        // The row's members looked at once: which of data1..data15 it has.
+        const Json::Value* columns[15] = {};
+        for (auto it = row.begin(); it != row.end(); ++it) {
+            const char* end;
+            const char* name = it.memberName(&end);
+            if (end - name < 5 || end - name > 6 || std::strncmp(name, "data", 4) != 0)
+                continue;
+            for (int k = 0; k < 15; ++k)
+                if (std::strlen(kDataKeys[k]) == static_cast<size_t>(end - name) &&
+                    std::memcmp(kDataKeys[k], name, static_cast<size_t>(end - name)) == 0)
+                    columns[k] = &*it;
+        }
         for (int k = 0; k < 15; ++k) {
+            const Json::Value* present = columns[k];
+            const char *b, *e;
+            if (present == nullptr || present->isNull()) {
+                s.Null(5 + k);
+                continue;
+            }
+            if (!(k == 14 && mime == kPhotoMime) && present->getString(&b, &e)) {
+                // The request's own bytes, bound without a copy: the request outlives the step.
+                s.View(5 + k, b, static_cast<size_t>(e - b));
+                continue;
+            }
             std::string v;
             if (!TextOf(row, kDataKeys[k], &v))
                 return StoreResult::Fail(std::string("\"") + kDataKeys[k] + "\" is not a scalar");
-            const Json::Value* present = row.find(kDataKeys[k], kDataKeys[k] + std::strlen(kDataKeys[k]));
-            if (present == nullptr || present->isNull())
-                s.Null(5 + k);
-            else if (k == 14 && mime == kPhotoMime)
+            if (k == 14 && mime == kPhotoMime)
                 s.Blob(5 + k, Base64Decode(v.data(), v.size()));
             else
                 s.Text(5 + k, v);

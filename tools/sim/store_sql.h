@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "store.h"
 
@@ -30,6 +31,11 @@ public:
         sqlite3_bind_text(st_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
         return *this;
     }
+    // Text bound without a copy: the bytes must stay until the statement has stepped.
+    Stmt& View(int i, const char* data, size_t length) {
+        sqlite3_bind_text(st_, i, data, static_cast<int>(length), SQLITE_STATIC);
+        return *this;
+    }
     // Text, or NULL for "".
     Stmt& TextOrNull(int i, const std::string& v) { return v.empty() ? Null(i) : Text(i, v); }
     Stmt& Blob(int i, const std::string& v) {
@@ -51,6 +57,12 @@ public:
         const void* p = sqlite3_column_blob(st_, c);
         int n = sqlite3_column_bytes(st_, c);
         return p == nullptr ? std::string() : std::string(static_cast<const char*>(p), n);
+    }
+    // The same bytes without a copy, valid until the next step or reset.
+    std::string_view ColView(int c) {
+        const void* p = sqlite3_column_blob(st_, c);
+        int n = sqlite3_column_bytes(st_, c);
+        return p == nullptr ? std::string_view() : std::string_view(static_cast<const char*>(p), n);
     }
 
 private:
@@ -81,6 +93,29 @@ private:
 
 // Ids and times travel as decimal text.
 std::string NumberText(int64_t v);
+
+// Writing answers as JSON text straight from the rows, with the bytes JsonCpp's tree and the
+// service's writer would give: members in JsonCpp's key order (bytes compared, a prefix first).
+class TextOut {
+public:
+    TextOut(std::string* out, std::string* badText) : out_(out), bad_(badText) {}
+    std::string& out() { return *out_; }
+    // A comma unless the container just opened.
+    void Separate() {
+        char last = out_->empty() ? '[' : out_->back();
+        if (last != '[' && last != '{')
+            out_->push_back(',');
+    }
+    // "key": then the string value; a value that is not UTF-8 is noted under its key (the first
+    // one only, as ValidText finds it).
+    void Member(const char* key, std::string_view value);
+    void Key(const char* key);
+    void String(std::string_view value, const char* key);
+
+private:
+    std::string* out_;
+    std::string* bad_;
+};
 // A decimal integer with optional blanks around it and an optional sign.
 bool ParseInt(const std::string& text, int64_t* out);
 

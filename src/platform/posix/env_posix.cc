@@ -86,7 +86,14 @@ public:
         c.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
         return c;
     }
-    uint32_t ThreadId() override { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+    uint32_t ThreadId() override {
+        // Asked for every trace line: the kernel is asked once per thread (a plain number needs
+        // no destructor, so thread-local storage is safe for it).
+        static thread_local uint32_t id = 0;
+        if (id == 0)
+            id = static_cast<uint32_t>(::syscall(SYS_gettid));
+        return id;
+    }
     int LastError() override { return errno; }
 
     int SocketOpen() override { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
