@@ -15,7 +15,7 @@ would measure that search instead of the driver (both builds alike, but by chanc
 
 usage: bench/records_read_bench.py BIN_DIR BASELINE_BIN_DIR [CONTACTS [EVENTS [RUNS]]]
        (default 10000 3000 3)
-Use Release builds without sanitizers. Targets (issue 17): 10,000 contacts in at most 0.4 s wall
+Use Release builds without sanitizers. Targets: 10,000 contacts in at most 0.4 s wall
 and 20 us of kxsync CPU per contact; 3,000 events likewise.
 """
 import json
