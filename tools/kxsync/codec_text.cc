@@ -1,5 +1,6 @@
 #include "codec_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -198,6 +199,33 @@ bool ParseInt(const std::string& text, int32_t* value) {
     if (errno || *end || n < INT32_MIN || n > INT32_MAX)
         return false;
     *value = static_cast<int32_t>(n);
+    return true;
+}
+
+bool UnfoldLines(const std::string& text, std::vector<std::pair<int, std::string>>* lines,
+                 std::string* error) {
+    lines->clear();
+    bool continuable = false;
+    int number = 0;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t end = std::min(text.find('\n', pos), text.size());
+        std::string physical = text.substr(pos, end - pos);
+        pos = end + 1;
+        ++number;
+        if (!physical.empty() && physical.back() == '\r')
+            physical.pop_back();
+        if (!platform::IsValidUtf8(physical.data(), physical.size()) ||
+            physical.find_first_of(std::string("\r\0", 2)) != std::string::npos) {
+            *error = "line " + std::to_string(number) + ": not UTF-8 text";
+            lines->clear();
+            return false;
+        }
+        if (continuable && !physical.empty() && (physical[0] == ' ' || physical[0] == '\t'))
+            lines->back().second += physical.substr(1);
+        else if (!physical.empty())
+            lines->emplace_back(number, physical);
+        continuable = !physical.empty();
+    }
     return true;
 }
 

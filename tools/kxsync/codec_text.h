@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <kxphone/ole_date.h>
 
@@ -37,6 +39,13 @@ bool FromExactDate(const std::string& text, platform::OleDate* date);
 // (and "yyyy-mm-dd"), converting a "Z" time to local time; false for anything else.
 std::string CivilText(const platform::OleDate& date, bool dateOnly, bool utc);
 bool FromCivilText(const std::string& text, platform::OleDate* date);
+
+// The logical lines of a file of content lines, each with the number of its first physical line:
+// physical lines end at LF (a CR before it dropped), a line starting with a space or tab continues
+// the one before it, and an empty line ends one. False with *error "line N: not UTF-8 text" for a
+// line that is not UTF-8 or holds a CR or NUL.
+bool UnfoldLines(const std::string& text, std::vector<std::pair<int, std::string>>* lines,
+                 std::string* error);
 
 // A decimal int32 and nothing else.
 bool ParseInt(const std::string& text, int32_t* value);

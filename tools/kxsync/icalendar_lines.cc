@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "platform/utf.h"
+#include "codec_text.h"
 
 namespace kxsync {
 
@@ -23,25 +23,9 @@ bool OutlineIcalendar(const std::string& text, IcalOutline* root, std::string* e
         *error = "line " + std::to_string(line) + ": " + what;
         return false;
     };
-    // Logical lines: their first physical line and their text.
     std::vector<std::pair<int, std::string>> lines;
-    int number = 0;
-    for (size_t pos = 0; pos < text.size();) {
-        size_t end = text.find('\n', pos);
-        end = end == std::string::npos ? text.size() : end;
-        std::string physical = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++number;
-        if (!physical.empty() && physical.back() == '\r')
-            physical.pop_back();
-        if (!platform::IsValidUtf8(physical.data(), physical.size()) ||
-            physical.find_first_of(std::string("\r\0", 2)) != std::string::npos)
-            return fail(number, "not UTF-8 text");
-        if (!physical.empty() && (physical[0] == ' ' || physical[0] == '\t') && !lines.empty())
-            lines.back().second += physical.substr(1);
-        else if (!physical.empty())
-            lines.emplace_back(number, physical);
-    }
+    if (!UnfoldLines(text, &lines, error))
+        return false;
     for (const auto& [line, content] : lines) {
         size_t colon = content.find(':');
         size_t nameEnd = content.find_first_of(";:");

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/utf.h"
+#include "codec_text.h"
 
 namespace kxsync {
 
@@ -113,44 +113,21 @@ bool ContentLine::HasParam(const std::string& wanted) const {
 
 bool ReadContentLines(const std::string& text, std::vector<ContentLine>* lines, std::string* error) {
     lines->clear();
-    std::string logical;
-    int start = 0, number = 0;
-    auto finish = [&]() {
-        if (logical.empty())
-            return true;
+    std::vector<std::pair<int, std::string>> logical;
+    if (!UnfoldLines(text, &logical, error))
+        return false;
+    for (const auto& [number, content] : logical) {
         ContentLine line;
-        line.line = start;
+        line.line = number;
         std::string what;
-        if (!ParseLine(logical, &line, &what)) {
-            *error = "line " + std::to_string(start) + ": " + what;
+        if (!ParseLine(content, &line, &what)) {
+            *error = "line " + std::to_string(number) + ": " + what;
+            lines->clear();
             return false;
         }
         lines->push_back(std::move(line));
-        logical.clear();
-        return true;
-    };
-    for (size_t pos = 0; pos < text.size();) {
-        size_t end = std::min(text.find('\n', pos), text.size());
-        std::string physical = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++number;
-        if (!physical.empty() && physical.back() == '\r')
-            physical.pop_back();
-        if (!platform::IsValidUtf8(physical.data(), physical.size()) ||
-            physical.find_first_of(std::string("\r\0", 2)) != std::string::npos) {
-            *error = "line " + std::to_string(number) + ": not UTF-8 text";
-            return false;
-        }
-        if (!physical.empty() && (physical[0] == ' ' || physical[0] == '\t') && !logical.empty()) {
-            logical += physical.substr(1);
-            continue;
-        }
-        if (!finish())
-            return false;
-        logical = physical;
-        start = number;
     }
-    return finish();
+    return true;
 }
 
 void WriteContentLine(const std::string& name, const std::vector<std::pair<std::string, std::string>>& params,
