@@ -26,6 +26,8 @@ import sys
 import tempfile
 import time
 
+from records_write_bench import start_sim
+
 
 SESSION_LINES = (b"InitDriver:", b"SetParam(", b"InitSync(", b"UninitSync:")
 
@@ -40,17 +42,6 @@ def sim_cpu(pid):
         except OSError:
             pass
     return total / 1e9
-
-
-def start_sim(bin_dir, seed_flag, count, journal):
-    args = [os.path.join(bin_dir, "kxphone-sim"), "--db", ":memory:", "--seed", "1", "--quiet", "--journal",
-            journal, seed_flag, str(count)]
-    sim = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
-    line = sim.stdout.readline()
-    if "listening on 127.0.0.1:" not in line:
-        sim.kill()
-        raise SystemExit("kxphone-sim did not start: " + line)
-    return sim, int(line.rsplit(":", 1)[1])
 
 
 def requests(journal):

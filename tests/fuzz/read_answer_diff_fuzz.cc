@@ -20,8 +20,8 @@
 #include <kxphone/record_list.h>
 
 #include "calendar/calendar_mapping.h"
-#include "contacts/contact_groups.h"
 #include "contacts/contact_read.h"
+#include "fuzz_groups.h"
 #include "fuzz_support.h"
 #include "platform/utf.h"
 #include "sync/picture_file.h"
@@ -128,29 +128,13 @@ std::string Describe(const CalendarRecord& r) {
     return out.str();
 }
 
-ContactGroupCache& Groups() {
-    static ContactGroupCache* groups = [] {
-        auto* cache = new ContactGroupCache;
-        // The handset names any group by its id; a few ids it does not know.
-        cache->SetRequester([](const std::string& body, std::string* answer) {
-            if (body.empty() || body[0] == '9')
-                return false;
-            *answer = "System Group: " + body;
-            return true;
-        });
-        return cache;
-    }();
-    return *groups;
-}
-
 // What a contact read makes of the answer's "objects": the verdict on the row list, then the
 // records and the trace lines of their conversion.
 template <class V> std::string Contacts(const V& objects, DiffEnv& env) {
     if (!objects.isArray() && !objects.isNull())
         return "no row list";
-    Groups().Clear();
     RecordList<ContactRecord> records;
-    ToContactBatch(objects, Groups(), u"diff", false, nullptr, &records);
+    ToContactBatch(objects, kxfuzz::FreshGroups(), u"diff", false, nullptr, &records);
     std::string out;
     for (const ContactRecord* r : records)
         out += Describe(*r) + "\n";
