@@ -22,6 +22,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "contacts_command.h"
+#include "record_text.h"
 #include "sync_command.h"
 #include "write_command.h"
 
@@ -136,11 +137,8 @@ namespace {
 
 long StoredContacts(int port) {
     std::string body = AdminCall(port, "GET", "/_sim/state", "");
-    Json::CharReaderBuilder builder;
     Json::Value state;
-    std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (!reader->parse(body.data(), body.data() + body.size(), &state, &errors))
+    if (!ParseJsonText(body, &state))
         return -1;
     const Json::Value& n = state["counts"]["contacts"];
     return n.isIntegral() ? static_cast<long>(n.asInt64()) : -1;

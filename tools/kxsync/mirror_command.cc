@@ -1,7 +1,6 @@
 // "kxsync mirror init|sync|status [contacts|calendar]"; "mirror status --json" prints the conflict
 // copies, records included, one JSON line each.
 #include <cstdio>
-#include <sstream>
 
 #include <json/json.h>
 
@@ -35,15 +34,13 @@ void PrintStatus(MirrorStore& store, const char* stored, const char* noun) {
 void PrintConflictLines(const std::vector<MirrorConflict>& conflicts) {
     for (const MirrorConflict& c : conflicts) {
         Json::Value v(Json::objectValue), record;
-        std::istringstream text(c.local);
-        Json::CharReaderBuilder builder;
         v["conflict"] = static_cast<Json::Int64>(c.key);
         v["kind"] = c.kind;
         v["id"] = c.handsetId;
         v["local"] = c.localEdit == Pending::kDelete ? "deleted" : "changed";
         v["handset"] = c.handsetChange;
         v["noted"] = c.noted;
-        if (Json::parseFromStream(builder, text, &record, nullptr))
+        if (ParseJsonText(c.local, &record))
             v["record"] = record;
         std::printf("%s\n", JsonLineText(v).c_str());
     }

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <map>
-#include <memory>
 
 #include <json/json.h>
 
@@ -13,9 +12,7 @@ namespace kxsync {
 namespace {
 
 bool ParseLine(const std::string& line, Json::Value* v) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    return reader->parse(line.data(), line.data() + line.size(), v, nullptr) && v->isObject();
+    return ParseJsonText(line, v) && v->isObject();
 }
 
 const char* Did(bool deleted) {

@@ -165,6 +165,15 @@ std::string JsonLineText(const Json::Value& value) {
     return out.str();
 }
 
+bool ParseJsonText(const std::string& text, Json::Value* value) {
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    if (reader->parse(text.data(), text.data() + text.size(), value, nullptr))
+        return true;
+    *value = Json::Value();
+    return false;
+}
+
 std::string Shortened(const std::string& text, size_t limit, size_t keep) {
     if (text.size() <= limit)
         return text;

@@ -35,6 +35,8 @@ bool IsNoDate(const platform::OleDate& date);
 
 // One line of compact JSON, non-ASCII as raw UTF-8.
 std::string JsonLineText(const Json::Value& value);
+// A JSON text into *value; false (value null) when it is not JSON.
+bool ParseJsonText(const std::string& text, Json::Value* value);
 
 // text as it is when it has at most limit bytes; else its longest beginning of whole characters
 // within keep bytes, followed by "...".

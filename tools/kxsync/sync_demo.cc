@@ -4,7 +4,6 @@
 #include <kxphone/kxphone.h>
 
 #include <cstdio>
-#include <memory>
 
 #include <json/json.h>
 
@@ -22,11 +21,8 @@ const char kEvent[] = R"({"calendar_id":"1","title":"%s","dtstart":"176786280000
     "allDay":"0","eventTimezone":"UTC"})";
 
 Json::Value Parse(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value value;
-    std::string errors;
-    reader->parse(text.data(), text.data() + text.size(), &value, &errors);
+    ParseJsonText(text, &value);
     return value;
 }
 
