@@ -52,39 +52,34 @@ bool Digits(const std::string& text, size_t at, size_t n, int* out) {
     return true;
 }
 
+// "yyyy-mm-dd", then the time of day after separator unless dayOnlyAtMidnight and it is midnight;
+// "" for a date that is none.
+std::string CivilDateText(const platform::OleDate& date, char separator, bool dayOnlyAtMidnight = false) {
+    platform::CivilTime c;
+    if (!Civil(date, &c))
+        return "";
+    char buf[64];
+    if (dayOnlyAtMidnight && c.hour == 0 && c.minute == 0 && c.second == 0)
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", c.year, c.month, c.day);
+    else
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d%c%02d:%02d:%02d", c.year, c.month, c.day, separator,
+                      c.hour, c.minute, c.second);
+    return buf;
+}
+
 } // namespace
 
 std::string DateText(const platform::OleDate& date) {
-    platform::CivilTime c;
-    if (!Civil(date, &c))
-        return "";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
-                  c.second);
-    return buf;
+    return CivilDateText(date, ' ');
 }
 
 std::string ZonedTimeText(const platform::OleDate& local) {
-    platform::CivilTime c;
-    if (!Civil(local, &c))
-        return "";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
-                  c.second);
-    return buf + OffsetText(OffsetAt(local));
+    std::string text = CivilDateText(local, 'T');
+    return text.empty() ? text : text + OffsetText(OffsetAt(local));
 }
 
 std::string DayTimeText(const platform::OleDate& date) {
-    platform::CivilTime c;
-    if (!Civil(date, &c))
-        return "";
-    char buf[64];
-    if (c.hour == 0 && c.minute == 0 && c.second == 0)
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", c.year, c.month, c.day);
-    else
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", c.year, c.month, c.day, c.hour,
-                      c.minute, c.second);
-    return buf;
+    return CivilDateText(date, 'T', /*dayOnlyAtMidnight=*/true);
 }
 
 bool IsNoDate(const platform::OleDate& date) {
