@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <system_error>
 #include <vector>
 
@@ -42,12 +43,25 @@ bool IsPictureName(const std::string& name) {
     return true;
 }
 
-// FNV-1a, then the attempt mixed in: a name that is taken by other bytes moves on to the next.
+// Eight bytes at a time through a multiply and shift (a byte-at-a-time hash cost as much as
+// writing the file), then the attempt mixed in: a name that is taken by other bytes moves on to
+// the next. Only needs to be stable on one machine between runs.
 uint64_t NameDigits(const std::string& bytes, uint64_t attempt) {
-    uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : bytes)
-        h = (h ^ c) * 1099511628211ull;
-    h ^= attempt * 0x9E3779B97F4A7C15ull;
+    constexpr uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+    auto mix = [](uint64_t h, uint64_t word) {
+        h = (h ^ word) * kOdd;
+        return h ^ (h >> 31);
+    };
+    uint64_t h = bytes.size() * 0xC2B2AE3D27D4EB4Full;
+    size_t at = 0;
+    for (; at + 8 <= bytes.size(); at += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + at, 8);
+        h = mix(h, word);
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, bytes.data() + at, bytes.size() - at);
+    h = mix(mix(h, tail), attempt + 1);
     h ^= h >> 29;
     return h * 0xBF58476D1CE4E5B9ull;
 }
