@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,12 +16,23 @@
 namespace {
 
 // The open trace file. Kept open between lines so tracing costs one write per line; reopened
-// when KXPHONE_TRACE_FILE names another file or the file was removed.
+// when KXPHONE_TRACE_FILE names another file or the file was removed. Whether it was removed is
+// asked at most every kRecheckNs: asking on every line cost a tenth of a full read's time.
 struct Sink {
     std::mutex lock;
     std::string path;
+    std::string line; // reused: one conversion buffer instead of an allocation per line
     int fd = -1;
+    int64_t checkedNs = 0;
 };
+
+constexpr int64_t kRecheckNs = 100 * 1000 * 1000;
+
+int64_t NowNs() {
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
 
 Sink& TheSink() {
     // Outlives every caller, even during unload, and is not on the heap, so unloading the library
@@ -45,9 +57,13 @@ bool WriteAll(int fd, const std::string& line) {
     return true;
 }
 
-bool Reusable(const Sink& sink, const char* target) {
+bool Reusable(Sink& sink, const char* target) {
     if (sink.fd < 0 || sink.path != target)
         return false;
+    int64_t now = NowNs();
+    if (now - sink.checkedNs < kRecheckNs)
+        return true;
+    sink.checkedNs = now;
     struct stat st;
     return ::fstat(sink.fd, &st) == 0 && st.st_nlink > 0;
 }
@@ -60,9 +76,11 @@ extern "C" int32_t OutputString(const char16_t* tag, int32_t level, const char16
     const char* target = std::getenv("KXPHONE_TRACE_FILE");
     if (!target || !*target || !text)
         return 0;
-    std::string line = platform::Utf16ToUtf8(text, text ? std::char_traits<char16_t>::length(text) : 0);
     Sink& sink = TheSink();
     std::lock_guard<std::mutex> hold(sink.lock);
+    std::string& line = sink.line;
+    line.clear();
+    platform::AppendUtf16AsUtf8(&line, text, std::char_traits<char16_t>::length(text));
     if (target[0] == '-' && target[1] == '\0')
         return WriteAll(STDERR_FILENO, line) ? 0 : -1;
     if (!Reusable(sink, target)) {
@@ -70,6 +88,7 @@ extern "C" int32_t OutputString(const char16_t* tag, int32_t level, const char16
             ::close(sink.fd);
         sink.path = target;
         sink.fd = ::open(target, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        sink.checkedNs = NowNs();
         if (sink.fd < 0)
             return -1;
     }

@@ -37,18 +37,22 @@ void AppendUtf8(std::string* out, char32_t c) {
     }
 }
 
-std::string Utf16ToUtf8(const char16_t* s, size_t n) {
-    std::string out;
+void AppendUtf16AsUtf8(std::string* out, const char16_t* s, size_t n) {
     if (!s)
-        return out;
-    out.reserve(n + n / 2);
+        return;
+    out->reserve(out->size() + n + n / 2);
     for (size_t i = 0; i < n && s[i];) {
         if (s[i] < 0x80) {
-            out.push_back(static_cast<char>(s[i++]));
+            out->push_back(static_cast<char>(s[i++]));
             continue;
         }
-        AppendUtf8(&out, NextCodePoint(s, n, &i));
+        AppendUtf8(out, NextCodePoint(s, n, &i));
     }
+}
+
+std::string Utf16ToUtf8(const char16_t* s, size_t n) {
+    std::string out;
+    AppendUtf16AsUtf8(&out, s, n);
     return out;
 }
 

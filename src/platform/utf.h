@@ -18,6 +18,7 @@ void AppendUtf8(std::string* out, char32_t c);
 
 // The first n units of s, or fewer when a NUL comes first.
 std::string Utf16ToUtf8(const char16_t* s, size_t n);
+void AppendUtf16AsUtf8(std::string* out, const char16_t* s, size_t n);
 inline std::string Utf16ToUtf8(const std::u16string& s) {
     return Utf16ToUtf8(s.data(), s.size());
 }
