@@ -34,18 +34,25 @@ std::string ReadableLine(const ContactRecord& r, bool all) {
         const ContactField* f = r.GetField(i);
         if (!f || f->strData.empty())
             continue;
+        // Appended piece by piece: this runs for every record of a read of thousands.
         if (f->nType == 1 || f->nType == 2) {
-            name += (name.empty() ? "" : " ") + Escaped(Utf8(f->strData));
-        } else if (all) {
-            details += "  " + ContactFieldName(f->nType) + "=" + Escaped(Utf8(f->strData));
-        } else if (shown < 3 && f->nType != 3002) {
-            details += "  " + ContactFieldName(f->nType) + "=" + Escaped(Shortened(Utf8(f->strData), 40, 37));
-            ++shown;
+            if (!name.empty())
+                name += ' ';
+            name += Escaped(Utf8(f->strData));
+        } else if (all || (shown < 3 && f->nType != 3002)) {
+            details += "  ";
+            details += ContactFieldName(f->nType);
+            details += '=';
+            details += Escaped(all ? Utf8(f->strData) : Shortened(Utf8(f->strData), 40, 37));
+            shown += !all;
         } else {
             ++more;
         }
     }
-    std::string line = Escaped(Utf8(r.strPIMID)) + "  " + (name.empty() ? "(no name)" : name) + details;
+    std::string line = Escaped(Utf8(r.strPIMID));
+    line += "  ";
+    line += name.empty() ? "(no name)" : name;
+    line += details;
     if (more)
         line += "  (+" + std::to_string(more) + " more)";
     if (all) {

@@ -18,8 +18,13 @@ bool Has(const std::string& line, const char* text) {
 // "file(12) : Function = F GetLastError = N": F and N, or false for another kind of line.
 bool ErrorLine(const std::string& line, std::string* function, int* error) {
     static const char kFunction[] = " : Function = ", kError[] = " GetLastError = ";
-    size_t f = line.find(kFunction), e = line.rfind(kError);
-    if (f == std::string::npos || e == std::string::npos || e < f)
+    // Most lines are event lines: a backward search of every one of them would cost more than
+    // the rest of the watch.
+    size_t f = line.find(kFunction);
+    if (f == std::string::npos)
+        return false;
+    size_t e = line.rfind(kError);
+    if (e == std::string::npos || e < f)
         return false;
     f += sizeof kFunction - 1;
     *function = line.substr(f, e - f);
