@@ -6,26 +6,6 @@
 #include "trace/trace.h"
 #include "transport/id_batch.h"
 
-namespace {
-
-// A member of a change-log entry or row as text ("" when absent or not a scalar).
-std::string MemberText(const Json::Value& object, const char* key) {
-    if (!object.isObject())
-        return std::string();
-    const Json::Value& value = object[key];
-    return value.isString() || value.isNumeric() || value.isBool() ? value.asString() : std::string();
-}
-
-// "_add", "_modify", "_delete" as three characters, '1' for each that is "1".
-std::string ChangeFlags(const Json::Value& entry) {
-    std::string flags;
-    for (const char* key : {"_add", "_modify", "_delete"})
-        flags += MemberText(entry, key) == "1" ? '1' : '0';
-    return flags;
-}
-
-} // namespace
-
 IdBatchReader::IdBatchReader(PhoneState& phone, const IdReadPlan& plan, bool collecting,
                              ServiceExchange exchange)
     : phone_(phone), plan_(plan), exchange_(exchange),
@@ -70,9 +50,9 @@ bool IdBatchReader::FetchIds() {
         }
         return true;
     }
-    Json::Value& objects = reply.document["objects"];
+    const Json::Value& objects = reply.document["objects"];
     if (objects.isArray()) {
-        ids_ = std::move(objects); // only the ids are kept, the rest of the answer goes
+        ids_ = IdEntries(objects);
     } else if (!(objects.isNull() && plan_.absentIdsAreEmpty)) {
         Fail(plan_.noIdList);
         return false;
@@ -109,11 +89,11 @@ Json::Value IdBatchReader::NextChangeBatch(size_t limit, const DeletionSink& del
         // Per entry: a log of thousands of deletions is a single pass.
         if (phone_.StopFlag.load())
             return Json::Value(Json::arrayValue);
-        const Json::Value& entry = ids_[position_++];
-        if (!entry.isObject() && !(plan_.nullIdsCount && entry.isNull()))
+        const IdEntry& entry = ids_[position_++];
+        if (entry.kind == IdEntry::kOther || (entry.kind == IdEntry::kNull && !plan_.nullIdsCount))
             continue;
-        std::string id = MemberText(entry, "__id");
-        std::string flags = ChangeFlags(entry);
+        const std::string& id = entry.id;
+        const std::string flags(entry.flags, 3);
         if (flags[2] == '1') {
             // Nothing the host could match a deletion without an id to; it stays taken all the same,
             // or it would hold up every clear.

@@ -25,6 +25,7 @@
 
 #include "sync/change_log_memory.h"
 #include "sync/host_messages.h"
+#include "transport/id_batch.h"
 #include "transport/service_request.h"
 
 // One exchange with the handset service. ServiceCall is the real one; tests pass scripted ones.
@@ -125,8 +126,8 @@ private:
     ServiceExchange exchange_;
     ReadReporter reporter_;
     int32_t result_ = 0;
-    Json::Value ids_;
-    Json::ArrayIndex position_ = 0;
+    IdList ids_;
+    size_t position_ = 0;
     std::optional<bool> stopped_;
     std::unordered_map<std::string, int32_t> marks_;
     ChangeLogMemory* memory_ = nullptr;

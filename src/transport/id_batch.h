@@ -3,20 +3,38 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include <json/json.h>
 
 #include "transport/fast_json.h"
 
-// The next batch of {"__id": "<id>"} objects taken from the array ids, starting at *position.
-// Entries that are objects (and, with nullCounts, null entries) contribute their "__id" as text;
-// any other entry is skipped without counting. *position advances past every entry looked at;
-// the batch ends after limit ids or at the end of ids. An empty array means nothing is left.
-Json::Value NextIdBatch(const Json::Value& ids, Json::ArrayIndex* position, size_t limit,
-                        bool nullCounts = false);
+// One entry of an id list as the batches see it. A list of thousands is kept this way rather
+// than as a JSON tree: a tree of one-member objects cost more than reading the rows.
+struct IdEntry {
+    enum Kind : unsigned char { kObject, kNull, kOther };
+    Kind kind = kOther;
+    std::string id;                  // an object's "__id" as text; "" when it has none
+    char flags[3] = {'0', '0', '0'}; // change logs: '1' for each of "_add", "_modify", "_delete" that is "1"
 
-// An id list the fast reader took, as the array NextIdBatch walks: every entry in its place, an
-// object kept as {"__id": its id as text} (or {} when it has none), null as null, anything else as
-// false (skipped like any entry that is no object). NextIdBatch gives the same batches from it as
-// from JsonCpp's parse of the same list.
-Json::Value IdEntries(const fastjson::Value& objects);
+    bool operator==(const IdEntry& o) const {
+        return kind == o.kind && id == o.id && std::string(flags, 3) == std::string(o.flags, 3);
+    }
+};
+typedef std::vector<IdEntry> IdList;
+
+// A member of a list entry or row as text ("" when absent or not a scalar), as JsonCpp's
+// asString() gives it.
+std::string MemberText(const Json::Value& object, const char* key);
+
+// The entries of an id list, from JsonCpp's parse or the fast reader's (the same entries for the
+// same text); anything but an array is an empty list.
+IdList IdEntries(const Json::Value& objects);
+IdList IdEntries(const fastjson::Value& objects);
+
+// The next batch of {"__id": "<id>"} objects taken from ids, starting at *position. Object
+// entries (and, with nullCounts, null entries) contribute their id; any other entry is skipped
+// without counting. *position advances past every entry looked at; the batch ends after limit ids
+// or at the end of ids. An empty array means nothing is left.
+Json::Value NextIdBatch(const IdList& ids, size_t* position, size_t limit, bool nullCounts = false);

@@ -24,17 +24,17 @@ TEST(IdBatch, SkipsEntriesThatAreNotObjectsAndStopsAtTheLimit) {
          {R"([{"__id":"1"},{"__id":""}])", R"([{"__id":"2"},{"__id":""}])", R"([{"__id":"4"},{"__id":""}])",
           R"([{"__id":""}])", "[]"}},
     };
+    const IdList entries = IdEntries(ids);
     for (const auto& c : cases) {
-        Json::ArrayIndex position = 0;
+        size_t position = 0;
         std::vector<std::string> batches;
         do
-            batches.push_back(Compact(NextIdBatch(ids, &position, 2, c.nullCounts)));
+            batches.push_back(Compact(NextIdBatch(entries, &position, 2, c.nullCounts)));
         while (batches.back() != "[]");
         EXPECT_EQ(c.batches, batches) << c.nullCounts;
         EXPECT_EQ(ids.size(), position);
     }
-    Json::ArrayIndex position = 0;
-    EXPECT_EQ("[]", Compact(NextIdBatch(Json::Value("x"), &position, 30)));
+    EXPECT_TRUE(IdEntries(Json::Value("x")).empty());
 }
 
 } // namespace
