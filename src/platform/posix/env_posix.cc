@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -211,6 +212,23 @@ public:
     void CloseModule(void* module) override { ::dlclose(module); }
 
     int FirstWeekday() override {
+        // Opening the locale reads its files, and a calendar read asks once per event: the answer
+        // is kept for as long as the environment names the same locale.
+        std::string names;
+        for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+            const char* value = std::getenv(variable);
+            names += value ? value : "";
+            names += '\0';
+        }
+        std::lock_guard<std::mutex> hold(weekdayLock_);
+        if (weekdayLocale_ != names || weekday_ < 0) {
+            weekday_ = LocaleFirstWeekday();
+            weekdayLocale_ = names;
+        }
+        return weekday_;
+    }
+
+    static int LocaleFirstWeekday() {
         // The locale names the first weekday relative to its week-1 reference day.
         locale_t loc = ::newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
         if (loc == static_cast<locale_t>(0))
@@ -334,6 +352,11 @@ public:
     int DiskFullError() override { return ENOSPC; }
     bool IsDiskFull(int error) override { return error == ENOSPC || error == EDQUOT; }
     bool IsFileExists(int error) override { return error == EEXIST; }
+
+private:
+    std::mutex weekdayLock_;
+    std::string weekdayLocale_; // LC_ALL, LC_TIME and LANG when weekday_ was found
+    int weekday_ = -1;
 };
 
 } // namespace
