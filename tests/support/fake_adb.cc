@@ -17,10 +17,24 @@ std::string ScriptPath() {
     return SourceDir() + "/tests/support/fake_adb.sh";
 }
 
+// Every file the stand-in and the tests write in the folder.
+void RemoveFiles(const std::string& dir) {
+    for (const char* name : {"calls", "codes", "codes.next", "exit", "state", "sleep"})
+        std::remove((dir + "/" + name).c_str());
+}
+
+// The folder of this test process, removed when it ends (each test runs in a process of its own,
+// so thousands of runs would otherwise leave thousands of folders).
+char gMadeDir[] = "/tmp/kx_fake_adb_XXXXXX";
+
 const std::string& ProcessDir() {
     static const std::string dir = [] {
-        char pattern[] = "/tmp/kx_fake_adb_XXXXXX";
-        const char* made = ::mkdtemp(pattern);
+        const char* made = ::mkdtemp(gMadeDir);
+        if (made)
+            std::atexit([] {
+                RemoveFiles(gMadeDir);
+                ::rmdir(gMadeDir);
+            });
         std::string d = made ? made : "/tmp";
         ::setenv("KX_FAKE_ADB_DIR", d.c_str(), 1);
         ::setenv("KXPHONE_ADB", ScriptPath().c_str(), 1);
@@ -32,13 +46,11 @@ const std::string& ProcessDir() {
 } // namespace
 
 FakeAdb::FakeAdb() : dir_(ProcessDir()) {
-    for (const char* name : {"calls", "codes", "exit", "state", "sleep"})
-        std::remove((dir_ + "/" + name).c_str());
+    RemoveFiles(dir_);
 }
 
 FakeAdb::~FakeAdb() {
-    for (const char* name : {"calls", "codes", "codes.next", "exit", "state", "sleep"})
-        std::remove((dir_ + "/" + name).c_str());
+    RemoveFiles(dir_);
 }
 
 void FakeAdb::WriteFile(const char* name, const std::string& text) const {
