@@ -21,6 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using kxtest::AddFields;
 using kxtest::Dump;
 using platform::OleDate;
 
@@ -61,58 +62,17 @@ protected:
     std::vector<ContactRecord> Contacts() {
         std::vector<ContactRecord> list(3);
         ContactRecord& a = list[0];
-        const std::pair<int32_t, std::string> fields[] = {
-            {1, "José"},
-            {2, "García-Müller"},
-            {4037, "ホセ"},
-            {4038, "ガルシア"},
-            {4005, "Pepe, el 🎈"},
-            {4004, "Acme; Inc."},
-            {4015, "Jefe\\de sección"},
-            {104, "+34 600 000 001"},
-            {102, "+34 91 1"},
-            {103, "+34 91 2"},
-            {100, "+34 93 1"},
-            {101, "+34 93 2"},
-            {112, "+34 93 9"},
-            {111, "+34 91 9"},
-            {106, "555"},
-            {108, "556"},
-            {114, "557"},
-            {116, "558"},
-            {117, "559"},
-            {119, "560"},
-            {1000, "jose@example.com"},
-            {1001, "pepe@example.org"},
-            {1002, "j.g+x@example.net"},
-            {1500, "https://example.com/~jose?a=1;b=2"},
-            {2002, "Calle Mayor 1, 2º"},
-            {2003, "Centro"},
-            {2019, "Apdo 7"},
-            {2004, "Madrid"},
-            {2005, "M"},
-            {2006, "28001"},
-            {2008, "España"},
-            {2010, "Work St 5"},
-            {2012, "Zürich"},
-            {2016, "CH"},
-            {2032, "Other 9"},
-            {2033, "Barrio"},
-            {4023, "aim user"},
-            {4024, "msn@x"},
-            {4025, "yahoo"},
-            {4026, "live:skype.1"},
-            {4027, "12345"},
-            {4028, "g@gmail.com"},
-            {4029, "999"},
-            {4030, "j@jabber.org/res"},
-            {4022, "matrix:@j:m.org"},
-            {4003, "1980-05-17"},
-            {4019, "--06-01"},
-            {3002, "Line one\r\nLínea dos 🎈\r\n" + std::string(200, 'x') + " ñ end"},
-            {3018, "Friends;Work, Inc"}};
-        for (const auto& f : fields)
-            a.AppendField(ContactField(f.first, U(f.second)));
+        AddFields(&a,
+                  "1=José|2=García-Müller|4037=ホセ|4038=ガルシア|4005=Pepe, el 🎈|4004=Acme; Inc.|"
+                  "4015=Jefe\\de sección|104=+34 600 000 001|102=+34 91 1|103=+34 91 2|100=+34 93 1|"
+                  "101=+34 93 2|112=+34 93 9|111=+34 91 9|106=555|108=556|114=557|116=558|117=559|119=560|"
+                  "1000=jose@example.com|1001=pepe@example.org|1002=j.g+x@example.net|"
+                  "1500=https://example.com/~jose?a=1;b=2|2002=Calle Mayor 1, 2º|2003=Centro|2019=Apdo 7|"
+                  "2004=Madrid|2005=M|2006=28001|2008=España|2010=Work St 5|2012=Zürich|2016=CH|"
+                  "2032=Other 9|2033=Barrio|4023=aim user|4024=msn@x|4025=yahoo|4026=live:skype.1|"
+                  "4027=12345|4028=g@gmail.com|4029=999|4030=j@jabber.org/res|4022=matrix:@j:m.org|"
+                  "4003=1980-05-17|4019=--06-01|3002=Line one\r\nLínea dos 🎈\r\n" +
+                      std::string(200, 'x') + " ñ end|3018=Friends;Work, Inc");
         a.SetPicturePath(U(picture_));
         a.strPIMID = u"17";
         a.lPhoneMemory = 17;
@@ -122,14 +82,8 @@ protected:
         a.strCreated = Date(2020, 1, 1, 8);
         // Out of the ordinary: order, gaps in numbered types, empty and unmappable texts, extras.
         ContactRecord& b = list[1];
-        b.AppendField(ContactField(104, u"1"));
-        b.AppendField(ContactField(1, u""));
-        b.AppendField(ContactField(103, u"only the second"));
-        b.AppendField(ContactField(1001, u"second@example.com"));
-        b.AppendField(ContactField(3002, u"lone\nLF and lone\rCR"));
-        b.AppendField(ContactField(4003, u"sometime"));
-        b.AppendField(ContactField(4022, u"no protocol"));
-        b.AppendField(ContactField(4711, u"unknown type"));
+        AddFields(&b, "104=1|1=|103=only the second|1001=second@example.com|3002=lone\nLF and lone\rCR|"
+                      "4003=sometime|4022=no protocol|4711=unknown type");
         ContactField extra(2, u"Smith");
         extra.nExtra3 = 9;
         extra.strExtra2 = u"side; text,\r\n%";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -114,50 +115,39 @@ TEST(KxsyncRecordLines, TimesSayTheirZone) {
     }
 }
 
-int64_t Millis(int y, int mo, int d, int h = 0, int mi = 0) {
-    return ((platform::DaysFromCivil(y, mo, d) * 24 + h) * 60 + mi) * 60000;
-}
-
-std::string Ms(int y, int mo, int d, int h = 0, int mi = 0) {
-    return std::to_string(Millis(y, mo, d, h, mi));
+// The text with each "@yyyy-mm-dd hh:mm" (UTC) as epoch milliseconds.
+std::string WithMillis(std::string text) {
+    for (size_t at; (at = text.find('@')) != std::string::npos;) {
+        int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+        EXPECT_EQ(5, std::sscanf(text.c_str() + at, "@%d-%d-%d %d:%d", &y, &mo, &d, &h, &mi));
+        text.replace(at, 17,
+                     std::to_string(((platform::DaysFromCivil(y, mo, d) * 24 + h) * 60 + mi) * 60000));
+    }
+    return text;
 }
 
 // Events as the driver's read builds them from the handset's rows (moved instances merged into
 // their event's exception list) are the same records after their line.
 TEST(KxsyncRecordLines, EventsTheDriverBuildsSurviveTheirLines) {
     kxtest::ScopedEnvVar zone("TZ", "Europe/Berlin");
-    Json::Value rows;
-    Json::Reader().parse(R"j({"objects":[
+    Json::Value rows = kxtest::ParseJson(WithMillis(R"j({"objects":[
         {"__id":"3","calendar_id":"1","title":"Stand-up","description":"one\ntwo","eventLocation":"Room 1",
-         "dtstart":")j" + Ms(2026, 7, 5, 7, 30) +
-                             R"j(","dtend":")j" + Ms(2026, 7, 5, 7, 45) + R"j(","allDay":"0",
-         "hasAlarm":"1","__data":[{"method":"1","minutes":"5"}],"rrule":"FREQ=DAILY;UNTIL=20260714T073000Z",
+         "dtstart":"@2026-07-05 07:30","dtend":"@2026-07-05 07:45","allDay":"0","hasAlarm":"1",
+         "__data":[{"method":"1","minutes":"5"}],"rrule":"FREQ=DAILY;UNTIL=20260714T073000Z",
          "exdate":"20260710T073000Z,20260711T073000Z","eventTimezone":"Europe/Berlin","iCalGUID":"g-3",
-         "last_update_time":")j" +
-                             Ms(2026, 2, 28, 19, 1) + R"j("},
-        {"__id":"9","parentID":"3","calendar_id":"1","originalInstanceTime":")j" +
-                             Ms(2026, 7, 8, 7, 30) + R"j(",
-         "dtstart":")j" + Ms(2026, 7, 8, 9) +
-                             R"j(","dtend":")j" + Ms(2026, 7, 8, 9, 15) + R"j(","allDay":"0",
+         "last_update_time":"@2026-02-28 19:01"},
+        {"__id":"9","parentID":"3","calendar_id":"1","originalInstanceTime":"@2026-07-08 07:30",
+         "dtstart":"@2026-07-08 09:00","dtend":"@2026-07-08 09:15","allDay":"0",
          "title":"Moved, with a title of more than fifty-seven bytes of UTF-16: ünïcödé 🎈",
          "eventLocation":"Room\n2","hasAlarm":"1","__data":[{"minutes":"20","method":"1"}]},
-        {"__id":"10","parentID":"3","originalInstanceTime":")j" +
-                             Ms(2026, 7, 9, 7, 30) + R"j(",
-         "dtstart":")j" + Ms(2026, 7, 9, 10) +
-                             R"j(","allDay":"0","hasAlarm":"1"},
-        {"__id":"4","calendar_id":"2","title":"Holiday","dtstart":")j" +
-                             Ms(2026, 1, 1) + R"j(",
-         "dtend":")j" + Ms(2026, 1, 2) +
-                             R"j(","allDay":"1","rrule":"FREQ=YEARLY;BYMONTH=1;BYMONTHDAY=1",
-         "exdate":"20280101"},
-        {"__id":"11","parentID":"4","originalAllDay":"1","originalInstanceTime":")j" +
-                             Ms(2027, 1, 1) + R"j(",
-         "dtstart":")j" + Ms(2027, 1, 2) +
-                             R"j(","dtend":")j" + Ms(2027, 1, 3) + R"j(","allDay":"1","title":"later"},
-        {"__id":"5","calendar_id":"1","title":"Monthly","dtstart":")j" +
-                             Ms(2026, 3, 29, 0, 30) + R"j(",
-         "duration":"P3600S","rrule":"FREQ=MONTHLY;BYDAY=-1SU;INTERVAL=2;COUNT=4"}]})j",
-                         rows);
+        {"__id":"10","parentID":"3","originalInstanceTime":"@2026-07-09 07:30","dtstart":"@2026-07-09 10:00",
+         "allDay":"0","hasAlarm":"1"},
+        {"__id":"4","calendar_id":"2","title":"Holiday","allDay":"1","dtstart":"@2026-01-01 00:00",
+         "dtend":"@2026-01-02 00:00","rrule":"FREQ=YEARLY;BYMONTH=1;BYMONTHDAY=1","exdate":"20280101"},
+        {"__id":"11","parentID":"4","originalAllDay":"1","originalInstanceTime":"@2027-01-01 00:00",
+         "dtstart":"@2027-01-02 00:00","dtend":"@2027-01-03 00:00","allDay":"1","title":"later"},
+        {"__id":"5","calendar_id":"1","title":"Monthly","dtstart":"@2026-03-29 00:30","duration":"P3600S",
+         "rrule":"FREQ=MONTHLY;BYDAY=-1SU;INTERVAL=2;COUNT=4"}]})j"));
     RecordList<CalendarRecord> records;
     CalendarExdateList exdates;
     CalendarExceptionList exceptions;
@@ -190,18 +180,8 @@ TEST(KxsyncRecordLines, ContactsSurviveTheirLines) {
     r.lPhoneMemory = 12;
     r.dtLocation = 1;
     r.strLastModify = platform::OleDate::FromCivil(2026, 3, 8, 2, 30); // a time the clock skips
-    const std::pair<int32_t, std::u16string> fields[] = {{KX_CF_GIVEN_NAME, u"Ann"},
-                                                         {KX_CF_FAMILY_NAME, u"Lee"},
-                                                         {KX_CF_MOBILE, u"111"},
-                                                         {KX_CF_MOBILE, u"222"},
-                                                         {KX_CF_EMAIL, u"a@example.com"},
-                                                         {KX_CF_EMAIL3, u"c@example.com"},
-                                                         {KX_CF_NOTE, u"one\r\ntwo\t\x01"},
-                                                         {KX_CF_GROUPS, u"Friends;Family"},
-                                                         {KX_CF_IM_FIRST, u"ann"},
-                                                         {4711, u"other"}};
-    for (const auto& f : fields)
-        r.AddField(f.first, f.second);
+    kxtest::AddFields(&r, "1=Ann|2=Lee|104=111|104=222|1000=a@example.com|1002=c@example.com|"
+                          "3002=one\r\ntwo\t\x01|3018=Friends;Family|4023=ann|4711=other");
     r.SetPicturePath(u"/tmp/pic0123.png");
     std::string line = kxsync::ContactJsonLine(r), error;
     EXPECT_NE(std::string::npos, line.find(R"j("mobile":["111","222"])j")) << line;
