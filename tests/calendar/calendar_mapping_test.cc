@@ -22,6 +22,12 @@ std::u16string FieldText(const CalendarRecord& r, int32_t type) {
     return f ? f->strData : u"<none>";
 }
 
+// The record of a handset row; false for an exception or no object.
+bool Read(const std::string& row, CalendarRecord* r, CalendarExdateList* exdates = nullptr,
+          CalendarExceptionList* exceptions = nullptr) {
+    return kxconv::ToCalendarEx(Parse(row), r, exdates, exceptions);
+}
+
 // The handset row written for a record.
 Json::Value Row(const CalendarRecord& r) {
     Json::Value row;
@@ -50,10 +56,9 @@ TEST(ToCalendarEx, AllDayWithDurationInSecondsHasNoZoneShift) {
     CalendarRecord r;
     CalendarExdateList exdates;
     CalendarExceptionList exceptions;
-    ASSERT_TRUE(kxconv::ToCalendarEx(
-        Parse(
-            R"({"__id":"7","calendar_id":"1","allDay":"1","dtstart":"1326758400000","duration":"P86400S"})"),
-        &r, &exdates, &exceptions));
+    ASSERT_TRUE(
+        Read(R"({"__id":"7","calendar_id":"1","allDay":"1","dtstart":"1326758400000","duration":"P86400S"})",
+             &r, &exdates, &exceptions));
     EXPECT_EQ(Date(2012, 1, 17), r.dtStart);
     EXPECT_EQ(Date(2012, 1, 18), r.dtEnd);
     EXPECT_EQ(u"7", r.strId);
@@ -69,10 +74,9 @@ TEST(ToCalendarEx, AllDayWithDurationInSecondsHasNoZoneShift) {
 TEST(ToCalendarEx, TextThatIsNotUtf8) {
     TraceCapture trace;
     CalendarRecord r;
-    ASSERT_TRUE(
-        kxconv::ToCalendarEx(Parse("{\"__id\":\"9\",\"title\":\"Zo\xc3y\",\"eventLocation\":\"\\udc00\","
-                                   "\"description\":\"ok \xc3\xab\"}"),
-                             &r, nullptr, nullptr));
+    ASSERT_TRUE(Read("{\"__id\":\"9\",\"title\":\"Zo\xc3y\",\"eventLocation\":\"\\udc00\",\"description\":"
+                     "\"ok \xc3\xab\"}",
+                     &r));
     EXPECT_EQ(u"Zo\uFFFDy", r.FirstField(KX_CAL_TITLE)->strData);
     EXPECT_EQ(u"\uFFFD", r.FirstField(KX_CAL_LOCATION)->strData);
     EXPECT_EQ(u"ok \u00eb", r.FirstField(KX_CAL_DESCRIPTION)->strData);
@@ -83,37 +87,32 @@ TEST(ToCalendarEx, TextThatIsNotUtf8) {
 
 TEST(ToCalendarEx, DurationsAndEnds) {
     FixedZoneEnv zone(480);
+    const platform::OleDate at8 = Date(2012, 1, 17, 8), at9 = Date(2012, 1, 17, 9);
     const struct {
         const char* row;
         platform::OleDate start, end;
         bool dttimeError;
     } cases[] = {
         // 2012-01-17 00:00 UTC is 08:00 at UTC+8.
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":" p1d "})", Date(2012, 1, 17, 8),
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":" p1d "})", at8,
          Date(2012, 1, 18, 8), true},
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P3600S"})", Date(2012, 1, 17, 8),
-         Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P3600S"})", at8, at9, false},
         // Markers without a number, or another unit: "dtend" stays.
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"PS"})", Date(2012, 1, 17, 8),
-         Date(2012, 1, 17, 9), false},
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"PT1H"})", Date(2012, 1, 17, 8),
-         Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"PS"})", at8, at9, false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"PT1H"})", at8, at9, false},
         // Without a start, the end is the start.
-        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000"})", Date(2012, 1, 17, 9), Date(2012, 1, 17, 9),
-         false},
+        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000"})", at9, at9, false},
         // A duration needs a start, and an end before the year 10000: "dtend" stays.
-        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000","duration":"P3600S"})", Date(2012, 1, 17, 9),
-         Date(2012, 1, 17, 9), false},
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P99999999999D"})",
-         Date(2012, 1, 17, 8), Date(2012, 1, 17, 9), false},
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P-99999999S"})",
-         Date(2012, 1, 17, 8), Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000","duration":"P3600S"})", at9, at9, false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P99999999999D"})", at8, at9,
+         false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P-99999999S"})", at8, at9, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.row);
         TraceCapture trace;
         CalendarRecord r;
-        ASSERT_TRUE(kxconv::ToCalendarEx(Parse(c.row), &r, nullptr, nullptr));
+        ASSERT_TRUE(Read(c.row, &r));
         EXPECT_EQ(c.start, r.dtStart);
         EXPECT_EQ(c.end, r.dtEnd);
         EXPECT_EQ(c.dttimeError, Traced(trace, "dttime error"));
@@ -126,9 +125,9 @@ TEST(ToCalendarEx, ModifiedInstanceBecomesAnExceptionEntry) {
     CalendarExdateList exdates;
     CalendarExceptionList exceptions;
     // 2012-03-05 09:00 UTC = 17:00 at UTC+8.
-    EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"__id":"30","parentID":"12","title":"Hi","allDay":"0",
-        "dtstart":"1330938000000","dtend":"1330941600000","hasAlarm":"1","__data":[{"method":"1","minutes":"10"}]})"),
-                                      &r, &exdates, &exceptions));
+    EXPECT_FALSE(Read(R"({"__id":"30","parentID":"12","title":"Hi","allDay":"0","dtstart":"1330938000000",
+        "dtend":"1330941600000","hasAlarm":"1","__data":[{"method":"1","minutes":"10"}]})",
+                      &r, &exdates, &exceptions));
     ASSERT_EQ(1u, exceptions.size());
     EXPECT_EQ(12, exceptions[0].parentId);
     EXPECT_EQ("<modification datetime=\"2012/03/05 17:00:00\"><subject>SABpAA==</subject><allday>0</allday>"
@@ -139,16 +138,16 @@ TEST(ToCalendarEx, ModifiedInstanceBecomesAnExceptionEntry) {
 
     // All-day instance: no shift; an alarm flag without alarms has no delta; texts in order.
     exceptions.clear();
-    EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"parentID":" 12","allDay":"1","dtstart":"1330905600000",
-        "dtend":"1330992000000","hasAlarm":"1","description":"B","eventLocation":"L","title":""})"),
-                                      &r, nullptr, &exceptions));
+    EXPECT_FALSE(Read(R"({"parentID":" 12","allDay":"1","dtstart":"1330905600000","dtend":"1330992000000",
+        "hasAlarm":"1","description":"B","eventLocation":"L","title":""})",
+                      &r, nullptr, &exceptions));
     ASSERT_EQ(1u, exceptions.size());
     EXPECT_EQ("<modification datetime=\"2012/03/05 00:00:00\"><location>TAA=</location><body>QgA=</body>"
               "<allday>1</allday><start>2012/03/05 00:00:00</start><end>2012/03/06 00:00:00</end>"
               "<reminderset>1</reminderset></modification>",
               exceptions[0].element);
     // Without the lists the entry is dropped.
-    EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"parentID":"12"})"), &r, nullptr, nullptr));
+    EXPECT_FALSE(Read(R"({"parentID":"12"})", &r));
 
     // An instance whose start is no date cannot be placed: no entry, a trace line.
     for (const char* row : {R"({"parentID":"12","dtstart":"99999999999999999","dtend":"1330941600000"})",
@@ -157,7 +156,7 @@ TEST(ToCalendarEx, ModifiedInstanceBecomesAnExceptionEntry) {
         SCOPED_TRACE(row);
         TraceCapture trace;
         exceptions.clear();
-        EXPECT_FALSE(kxconv::ToCalendarEx(Parse(row), &r, nullptr, &exceptions));
+        EXPECT_FALSE(Read(row, &r, nullptr, &exceptions));
         EXPECT_TRUE(exceptions.empty());
         EXPECT_TRUE(Traced(trace, "modified instance of 12 without a start dropped"));
     }
@@ -178,9 +177,7 @@ TEST(ToCalendarEx, TimeZoneTexts) {
                  {"", u"<none>"}};
     for (const auto& c : cases) {
         CalendarRecord r;
-        Json::Value row(Json::objectValue);
-        row["eventTimezone"] = c.zone;
-        ASSERT_TRUE(kxconv::ToCalendarEx(row, &r, nullptr, nullptr));
+        ASSERT_TRUE(Read(R"({"eventTimezone":")" + std::string(c.zone) + "\"}", &r));
         EXPECT_EQ(c.field, FieldText(r, KX_CAL_TIMEZONE)) << c.zone;
     }
 }
@@ -190,11 +187,11 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
     TraceCapture trace;
     CalendarRecord r;
     CalendarExdateList exdates;
-    ASSERT_TRUE(kxconv::ToCalendarEx(Parse(R"({"__id":"9","title":"Caf\u00e9\nBar","description":"d",
+    ASSERT_TRUE(Read(R"({"__id":"9","title":"Caf\u00e9\nBar","description":"d",
         "eventLocation":"Room\n1","iCalGUID":"abc@x","hasAlarm":"1","__data":[{"minutes":"15"},{"minutes":"5"}],
         "dtstart":"1330909200000","rrule":"FREQ=WEEKLY;BYDAY=MO",
-        "exdate":"20120305T010000Z,20120312T010000Z,2012-03-19,20120332T010000Z","last_update_time":"1330909200000"})"),
-                                     &r, &exdates, nullptr));
+        "exdate":"20120305T010000Z,20120312T010000Z,2012-03-19,20120332T010000Z","last_update_time":"1330909200000"})",
+                     &r, &exdates));
     EXPECT_EQ(u"Caf\u00e9\r\nBar", FieldText(r, KX_CAL_TITLE));
     EXPECT_EQ(u"Room\r\n1", FieldText(r, KX_CAL_LOCATION));
     EXPECT_EQ(u"abc@x", FieldText(r, KX_CAL_ICAL_GUID));
@@ -215,12 +212,11 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
     // All-day exdates keep their date; a leading comma belongs to the first part.
     CalendarRecord a;
     exdates.clear();
-    ASSERT_TRUE(kxconv::ToCalendarEx(
-        Parse(R"({"__id":"4","allDay":"1","exdate":"20120305T000000Z,20120306,20120307T000000Z"})"), &a,
-        &exdates, nullptr));
+    ASSERT_TRUE(Read(R"({"__id":"4","allDay":"1","exdate":"20120305T000000Z,20120306,20120307T000000Z"})", &a,
+                     &exdates));
     EXPECT_EQ("4:2012/03/05 00:00:00 4:2012/03/06 00:00:00 4:2012/03/07 00:00:00 ", Instants(exdates));
     exdates.clear();
-    ASSERT_TRUE(kxconv::ToCalendarEx(Parse(R"({"exdate":",20120305T000000Z"})"), &a, &exdates, nullptr));
+    ASSERT_TRUE(Read(R"({"exdate":",20120305T000000Z"})", &a, &exdates));
     EXPECT_TRUE(exdates.empty());
 
     // An alarm flag other than "1", or alarms that are not a list, give no alarm.
@@ -228,7 +224,7 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
          {R"({"hasAlarm":"0","__data":[{"minutes":"15"}]})", R"({"hasAlarm":"1","__data":"15"})",
           R"({"hasAlarm":"1","__data":[]})", R"({"hasAlarm":"1","__data":[7]})"}) {
         CalendarRecord n;
-        ASSERT_TRUE(kxconv::ToCalendarEx(Parse(row), &n, nullptr, nullptr));
+        ASSERT_TRUE(Read(row, &n));
         EXPECT_EQ(row == std::string(R"({"hasAlarm":"1","__data":[7]})") ? 0 : -1, n.lReminderMinutes) << row;
     }
 }
@@ -238,11 +234,11 @@ TEST(ToCalendarEx, OddValuesNeverBreakTheRow) {
     for (const char* row : {R"({"title":{"a":1},"__id":[1],"dtstart":null,"rrule":5,"exdate":true})",
                             R"({"__id":12,"allDay":true,"calendar_id":2.5,"duration":"P99999999999D"})"}) {
         CalendarRecord r;
-        EXPECT_TRUE(kxconv::ToCalendarEx(Parse(row), &r, nullptr, nullptr)) << row;
+        EXPECT_TRUE(Read(row, &r)) << row;
     }
     CalendarRecord r;
-    EXPECT_FALSE(kxconv::ToCalendarEx(Parse("[1,2]"), &r, nullptr, nullptr));
-    EXPECT_FALSE(kxconv::ToCalendarEx(Parse("\"x\""), &r, nullptr, nullptr));
+    EXPECT_FALSE(Read("[1,2]", &r));
+    EXPECT_FALSE(Read("\"x\"", &r));
 
     RecordList<CalendarRecord> list;
     CalendarExceptionList exceptions;
