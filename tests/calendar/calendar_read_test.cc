@@ -22,18 +22,12 @@ namespace {
 
 using caltest::FixedZoneEnv;
 
-std::string Compact(const Json::Value& v) {
-    Json::StreamWriterBuilder b;
-    b["indentation"] = "";
-    return Json::writeString(b, v);
-}
-
 // The requests of the read, as the script sees them.
 enum class CalendarRequest { kSetTracking, kIdList, kRead };
 
 struct Sent {
     CalendarRequest request;
-    std::string body;
+    Json::Value body;
 };
 
 // The scripted service: the id list and, per read request, the rows for the ids asked for.
@@ -48,7 +42,7 @@ ServiceReply Scripted(const ServiceRequest& service, const Json::Value* body) {
     const CalendarRequest request = &service == &service::kCalendarSetTracking ? CalendarRequest::kSetTracking
                                     : &service == &service::kCalendarChangeLog ? CalendarRequest::kIdList
                                                                                : CalendarRequest::kRead;
-    g_script->sent.push_back({request, body ? Compact(*body) : std::string()});
+    g_script->sent.push_back({request, body ? *body : Json::Value()});
     if (request == CalendarRequest::kSetTracking)
         return ServiceReply();
     if (request == CalendarRequest::kIdList)
@@ -114,7 +108,8 @@ TEST_F(CalendarReadTest, TrackingBitAndEntriesThatAreNotObjects) {
     EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, KX_READ_NO_TRACKING, nullptr, &Scripted));
     ASSERT_EQ(2u, script.sent.size());
     EXPECT_EQ(CalendarRequest::kIdList, script.sent[0].request);
-    EXPECT_EQ(R"({"objects":[{"__id":"1"},{"__id":"2"},{"__id":""}]})", script.sent[1].body);
+    EXPECT_EQ(kxtest::ParseJson(R"({"objects":[{"__id":"1"},{"__id":"2"},{"__id":""}]})"),
+              script.sent[1].body);
 }
 
 TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {

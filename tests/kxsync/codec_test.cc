@@ -23,13 +23,11 @@ namespace {
 namespace fs = std::filesystem;
 using kxtest::AddFields;
 using kxtest::Dump;
+using kxtest::Utf8;
 using platform::OleDate;
 
 std::u16string U(const std::string& text) {
     return platform::Utf8ToUtf16(text);
-}
-std::string S(const std::u16string& text) {
-    return platform::Utf16ToUtf8(text);
 }
 
 // Folded at 75 octets, whole UTF-8 sequences on every line, CRLF line ends.
@@ -178,10 +176,10 @@ TEST_F(Codecs, RecordsComeBackMemberForMember) {
     // Elsewhere the picture comes from the PHOTO, into a file of the folder named by its bytes.
     fs::remove(picture_);
     ASSERT_TRUE(kxsync::ContactsFromVcard(vcf, (dir_ / "pictures").string(), &back, &error)) << error;
-    std::string path = S(back[0].PictureHolder()->strFilePath);
+    std::string path = Utf8(back[0].PictureHolder()->strFilePath);
     EXPECT_EQ(dir_ / "pictures", fs::path(path).parent_path());
     EXPECT_EQ(311u, fs::file_size(path));
-    EXPECT_EQ(path, S(back[2].PictureHolder()->strFilePath));
+    EXPECT_EQ(path, Utf8(back[2].PictureHolder()->strFilePath));
 
     std::vector<CalendarRecord> events = Events(), read;
     std::string ics = kxsync::EventsToIcalendar(events);
@@ -270,12 +268,12 @@ TEST_F(Codecs, ForeignFilesImportTheirContent) {
     std::string error, fields;
     ASSERT_TRUE(kxsync::ContactsFromVcard(vcf, dir_.string(), &contacts, &error)) << error;
     for (int32_t i = 0; i < contacts[0].GetFieldCount(); ++i)
-        fields +=
-            std::to_string(contacts[0].GetField(i)->nType) + "=" + S(contacts[0].GetField(i)->strData) + " ";
+        fields += std::to_string(contacts[0].GetField(i)->nType) + "=" +
+                  Utf8(contacts[0].GetField(i)->strData) + " ";
     EXPECT_EQ("1=Ann 2=Lee 104=+1 1 111=+1 2 104=+1 3 108=+1 4 2010=1 Main St 2012=Town 2014=12345 2016=US "
               "3002=one\r\ntwo, three 4003=1980-05-17 4030=ann@example.org 1000=a@x 1001=b@x ",
               fields);
-    EXPECT_EQ(6u, fs::file_size(S(contacts[0].PictureHolder()->strFilePath))); // "GIF89a"
+    EXPECT_EQ(6u, fs::file_size(Utf8(contacts[0].PictureHolder()->strFilePath))); // "GIF89a"
 
     const std::string ics =
         "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:x\r\nBEGIN:VEVENT\r\nUID:a@b\r\nDTSTAMP:"
@@ -293,12 +291,12 @@ TEST_F(Codecs, ForeignFilesImportTheirContent) {
     const CalendarRecord& a = events[0];
     EXPECT_EQ(Date(2026, 1, 5, 9, 30), a.dtStart);
     EXPECT_EQ(Date(2026, 1, 5, 10, 15), a.dtEnd);
-    EXPECT_EQ("Weekly, ok", S(a.LastField(KX_CAL_TITLE)->strData));
+    EXPECT_EQ("Weekly, ok", Utf8(a.LastField(KX_CAL_TITLE)->strData));
     EXPECT_EQ(
         "<exception><modification datetime=\"2026/01/12 09:30:00\" time=\"2026/01/12\"><allday>0</allday>"
         "<start>2026/01/12 11:00:00</start><end>2026/01/12 11:00:00</end><reminderset>0</reminderset>"
         "</modification><deletion time=\"2026/01/07\"/></exception>",
-        S(a.LastField(KX_CAL_EXCEPTIONS)->strData));
+        Utf8(a.LastField(KX_CAL_EXCEPTIONS)->strData));
     EXPECT_EQ(2, a.lRecurType);
     EXPECT_EQ(2 | 8, a.lRecurDayMask);
     EXPECT_EQ(1, a.bRecurHasEnd); // the fifth instance: Mon 5, Wed 7, Mon 12, Wed 14, Mon 19
