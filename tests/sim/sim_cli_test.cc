@@ -4,9 +4,9 @@
 
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -33,32 +33,20 @@ TEST(SimExecutable, ServesUntilInterruptedAndRunsCommandsOnAStoreFile) {
         run(" changelog contact").output,
         "{\"objects\":[{\"__id\":\"2\",\"_add\":\"0\",\"_delete\":\"0\",\"_modify\":\"1\"}],\"ok\":true}\n");
 
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        // A free port: the default one (kxsync's, 8182) may be taken by a simulator someone runs.
-        // The seed options do not seed a store that holds data.
-        execl(exe.c_str(), exe.c_str(), "--db", db.c_str(), "--seed-contacts", "4", "--port", "0", "--quiet",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        line += c;
-    close(out[0]);
-    ASSERT_EQ(line.compare(0, 23, "listening on 127.0.0.1:"), 0) << line;
-    const int port = std::atoi(line.c_str() + 23);
+    // A free port: the default one (kxsync's, 8182) may be taken by a simulator someone runs. The
+    // seed options do not seed a store that holds data. The shell says its id, then becomes the server.
+    FILE* out =
+        popen(("echo $$; exec " + exe + " --db " + db + " --seed-contacts 4 --port 0 --quiet").c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    char pid[32] = "", line[128] = "";
+    ASSERT_TRUE(fgets(pid, sizeof pid, out) && fgets(line, sizeof line, out));
+    ASSERT_EQ(std::string(line).compare(0, 23, "listening on 127.0.0.1:"), 0) << line;
+    const int port = std::atoi(line + 23);
     EXPECT_EQ(Call(port, "GET", "/contact/do/changelog")["objects"].size(), 4u);
     Json::Value doc = simtest::Objects(Json::Value(Json::objectValue));
     EXPECT_EQ(Call(port, "PUT", "/contact/do/create", &doc)["status"].asInt(), 0);
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    kill(std::atoi(pid), SIGTERM);
+    const int status = pclose(out);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_NE(run(" state").output.find("\"contacts\":5,"), std::string::npos); // the create is in the file
 }
