@@ -325,13 +325,6 @@ TEST(ContactMappingRead, PictureFolderUnusableFallsBackToTheTemporaryFolder) {
 
 // ---------------------------------------------------------------- writing, by row kind
 
-ContactRecord Record(const std::vector<std::pair<int32_t, std::u16string>>& fields) {
-    ContactRecord r;
-    for (const auto& f : fields)
-        r.AppendField(ContactField(f.first, f.second));
-    return r;
-}
-
 // A record from "type=text|type=text".
 ContactRecord Record(const std::string& fields) {
     ContactRecord r;
@@ -398,23 +391,19 @@ TEST(ContactMappingWrite, ContactFrameAndCount) {
     FakeGroupService groups;
     groups.ids = {{"Family", "3"}, {"Friends", "4"}};
     groups.Install();
-    ContactRecord r =
-        Record({{1, u"Ann"}, {3018, u"Family;vexo FAVORITE;Friends;Unknown"}, {104, u"1"}, {2002, u"s"}});
+    ContactRecord r = Record("1=Ann|3018=Family;vexo FAVORITE;Friends;Unknown|104=1|2002=s");
     r.strPIMID = u"12";
     int count = 0;
     Json::Value object = Written(r, &count);
     // 4 fields + 4 titles + name row + home row + id
     EXPECT_EQ(11, count);
-    EXPECT_EQ(
-        ParseJson(
-            R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","starred":"1",
-        "__id":"12","__data":[
-        {"data1":"3","mimetype":"vnd.android.cursor.item/group_membership"},
-        {"data1":"4","mimetype":"vnd.android.cursor.item/group_membership"},
-        {"data1":"1","data2":"2","is_primary":"1","is_super_primary":"1","mimetype":"vnd.android.cursor.item/phone_v2"},
-        {"data2":"Ann","mimetype":"vnd.android.cursor.item/name"},
-        {"data2":"1","data4":"s","mimetype":"vnd.android.cursor.item/postal-address_v2"}]})"),
-        object);
+    const std::string frame =
+        R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5",)";
+    EXPECT_EQ(ParseJson(frame + R"("starred":"1","__id":"12","__data":)" +
+                        Rows({Group("3"), Group("4"), Phone("1", "2", kPrimary), Row("name", "data2=Ann"),
+                              Row("postal-address_v2", "data2=1|data4=s")}) +
+                        "}"),
+              object);
     EXPECT_EQ((std::vector<std::string>{"cmd=get_group_id;value=Family", "cmd=get_group_id;value=Friends",
                                         "cmd=get_group_id;value=Unknown"}),
               groups.requests);
@@ -425,10 +414,7 @@ TEST(ContactMappingWrite, ContactFrameAndCount) {
     ContactRecord bare;
     object = Written(bare, &count);
     EXPECT_EQ(0, count);
-    EXPECT_EQ(
-        ParseJson(
-            R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","sourceid":"5","__data":[]})"),
-        object);
+    EXPECT_EQ(ParseJson(frame + R"("__data":[]})"), object);
 }
 
 TEST(ContactMappingWrite, LongValuesAreCutToWholeCharacters) {
@@ -452,7 +438,7 @@ TEST(ContactMappingWrite, LongValuesAreCutToWholeCharacters) {
         {"a pair at the character cut", std::u16string(5119, u'a') + u"\U0001F600", 5119},
     };
     for (const Case& c : cases) {
-        Json::Value object = Written(Record({{3002, c.value}}));
+        Json::Value object = Written(Record("3002=" + WideToUtf8(c.value)));
         std::string sent = object["__data"][0]["data1"].asString();
         std::u16string wide = Utf8ToWide(sent);
         EXPECT_EQ(c.chars, wide.size()) << c.name;
@@ -491,7 +477,7 @@ TEST(ContactMappingWrite, Pictures) {
         {"no path", u"", false},
     };
     for (const Case& c : cases) {
-        ContactRecord r = Record({{104, u"1"}, {2, u"Lee"}});
+        ContactRecord r = Record("104=1|2=Lee");
         r.GetField(1)->strFilePath = c.path;
         int count = 0;
         Json::Value rows = Written(r, &count)["__data"];
@@ -503,7 +489,7 @@ TEST(ContactMappingWrite, Pictures) {
         }
     }
     // The picture travels from a read back into a write through the holder.
-    ContactRecord r = Record({{1, u"Ann"}});
+    ContactRecord r = Record("1=Ann");
     r.SetPicturePath(file("pic.png", 100));
     Json::Value rows = Written(r)["__data"];
     ASSERT_EQ(2u, rows.size());
