@@ -1,4 +1,5 @@
 #include <cmath>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -200,9 +201,7 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
         types.push_back(f->nType);
     EXPECT_EQ((std::vector<int32_t>{KX_CAL_TITLE, KX_CAL_DESCRIPTION, KX_CAL_ICAL_GUID, KX_CAL_LOCATION}),
               types);
-    EXPECT_EQ(15, r.lReminderMinutes);
-    EXPECT_EQ(2, r.lRecurType);
-    EXPECT_EQ(2, r.lRecurDayMask);
+    EXPECT_EQ(std::make_tuple(15, 2, 2), std::make_tuple(r.lReminderMinutes, r.lRecurType, r.lRecurDayMask));
     EXPECT_EQ(Date(2012, 3, 5, 9), r.dtStart);
     EXPECT_EQ(Date(2012, 3, 5, 9), r.dtLastModified);
     EXPECT_EQ("9:2012/03/05 09:00:00 9:2012/03/12 09:00:00 ", Instants(exdates));

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -228,9 +229,8 @@ TEST(ContactMappingRead, AccountIdAndTimes) {
     EXPECT_EQ(u" 42 ", r.strPIMID);
     platform::CivilTime c;
     ASSERT_TRUE(r.strLastModify.ToCivil(&c));
-    EXPECT_EQ(2012, c.year);
-    EXPECT_EQ(17, c.day);
-    EXPECT_EQ(8, c.hour); // UTC midnight is eight in the morning in Shanghai
+    // UTC midnight is eight in the morning in Shanghai.
+    EXPECT_EQ(std::make_tuple(2012, 1, 17, 8), std::make_tuple(c.year, c.month, c.day, c.hour));
     EXPECT_EQ(0, r.GetFieldCount());
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "codec_text.h"
@@ -297,15 +298,13 @@ TEST_F(Codecs, ForeignFilesImportTheirContent) {
         "<start>2026/01/12 11:00:00</start><end>2026/01/12 11:00:00</end><reminderset>0</reminderset>"
         "</modification><deletion time=\"2026/01/07\"/></exception>",
         Utf8(a.LastField(KX_CAL_EXCEPTIONS)->strData));
-    EXPECT_EQ(2, a.lRecurType);
-    EXPECT_EQ(2 | 8, a.lRecurDayMask);
-    EXPECT_EQ(1, a.bRecurHasEnd); // the fifth instance: Mon 5, Wed 7, Mon 12, Wed 14, Mon 19
+    // type, days, an end (the fifth instance: Mon 5, Wed 7, Mon 12, Wed 14, Mon 19), the alarm
+    EXPECT_EQ(std::make_tuple(2, 2 | 8, 1, 10),
+              std::make_tuple(a.lRecurType, a.lRecurDayMask, a.bRecurHasEnd, a.lReminderMinutes));
     EXPECT_EQ(Date(2026, 1, 19, 9, 30), a.dtRecurEnd);
-    EXPECT_EQ(10, a.lReminderMinutes);
     EXPECT_EQ(Date(2026, 3, 2, 18), events[1].dtStart); // UTC+1
-    EXPECT_EQ(-1, events[1].lReminderMinutes);
-    EXPECT_EQ(2, events[1].lRecurType);
-    EXPECT_EQ(62, events[1].lRecurDayMask);
+    EXPECT_EQ(std::make_tuple(2, 62, -1),
+              std::make_tuple(events[1].lRecurType, events[1].lRecurDayMask, events[1].lReminderMinutes));
 }
 
 // What the independent parsers must find, one line per value: kind, then the expected text.

@@ -43,7 +43,7 @@ TEST(SimExecutable, ServesUntilInterruptedAndRunsCommandsOnAStoreFile) {
     ASSERT_EQ(std::string(line).compare(0, 23, "listening on 127.0.0.1:"), 0) << line;
     const int port = std::atoi(line + 23);
     EXPECT_EQ(Call(port, "GET", "/contact/do/changelog")["objects"].size(), 4u);
-    Json::Value doc = simtest::Objects(Json::Value(Json::objectValue));
+    Json::Value doc = kxtest::ParseJson(R"({"objects":[{}]})");
     EXPECT_EQ(Call(port, "PUT", "/contact/do/create", &doc)["status"].asInt(), 0);
     kill(std::atoi(pid), SIGTERM);
     const int status = pclose(out);

@@ -42,7 +42,7 @@ TEST(SimFaults, EachKindBreaksTheMatchingRequestsThenGoesAway) {
         for (size_t i = 2; i < c.size(); ++i)
             ASSERT_TRUE(sim.AddFault(c[i])) << c[i];
         std::string outcomes;
-        Json::Value doc = simtest::Objects(Json::Value(Json::objectValue));
+        Json::Value doc = kxtest::ParseJson(R"({"objects":[{}]})");
         for (const std::string& path : {create, info, create, create}) {
             simtest::Raw r;
             auto start = std::chrono::steady_clock::now();

@@ -108,10 +108,4 @@ inline Json::Value Call(int port, const std::string& method, const std::string& 
     return Parse(Open(r.body));
 }
 
-inline Json::Value Objects(const Json::Value& one) {
-    Json::Value doc(Json::objectValue);
-    doc["objects"].append(one);
-    return doc;
-}
-
 } // namespace simtest
