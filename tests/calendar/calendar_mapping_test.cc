@@ -379,33 +379,33 @@ const char16_t kExceptionText[] =
     u"<reminderset>1</reminderset><reminderdelta>10</reminderdelta></modification>"
     u"<deletion time=\"2012/03/12\"/></exception>";
 
+// The rows sent for the exception list of event 12 (of iCalendar id "g") to a handset of a version.
+Json::Value ExceptionRows(const CalendarRecord& parent, std::u16string text, int version = 14) {
+    Json::Value rows(Json::arrayValue);
+    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g", u"12", version));
+    return rows;
+}
+
 TEST(FromCalendarException, ModificationsBecomeRows) {
     FixedZoneEnv zone(480);
     CalendarRecord parent;
     parent.dtStart = Date(2012, 3, 1, 9);
     parent.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0");
-    std::u16string text = kExceptionText;
-    Json::Value rows(Json::arrayValue);
-    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"guid@x", u"12", 14));
+    Json::Value rows = ExceptionRows(parent, kExceptionText);
     ASSERT_EQ(1u, rows.size());
-    EXPECT_EQ(
-        Parse(R"({"calendar_id":"4","iCalGUID":"guid@x","title":"Hi","eventLocation":"","description":"",
+    EXPECT_EQ(Parse(R"({"calendar_id":"4","iCalGUID":"g","title":"Hi","eventLocation":"","description":"",
         "hasAlarm":"1","rrule":"","parentID":"12","dtstart":"1330938000000","dtend":"1330941600000",
         "originalInstanceTime":"1330909200000","__data":[{"method":"1","minutes":"10"}],
         "eventTimezone":"480;0;00000000;00000000"})"),
-        rows[0]);
+              rows[0]);
 
     // Alarm minutes go out as a number whatever the host wrote.
-    std::u16string odd = text;
+    std::u16string odd = kExceptionText;
     odd.replace(odd.find(u">10<"), 4, u"> 25x<");
-    Json::Value oddRows(Json::arrayValue);
-    EXPECT_TRUE(CalConv::FromCalendarException(parent, &odd, &oddRows, u"g", u"12", 14));
-    EXPECT_EQ(Parse(R"([{"method":"1","minutes":"25"}])"), oddRows[0]["__data"]);
+    EXPECT_EQ(Parse(R"([{"method":"1","minutes":"25"}])"), ExceptionRows(parent, odd)[0]["__data"]);
 
     // Older handsets get no instance time.
-    Json::Value older(Json::arrayValue);
-    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &older, u"g", u"12", 13));
-    EXPECT_FALSE(older[0].isMember("originalInstanceTime"));
+    EXPECT_FALSE(ExceptionRows(parent, kExceptionText, 13)[0].isMember("originalInstanceTime"));
 }
 
 TEST(FromCalendarException, AllDayInstancesAndNothingToSend) {
@@ -415,13 +415,11 @@ TEST(FromCalendarException, AllDayInstancesAndNothingToSend) {
     parent.bAllDay = 1;
     parent.dtStart = Date(2012, 3, 1);
     parent.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0");
-    std::u16string text =
-        u"<exception><modification><allday>1</allday><start>2012/03/05 00:00:00</start>"
-        u"<end>2012/3/6 00:00:00</end><reminderset>1</reminderset></modification></exception>";
-    Json::Value rows(Json::arrayValue);
-    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"", u"5", 14));
-    EXPECT_EQ(Parse(R"({"calendar_id":"4","iCalGUID":"","title":"","eventLocation":"","description":"",
-        "hasAlarm":"0","rrule":"","originalAllDay":"1","parentID":"5","allDay":"1","dtstart":"1330905600000",
+    Json::Value rows = ExceptionRows(
+        parent, u"<exception><modification><allday>1</allday><start>2012/03/05 00:00:00</start>"
+                u"<end>2012/3/6 00:00:00</end><reminderset>1</reminderset></modification></exception>");
+    EXPECT_EQ(Parse(R"({"calendar_id":"4","iCalGUID":"g","title":"","eventLocation":"","description":"",
+        "hasAlarm":"0","rrule":"","originalAllDay":"1","parentID":"12","allDay":"1","dtstart":"1330905600000",
         "originalInstanceTime":"1330905600000","eventTimezone":"UTC"})"),
               rows[0]);
 
@@ -492,9 +490,7 @@ TEST(MergeCalendarExceptions, InstanceMovedToAnotherDayReplacesItsOriginalDay) {
     // Written back, the 8th keeps its own instance and the exception names the 7th.
     Json::Value row = Row(parent);
     EXPECT_EQ("20120307T010000Z", row["exdate"].asString());
-    Json::Value rows(Json::arrayValue);
-    ASSERT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g", u"12", 14));
-    EXPECT_EQ("Moved 1331172000000 1331175600000 1331082000000", When(rows[0]));
+    EXPECT_EQ("Moved 1331172000000 1331175600000 1331082000000", When(ExceptionRows(parent, text)[0]));
 }
 
 } // namespace
