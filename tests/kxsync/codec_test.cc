@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "calendar/calendar_test_env.h"
 #include "codec_text.h"
 #include "icalendar.h"
 #include "platform/utf.h"
@@ -22,6 +23,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using caltest::Date;
 using kxtest::AddFields;
 using kxtest::Dump;
 using kxtest::Utf8;
@@ -40,10 +42,6 @@ void ExpectFolded(const std::string& text) {
         EXPECT_EQ(std::string::npos, text.substr(pos, end - pos).find('\n'));
     }
     EXPECT_EQ(text.size(), pos);
-}
-
-OleDate Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    return OleDate::FromCivil(y, mo, d, h, mi, s);
 }
 
 class Codecs : public ::testing::Test {
