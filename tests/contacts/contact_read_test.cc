@@ -30,8 +30,7 @@ std::string Path(const std::string& request) {
 
 std::string Deciphered(const std::string& request) {
     std::string body = kxtest::RequestBody(request);
-    std::string text = DecryptPayload(body.data(), body.size());
-    return std::string(text.c_str());
+    return DecryptPayload(body.data(), body.size()).c_str();
 }
 
 // Answers by path with enciphered documents; "/session_ctrl" always succeeds.
