@@ -1,4 +1,5 @@
 #include <cmath>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,12 @@ const auto Parse = kxtest::ParseJson;
 std::u16string FieldText(const CalendarRecord& r, int32_t type) {
     const CalendarField* f = r.LastField(type);
     return f ? f->strData : u"<none>";
+}
+
+// The record of a handset row; false for an exception or no object.
+bool Read(const std::string& row, CalendarRecord* r, CalendarExdateList* exdates = nullptr,
+          CalendarExceptionList* exceptions = nullptr) {
+    return kxconv::ToCalendarEx(Parse(row), r, exdates, exceptions);
 }
 
 // The handset row written for a record.
@@ -50,10 +57,9 @@ TEST(ToCalendarEx, AllDayWithDurationInSecondsHasNoZoneShift) {
     CalendarRecord r;
     CalendarExdateList exdates;
     CalendarExceptionList exceptions;
-    ASSERT_TRUE(kxconv::ToCalendarEx(
-        Parse(
-            R"({"__id":"7","calendar_id":"1","allDay":"1","dtstart":"1326758400000","duration":"P86400S"})"),
-        &r, &exdates, &exceptions));
+    ASSERT_TRUE(
+        Read(R"({"__id":"7","calendar_id":"1","allDay":"1","dtstart":"1326758400000","duration":"P86400S"})",
+             &r, &exdates, &exceptions));
     EXPECT_EQ(Date(2012, 1, 17), r.dtStart);
     EXPECT_EQ(Date(2012, 1, 18), r.dtEnd);
     EXPECT_EQ(u"7", r.strId);
@@ -69,10 +75,9 @@ TEST(ToCalendarEx, AllDayWithDurationInSecondsHasNoZoneShift) {
 TEST(ToCalendarEx, TextThatIsNotUtf8) {
     TraceCapture trace;
     CalendarRecord r;
-    ASSERT_TRUE(
-        kxconv::ToCalendarEx(Parse("{\"__id\":\"9\",\"title\":\"Zo\xc3y\",\"eventLocation\":\"\\udc00\","
-                                   "\"description\":\"ok \xc3\xab\"}"),
-                             &r, nullptr, nullptr));
+    ASSERT_TRUE(Read("{\"__id\":\"9\",\"title\":\"Zo\xc3y\",\"eventLocation\":\"\\udc00\",\"description\":"
+                     "\"ok \xc3\xab\"}",
+                     &r));
     EXPECT_EQ(u"Zo\uFFFDy", r.FirstField(KX_CAL_TITLE)->strData);
     EXPECT_EQ(u"\uFFFD", r.FirstField(KX_CAL_LOCATION)->strData);
     EXPECT_EQ(u"ok \u00eb", r.FirstField(KX_CAL_DESCRIPTION)->strData);
@@ -83,37 +88,32 @@ TEST(ToCalendarEx, TextThatIsNotUtf8) {
 
 TEST(ToCalendarEx, DurationsAndEnds) {
     FixedZoneEnv zone(480);
+    const platform::OleDate at8 = Date(2012, 1, 17, 8), at9 = Date(2012, 1, 17, 9);
     const struct {
         const char* row;
         platform::OleDate start, end;
         bool dttimeError;
     } cases[] = {
         // 2012-01-17 00:00 UTC is 08:00 at UTC+8.
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":" p1d "})", Date(2012, 1, 17, 8),
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":" p1d "})", at8,
          Date(2012, 1, 18, 8), true},
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P3600S"})", Date(2012, 1, 17, 8),
-         Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P3600S"})", at8, at9, false},
         // Markers without a number, or another unit: "dtend" stays.
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"PS"})", Date(2012, 1, 17, 8),
-         Date(2012, 1, 17, 9), false},
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"PT1H"})", Date(2012, 1, 17, 8),
-         Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"PS"})", at8, at9, false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"PT1H"})", at8, at9, false},
         // Without a start, the end is the start.
-        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000"})", Date(2012, 1, 17, 9), Date(2012, 1, 17, 9),
-         false},
+        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000"})", at9, at9, false},
         // A duration needs a start, and an end before the year 10000: "dtend" stays.
-        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000","duration":"P3600S"})", Date(2012, 1, 17, 9),
-         Date(2012, 1, 17, 9), false},
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P99999999999D"})",
-         Date(2012, 1, 17, 8), Date(2012, 1, 17, 9), false},
-        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P-99999999S"})",
-         Date(2012, 1, 17, 8), Date(2012, 1, 17, 9), false},
+        {R"({"dtstart":"2012-01-17 x","dtend":"1326762000000","duration":"P3600S"})", at9, at9, false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P99999999999D"})", at8, at9,
+         false},
+        {R"({"dtstart":"1326758400000","dtend":"1326762000000","duration":"P-99999999S"})", at8, at9, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.row);
         TraceCapture trace;
         CalendarRecord r;
-        ASSERT_TRUE(kxconv::ToCalendarEx(Parse(c.row), &r, nullptr, nullptr));
+        ASSERT_TRUE(Read(c.row, &r));
         EXPECT_EQ(c.start, r.dtStart);
         EXPECT_EQ(c.end, r.dtEnd);
         EXPECT_EQ(c.dttimeError, Traced(trace, "dttime error"));
@@ -126,9 +126,9 @@ TEST(ToCalendarEx, ModifiedInstanceBecomesAnExceptionEntry) {
     CalendarExdateList exdates;
     CalendarExceptionList exceptions;
     // 2012-03-05 09:00 UTC = 17:00 at UTC+8.
-    EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"__id":"30","parentID":"12","title":"Hi","allDay":"0",
-        "dtstart":"1330938000000","dtend":"1330941600000","hasAlarm":"1","__data":[{"method":"1","minutes":"10"}]})"),
-                                      &r, &exdates, &exceptions));
+    EXPECT_FALSE(Read(R"({"__id":"30","parentID":"12","title":"Hi","allDay":"0","dtstart":"1330938000000",
+        "dtend":"1330941600000","hasAlarm":"1","__data":[{"method":"1","minutes":"10"}]})",
+                      &r, &exdates, &exceptions));
     ASSERT_EQ(1u, exceptions.size());
     EXPECT_EQ(12, exceptions[0].parentId);
     EXPECT_EQ("<modification datetime=\"2012/03/05 17:00:00\"><subject>SABpAA==</subject><allday>0</allday>"
@@ -139,16 +139,16 @@ TEST(ToCalendarEx, ModifiedInstanceBecomesAnExceptionEntry) {
 
     // All-day instance: no shift; an alarm flag without alarms has no delta; texts in order.
     exceptions.clear();
-    EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"parentID":" 12","allDay":"1","dtstart":"1330905600000",
-        "dtend":"1330992000000","hasAlarm":"1","description":"B","eventLocation":"L","title":""})"),
-                                      &r, nullptr, &exceptions));
+    EXPECT_FALSE(Read(R"({"parentID":" 12","allDay":"1","dtstart":"1330905600000","dtend":"1330992000000",
+        "hasAlarm":"1","description":"B","eventLocation":"L","title":""})",
+                      &r, nullptr, &exceptions));
     ASSERT_EQ(1u, exceptions.size());
     EXPECT_EQ("<modification datetime=\"2012/03/05 00:00:00\"><location>TAA=</location><body>QgA=</body>"
               "<allday>1</allday><start>2012/03/05 00:00:00</start><end>2012/03/06 00:00:00</end>"
               "<reminderset>1</reminderset></modification>",
               exceptions[0].element);
     // Without the lists the entry is dropped.
-    EXPECT_FALSE(kxconv::ToCalendarEx(Parse(R"({"parentID":"12"})"), &r, nullptr, nullptr));
+    EXPECT_FALSE(Read(R"({"parentID":"12"})", &r));
 
     // An instance whose start is no date cannot be placed: no entry, a trace line.
     for (const char* row : {R"({"parentID":"12","dtstart":"99999999999999999","dtend":"1330941600000"})",
@@ -157,7 +157,7 @@ TEST(ToCalendarEx, ModifiedInstanceBecomesAnExceptionEntry) {
         SCOPED_TRACE(row);
         TraceCapture trace;
         exceptions.clear();
-        EXPECT_FALSE(kxconv::ToCalendarEx(Parse(row), &r, nullptr, &exceptions));
+        EXPECT_FALSE(Read(row, &r, nullptr, &exceptions));
         EXPECT_TRUE(exceptions.empty());
         EXPECT_TRUE(Traced(trace, "modified instance of 12 without a start dropped"));
     }
@@ -178,9 +178,7 @@ TEST(ToCalendarEx, TimeZoneTexts) {
                  {"", u"<none>"}};
     for (const auto& c : cases) {
         CalendarRecord r;
-        Json::Value row(Json::objectValue);
-        row["eventTimezone"] = c.zone;
-        ASSERT_TRUE(kxconv::ToCalendarEx(row, &r, nullptr, nullptr));
+        ASSERT_TRUE(Read(R"({"eventTimezone":")" + std::string(c.zone) + "\"}", &r));
         EXPECT_EQ(c.field, FieldText(r, KX_CAL_TIMEZONE)) << c.zone;
     }
 }
@@ -190,11 +188,11 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
     TraceCapture trace;
     CalendarRecord r;
     CalendarExdateList exdates;
-    ASSERT_TRUE(kxconv::ToCalendarEx(Parse(R"({"__id":"9","title":"Caf\u00e9\nBar","description":"d",
+    ASSERT_TRUE(Read(R"({"__id":"9","title":"Caf\u00e9\nBar","description":"d",
         "eventLocation":"Room\n1","iCalGUID":"abc@x","hasAlarm":"1","__data":[{"minutes":"15"},{"minutes":"5"}],
         "dtstart":"1330909200000","rrule":"FREQ=WEEKLY;BYDAY=MO",
-        "exdate":"20120305T010000Z,20120312T010000Z,2012-03-19,20120332T010000Z","last_update_time":"1330909200000"})"),
-                                     &r, &exdates, nullptr));
+        "exdate":"20120305T010000Z,20120312T010000Z,2012-03-19,20120332T010000Z","last_update_time":"1330909200000"})",
+                     &r, &exdates));
     EXPECT_EQ(u"Caf\u00e9\r\nBar", FieldText(r, KX_CAL_TITLE));
     EXPECT_EQ(u"Room\r\n1", FieldText(r, KX_CAL_LOCATION));
     EXPECT_EQ(u"abc@x", FieldText(r, KX_CAL_ICAL_GUID));
@@ -203,9 +201,7 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
         types.push_back(f->nType);
     EXPECT_EQ((std::vector<int32_t>{KX_CAL_TITLE, KX_CAL_DESCRIPTION, KX_CAL_ICAL_GUID, KX_CAL_LOCATION}),
               types);
-    EXPECT_EQ(15, r.lReminderMinutes);
-    EXPECT_EQ(2, r.lRecurType);
-    EXPECT_EQ(2, r.lRecurDayMask);
+    EXPECT_EQ(std::make_tuple(15, 2, 2), std::make_tuple(r.lReminderMinutes, r.lRecurType, r.lRecurDayMask));
     EXPECT_EQ(Date(2012, 3, 5, 9), r.dtStart);
     EXPECT_EQ(Date(2012, 3, 5, 9), r.dtLastModified);
     EXPECT_EQ("9:2012/03/05 09:00:00 9:2012/03/12 09:00:00 ", Instants(exdates));
@@ -215,12 +211,11 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
     // All-day exdates keep their date; a leading comma belongs to the first part.
     CalendarRecord a;
     exdates.clear();
-    ASSERT_TRUE(kxconv::ToCalendarEx(
-        Parse(R"({"__id":"4","allDay":"1","exdate":"20120305T000000Z,20120306,20120307T000000Z"})"), &a,
-        &exdates, nullptr));
+    ASSERT_TRUE(Read(R"({"__id":"4","allDay":"1","exdate":"20120305T000000Z,20120306,20120307T000000Z"})", &a,
+                     &exdates));
     EXPECT_EQ("4:2012/03/05 00:00:00 4:2012/03/06 00:00:00 4:2012/03/07 00:00:00 ", Instants(exdates));
     exdates.clear();
-    ASSERT_TRUE(kxconv::ToCalendarEx(Parse(R"({"exdate":",20120305T000000Z"})"), &a, &exdates, nullptr));
+    ASSERT_TRUE(Read(R"({"exdate":",20120305T000000Z"})", &a, &exdates));
     EXPECT_TRUE(exdates.empty());
 
     // An alarm flag other than "1", or alarms that are not a list, give no alarm.
@@ -228,7 +223,7 @@ TEST(ToCalendarEx, TextsAlarmsRulesAndExdates) {
          {R"({"hasAlarm":"0","__data":[{"minutes":"15"}]})", R"({"hasAlarm":"1","__data":"15"})",
           R"({"hasAlarm":"1","__data":[]})", R"({"hasAlarm":"1","__data":[7]})"}) {
         CalendarRecord n;
-        ASSERT_TRUE(kxconv::ToCalendarEx(Parse(row), &n, nullptr, nullptr));
+        ASSERT_TRUE(Read(row, &n));
         EXPECT_EQ(row == std::string(R"({"hasAlarm":"1","__data":[7]})") ? 0 : -1, n.lReminderMinutes) << row;
     }
 }
@@ -238,11 +233,11 @@ TEST(ToCalendarEx, OddValuesNeverBreakTheRow) {
     for (const char* row : {R"({"title":{"a":1},"__id":[1],"dtstart":null,"rrule":5,"exdate":true})",
                             R"({"__id":12,"allDay":true,"calendar_id":2.5,"duration":"P99999999999D"})"}) {
         CalendarRecord r;
-        EXPECT_TRUE(kxconv::ToCalendarEx(Parse(row), &r, nullptr, nullptr)) << row;
+        EXPECT_TRUE(Read(row, &r)) << row;
     }
     CalendarRecord r;
-    EXPECT_FALSE(kxconv::ToCalendarEx(Parse("[1,2]"), &r, nullptr, nullptr));
-    EXPECT_FALSE(kxconv::ToCalendarEx(Parse("\"x\""), &r, nullptr, nullptr));
+    EXPECT_FALSE(Read("[1,2]", &r));
+    EXPECT_FALSE(Read("\"x\"", &r));
 
     RecordList<CalendarRecord> list;
     CalendarExceptionList exceptions;
@@ -257,17 +252,6 @@ TEST(ToCalendarEx, OddValuesNeverBreakTheRow) {
 }
 
 // --- record to handset row ---
-
-TEST(FromCalendarEx, DefaultsAndThePcsOffset) {
-    FixedZoneEnv zone(480);
-    CalendarRecord r;
-    r.lReminderMinutes = -1;
-    Json::Value row;
-    EXPECT_EQ(1, CalConv::FromCalendarEx(r, &row));
-    EXPECT_EQ(Parse(R"({"title":"","description":"","eventLocation":"","rrule":"","hasAlarm":"0","allDay":"0",
-        "calendar_id":"4","exdate":"","dirty":"1","eventTimezone":"480"})"),
-              row);
-}
 
 TEST(FromCalendarEx, DatesAlarmsRuleAndId) {
     FixedZoneEnv zone(480, 1);
@@ -286,16 +270,16 @@ TEST(FromCalendarEx, DatesAlarmsRuleAndId) {
         "rrule":"FREQ=WEEKLY;WKST=MO;BYDAY=MO,TU,WE,TH,FR","__id":"42"})"),
               row);
 
-    // All-day dates are sent as their midnight read as UTC; a missing end sends no duration.
+    // All-day dates are sent as their midnight read as UTC; a missing end sends no duration; no
+    // alarm, no rule and no id are sent as such.
     CalendarRecord a;
     a.bAllDay = 1;
     a.dtStart = Date(2012, 1, 17);
-    row = Row(a);
-    EXPECT_EQ("1326758400000", row["dtstart"].asString());
-    EXPECT_EQ("1", row["allDay"].asString());
-    EXPECT_FALSE(row.isMember("dtend"));
-    EXPECT_FALSE(row.isMember("duration"));
-    EXPECT_FALSE(row.isMember("__id"));
+    a.lReminderMinutes = -1;
+    EXPECT_EQ(Parse(R"({"title":"","description":"","eventLocation":"","rrule":"","hasAlarm":"0","allDay":"1",
+        "calendar_id":"4","exdate":"","dirty":"1","eventTimezone":"480","dtstart":"1326758400000"})"),
+              Row(a));
+    EXPECT_FALSE(Row(CalendarRecord()).isMember("dtstart")) << "a zero date is no date";
 }
 
 TEST(FromCalendarEx, DatesNoRecordCanHoldAreNotSent) {
@@ -395,33 +379,33 @@ const char16_t kExceptionText[] =
     u"<reminderset>1</reminderset><reminderdelta>10</reminderdelta></modification>"
     u"<deletion time=\"2012/03/12\"/></exception>";
 
+// The rows sent for the exception list of event 12 (of iCalendar id "g") to a handset of a version.
+Json::Value ExceptionRows(const CalendarRecord& parent, std::u16string text, int version = 14) {
+    Json::Value rows(Json::arrayValue);
+    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g", u"12", version));
+    return rows;
+}
+
 TEST(FromCalendarException, ModificationsBecomeRows) {
     FixedZoneEnv zone(480);
     CalendarRecord parent;
     parent.dtStart = Date(2012, 3, 1, 9);
     parent.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0");
-    std::u16string text = kExceptionText;
-    Json::Value rows(Json::arrayValue);
-    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"guid@x", u"12", 14));
+    Json::Value rows = ExceptionRows(parent, kExceptionText);
     ASSERT_EQ(1u, rows.size());
-    EXPECT_EQ(
-        Parse(R"({"calendar_id":"4","iCalGUID":"guid@x","title":"Hi","eventLocation":"","description":"",
+    EXPECT_EQ(Parse(R"({"calendar_id":"4","iCalGUID":"g","title":"Hi","eventLocation":"","description":"",
         "hasAlarm":"1","rrule":"","parentID":"12","dtstart":"1330938000000","dtend":"1330941600000",
         "originalInstanceTime":"1330909200000","__data":[{"method":"1","minutes":"10"}],
         "eventTimezone":"480;0;00000000;00000000"})"),
-        rows[0]);
+              rows[0]);
 
     // Alarm minutes go out as a number whatever the host wrote.
-    std::u16string odd = text;
+    std::u16string odd = kExceptionText;
     odd.replace(odd.find(u">10<"), 4, u"> 25x<");
-    Json::Value oddRows(Json::arrayValue);
-    EXPECT_TRUE(CalConv::FromCalendarException(parent, &odd, &oddRows, u"g", u"12", 14));
-    EXPECT_EQ(Parse(R"([{"method":"1","minutes":"25"}])"), oddRows[0]["__data"]);
+    EXPECT_EQ(Parse(R"([{"method":"1","minutes":"25"}])"), ExceptionRows(parent, odd)[0]["__data"]);
 
     // Older handsets get no instance time.
-    Json::Value older(Json::arrayValue);
-    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &older, u"g", u"12", 13));
-    EXPECT_FALSE(older[0].isMember("originalInstanceTime"));
+    EXPECT_FALSE(ExceptionRows(parent, kExceptionText, 13)[0].isMember("originalInstanceTime"));
 }
 
 TEST(FromCalendarException, AllDayInstancesAndNothingToSend) {
@@ -431,13 +415,11 @@ TEST(FromCalendarException, AllDayInstancesAndNothingToSend) {
     parent.bAllDay = 1;
     parent.dtStart = Date(2012, 3, 1);
     parent.AddField(KX_CAL_TIMEZONE, u"GMT:-480;DST:0");
-    std::u16string text =
-        u"<exception><modification><allday>1</allday><start>2012/03/05 00:00:00</start>"
-        u"<end>2012/3/6 00:00:00</end><reminderset>1</reminderset></modification></exception>";
-    Json::Value rows(Json::arrayValue);
-    EXPECT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"", u"5", 14));
-    EXPECT_EQ(Parse(R"({"calendar_id":"4","iCalGUID":"","title":"","eventLocation":"","description":"",
-        "hasAlarm":"0","rrule":"","originalAllDay":"1","parentID":"5","allDay":"1","dtstart":"1330905600000",
+    Json::Value rows = ExceptionRows(
+        parent, u"<exception><modification><allday>1</allday><start>2012/03/05 00:00:00</start>"
+                u"<end>2012/3/6 00:00:00</end><reminderset>1</reminderset></modification></exception>");
+    EXPECT_EQ(Parse(R"({"calendar_id":"4","iCalGUID":"g","title":"","eventLocation":"","description":"",
+        "hasAlarm":"0","rrule":"","originalAllDay":"1","parentID":"12","allDay":"1","dtstart":"1330905600000",
         "originalInstanceTime":"1330905600000","eventTimezone":"UTC"})"),
               rows[0]);
 
@@ -508,9 +490,7 @@ TEST(MergeCalendarExceptions, InstanceMovedToAnotherDayReplacesItsOriginalDay) {
     // Written back, the 8th keeps its own instance and the exception names the 7th.
     Json::Value row = Row(parent);
     EXPECT_EQ("20120307T010000Z", row["exdate"].asString());
-    Json::Value rows(Json::arrayValue);
-    ASSERT_TRUE(CalConv::FromCalendarException(parent, &text, &rows, u"g", u"12", 14));
-    EXPECT_EQ("Moved 1331172000000 1331175600000 1331082000000", When(rows[0]));
+    EXPECT_EQ("Moved 1331172000000 1331175600000 1331082000000", When(ExceptionRows(parent, text)[0]));
 }
 
 } // namespace

@@ -15,24 +15,19 @@
 #include "driver/app.h"
 #include "support/driver_on_sim.h"
 #include "support/host_window_recorder.h"
+#include "support/test_util.h"
 #include "support/trace_capture.h"
 
 namespace {
 
 using caltest::FixedZoneEnv;
 
-std::string Compact(const Json::Value& v) {
-    Json::StreamWriterBuilder b;
-    b["indentation"] = "";
-    return Json::writeString(b, v);
-}
-
 // The requests of the read, as the script sees them.
 enum class CalendarRequest { kSetTracking, kIdList, kRead };
 
 struct Sent {
     CalendarRequest request;
-    std::string body;
+    Json::Value body;
 };
 
 // The scripted service: the id list and, per read request, the rows for the ids asked for.
@@ -47,7 +42,7 @@ ServiceReply Scripted(const ServiceRequest& service, const Json::Value* body) {
     const CalendarRequest request = &service == &service::kCalendarSetTracking ? CalendarRequest::kSetTracking
                                     : &service == &service::kCalendarChangeLog ? CalendarRequest::kIdList
                                                                                : CalendarRequest::kRead;
-    g_script->sent.push_back({request, body ? Compact(*body) : std::string()});
+    g_script->sent.push_back({request, body ? *body : Json::Value()});
     if (request == CalendarRequest::kSetTracking)
         return ServiceReply();
     if (request == CalendarRequest::kIdList)
@@ -108,66 +103,50 @@ protected:
 };
 
 TEST_F(CalendarReadTest, TrackingBitAndEntriesThatAreNotObjects) {
-    Json::Value ids;
-    Json::Reader().parse(R"([{"__id":"1"},5,"x",null,[{"__id":"9"}],{"__id":"2"},{"other":1}])", ids);
-    script.idList = Ok(ids);
+    script.idList =
+        Ok(kxtest::ParseJson(R"([{"__id":"1"},5,"x",null,[{"__id":"9"}],{"__id":"2"},{"other":1}])"));
     EXPECT_EQ(KX_OK, RunCalendarRead(theApp.m_FakePhone, KX_READ_NO_TRACKING, nullptr, &Scripted));
     ASSERT_EQ(2u, script.sent.size());
     EXPECT_EQ(CalendarRequest::kIdList, script.sent[0].request);
-    EXPECT_EQ(R"({"objects":[{"__id":"1"},{"__id":"2"},{"__id":""}]})", script.sent[1].body);
+    EXPECT_EQ(kxtest::ParseJson(R"({"objects":[{"__id":"1"},{"__id":"2"},{"__id":""}]})"),
+              script.sent[1].body);
 }
 
 TEST_F(CalendarReadTest, FailuresMapTo1100AndEndWithTheFailedMessage) {
-    const struct {
-        const char* name;
-        bool idListFails;
-        ServiceReply::Outcome kind;
-        int32_t result;
-        size_t delivered;
-        const char* error; // the traced text
-    } cases[] = {
-        {"id list unanswered", true, ServiceReply::kTransport, KX_OTHER_FAILURE, 0,
-         "calendar id list: no answer"},
-        {"id list empty answer", true, ServiceReply::kNoAnswer, KX_OTHER_FAILURE, 0,
-         "calendar id list: no answer"},
-        {"id list status", true, ServiceReply::kStatus, KX_OTHER_FAILURE, 0,
-         "calendar id list: status not 0"},
-        {"id list not JSON", true, ServiceReply::kBadAnswer, KX_OTHER_FAILURE, 0,
-         "calendar id list: answer is not JSON"},
-        {"id list cancelled", true, ServiceReply::kStopped, KX_STOPPED, 0, "calendar id list: stopped"},
-        {"second batch unanswered", false, ServiceReply::kTransport, KX_OTHER_FAILURE, 30,
-         "calendar read: no answer"},
-        {"second batch status", false, ServiceReply::kStatus, KX_OTHER_FAILURE, 30,
-         "calendar read: status not 0"},
-        {"second batch not JSON", false, ServiceReply::kBadAnswer, KX_OTHER_FAILURE, 30,
-         "calendar read: answer is not JSON"},
-        {"second batch cancelled", false, ServiceReply::kStopped, KX_STOPPED, 30, "calendar read: stopped"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        recorder.Clear();
-        script.sent.clear();
-        kxtest::TraceCapture trace;
-        script.idList = Ids(45);
-        if (c.idListFails) {
-            script.idList.outcome = c.kind;
+    const std::pair<ServiceReply::Outcome, const char*> outcomes[] = {
+        {ServiceReply::kTransport, "no answer"},
+        {ServiceReply::kNoAnswer, "no answer"},
+        {ServiceReply::kStatus, "status not 0"},
+        {ServiceReply::kBadAnswer, "answer is not JSON"},
+        {ServiceReply::kStopped, "stopped"}};
+    // The id list fails, or the second batch of 30 does.
+    for (bool idListFails : {true, false})
+        for (const auto& [kind, what] : outcomes) {
+            const std::string error =
+                (idListFails ? "calendar id list: " : "calendar read: ") + std::string(what);
+            const int32_t result = kind == ServiceReply::kStopped ? KX_STOPPED : KX_OTHER_FAILURE;
+            SCOPED_TRACE(error);
+            recorder.Clear();
+            script.sent.clear();
+            kxtest::TraceCapture trace;
+            script.idList = Ids(45);
+            if (idListFails)
+                script.idList.outcome = kind;
+            script.read = [kind = kind](const Json::Value& ids, size_t index) {
+                ServiceReply r = EventsFor(ids, index);
+                if (index == 1)
+                    r.outcome = kind;
+                return r;
+            };
+            EXPECT_EQ(result, RunCalendarRead(theApp.m_FakePhone, 0, nullptr, &Scripted));
+            EXPECT_EQ(idListFails ? 0u : 30u, recorder.Count(0x80001));
+            std::vector<kxtest::HostMessage> messages = recorder.Messages();
+            ASSERT_FALSE(messages.empty());
+            EXPECT_EQ((kxtest::HostMessage{0x80002u, result}), messages.back());
+            EXPECT_EQ(0u, recorder.Count(0x80003));
+            EXPECT_EQ(1u, trace.LinesWith({"[Caller=CKXFakePhone::ReadCalendar],[Action=Error]"}).size());
+            EXPECT_EQ(1u, trace.LinesWith({"[Action=Error],[Function=" + error + "]"}).size());
         }
-        script.read = [&c](const Json::Value& ids, size_t index) {
-            ServiceReply r = EventsFor(ids, index);
-            if (index == 1)
-                r.outcome = c.kind;
-            return r;
-        };
-        EXPECT_EQ(c.result, RunCalendarRead(theApp.m_FakePhone, 0, nullptr, &Scripted));
-        EXPECT_EQ(c.delivered, recorder.Count(0x80001));
-        std::vector<kxtest::HostMessage> messages = recorder.Messages();
-        ASSERT_FALSE(messages.empty());
-        EXPECT_EQ(0x80002u, messages.back().code);
-        EXPECT_EQ(c.result, messages.back().value);
-        EXPECT_EQ(0u, recorder.Count(0x80003));
-        EXPECT_EQ(1u, trace.LinesWith({"[Caller=CKXFakePhone::ReadCalendar],[Action=Error]"}).size());
-        EXPECT_EQ(1u, trace.LinesWith({"[Action=Error],[Function=" + std::string(c.error) + "]"}).size());
-    }
     // An id list without objects fails as well.
     recorder.Clear();
     kxtest::TraceCapture trace;

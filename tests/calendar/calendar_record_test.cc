@@ -75,9 +75,8 @@ TEST(CalendarRecord, CopyIsDeepAndKeepsItemOrder) {
     EXPECT_EQ(u"three", copy.LastField(KX_CAL_TITLE)->strData);
     EXPECT_EQ(u"one", copy.FirstField(KX_CAL_TITLE)->strData);
     EXPECT_EQ(source.dtEnd, copy.dtEnd);
-    EXPECT_EQ(-1, copy.lRecurWeek);
-    EXPECT_EQ(0x1234u, copy.pSource);
-    EXPECT_EQ(9, copy.lAux11);
+    EXPECT_EQ(std::make_tuple(-1, uintptr_t{0x1234}, 9),
+              std::make_tuple(copy.lRecurWeek, copy.pSource, copy.lAux11));
 
     // Assignment replaces what the target held.
     CalendarRecord target;

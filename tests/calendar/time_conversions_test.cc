@@ -16,11 +16,6 @@ namespace {
 using caltest::Date;
 using platform::OleDate;
 
-// The process zone for one scope.
-struct ScopedZone : kxtest::ScopedEnvVar {
-    explicit ScopedZone(const char* zone) : ScopedEnvVar("TZ", zone) {}
-};
-
 // The zone conversion of the platform is unavailable; only the bias is known.
 class NoZoneEnv : public platform::EnvWrapper {
 public:
@@ -75,7 +70,7 @@ TEST(TimeConversions, ZonesBothWays) {
         if (byTool >= 0) {
             EXPECT_EQ(c.millis, byTool * 1000);
         }
-        ScopedZone zone(c.zone);
+        kxtest::ScopedEnvVar zone("TZ", c.zone);
         EXPECT_EQ(c.utc, Text(CalConv::LocalToUtc(Parse(c.local))));
         EXPECT_EQ(c.local, Text(CalConv::UtcToLocal(Parse(c.utc))));
         std::u16string millis = CalConv::DateToMillisText(Parse(c.local), false);
@@ -88,7 +83,7 @@ TEST(TimeConversions, ZonesBothWays) {
 }
 
 TEST(TimeConversions, FallbackAppliesStandardBiasOnly) {
-    ScopedZone zone("America/New_York");
+    kxtest::ScopedEnvVar zone("TZ", "America/New_York");
     NoZoneEnv env;
     theApp.SetEnv(&env);
     // A summer date: the real zone would use daylight time (04:00 UTC).
@@ -129,7 +124,7 @@ TEST(TimeConversions, MillisTextToDate) {
         EXPECT_FALSE(CalConv::MillisTextToDate(text, true, &d));
         EXPECT_EQ("2000-01-01 00:00:00", Text(d));
     }
-    ScopedZone zone("Asia/Shanghai");
+    kxtest::ScopedEnvVar zone("TZ", "Asia/Shanghai");
     OleDate d;
     ASSERT_TRUE(CalConv::MillisTextToDate(u"2012-03-05 10:00:00", false, &d));
     EXPECT_EQ("2012-03-05 18:00:00", Text(d));
@@ -139,7 +134,7 @@ TEST(TimeConversions, DateToMillisText) {
     EXPECT_EQ(u"0", CalConv::DateToMillisText(Date(1970, 1, 1), true));
     EXPECT_EQ(u"-86400000", CalConv::DateToMillisText(Date(1969, 12, 31), true));
     EXPECT_EQ(u"1331424000000", CalConv::DateToMillisText(Date(2012, 3, 11), true));
-    ScopedZone zone("Asia/Shanghai");
+    kxtest::ScopedEnvVar zone("TZ", "Asia/Shanghai");
     EXPECT_EQ(u"1326758400000", CalConv::DateToMillisText(Date(2012, 1, 17, 8), false));
     EXPECT_EQ(u"1326787200000", CalConv::DateToMillisText(Date(2012, 1, 17, 8), true));
 }

@@ -30,8 +30,7 @@ std::string Path(const std::string& request) {
 
 std::string Deciphered(const std::string& request) {
     std::string body = kxtest::RequestBody(request);
-    std::string text = DecryptPayload(body.data(), body.size());
-    return std::string(text.c_str());
+    return DecryptPayload(body.data(), body.size()).c_str();
 }
 
 // Answers by path with enciphered documents; "/session_ctrl" always succeeds.
@@ -115,31 +114,29 @@ TEST_F(ContactReadScripted, ChangeLogAndBatchAnswers) {
         const char* error; // the traced text, if any
         size_t errorLines;
     };
+    const char *kNoIds = "contact change log has no id list", *kLogFailed = "contact change log failed",
+               *kNoList = "contact read answer has no contact list",
+               *kNotJson = "contact read answer is not valid JSON";
     const Case cases[] = {
         {R"({"status":0})", nullptr, KX_OK, 0, nullptr, 0},
         {R"({"status":0,"objects":[]})", nullptr, KX_OK, 0, nullptr, 0},
-        {R"({"status":0,"objects":{"__id":"1"}})", nullptr, KX_OTHER_FAILURE, 0,
-         "contact change log has no id list", 1},
-        {R"({"status":0,"objects":"1,2"})", nullptr, KX_OTHER_FAILURE, 0, "contact change log has no id list",
-         1},
-        {R"({"status":7,"objects":[]})", nullptr, KX_OTHER_FAILURE, 0, "contact change log failed", 1},
-        {R"(not json at all)", nullptr, KX_OTHER_FAILURE, 0, "contact change log failed", 1},
-        {R"([1,2,3])", nullptr, KX_OTHER_FAILURE, 0, "contact change log failed", 1},
+        {R"({"status":0,"objects":{"__id":"1"}})", nullptr, KX_OTHER_FAILURE, 0, kNoIds, 1},
+        {R"({"status":0,"objects":"1,2"})", nullptr, KX_OTHER_FAILURE, 0, kNoIds, 1},
+        {R"({"status":7,"objects":[]})", nullptr, KX_OTHER_FAILURE, 0, kLogFailed, 1},
+        {R"(not json at all)", nullptr, KX_OTHER_FAILURE, 0, kLogFailed, 1},
+        {R"([1,2,3])", nullptr, KX_OTHER_FAILURE, 0, kLogFailed, 1},
         {kTwo, R"({"status":0})", KX_OK, 0, nullptr, 0},
         {kTwo, R"({"status":0,"objects":[]})", KX_OK, 0, nullptr, 0},
         {kTwo,
          R"({"status":0,"objects":[{"__id":"1","account_name":"pcsc"},[],"x",{"__id":"2","account_name":"pcsc"}]})",
          KX_OK, 2, "contact entry is not an object", 2},
-        {kTwo, R"({"status":0,"objects":"none"})", KX_OTHER_FAILURE, 0,
-         "contact read answer has no contact list", 1},
-        {kTwo, R"({"status":0,"objects":{"__id":"1","account_name":"pcsc"}})", KX_OTHER_FAILURE, 0,
-         "contact read answer has no contact list", 1},
-        {kTwo, R"({"status":0,"objects":5})", KX_OTHER_FAILURE, 0, "contact read answer has no contact list",
+        {kTwo, R"({"status":0,"objects":"none"})", KX_OTHER_FAILURE, 0, kNoList, 1},
+        {kTwo, R"({"status":0,"objects":{"__id":"1","account_name":"pcsc"}})", KX_OTHER_FAILURE, 0, kNoList,
          1},
-        {kTwo, R"({"status":"x","objects":[]})", KX_OTHER_FAILURE, 0, "contact read answer is not valid JSON",
-         1},
+        {kTwo, R"({"status":0,"objects":5})", KX_OTHER_FAILURE, 0, kNoList, 1},
+        {kTwo, R"({"status":"x","objects":[]})", KX_OTHER_FAILURE, 0, kNotJson, 1},
         {kTwo, R"({"status":7,"objects":[]})", KX_OTHER_FAILURE, 0, "contact read request failed", 1},
-        {kTwo, R"({"status":0,"objects":[)", KX_OTHER_FAILURE, 0, "contact read answer is not valid JSON", 1},
+        {kTwo, R"({"status":0,"objects":[)", KX_OTHER_FAILURE, 0, kNotJson, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.changeLog) + " " + (c.batch ? c.batch : ""));

@@ -100,14 +100,12 @@ TEST(ContactRecord, AddAndFindFields) {
     EXPECT_TRUE(r.AddField(KX_CF_MOBILE, u"3"));
 
     int32_t pos = 0;
-    ContactField* f = r.FindField(KX_CF_MOBILE, &pos);
-    ASSERT_NE(nullptr, f);
-    EXPECT_EQ(u"1", f->strData);
-    EXPECT_EQ(2, pos);
-    f = r.FindField(KX_CF_MOBILE, &pos);
-    ASSERT_NE(nullptr, f);
-    EXPECT_EQ(u"3", f->strData);
-    EXPECT_EQ(4, pos);
+    for (auto [text, after] : {std::pair{u"1", 2}, std::pair{u"3", 4}}) {
+        ContactField* f = r.FindField(KX_CF_MOBILE, &pos);
+        ASSERT_NE(nullptr, f);
+        EXPECT_EQ(text, f->strData);
+        EXPECT_EQ(after, pos);
+    }
     EXPECT_EQ(nullptr, r.FindField(KX_CF_MOBILE, &pos));
     EXPECT_EQ(4, pos);
     EXPECT_TRUE(r.HasField(KX_CF_HOME_PHONE));

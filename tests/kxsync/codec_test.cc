@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "calendar/calendar_test_env.h"
 #include "codec_text.h"
 #include "icalendar.h"
 #include "platform/utf.h"
@@ -21,14 +23,14 @@
 namespace {
 
 namespace fs = std::filesystem;
+using caltest::Date;
+using kxtest::AddFields;
 using kxtest::Dump;
+using kxtest::Utf8;
 using platform::OleDate;
 
 std::u16string U(const std::string& text) {
     return platform::Utf8ToUtf16(text);
-}
-std::string S(const std::u16string& text) {
-    return platform::Utf16ToUtf8(text);
 }
 
 // Folded at 75 octets, whole UTF-8 sequences on every line, CRLF line ends.
@@ -40,10 +42,6 @@ void ExpectFolded(const std::string& text) {
         EXPECT_EQ(std::string::npos, text.substr(pos, end - pos).find('\n'));
     }
     EXPECT_EQ(text.size(), pos);
-}
-
-OleDate Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    return OleDate::FromCivil(y, mo, d, h, mi, s);
 }
 
 class Codecs : public ::testing::Test {
@@ -61,58 +59,17 @@ protected:
     std::vector<ContactRecord> Contacts() {
         std::vector<ContactRecord> list(3);
         ContactRecord& a = list[0];
-        const std::pair<int32_t, std::string> fields[] = {
-            {1, "José"},
-            {2, "García-Müller"},
-            {4037, "ホセ"},
-            {4038, "ガルシア"},
-            {4005, "Pepe, el 🎈"},
-            {4004, "Acme; Inc."},
-            {4015, "Jefe\\de sección"},
-            {104, "+34 600 000 001"},
-            {102, "+34 91 1"},
-            {103, "+34 91 2"},
-            {100, "+34 93 1"},
-            {101, "+34 93 2"},
-            {112, "+34 93 9"},
-            {111, "+34 91 9"},
-            {106, "555"},
-            {108, "556"},
-            {114, "557"},
-            {116, "558"},
-            {117, "559"},
-            {119, "560"},
-            {1000, "jose@example.com"},
-            {1001, "pepe@example.org"},
-            {1002, "j.g+x@example.net"},
-            {1500, "https://example.com/~jose?a=1;b=2"},
-            {2002, "Calle Mayor 1, 2º"},
-            {2003, "Centro"},
-            {2019, "Apdo 7"},
-            {2004, "Madrid"},
-            {2005, "M"},
-            {2006, "28001"},
-            {2008, "España"},
-            {2010, "Work St 5"},
-            {2012, "Zürich"},
-            {2016, "CH"},
-            {2032, "Other 9"},
-            {2033, "Barrio"},
-            {4023, "aim user"},
-            {4024, "msn@x"},
-            {4025, "yahoo"},
-            {4026, "live:skype.1"},
-            {4027, "12345"},
-            {4028, "g@gmail.com"},
-            {4029, "999"},
-            {4030, "j@jabber.org/res"},
-            {4022, "matrix:@j:m.org"},
-            {4003, "1980-05-17"},
-            {4019, "--06-01"},
-            {3002, "Line one\r\nLínea dos 🎈\r\n" + std::string(200, 'x') + " ñ end"},
-            {3018, "Friends;Work, Inc"}};
-        for (const auto& f : fields)
-            a.AppendField(ContactField(f.first, U(f.second)));
+        AddFields(&a,
+                  "1=José|2=García-Müller|4037=ホセ|4038=ガルシア|4005=Pepe, el 🎈|4004=Acme; Inc.|"
+                  "4015=Jefe\\de sección|104=+34 600 000 001|102=+34 91 1|103=+34 91 2|100=+34 93 1|"
+                  "101=+34 93 2|112=+34 93 9|111=+34 91 9|106=555|108=556|114=557|116=558|117=559|119=560|"
+                  "1000=jose@example.com|1001=pepe@example.org|1002=j.g+x@example.net|"
+                  "1500=https://example.com/~jose?a=1;b=2|2002=Calle Mayor 1, 2º|2003=Centro|2019=Apdo 7|"
+                  "2004=Madrid|2005=M|2006=28001|2008=España|2010=Work St 5|2012=Zürich|2016=CH|"
+                  "2032=Other 9|2033=Barrio|4023=aim user|4024=msn@x|4025=yahoo|4026=live:skype.1|"
+                  "4027=12345|4028=g@gmail.com|4029=999|4030=j@jabber.org/res|4022=matrix:@j:m.org|"
+                  "4003=1980-05-17|4019=--06-01|3002=Line one\r\nLínea dos 🎈\r\n" +
+                      std::string(200, 'x') + " ñ end|3018=Friends;Work, Inc");
         a.SetPicturePath(U(picture_));
         a.strPIMID = u"17";
         a.lPhoneMemory = 17;
@@ -122,14 +79,8 @@ protected:
         a.strCreated = Date(2020, 1, 1, 8);
         // Out of the ordinary: order, gaps in numbered types, empty and unmappable texts, extras.
         ContactRecord& b = list[1];
-        b.AppendField(ContactField(104, u"1"));
-        b.AppendField(ContactField(1, u""));
-        b.AppendField(ContactField(103, u"only the second"));
-        b.AppendField(ContactField(1001, u"second@example.com"));
-        b.AppendField(ContactField(3002, u"lone\nLF and lone\rCR"));
-        b.AppendField(ContactField(4003, u"sometime"));
-        b.AppendField(ContactField(4022, u"no protocol"));
-        b.AppendField(ContactField(4711, u"unknown type"));
+        AddFields(&b, "104=1|1=|103=only the second|1001=second@example.com|3002=lone\nLF and lone\rCR|"
+                      "4003=sometime|4022=no protocol|4711=unknown type");
         ContactField extra(2, u"Smith");
         extra.nExtra3 = 9;
         extra.strExtra2 = u"side; text,\r\n%";
@@ -224,10 +175,10 @@ TEST_F(Codecs, RecordsComeBackMemberForMember) {
     // Elsewhere the picture comes from the PHOTO, into a file of the folder named by its bytes.
     fs::remove(picture_);
     ASSERT_TRUE(kxsync::ContactsFromVcard(vcf, (dir_ / "pictures").string(), &back, &error)) << error;
-    std::string path = S(back[0].PictureHolder()->strFilePath);
+    std::string path = Utf8(back[0].PictureHolder()->strFilePath);
     EXPECT_EQ(dir_ / "pictures", fs::path(path).parent_path());
     EXPECT_EQ(311u, fs::file_size(path));
-    EXPECT_EQ(path, S(back[2].PictureHolder()->strFilePath));
+    EXPECT_EQ(path, Utf8(back[2].PictureHolder()->strFilePath));
 
     std::vector<CalendarRecord> events = Events(), read;
     std::string ics = kxsync::EventsToIcalendar(events);
@@ -316,12 +267,12 @@ TEST_F(Codecs, ForeignFilesImportTheirContent) {
     std::string error, fields;
     ASSERT_TRUE(kxsync::ContactsFromVcard(vcf, dir_.string(), &contacts, &error)) << error;
     for (int32_t i = 0; i < contacts[0].GetFieldCount(); ++i)
-        fields +=
-            std::to_string(contacts[0].GetField(i)->nType) + "=" + S(contacts[0].GetField(i)->strData) + " ";
+        fields += std::to_string(contacts[0].GetField(i)->nType) + "=" +
+                  Utf8(contacts[0].GetField(i)->strData) + " ";
     EXPECT_EQ("1=Ann 2=Lee 104=+1 1 111=+1 2 104=+1 3 108=+1 4 2010=1 Main St 2012=Town 2014=12345 2016=US "
               "3002=one\r\ntwo, three 4003=1980-05-17 4030=ann@example.org 1000=a@x 1001=b@x ",
               fields);
-    EXPECT_EQ(6u, fs::file_size(S(contacts[0].PictureHolder()->strFilePath))); // "GIF89a"
+    EXPECT_EQ(6u, fs::file_size(Utf8(contacts[0].PictureHolder()->strFilePath))); // "GIF89a"
 
     const std::string ics =
         "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:x\r\nBEGIN:VEVENT\r\nUID:a@b\r\nDTSTAMP:"
@@ -339,21 +290,19 @@ TEST_F(Codecs, ForeignFilesImportTheirContent) {
     const CalendarRecord& a = events[0];
     EXPECT_EQ(Date(2026, 1, 5, 9, 30), a.dtStart);
     EXPECT_EQ(Date(2026, 1, 5, 10, 15), a.dtEnd);
-    EXPECT_EQ("Weekly, ok", S(a.LastField(KX_CAL_TITLE)->strData));
+    EXPECT_EQ("Weekly, ok", Utf8(a.LastField(KX_CAL_TITLE)->strData));
     EXPECT_EQ(
         "<exception><modification datetime=\"2026/01/12 09:30:00\" time=\"2026/01/12\"><allday>0</allday>"
         "<start>2026/01/12 11:00:00</start><end>2026/01/12 11:00:00</end><reminderset>0</reminderset>"
         "</modification><deletion time=\"2026/01/07\"/></exception>",
-        S(a.LastField(KX_CAL_EXCEPTIONS)->strData));
-    EXPECT_EQ(2, a.lRecurType);
-    EXPECT_EQ(2 | 8, a.lRecurDayMask);
-    EXPECT_EQ(1, a.bRecurHasEnd); // the fifth instance: Mon 5, Wed 7, Mon 12, Wed 14, Mon 19
+        Utf8(a.LastField(KX_CAL_EXCEPTIONS)->strData));
+    // type, days, an end (the fifth instance: Mon 5, Wed 7, Mon 12, Wed 14, Mon 19), the alarm
+    EXPECT_EQ(std::make_tuple(2, 2 | 8, 1, 10),
+              std::make_tuple(a.lRecurType, a.lRecurDayMask, a.bRecurHasEnd, a.lReminderMinutes));
     EXPECT_EQ(Date(2026, 1, 19, 9, 30), a.dtRecurEnd);
-    EXPECT_EQ(10, a.lReminderMinutes);
     EXPECT_EQ(Date(2026, 3, 2, 18), events[1].dtStart); // UTC+1
-    EXPECT_EQ(-1, events[1].lReminderMinutes);
-    EXPECT_EQ(2, events[1].lRecurType);
-    EXPECT_EQ(62, events[1].lRecurDayMask);
+    EXPECT_EQ(std::make_tuple(2, 62, -1),
+              std::make_tuple(events[1].lRecurType, events[1].lRecurDayMask, events[1].lReminderMinutes));
 }
 
 // What the independent parsers must find, one line per value: kind, then the expected text.

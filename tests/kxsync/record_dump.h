@@ -2,6 +2,7 @@
 // difference shows where it is.
 #pragma once
 
+#include <algorithm>
 #include <string>
 
 #include <kxphone/calendar_record.h>
@@ -14,6 +15,16 @@ namespace kxtest {
 
 inline std::string Utf8(const std::u16string& text) {
     return platform::Utf16ToUtf8(text);
+}
+
+// Fields from "type=text|type=text".
+inline void AddFields(ContactRecord* r, const std::string& fields) {
+    for (size_t at = 0, end; at < fields.size(); at = end + 1) {
+        end = std::min(fields.find('|', at), fields.size());
+        size_t eq = fields.find('=', at);
+        r->AppendField(ContactField(std::stoi(fields.substr(at, eq - at)),
+                                    platform::Utf8ToUtf16(fields.substr(eq + 1, end - eq - 1))));
+    }
 }
 
 inline std::string Dump(const ContactRecord& r) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,13 +18,6 @@
 #include "support/test_util.h"
 
 namespace {
-
-std::string ContactAgain(const std::string& line) {
-    ContactRecord r;
-    std::string error;
-    EXPECT_TRUE(kxsync::ParseContactLine(line, &r, &error)) << line << ": " << error;
-    return kxsync::ContactJsonLine(r);
-}
 
 std::string EventAgain(const std::string& line) {
     CalendarRecord r;
@@ -44,8 +38,12 @@ TEST(KxsyncRecordLines, PrintedLinesParseBackToTheSameLine) {
         // No time at all: no "modified".
         R"j({"fields":{},"id":"3","op":"delete"})j",
     };
-    for (const char* line : contacts)
-        EXPECT_EQ(line, ContactAgain(line));
+    for (const char* line : contacts) {
+        ContactRecord r;
+        std::string error;
+        EXPECT_TRUE(kxsync::ParseContactLine(line, &r, &error)) << line << ": " << error;
+        EXPECT_EQ(line, kxsync::ContactJsonLine(r));
+    }
 
     const char* const events[] = {
         R"j({"allDay":false,"calendar":3,"description":"d\r\ne","end":"2026-07-05T09:45:00+02:00",)j"
@@ -114,50 +112,39 @@ TEST(KxsyncRecordLines, TimesSayTheirZone) {
     }
 }
 
-int64_t Millis(int y, int mo, int d, int h = 0, int mi = 0) {
-    return ((platform::DaysFromCivil(y, mo, d) * 24 + h) * 60 + mi) * 60000;
-}
-
-std::string Ms(int y, int mo, int d, int h = 0, int mi = 0) {
-    return std::to_string(Millis(y, mo, d, h, mi));
+// The text with each "@yyyy-mm-dd hh:mm" (UTC) as epoch milliseconds.
+std::string WithMillis(std::string text) {
+    for (size_t at; (at = text.find('@')) != std::string::npos;) {
+        int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+        EXPECT_EQ(5, std::sscanf(text.c_str() + at, "@%d-%d-%d %d:%d", &y, &mo, &d, &h, &mi));
+        text.replace(at, 17,
+                     std::to_string(((platform::DaysFromCivil(y, mo, d) * 24 + h) * 60 + mi) * 60000));
+    }
+    return text;
 }
 
 // Events as the driver's read builds them from the handset's rows (moved instances merged into
 // their event's exception list) are the same records after their line.
 TEST(KxsyncRecordLines, EventsTheDriverBuildsSurviveTheirLines) {
     kxtest::ScopedEnvVar zone("TZ", "Europe/Berlin");
-    Json::Value rows;
-    Json::Reader().parse(R"j({"objects":[
+    Json::Value rows = kxtest::ParseJson(WithMillis(R"j({"objects":[
         {"__id":"3","calendar_id":"1","title":"Stand-up","description":"one\ntwo","eventLocation":"Room 1",
-         "dtstart":")j" + Ms(2026, 7, 5, 7, 30) +
-                             R"j(","dtend":")j" + Ms(2026, 7, 5, 7, 45) + R"j(","allDay":"0",
-         "hasAlarm":"1","__data":[{"method":"1","minutes":"5"}],"rrule":"FREQ=DAILY;UNTIL=20260714T073000Z",
+         "dtstart":"@2026-07-05 07:30","dtend":"@2026-07-05 07:45","allDay":"0","hasAlarm":"1",
+         "__data":[{"method":"1","minutes":"5"}],"rrule":"FREQ=DAILY;UNTIL=20260714T073000Z",
          "exdate":"20260710T073000Z,20260711T073000Z","eventTimezone":"Europe/Berlin","iCalGUID":"g-3",
-         "last_update_time":")j" +
-                             Ms(2026, 2, 28, 19, 1) + R"j("},
-        {"__id":"9","parentID":"3","calendar_id":"1","originalInstanceTime":")j" +
-                             Ms(2026, 7, 8, 7, 30) + R"j(",
-         "dtstart":")j" + Ms(2026, 7, 8, 9) +
-                             R"j(","dtend":")j" + Ms(2026, 7, 8, 9, 15) + R"j(","allDay":"0",
+         "last_update_time":"@2026-02-28 19:01"},
+        {"__id":"9","parentID":"3","calendar_id":"1","originalInstanceTime":"@2026-07-08 07:30",
+         "dtstart":"@2026-07-08 09:00","dtend":"@2026-07-08 09:15","allDay":"0",
          "title":"Moved, with a title of more than fifty-seven bytes of UTF-16: ünïcödé 🎈",
          "eventLocation":"Room\n2","hasAlarm":"1","__data":[{"minutes":"20","method":"1"}]},
-        {"__id":"10","parentID":"3","originalInstanceTime":")j" +
-                             Ms(2026, 7, 9, 7, 30) + R"j(",
-         "dtstart":")j" + Ms(2026, 7, 9, 10) +
-                             R"j(","allDay":"0","hasAlarm":"1"},
-        {"__id":"4","calendar_id":"2","title":"Holiday","dtstart":")j" +
-                             Ms(2026, 1, 1) + R"j(",
-         "dtend":")j" + Ms(2026, 1, 2) +
-                             R"j(","allDay":"1","rrule":"FREQ=YEARLY;BYMONTH=1;BYMONTHDAY=1",
-         "exdate":"20280101"},
-        {"__id":"11","parentID":"4","originalAllDay":"1","originalInstanceTime":")j" +
-                             Ms(2027, 1, 1) + R"j(",
-         "dtstart":")j" + Ms(2027, 1, 2) +
-                             R"j(","dtend":")j" + Ms(2027, 1, 3) + R"j(","allDay":"1","title":"later"},
-        {"__id":"5","calendar_id":"1","title":"Monthly","dtstart":")j" +
-                             Ms(2026, 3, 29, 0, 30) + R"j(",
-         "duration":"P3600S","rrule":"FREQ=MONTHLY;BYDAY=-1SU;INTERVAL=2;COUNT=4"}]})j",
-                         rows);
+        {"__id":"10","parentID":"3","originalInstanceTime":"@2026-07-09 07:30","dtstart":"@2026-07-09 10:00",
+         "allDay":"0","hasAlarm":"1"},
+        {"__id":"4","calendar_id":"2","title":"Holiday","allDay":"1","dtstart":"@2026-01-01 00:00",
+         "dtend":"@2026-01-02 00:00","rrule":"FREQ=YEARLY;BYMONTH=1;BYMONTHDAY=1","exdate":"20280101"},
+        {"__id":"11","parentID":"4","originalAllDay":"1","originalInstanceTime":"@2027-01-01 00:00",
+         "dtstart":"@2027-01-02 00:00","dtend":"@2027-01-03 00:00","allDay":"1","title":"later"},
+        {"__id":"5","calendar_id":"1","title":"Monthly","dtstart":"@2026-03-29 00:30","duration":"P3600S",
+         "rrule":"FREQ=MONTHLY;BYDAY=-1SU;INTERVAL=2;COUNT=4"}]})j"));
     RecordList<CalendarRecord> records;
     CalendarExdateList exdates;
     CalendarExceptionList exceptions;
@@ -190,18 +177,8 @@ TEST(KxsyncRecordLines, ContactsSurviveTheirLines) {
     r.lPhoneMemory = 12;
     r.dtLocation = 1;
     r.strLastModify = platform::OleDate::FromCivil(2026, 3, 8, 2, 30); // a time the clock skips
-    const std::pair<int32_t, std::u16string> fields[] = {{KX_CF_GIVEN_NAME, u"Ann"},
-                                                         {KX_CF_FAMILY_NAME, u"Lee"},
-                                                         {KX_CF_MOBILE, u"111"},
-                                                         {KX_CF_MOBILE, u"222"},
-                                                         {KX_CF_EMAIL, u"a@example.com"},
-                                                         {KX_CF_EMAIL3, u"c@example.com"},
-                                                         {KX_CF_NOTE, u"one\r\ntwo\t\x01"},
-                                                         {KX_CF_GROUPS, u"Friends;Family"},
-                                                         {KX_CF_IM_FIRST, u"ann"},
-                                                         {4711, u"other"}};
-    for (const auto& f : fields)
-        r.AddField(f.first, f.second);
+    kxtest::AddFields(&r, "1=Ann|2=Lee|104=111|104=222|1000=a@example.com|1002=c@example.com|"
+                          "3002=one\r\ntwo\t\x01|3018=Friends;Family|4023=ann|4711=other");
     r.SetPicturePath(u"/tmp/pic0123.png");
     std::string line = kxsync::ContactJsonLine(r), error;
     EXPECT_NE(std::string::npos, line.find(R"j("mobile":["111","222"])j")) << line;
@@ -218,43 +195,42 @@ TEST(KxsyncRecordLines, BadLinesSayWhatIsWrong) {
         const char* line;
         const char* says;
     } cases[] = {
-        {false, R"j({"op":"upsert"})j", "unknown \"op\" \"upsert\""},
-        {false, "{\"op\":\"create\"", "not JSON (Line 1, Column"},
-        {false, R"j({"op":"create","op":"delete"})j", "Duplicate key: 'op'"},
-        {false, R"j([1])j", "not a JSON object"},
-        {false, R"j({"op":"create","name":"A"})j", "unknown member \"name\""},
-        {false, R"j({"op":"create","fields":{"email1":["a"]}})j", "unknown field \"email1\""},
-        {false, R"j({"op":"create","fields":{"mobile":[1]}})j", "field \"mobile\" must be a list of strings"},
-        {false, R"j({"op":"create","fields":{"mobile":"111"}})j",
-         "field \"mobile\" must be a list of strings"},
-        {false, R"j({"op":"create","fields":[]})j", "\"fields\" must be an object"},
-        {false, R"j({"op":"create","modified":"2026-02-30 10:00:00"})j", "\"modified\" must be a time"},
-        {false, R"j({"modified":"2026-02-03T10:00:00+1:00"})j", "\"modified\" must be a time"},
-        {true, R"j({"op":"create","allDay":1})j", "\"allDay\" must be true or false"},
-        {true, R"j({"allDay":true,"start":"2026-01-01T00:00:00+01:00"})j",
-         "\"start\" must be a day \"yyyy-mm-dd\""},
-        {true, R"j({"op":"create","reminderMinutes":"5"})j", "\"reminderMinutes\" must be a whole number"},
-        {true, R"j({"op":"create","repeat":"daily"})j", "\"repeat\" must be an object"},
-        {true, R"j({"op":"create","repeat":{"kind":"hourly"}})j", "\"kind\" in \"repeat\" must be daily"},
-        {true, R"j({"op":"create","repeat":{"kind":"weekly","days":"MO,WE"}})j",
-         "\"days\" in \"repeat\" must be a list of day codes"},
-        {true, R"j({"op":"create","repeat":{"kind":"weekly","days":["MO","XX"]}})j",
-         "\"days\" in \"repeat\" must be a list of day codes SU, MO, TU, WE, TH, FR, SA, not "
-         "[\"MO\",\"XX\"]"},
-        {true, R"j({"op":"create","repeat":{"kind":"weekly","count":3}})j",
-         "unknown member \"count\" in \"repeat\""},
-        {true, R"j({"exceptions":"<exception/>"})j", "\"exceptions\" must be an object"},
-        {true, R"j({"exceptions":{"moved":[{"title":"x"}]}})j", "no \"start\" in a moved instance"},
-        {true, R"j({"exceptions":{"moved":[{"start":"soon"}]}})j",
-         "\"start\" in a moved instance must be a time"},
-        {true, R"j({"exceptions":{"moved":[{"start":"2026-01-01","allDay":true,"original":"1/1/2026"}]}})j",
-         "\"original\" in a moved instance must be a day \"yyyy-mm-dd\", not \"1/1/2026\""},
-        {true, R"j({"exceptions":{"cancelled":["2026/01/10"]}})j",
-         "\"cancelled\" in \"exceptions\" must be a day \"yyyy-mm-dd\", not \"2026/01/10\""},
-        {true, R"j({"exceptions":{"cancelled":"2026-01-10"}})j",
-         "\"cancelled\" in \"exceptions\" must be a list"},
-        {true, R"j({"exceptions":{"xml":"<exception/>","moved":[]}})j",
-         "unknown member \"moved\" in \"exceptions\""},
+        {false, R"({"op":"upsert"})", R"(unknown "op" "upsert")"},
+        {false, R"({"op":"create")", "not JSON (Line 1, Column"},
+        {false, R"({"op":"create","op":"delete"})", "Duplicate key: 'op'"},
+        {false, R"([1])", "not a JSON object"},
+        {false, R"({"op":"create","name":"A"})", R"(unknown member "name")"},
+        {false, R"({"op":"create","fields":{"email1":["a"]}})", R"(unknown field "email1")"},
+        {false, R"({"op":"create","fields":{"mobile":[1]}})", R"(field "mobile" must be a list of strings)"},
+        {false, R"({"op":"create","fields":{"mobile":"111"}})",
+         R"(field "mobile" must be a list of strings)"},
+        {false, R"({"op":"create","fields":[]})", R"("fields" must be an object)"},
+        {false, R"({"op":"create","modified":"2026-02-30 10:00:00"})", R"("modified" must be a time)"},
+        {false, R"({"modified":"2026-02-03T10:00:00+1:00"})", R"("modified" must be a time)"},
+        {true, R"({"op":"create","allDay":1})", R"("allDay" must be true or false)"},
+        {true, R"({"allDay":true,"start":"2026-01-01T00:00:00+01:00"})",
+         R"("start" must be a day "yyyy-mm-dd")"},
+        {true, R"({"op":"create","reminderMinutes":"5"})", R"("reminderMinutes" must be a whole number)"},
+        {true, R"({"op":"create","repeat":"daily"})", R"("repeat" must be an object)"},
+        {true, R"({"op":"create","repeat":{"kind":"hourly"}})", R"("kind" in "repeat" must be daily)"},
+        {true, R"({"op":"create","repeat":{"kind":"weekly","days":"MO,WE"}})",
+         R"("days" in "repeat" must be a list of day codes)"},
+        {true, R"({"op":"create","repeat":{"kind":"weekly","days":["MO","XX"]}})",
+         R"("days" in "repeat" must be a list of day codes SU, MO, TU, WE, TH, FR, SA, not ["MO","XX"])"},
+        {true, R"({"op":"create","repeat":{"kind":"weekly","count":3}})",
+         R"(unknown member "count" in "repeat")"},
+        {true, R"({"exceptions":"<exception/>"})", R"("exceptions" must be an object)"},
+        {true, R"({"exceptions":{"moved":[{"title":"x"}]}})", R"(no "start" in a moved instance)"},
+        {true, R"({"exceptions":{"moved":[{"start":"soon"}]}})",
+         R"("start" in a moved instance must be a time)"},
+        {true, R"({"exceptions":{"moved":[{"start":"2026-01-01","allDay":true,"original":"1/1/2026"}]}})",
+         R"("original" in a moved instance must be a day "yyyy-mm-dd", not "1/1/2026")"},
+        {true, R"({"exceptions":{"cancelled":["2026/01/10"]}})",
+         R"("cancelled" in "exceptions" must be a day "yyyy-mm-dd", not "2026/01/10")"},
+        {true, R"({"exceptions":{"cancelled":"2026-01-10"}})",
+         R"("cancelled" in "exceptions" must be a list)"},
+        {true, R"({"exceptions":{"xml":"<exception/>","moved":[]}})",
+         R"(unknown member "moved" in "exceptions")"},
     };
     for (const auto& c : cases) {
         std::string error;

@@ -42,7 +42,7 @@ TEST(SimFaults, EachKindBreaksTheMatchingRequestsThenGoesAway) {
         for (size_t i = 2; i < c.size(); ++i)
             ASSERT_TRUE(sim.AddFault(c[i])) << c[i];
         std::string outcomes;
-        Json::Value doc = simtest::Objects(Json::Value(Json::objectValue));
+        Json::Value doc = kxtest::ParseJson(R"({"objects":[{}]})");
         for (const std::string& path : {create, info, create, create}) {
             simtest::Raw r;
             auto start = std::chrono::steady_clock::now();
@@ -67,10 +67,10 @@ TEST(SimFaults, RulesParseFromTheCommandLineForm) {
         const char* json; // "" = rejected
     } cases[] = {
         {"status:-4:/calendar/do/create:-1",
-         "{\"count\":-1,\"kind\":\"status\",\"path\":\"/calendar/do/create\",\"value\":-4}"},
-        {"stall:1.5", "{\"count\":1,\"kind\":\"stall\",\"value\":1500}"},
-        {"refuse:3", "{\"count\":3,\"kind\":\"refuse\"}"},
-        {"drop:/a:1:skip=2", "{\"count\":1,\"kind\":\"drop\",\"path\":\"/a\",\"skip\":2}"},
+         R"({"count":-1,"kind":"status","path":"/calendar/do/create","value":-4})"},
+        {"stall:1.5", R"({"count":1,"kind":"stall","value":1500})"},
+        {"refuse:3", R"({"count":3,"kind":"refuse"})"},
+        {"drop:/a:1:skip=2", R"({"count":1,"kind":"drop","path":"/a","skip":2})"},
         {"status", ""},
         {"status:x", ""},
         {"refuse:/info/abc:1", ""},
@@ -140,18 +140,16 @@ TEST(SimServer, MalformedRequestsAreAnsweredAndChangeNothing) {
         int status;
     } cases[] = {
         {"GET", "/contact/do/read", "not an envelope", 1},
-        {"GET", "/contact/do/read", EncryptPayload("{\"objects\":"), 1},
+        {"GET", "/contact/do/read", EncryptPayload(R"({"objects":)"), 1},
         {"GET", "/contact/do/read", EncryptPayload("[1,2]"), 1},
-        {"GET", "/contact/do/read", EncryptPayload("{\"objects\":{}}"), 2},
-        {"GET", "/tracking/do/changelog", EncryptPayload("{\"sms\":1}"), 2},
+        {"GET", "/contact/do/read", EncryptPayload(R"({"objects":{}})"), 2},
+        {"GET", "/tracking/do/changelog", EncryptPayload(R"({"sms":1})"), 2},
         // The second contact's rows are not an array: the first is not created either.
         {"PUT", "/contact/do/create",
-         EncryptPayload(
-             "{\"objects\":[{\"account_name\":\"pcsc\"},{\"account_name\":\"pcsc\",\"__data\":7}]}"),
+         EncryptPayload(R"({"objects":[{"account_name":"pcsc"},{"account_name":"pcsc","__data":7}]})"), 5},
+        {"PUT", "/calendar/do/create", EncryptPayload(R"({"objects":[{"title":"x"},{"dtstart":"soon"}]})"),
          5},
-        {"PUT", "/calendar/do/create",
-         EncryptPayload("{\"objects\":[{\"title\":\"x\"},{\"dtstart\":\"soon\"}]}"), 5},
-        {"GET", "/contact/do/create", EncryptPayload("{\"objects\":[]}"), 3},
+        {"GET", "/contact/do/create", EncryptPayload(R"({"objects":[]})"), 3},
         {"GET", "/no/such/path", "", 3},
     };
     for (const Case& c : cases) {

@@ -1,5 +1,6 @@
 // The service's write answers and its seeded sample data.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fstream>
 #include <map>
@@ -8,6 +9,7 @@
 #include "json_text.h"
 #include "platform/utf.h"
 #include "seed.h"
+#include "service.h"
 #include "sim_test_util.h"
 #include "store.h"
 #include "support/sim_fixture.h"
@@ -125,10 +127,6 @@ print('bad', bad)
         "bad 0\n");
 }
 
-} // namespace
-
-namespace {
-
 // Text that is not UTF-8 never enters the store, whichever way it comes, and a seeded store
 // holds none.
 TEST(SimText, BytesThatAreNoTextAreRefused) {
@@ -166,14 +164,6 @@ TEST(SimText, BytesThatAreNoTextAreRefused) {
     std::string id;
     EXPECT_FALSE(s->GroupIdForTitle("Fr\xe9nds", &id).ok);
 }
-
-} // namespace
-
-#include <sqlite3.h>
-
-#include "service.h"
-
-namespace {
 
 // The answer to a read, deciphered.
 kxsim::ServiceAnswer Read(kxsim::Service& service, const char* path, const Json::Value& ids) {

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "transport/payload_cipher.h"
@@ -90,12 +89,7 @@ inline std::string Compact(const Json::Value& v) {
 
 inline Json::Value Parse(const std::string& text) {
     Json::Value v;
-    Json::CharReaderBuilder b;
-    std::unique_ptr<Json::CharReader> r(b.newCharReader());
-    std::string errors;
-    if (!r->parse(text.data(), text.data() + text.size(), &v, &errors))
-        return Json::Value("<not JSON: " + text.substr(0, 80) + ">");
-    return v;
+    return Json::Reader().parse(text, v) ? v : Json::Value("<not JSON: " + text.substr(0, 80) + ">");
 }
 
 inline std::string Open(const std::string& envelope) {
@@ -112,12 +106,6 @@ inline Json::Value Call(int port, const std::string& method, const std::string& 
     if (raw != nullptr)
         *raw = r;
     return Parse(Open(r.body));
-}
-
-inline Json::Value Objects(const Json::Value& one) {
-    Json::Value doc(Json::objectValue);
-    doc["objects"].append(one);
-    return doc;
 }
 
 } // namespace simtest
