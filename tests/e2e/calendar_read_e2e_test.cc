@@ -41,12 +41,7 @@ protected:
                 seen.push_back(*reinterpret_cast<const CalendarRecord*>(value)); // valid only now
         });
     }
-    std::vector<size_t> ReadBatches() {
-        std::vector<size_t> sizes;
-        for (const kxsim::JournalEntry& e : sim_->Requests("/calendar/do/read"))
-            sizes.push_back(ParseJson(e.body)["objects"].size());
-        return sizes;
-    }
+    std::vector<size_t> ReadBatches() { return sim_->ObjectCounts("/calendar/do/read"); }
     const CalendarRecord* SeenTitled(const std::u16string& title) const {
         for (const CalendarRecord& s : seen)
             if (const CalendarField* f = s.LastField(KX_CAL_TITLE))

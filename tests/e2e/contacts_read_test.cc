@@ -28,17 +28,6 @@ constexpr uint32_t kRecordRead = 0x20001;
 constexpr uint32_t kReadFailed = 0x20002;
 constexpr uint32_t kReadFinished = 0x20003;
 
-Json::Value Contact(const std::string& given, const std::string& account = "pcsc") {
-    Json::Value c(Json::objectValue);
-    c["account_name"] = account;
-    c["account_type"] = "com.vexo.android.pcsc";
-    Json::Value name(Json::objectValue);
-    name["mimetype"] = "vnd.android.cursor.item/name";
-    name["data2"] = given;
-    c["__data"].append(name);
-    return c;
-}
-
 // One event of the host side, messages and callbacks in one sequence.
 struct HostEvent {
     char kind; // 'm' message, 'r' record callback, 'p' progress callback
@@ -65,19 +54,15 @@ class ContactsReadE2E : public kxtest::DriverOnSim {
 protected:
     void AddContacts(int n, const std::string& account = "pcsc") {
         for (int i = 0; i < n; ++i)
-            ASSERT_FALSE(sim_->AddContact(Contact("Person " + std::to_string(i), account)).empty());
+            ASSERT_FALSE(
+                sim_->AddContact(kxtest::NamedContact("Person " + std::to_string(i), account)).empty());
     }
 
     // Through the exported function, as a host calls it.
     int32_t ReadAll() { return ::Read(KX_TYPE_CONTACT, 0); }
 
     // Number of ids asked for by each "/contact/do/read" request, in order.
-    std::vector<size_t> ReadBatches() {
-        std::vector<size_t> sizes;
-        for (const kxsim::JournalEntry& e : sim_->Requests("/contact/do/read"))
-            sizes.push_back(kxtest::ParseJson(e.body)["objects"].size());
-        return sizes;
-    }
+    std::vector<size_t> ReadBatches() { return sim_->ObjectCounts("/contact/do/read"); }
 
     std::vector<HostMessage> Finals() {
         std::vector<HostMessage> out;
