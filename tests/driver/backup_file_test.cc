@@ -99,32 +99,14 @@ protected:
     }
     CalendarRecord FullEvent() {
         CalendarRecord e;
+        // Two lists: one would be laid out a member a line.
         int32_t n = 1;
-        for (int32_t* m : {&e.lState,
-                           &e.lFlag,
-                           &e.nCalendarId,
-                           &e.lAux1,
-                           &e.lPhoneId,
-                           &e.nAux2,
-                           &e.nAux3,
-                           &e.nAux4,
-                           &e.lAux5,
-                           &e.lRecurType,
-                           &e.lRecurDay,
-                           &e.lRecurMonth,
-                           &e.lRecurByWeekday,
-                           &e.lRecurWeek,
-                           &e.lRecurDayMask,
-                           &e.lRecurInterval,
-                           &e.lAux6,
-                           &e.bRecurHasEnd,
-                           &e.lReminderMinutes,
-                           &e.lAux7,
-                           &e.lAux8,
-                           &e.lAux9,
-                           &e.lAux10,
-                           &e.bAllDay,
-                           &e.lAux11})
+        for (int32_t* m : {&e.lState, &e.lFlag, &e.nCalendarId, &e.lAux1, &e.lPhoneId, &e.nAux2, &e.nAux3,
+                           &e.nAux4, &e.lAux5, &e.lRecurType, &e.lRecurDay, &e.lRecurMonth})
+            *m = ++n;
+        for (int32_t* m : {&e.lRecurByWeekday, &e.lRecurWeek, &e.lRecurDayMask, &e.lRecurInterval, &e.lAux6,
+                           &e.bRecurHasEnd, &e.lReminderMinutes, &e.lAux7, &e.lAux8, &e.lAux9, &e.lAux10,
+                           &e.bAllDay, &e.lAux11})
             *m = ++n;
         e.strId = u"77", e.strAux1 = u"a1", e.strAux2 = u"a2 ✓";
         e.dtStart = kWhen, e.dtEnd = kWhen.AddSeconds(3600), e.dtLastModified = kWhen.AddSeconds(7);
