@@ -1,7 +1,4 @@
 // Framing, request bytes and the receive loop of HttpClient against a scripted loopback peer.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -144,22 +141,13 @@ TEST_F(HttpClientTest, PartialSendsAreResumedUntilEveryByteIsOut) {
 // buffers are full, nothing more can be sent.
 class DeafPeer {
 public:
-    DeafPeer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0 &&
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-            port_ = ntohs(a.sin_port);
-    }
+    DeafPeer() : fd_(kxtest::LoopbackListener(&port_)) {}
     ~DeafPeer() { ::close(fd_); }
     int Port() const { return port_; }
 
 private:
-    int fd_ = -1;
     int port_ = 0;
+    int fd_;
 };
 
 TEST_F(HttpClientTest, APeerThatNeverReadsTheBodyEndsTheAttemptInsteadOfHoldingIt) {
