@@ -165,10 +165,7 @@ TEST_F(HttpClientTest, APeerThatNeverReadsTheBodyEndsTheAttemptInsteadOfHoldingI
     {
         // A cancel while the send is stuck ends it within a step, long before the time-out.
         DeafPeer peer;
-        std::thread canceller([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            theApp.CancelFlag = true;
-        });
+        std::thread canceller = kxtest::CancelWhen([] { return true; }, 100);
         HttpClient client;
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(client.Request(HttpMethod::Put, "127.0.0.1", peer.Port(), "/contact/do/create", body.data(),
@@ -326,13 +323,8 @@ TEST_F(HttpClientTest, CancelWhileWaitingForAnotherExchangesBridgeCheckGivesMinu
     while (!holding.load())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
-    std::thread canceller([&] {
-        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (trace.CountContaining("[Adb Response Is Checking......]") == 0 &&
-               std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        theApp.CancelFlag = true;
-    });
+    std::thread canceller = kxtest::CancelWhen(
+        [this] { return trace.CountContaining("[Adb Response Is Checking......]") > 0; }, 0);
     int32_t r = Get(peer.Port(), 1800, nullptr, &theApp.CancelFlag);
     const bool checkStillRunning = !release.load();
     release = true;

@@ -31,6 +31,7 @@ using kxtest::PeerAction;
 using kxtest::PeerScript;
 using kxtest::ScriptedPeer;
 
+using kxtest::CancelWhen;
 using kxtest::IsSessionCtrl;
 
 std::string ForwardCall(int port) {
@@ -263,17 +264,6 @@ TEST_F(HttpHelperTest, TwoThreadsFailingTogetherResetOnce) {
     EXPECT_EQ(trace.CountBanner("[  Resetting Adb Service.......  ]"), 1);
 }
 
-// Raises the cancel flag once ready() holds (or after a bounded wait).
-std::thread CancelWhen(std::function<bool()> ready, int delayMs = 30) {
-    return std::thread([ready, delayMs] {
-        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!ready() && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        theApp.CancelFlag = true;
-    });
-}
-
 TEST_F(HttpHelperTest, CancelDuringABackOffEndsWith21AtOnce) {
     platform::Timing timing = theApp.timing();
     timing.retryBackoffMs = 60000;
@@ -380,10 +370,7 @@ TEST_F(HttpHelperTest, WaitersForAnotherThreadsResetTraceTheirOperationsTextAndG
             // Another thread holds the reset: this one waits, and a cancel ends the wait with 21.
             theApp.ResetLock.lock();
             theApp.ResetInProgress = true;
-            std::thread canceller([] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(60));
-                theApp.CancelFlag = true;
-            });
+            std::thread canceller = CancelWhen([] { return true; }, 60);
             std::unique_ptr<char[]> response;
             int32_t r = Ask(confirmation ? peer.Port() : kxtest::UnusedPort(), c.method, &response);
             canceller.join();
