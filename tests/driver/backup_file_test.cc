@@ -34,9 +34,6 @@ std::string Txt(const std::u16string& t) {
 std::u16string Utf16(const std::string& s) {
     return std::u16string(s.begin(), s.end());
 }
-std::u16string Utf16(const std::u16string& s) {
-    return s;
-}
 using kxtest::FileBytes;
 void WriteAll(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -174,7 +171,7 @@ TEST_F(BackupFile, EveryMemberSurvivesTheFileAndPSourceIsNotStored) {
             s += I32(v);
         return s;
     };
-    auto date = [](platform::OleDate d) { return Txt(Utf16(BackupDateText(d))); };
+    auto date = [](platform::OleDate d) { return Txt(BackupDateText(d)); };
     const std::string event =
         n(2, 4) + Txt(u"77") + date(e.dtStart) + date(e.dtEnd) + date(e.dtLastModified) + date(e.dtAux) +
         n(5, 7) + Txt(u"a1") + n(8, 9) + Txt(u"a2 ✓") + n(10, 18) + date(e.dtRecurEnd) + n(19, 22) + I32(0) +
