@@ -35,15 +35,9 @@ std::u16string Utf16(const std::string& s) {
     return std::u16string(s.begin(), s.end());
 }
 using kxtest::FileBytes;
+using kxtest::FilesIn;
 void WriteAll(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-size_t FilesIn(const std::string& dir) {
-    std::error_code ec;
-    size_t n = 0;
-    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
-        ++n;
-    return n;
 }
 
 // The real file system with the application-data folder in a scratch folder; the n-th write
