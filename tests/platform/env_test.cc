@@ -3,23 +3,30 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "platform/oledate.h"
 #include "support/paths.h"
 #include "support/scripted_peer.h"
 #include "support/test_util.h"
+
+extern char** environ;
 
 namespace {
 
@@ -77,13 +84,31 @@ TEST(PosixEnv, OwnModuleAndLoading) {
     EXPECT_EQ(env()->OpenModule(kxtest::BinDir() + "/NoSuchModule.so"), nullptr);
 }
 
-TEST(PosixEnv, ProcessListHoldsThisProcess) {
+TEST(PosixEnv, ProcessesAreListedByNameAndEndedByKill) {
     std::vector<platform::ProcessEntry> processes;
     ASSERT_TRUE(env()->ListProcesses(&processes));
-    bool found = false;
-    for (const platform::ProcessEntry& p : processes)
-        found = found || (p.pid == ::getpid() && p.name == "tests_platform");
-    EXPECT_TRUE(found);
+    auto listed = [&](int pid, const std::string& name) {
+        for (const platform::ProcessEntry& p : processes)
+            if (p.pid == pid && p.name == name)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(listed(::getpid(), "tests_platform"));
+
+    char program[] = "/bin/sleep", seconds[] = "30";
+    char* argv[] = {program, seconds, nullptr};
+    pid_t child = -1;
+    ASSERT_EQ(::posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
+    for (int i = 0; i < 500 && !listed(child, "sleep"); ++i) { // until /proc shows the new name
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        env()->ListProcesses(&processes);
+    }
+    EXPECT_TRUE(listed(child, "sleep"));
+    EXPECT_TRUE(env()->TerminateProcess(child));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_FALSE(env()->TerminateProcess(child)) << "no such process any more";
 }
 
 TEST(PosixEnv, AppDataDir) {

@@ -1,16 +1,9 @@
 // The request engine: session ids, session confirmation, retries with bridge resets, cancel,
 // statistics, and KillProcess.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <regex>
@@ -21,8 +14,6 @@
 #include "transport/http_helper.h"
 #include "transport/text_encoding.h"
 #include "transport_test_util.h"
-
-extern char** environ;
 
 namespace {
 
@@ -385,79 +376,15 @@ TEST_F(HttpHelperTest, WaitersForAnotherThreadsResetTraceTheirOperationsTextAndG
     EXPECT_TRUE(adb.Calls().empty());
 }
 
-// Two copies of sleep under a name of this test, so no real bridge is ever touched.
-class DummyProcesses {
-public:
-    explicit DummyProcesses(const std::string& name) {
-        dir_ = "/tmp/kx_kill_" + std::to_string(::getpid());
-        ::mkdir(dir_.c_str(), 0700);
-        path_ = dir_ + "/" + name;
-        std::string copy = "cp /bin/sleep " + path_;
-        EXPECT_EQ(std::system(copy.c_str()), 0);
-    }
-    ~DummyProcesses() {
-        for (pid_t pid : pids_) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-        std::remove(path_.c_str());
-        ::rmdir(dir_.c_str());
-    }
-    pid_t Start(const std::string& program) {
-        char arg[] = "30";
-        char* argv[] = {const_cast<char*>(program.c_str()), arg, nullptr};
-        pid_t pid = -1;
-        EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
-        pids_.push_back(pid);
-        return pid;
-    }
-    // True when the process ended by SIGKILL.
-    static bool Killed(pid_t pid) {
-        int status = 0;
-        for (int i = 0; i < 500; ++i) {
-            if (::waitpid(pid, &status, WNOHANG) == pid)
-                return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string dir_, path_;
-    std::vector<pid_t> pids_;
-};
-
-TEST(KillProcess, TerminatesEveryProcessOfTheNameIgnoringCase) {
-    kxtest::TransportTrace trace;
-    theApp.SetEnv(nullptr);
-    const std::string name = "kxd" + std::to_string(::getpid());
-    DummyProcesses dummies(name);
-    pid_t first = dummies.Start(dummies.Path());
-    pid_t second = dummies.Start(dummies.Path());
-    pid_t bystander = dummies.Start("/bin/sleep");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // until /proc shows the new names
-
-    std::string upper = name;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    CHttpHelper helper;
-    EXPECT_EQ(helper.KillProcess(upper.c_str()), 1);
-    EXPECT_TRUE(DummyProcesses::Killed(first));
-    EXPECT_TRUE(DummyProcesses::Killed(second));
-    int status = 0;
-    EXPECT_EQ(::waitpid(bystander, &status, WNOHANG), 0); // still running
-    EXPECT_EQ(trace.CountBanner("[ Adb.exe Killed...]"), 2);
-}
-
-TEST(KillProcess, AnUnreadableListGivesZeroAndAFailedKillIsTraced) {
+// The system's own listing and kill: the Env suite.
+TEST(KillProcess, EveryProcessOfTheNameIgnoringCaseAFailedKillTracedAnUnreadableListZero) {
     kxtest::TransportTrace trace;
     kxtest::ProcessListEnv env;
-    env.processes = {{20, "adb"}, {21, "adb"}};
+    env.processes = {{20, "adb"}, {21, "Adb"}, {22, "adbd"}, {23, "bash"}};
     env.failingPid = 20;
     theApp.SetEnv(&env);
     CHttpHelper helper;
-    EXPECT_EQ(helper.KillProcess(), 1);
+    EXPECT_EQ(helper.KillProcess("ADB"), 1);
     EXPECT_EQ(env.Terminated(), std::vector<int>({20, 21}));
     EXPECT_EQ(trace.CountBanner("[ Adb.exe Killed...]"), 1);
     EXPECT_EQ(trace.CountContaining("Function = CHttpHelper::KillProcess GetLastError"), 1);
