@@ -18,6 +18,14 @@
 
 namespace kxtest {
 
+std::vector<std::string> FileLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 size_t FilesIn(const std::string& folder) {
     std::error_code ec;
     size_t n = 0;

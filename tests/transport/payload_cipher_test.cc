@@ -114,10 +114,8 @@ TEST(Base64, CharactersAgreeWithCoreutilsAndDecodeBack) {
     }
 }
 
-TEST(Base64, KnownVectorsAndLenientDecoding) {
-    EXPECT_EQ(Base64Encode("foobar", 6), "Zm9vYmFy");
-    EXPECT_EQ(Base64Encode("fooba", 5), "Zm9vYmE=");
-    EXPECT_EQ(Base64Encode("foob", 4), "Zm9vYg==");
+// (Encoding: against coreutils above, every remainder of three.)
+TEST(Base64, LenientDecoding) {
     EXPECT_EQ(Base64Decode("Zm9v\r\nYmE=", 10), "fooba");
     EXPECT_EQ(Base64Decode("Z m 9 v", 7), "foo");
     EXPECT_EQ(Base64Decode("Zg", 2), "f");
