@@ -30,27 +30,27 @@ std::map<std::string, int> DefOrdinals() {
     return out;
 }
 
-std::set<std::string> VersionScriptGlobals() {
-    std::string text = FileBytes(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.map");
-    size_t begin = text.find("global:");
-    size_t end = text.find("local:");
+// The first group of every match of pattern in text.
+std::set<std::string> Matches(const std::string& text, const char* pattern) {
     std::set<std::string> out;
-    if (begin == std::string::npos || end == std::string::npos)
-        return out;
-    std::regex name(R"([A-Za-z_]\w*)");
-    std::string globals = text.substr(begin + 7, end - begin - 7);
-    for (std::sregex_iterator i(globals.begin(), globals.end(), name), e; i != e; ++i)
-        out.insert(i->str());
+    std::regex regex(pattern);
+    for (std::sregex_iterator i(text.begin(), text.end(), regex), e; i != e; ++i)
+        out.insert((*i)[1]);
     return out;
 }
 
+// The names between "global:" and "local:" of the version script.
+std::set<std::string> VersionScriptGlobals() {
+    std::string text = FileBytes(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.map");
+    size_t begin = text.find("global:"), end = text.find("local:");
+    if (begin == std::string::npos || end == std::string::npos)
+        return {};
+    return Matches(text.substr(begin + 7, end - begin - 7), R"(([A-Za-z_]\w*))");
+}
+
 std::set<std::string> HeaderExports() {
-    std::string text = FileBytes(kxtest::SourceDir() + "/include/kxphone/kxphone.h");
-    std::regex decl(R"(KX_EXPORT\s+\w+\s+KX_STDCALL\s+(\w+)\s*\()");
-    std::set<std::string> out;
-    for (std::sregex_iterator i(text.begin(), text.end(), decl), e; i != e; ++i)
-        out.insert((*i)[1]);
-    return out;
+    return Matches(FileBytes(kxtest::SourceDir() + "/include/kxphone/kxphone.h"),
+                   R"(KX_EXPORT\s+\w+\s+KX_STDCALL\s+(\w+)\s*\()");
 }
 
 // The fifteen exports and their ordinals (slot 6 stays empty).
