@@ -3,6 +3,7 @@
 // exactly those, with C linkage. (Loading it by path and calling it: the kxsync e2e suite.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 #include <set>
@@ -18,69 +19,57 @@ namespace {
 
 using kxtest::FileBytes;
 
-// name -> ordinal from the .def file.
+// name -> ordinal from the .def file: lines "name @ordinal" of its EXPORTS section.
 std::map<std::string, int> DefOrdinals() {
+    const std::string text = FileBytes(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.def");
+    const std::string exports = text.substr(std::min(text.find("EXPORTS"), text.size()));
+    std::regex entry(R"((?:^|\n)[ \t]*(\w+)[ \t]+@(\d+)[ \t]*\r?(?=\n|$))");
     std::map<std::string, int> out;
-    std::istringstream def(FileBytes(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.def"));
-    std::string line;
-    bool inExports = false;
-    std::regex entry(R"(^\s*(\w+)\s+@(\d+)\s*$)");
-    while (std::getline(def, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.find("EXPORTS") != std::string::npos) {
-            inExports = true;
-            continue;
-        }
-        std::smatch m;
-        if (inExports && std::regex_match(line, m, entry))
-            out[m[1]] = std::stoi(m[2]);
-    }
+    for (std::sregex_iterator i(exports.begin(), exports.end(), entry), e; i != e; ++i)
+        out[(*i)[1]] = std::stoi((*i)[2]);
     return out;
 }
 
-std::set<std::string> VersionScriptGlobals() {
-    std::string text = FileBytes(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.map");
-    size_t begin = text.find("global:");
-    size_t end = text.find("local:");
+// The first group of every match of pattern in text.
+std::set<std::string> Matches(const std::string& text, const char* pattern) {
     std::set<std::string> out;
-    if (begin == std::string::npos || end == std::string::npos)
-        return out;
-    std::regex name(R"([A-Za-z_]\w*)");
-    std::string globals = text.substr(begin + 7, end - begin - 7);
-    for (std::sregex_iterator i(globals.begin(), globals.end(), name), e; i != e; ++i)
-        out.insert(i->str());
-    return out;
-}
-
-std::set<std::string> HeaderExports() {
-    std::string text = FileBytes(kxtest::SourceDir() + "/include/kxphone/kxphone.h");
-    std::regex decl(R"(KX_EXPORT\s+\w+\s+KX_STDCALL\s+(\w+)\s*\()");
-    std::set<std::string> out;
-    for (std::sregex_iterator i(text.begin(), text.end(), decl), e; i != e; ++i)
+    std::regex regex(pattern);
+    for (std::sregex_iterator i(text.begin(), text.end(), regex), e; i != e; ++i)
         out.insert((*i)[1]);
     return out;
 }
 
-const std::set<std::string> kExports = {"InitDriver", "Backup",      "ClearChangeLog", "Restore",
-                                        "SetParam",   "OnInputData", "InitSync",       "GetProfile",
-                                        "Read",       "Write",       "DeleteIO",       "InquireInfo",
-                                        "Verify",     "Stop",        "UninitSync"};
+// The names between "global:" and "local:" of the version script.
+std::set<std::string> VersionScriptGlobals() {
+    std::string text = FileBytes(kxtest::SourceDir() + "/src/driver/vexoCorsaT3.map");
+    size_t begin = text.find("global:"), end = text.find("local:");
+    if (begin == std::string::npos || end == std::string::npos)
+        return {};
+    return Matches(text.substr(begin + 7, end - begin - 7), R"(([A-Za-z_]\w*))");
+}
+
+std::set<std::string> HeaderExports() {
+    return Matches(FileBytes(kxtest::SourceDir() + "/include/kxphone/kxphone.h"),
+                   R"(KX_EXPORT\s+\w+\s+KX_STDCALL\s+(\w+)\s*\()");
+}
+
+// The fifteen exports and their ordinals (slot 6 stays empty).
+const std::map<std::string, int> kOrdinals = {
+    {"InitDriver", 1},  {"Backup", 2},       {"ClearChangeLog", 3}, {"Restore", 4}, {"SetParam", 5},
+    {"OnInputData", 7}, {"InitSync", 8},     {"GetProfile", 9},     {"Read", 10},   {"Write", 11},
+    {"DeleteIO", 12},   {"InquireInfo", 13}, {"Verify", 14},        {"Stop", 15},   {"UninitSync", 16}};
+
+std::set<std::string> Names(const std::map<std::string, int>& ordinals) {
+    std::set<std::string> names;
+    for (const auto& entry : ordinals)
+        names.insert(entry.first);
+    return names;
+}
 
 TEST(ExportTable, DefOrdinalsVersionScriptAndHeaderAgree) {
-    std::map<std::string, int> def = DefOrdinals();
-    const std::map<std::string, int> expected = {
-        {"InitDriver", 1},  {"Backup", 2},       {"ClearChangeLog", 3}, {"Restore", 4}, {"SetParam", 5},
-        {"OnInputData", 7}, {"InitSync", 8},     {"GetProfile", 9},     {"Read", 10},   {"Write", 11},
-        {"DeleteIO", 12},   {"InquireInfo", 13}, {"Verify", 14},        {"Stop", 15},   {"UninitSync", 16}};
-    EXPECT_EQ(def, expected); // slot 6 stays empty
-
-    std::set<std::string> defNames;
-    for (auto& [name, ordinal] : def)
-        defNames.insert(name);
-    EXPECT_EQ(VersionScriptGlobals(), defNames);
-    EXPECT_EQ(HeaderExports(), defNames);
-    EXPECT_EQ(defNames, kExports);
+    EXPECT_EQ(DefOrdinals(), kOrdinals);
+    EXPECT_EQ(VersionScriptGlobals(), Names(kOrdinals));
+    EXPECT_EQ(HeaderExports(), Names(kOrdinals));
 }
 
 // The dynamic symbols the plug-in defines, as nm sees them: name -> type letter.
@@ -108,7 +97,7 @@ TEST(PluginSmoke, ExportsExactlyTheFifteenFunctionsWithCLinkage) {
         EXPECT_EQ(type, 'T') << name << " is not a plain function";
         EXPECT_NE(name.rfind("_Z", 0), 0u) << name << " is a C++ name";
     }
-    EXPECT_EQ(names, kExports);
+    EXPECT_EQ(names, Names(kOrdinals));
 }
 
 } // namespace

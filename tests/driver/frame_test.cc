@@ -84,13 +84,7 @@ protected:
         for (const char* name : {"KX_AUX_SYNC_LOG", "KX_AUX_SYNC_RESULT", "KX_AUX_SYNC_BLOCK", "KXPHONE_ADB"})
             ::unsetenv(name);
     }
-    std::vector<std::string> AuxCalls() const {
-        std::ifstream in(auxLog_);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        return lines;
-    }
+    std::vector<std::string> AuxCalls() const { return kxtest::FileLines(auxLog_); }
 
     FakeEnv env_;
     kxtest::TempDir dir_{"kxframe"};

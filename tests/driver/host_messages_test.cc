@@ -14,34 +14,17 @@ namespace {
 using kxtest::HostMessage;
 using kxtest::HostWindowRecorder;
 
-// What the host saw, callbacks and window messages in one order.
-std::vector<HostMessage>* g_seen = nullptr;
-constexpr uint32_t kRecordCallbackMark = 0xCA110000; // marks callback entries in g_seen
-constexpr uint32_t kProgressCallbackMark = 0xCA11FFFF;
-
-void KX_STDCALL RecordCb(uint32_t code, uintptr_t value) {
-    g_seen->push_back({kRecordCallbackMark ^ code, static_cast<intptr_t>(value)});
-}
-void KX_STDCALL ProgressCb(int32_t percent) {
-    g_seen->push_back({kProgressCallbackMark, percent});
-}
-
 class HostMessages : public ::testing::Test {
 protected:
+    // What the host saw, callbacks and window messages in one order.
     void SetUp() override {
-        g_seen = &seen_;
-        recorder_.SetHook([this](uint32_t code, intptr_t value) { seen_.push_back({code, value}); });
         InitSyncParams params{0, recorder_.window(), 5555, u"http://127.0.0.1:5555", u"SERIAL"};
         ASSERT_EQ(theApp.m_FakePhone.InitSync(0, &params), 0);
-        theApp.m_FakePhone.RecordCallback = &RecordCb;
-        theApp.m_FakePhone.ProgressCallback = &ProgressCb;
+        recorder_.RecordCallbacks();
     }
-    void TearDown() override {
-        kxtest::ResetDriver();
-        g_seen = nullptr;
-    }
+    void TearDown() override { kxtest::ResetDriver(); }
+    std::vector<HostMessage> Seen() const { return recorder_.Messages(); }
     HostWindowRecorder recorder_;
-    std::vector<HostMessage> seen_;
 };
 
 TEST_F(HostMessages, ReadWithoutCallbacksAndSilentRead) {
@@ -52,18 +35,18 @@ TEST_F(HostMessages, ReadWithoutCallbacksAndSilentRead) {
     changeLog.Progress(1, 1);
     changeLog.Finish(0);
     EXPECT_EQ(
-        seen_,
+        Seen(),
         (std::vector<HostMessage>{
             {0x80001, reinterpret_cast<intptr_t>(&record)}, {0x10002, 100}, {0x10003, 0}, {0x80003, 0}}))
-        << HostWindowRecorder::Describe(seen_);
+        << HostWindowRecorder::Describe(Seen());
 
-    seen_.clear();
+    recorder_.Clear();
     ReadReporter backup(theApp.m_FakePhone, KX_TYPE_CALENDAR, u"CKXFakePhone::ReadCalendar", true, true,
                         /*silent=*/true);
     backup.Record(&record);
     backup.Progress(1, 1);
     EXPECT_EQ(backup.Finish(-3), 1100);
-    EXPECT_TRUE(seen_.empty()) << HostWindowRecorder::Describe(seen_);
+    EXPECT_TRUE(Seen().empty()) << HostWindowRecorder::Describe(Seen());
 }
 
 TEST_F(HostMessages, ReadOutcomeIsNormalisedAndWrappedInSendMessageLines) {
@@ -75,10 +58,10 @@ TEST_F(HostMessages, ReadOutcomeIsNormalisedAndWrappedInSendMessageLines) {
                  {1, 0x20002, 1100}, {-4, 0x20002, 1100}, {1100, 0x20002, 1100}};
     for (const Case& c : cases) {
         kxtest::TraceCapture trace;
-        seen_.clear();
+        recorder_.Clear();
         ReadReporter reporter(theApp.m_FakePhone, KX_TYPE_CONTACT, u"CKXFakePhone::ReadContact", true, true);
         EXPECT_EQ(reporter.Finish(c.result), c.value == 0 ? 0 : c.value) << c.result;
-        EXPECT_EQ(seen_, (std::vector<HostMessage>{{c.code, c.value}})) << c.result;
+        EXPECT_EQ(Seen(), (std::vector<HostMessage>{{c.code, c.value}})) << c.result;
         auto lines = trace.Lines();
         ASSERT_EQ(lines.size(), 2u) << trace.Text();
         EXPECT_NE(lines[0].find("[Tag=Call],[Module=vexoCorsaT3.dll],[Caller=CKXFakePhone::ReadContact],"
@@ -101,8 +84,9 @@ TEST_F(HostMessages, WriteSequenceAndOutcome) {
     reporter.WriteBackDone();
     EXPECT_EQ(reporter.Finish(0), 0);
     auto p = [](int* r) { return std::to_string(reinterpret_cast<intptr_t>(r)); };
-    EXPECT_EQ(HostWindowRecorder::Describe(seen_), "0x10004=0 0x10002=66 0x10004=0 0x10002=99 0x80004=" +
-                                                       p(&a) + " 0x80004=" + p(&b) + " 0x10002=99 0x80006=0");
+    EXPECT_EQ(HostWindowRecorder::Describe(Seen()),
+              "0x10004=0 0x10002=66 0x10004=0 0x10002=99 0x80004=" + p(&a) + " 0x80004=" + p(&b) +
+                  " 0x10002=99 0x80006=0");
     std::string text = trace.Text();
     size_t begin = text.find("Orlen vexoCorsaT3.dll-Begin SendMessage To Caller\r\n");
     size_t enter = text.find("[Action=Enter],[Function=WindowsAPI::SendMessage]");
@@ -115,19 +99,19 @@ TEST_F(HostMessages, WriteSequenceAndOutcome) {
     EXPECT_LT(leave, end);
 
     for (int32_t result : {12, 21, 1, -6}) {
-        seen_.clear();
+        recorder_.Clear();
         int32_t expected = result == 12 || result == 21 ? result : 1100;
         EXPECT_EQ(reporter.Finish(result), expected);
-        EXPECT_EQ(seen_, (std::vector<HostMessage>{{0x80005, expected}})) << result;
+        EXPECT_EQ(Seen(), (std::vector<HostMessage>{{0x80005, expected}})) << result;
     }
 
-    seen_.clear();
+    recorder_.Clear();
     WriteReporter silent(theApp.m_FakePhone, KX_TYPE_CONTACT, u"CKXFakePhone::WriteContact", /*silent=*/true);
     silent.BatchBegin(10);
     silent.RecordWritten(&a);
     silent.WriteBackDone();
     EXPECT_EQ(silent.Finish(-1), 1100);
-    EXPECT_TRUE(seen_.empty()) << HostWindowRecorder::Describe(seen_);
+    EXPECT_TRUE(Seen().empty()) << HostWindowRecorder::Describe(Seen());
 }
 
 TEST(WriteReporterPercent, CappedAt99) {
@@ -150,10 +134,10 @@ TEST_F(HostMessages, SampleItemAndMailSequences) {
     int mail = 0;
     ItemReporter mailWrite(theApp.m_FakePhone, kMailWrite, u"CKXFakePhone::SampleWrite");
     mailWrite.Item(50, reinterpret_cast<intptr_t>(&mail));
-    EXPECT_EQ(seen_,
+    EXPECT_EQ(Seen(),
               (std::vector<HostMessage>{
                   {0x10004, 0}, {0xE0004, reinterpret_cast<intptr_t>(&mail)}, {0x10002, 50}, {0x10003, 0}}))
-        << HostWindowRecorder::Describe(seen_);
+        << HostWindowRecorder::Describe(Seen());
 
     // Failure values: items report 21 or 0; e-mail writes also let 12 through.
     struct Case {
@@ -170,10 +154,10 @@ TEST_F(HostMessages, SampleItemAndMailSequences) {
         {&kMailWrite, 12, 0xE0005, 12},      {&kMailWrite, 1100, 0xE0005, 0},
     };
     for (const Case& c : cases) {
-        seen_.clear();
+        recorder_.Clear();
         ItemReporter reporter(theApp.m_FakePhone, *c.sequence, u"CKXFakePhone::SampleRead");
         EXPECT_EQ(reporter.Finish(c.result), c.result);
-        EXPECT_EQ(seen_, (std::vector<HostMessage>{{c.code, c.value}}))
+        EXPECT_EQ(Seen(), (std::vector<HostMessage>{{c.code, c.value}}))
             << std::hex << c.code << " " << std::dec << c.result;
     }
 }

@@ -8,18 +8,12 @@
 
 namespace {
 
-const std::u16string kPropertyDocument = u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-                                         u"<phoneproperty>\r\n"
-                                         u"\t<version>1.00</version>\r\n"
-                                         u"\t<imei>2222222</imei>\r\n"
-                                         u"\t<signalstrength>78</signalstrength>\r\n"
-                                         u"\t<remainingpower>90</remainingpower>\r\n"
-                                         u"\t<firmwarever>1.0</firmwarever>\r\n"
-                                         u"\t<phonefree>123435354</phonefree>\r\n"
-                                         u"\t<phonetotal>1346457456</phonetotal>\r\n"
-                                         u"\t<SDfree>2343434544</SDfree>\r\n"
-                                         u"\t<SDtotal>8589934592</SDtotal>\r\n"
-                                         u"</phoneproperty>\r\n";
+const std::u16string kPropertyDocument =
+    u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<phoneproperty>\r\n\t<version>1.00</version>\r\n"
+    u"\t<imei>2222222</imei>\r\n\t<signalstrength>78</signalstrength>\r\n"
+    u"\t<remainingpower>90</remainingpower>\r\n\t<firmwarever>1.0</firmwarever>\r\n"
+    u"\t<phonefree>123435354</phonefree>\r\n\t<phonetotal>1346457456</phonetotal>\r\n"
+    u"\t<SDfree>2343434544</SDfree>\r\n\t<SDtotal>8589934592</SDtotal>\r\n</phoneproperty>\r\n";
 
 class PhoneInfoTest : public kxtest::DriverDirTest {
 protected:

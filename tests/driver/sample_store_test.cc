@@ -27,12 +27,9 @@ protected:
     KXSampleItem* Item(const std::u16string& hostPath, const std::u16string& folder,
                        const std::u16string& device, const std::u16string& name, int32_t size,
                        int32_t format = 0x10002) {
-        texts_.push_back(std::make_unique<std::u16string>(hostPath));
-        const KXChar* host = texts_.back()->c_str();
-        texts_.push_back(std::make_unique<std::u16string>(folder));
-        const KXChar* folderText = texts_.back()->c_str();
-        texts_.push_back(std::make_unique<std::u16string>(device));
-        const KXChar* deviceText = texts_.back()->c_str();
+        auto keep = [this](const std::u16string& text) {
+            return texts_.emplace_back(std::make_unique<std::u16string>(text))->c_str();
+        };
         KXFileRecord* file = nullptr;
         if (!name.empty()) {
             files_.push_back(std::make_unique<KXFileRecord>());
@@ -42,7 +39,7 @@ protected:
             file->formatId = format;
         }
         items_.push_back(std::make_unique<KXSampleItem>(
-            KXSampleItem{0, host, file, 0, folderText, 0, deviceText, 0, KX_ITEM_PENDING}));
+            KXSampleItem{0, keep(hostPath), file, 0, keep(folder), 0, keep(device), 0, KX_ITEM_PENDING}));
         return items_.back().get();
     }
     std::u16string Host(const char* name) const { return (dir_ / "host" / name).u16string(); }

@@ -8,7 +8,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <iomanip>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -136,16 +138,10 @@ TEST(TraceTime, TheRealClockIsUtcWithThreeDigitMilliseconds) {
 
     std::smatch m;
     std::string line = trace.Text();
-    ASSERT_TRUE(std::regex_search(
-        line, m, std::regex(R"(\[Time=(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d) (\d{3})\])")))
+    ASSERT_TRUE(std::regex_search(line, m, std::regex(R"(\[Time=(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \d{3}\])")))
         << line;
     struct tm t = {};
-    t.tm_year = std::stoi(m[1]) - 1900;
-    t.tm_mon = std::stoi(m[2]) - 1;
-    t.tm_mday = std::stoi(m[3]);
-    t.tm_hour = std::stoi(m[4]);
-    t.tm_min = std::stoi(m[5]);
-    t.tm_sec = std::stoi(m[6]);
+    std::istringstream(m[1].str()) >> std::get_time(&t, "%Y-%m-%d %H:%M:%S");
     time_t stamped = ::timegm(&t);
     EXPECT_GE(stamped, before);
     EXPECT_LE(stamped, after);

@@ -41,12 +41,7 @@ protected:
                 seen.push_back(*reinterpret_cast<const CalendarRecord*>(value)); // valid only now
         });
     }
-    std::vector<size_t> ReadBatches() {
-        std::vector<size_t> sizes;
-        for (const kxsim::JournalEntry& e : sim_->Requests("/calendar/do/read"))
-            sizes.push_back(ParseJson(e.body)["objects"].size());
-        return sizes;
-    }
+    std::vector<size_t> ReadBatches() { return sim_->ObjectCounts("/calendar/do/read"); }
     const CalendarRecord* SeenTitled(const std::u16string& title) const {
         for (const CalendarRecord& s : seen)
             if (const CalendarField* f = s.LastField(KX_CAL_TITLE))
@@ -253,7 +248,6 @@ TEST_F(CalendarReadE2E, RecurrenceFieldsAgreeWithDateutil) {
     ASSERT_TRUE(sim_->store().ReadEvents(sim_->store().EventIds(), &rows).ok);
 
     // The handset's rules, expanded by dateutil in the PC's zone (all-day events in UTC).
-    const size_t kLimit = 12;
     Json::Value input(Json::arrayValue);
     std::map<std::string, const CalendarRecord*> records;
     for (const Json::Value& row : rows) {
@@ -264,11 +258,9 @@ TEST_F(CalendarReadE2E, RecurrenceFieldsAgreeWithDateutil) {
             if (s.lPhoneId == std::stoi(row["__id"].asString()))
                 record = &s;
         ASSERT_NE(nullptr, record);
-        Json::Value e;
-        e["id"] = row["__id"];
-        e["dtstart"] = row["dtstart"];
-        e["allDay"] = row["allDay"];
-        e["rrule"] = row["rrule"];
+        Json::Value e(Json::objectValue);
+        for (const char* member : {"__id", "dtstart", "allDay", "rrule"})
+            e[member] = row[member];
         input.append(e);
         records[row["__id"].asString()] = record;
     }
@@ -281,21 +273,15 @@ TEST_F(CalendarReadE2E, RecurrenceFieldsAgreeWithDateutil) {
 
     kxtest::TempDir dir;
     std::ofstream(dir.path() + "/rules.json") << Json::writeString(Json::StreamWriterBuilder(), input);
-    const std::string script = "import json,sys\n"
-                               "from datetime import datetime,timezone,timedelta\n"
-                               "from dateutil.rrule import rrulestr\n"
-                               "out={}\n"
-                               "for e in json.load(open(sys.argv[1])):\n"
-                               "  z=timezone.utc if e['allDay']=='1' else timezone(timedelta(hours=8))\n"
-                               "  start=datetime.fromtimestamp(int(e['dtstart'])/1000,tz=z)\n"
-                               "  days=[]\n"
-                               "  for d in rrulestr(e['rrule'],dtstart=start):\n"
-                               "    days.append(d.astimezone(z).strftime('%Y-%m-%d %H:%M:%S'))\n"
-                               "    if len(days)>=" +
-                               std::to_string(kLimit) +
-                               ": break\n"
-                               "  out[e['id']]=days\n"
-                               "print(json.dumps(out))\n";
+    // The first twelve instances of each rule.
+    const std::string script =
+        "import json,sys\nfrom datetime import datetime,timezone,timedelta\n"
+        "from dateutil.rrule import rrulestr\nout={}\nfor e in json.load(open(sys.argv[1])):\n"
+        "  z=timezone.utc if e['allDay']=='1' else timezone(timedelta(hours=8))\n"
+        "  start=datetime.fromtimestamp(int(e['dtstart'])/1000,tz=z)\n  days=[]\n"
+        "  for d in rrulestr(e['rrule'],dtstart=start):\n"
+        "    days.append(d.astimezone(z).strftime('%Y-%m-%d %H:%M:%S'))\n"
+        "    if len(days)>=12: break\n  out[e['__id']]=days\nprint(json.dumps(out))\n";
     std::ofstream(dir.path() + "/expand.py") << script;
     kxtest::CommandRun run =
         kxtest::RunCommand("python3 " + dir.path() + "/expand.py " + dir.path() + "/rules.json");

@@ -27,12 +27,6 @@ using kxtest::ParseJson;
 constexpr int64_t kClock = 1767000000000;
 constexpr uint32_t kChangeLog = KX_READ_CHANGE_LOG;
 
-Json::Value Contact(const std::string& given) {
-    return ParseJson(R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","__data":[
-        {"mimetype":"vnd.android.cursor.item/name","data2":")" +
-                     given + R"("}]})");
-}
-
 // A weekly event on Thursdays from 2026-01-08 09:00 UTC, or a single one with weekly false.
 Json::Value Event(const std::string& title, bool weekly = false) {
     Json::Value row = ParseJson(R"({"calendar_id":"1","title":")" + title +
@@ -130,7 +124,7 @@ TEST_F(ChangeLogE2E, CalendarEditsOfEveryKindArriveOnceAndNotAfterTheClear) {
 
 // The contact log clears only as a whole: with an unread change in it, nothing is cleared.
 TEST_F(ChangeLogE2E, AnEditBetweenReadAndClearSurvivesTheClear) {
-    std::string contact = sim_->AddContact(Contact("Edited"));
+    std::string contact = sim_->AddContact(kxtest::NamedContact("Edited"));
     std::string event = sim_->AddEvent(Event("Edited"));
     Changes(KX_TYPE_CONTACT);
     Clear(KX_TYPE_CONTACT);
@@ -145,7 +139,7 @@ TEST_F(ChangeLogE2E, AnEditBetweenReadAndClearSurvivesTheClear) {
         std::string id;
     };
     const Case cases[] = {
-        {KX_TYPE_CONTACT, [&] { return sim_->AddContact(Contact("New")); },
+        {KX_TYPE_CONTACT, [&] { return sim_->AddContact(kxtest::NamedContact("New")); },
          [&] { return sim_->ModifyContact(Edit(contact, "starred", "1")); }, contact},
         {KX_TYPE_CALENDAR, [&] { return sim_->AddEvent(Event("New")); },
          [&] { return sim_->ModifyEvent(Edit(event, "title", "Edited again")); }, event},
@@ -182,7 +176,7 @@ TEST_F(ChangeLogE2E, ClearingCalendarEntriesByIdLeavesTheOthers) {
 
 // Whatever the batch answer lacks, the read fails and the following clear keeps the log.
 TEST_F(ChangeLogE2E, AFailedBatchGives1100AndTheLogStays) {
-    sim_->AddContact(Contact("One"));
+    sim_->AddContact(kxtest::NamedContact("One"));
     sim_->AddEvent(Event("One"));
     const std::string logs = Log("contact") + Log("calendar");
     struct Case {

@@ -28,56 +28,19 @@ constexpr uint32_t kRecordRead = 0x20001;
 constexpr uint32_t kReadFailed = 0x20002;
 constexpr uint32_t kReadFinished = 0x20003;
 
-Json::Value Contact(const std::string& given, const std::string& account = "pcsc") {
-    Json::Value c(Json::objectValue);
-    c["account_name"] = account;
-    c["account_type"] = "com.vexo.android.pcsc";
-    Json::Value name(Json::objectValue);
-    name["mimetype"] = "vnd.android.cursor.item/name";
-    name["data2"] = given;
-    c["__data"].append(name);
-    return c;
-}
-
-// One event of the host side, messages and callbacks in one sequence.
-struct HostEvent {
-    char kind; // 'm' message, 'r' record callback, 'p' progress callback
-    uint32_t code;
-    intptr_t value;
-    bool operator==(const HostEvent& o) const { return kind == o.kind && code == o.code && value == o.value; }
-};
-
-std::mutex g_eventsLock;
-std::vector<HostEvent>* g_events = nullptr;
-
-void KX_STDCALL RecordCallback(uint32_t code, uintptr_t value) {
-    std::lock_guard<std::mutex> hold(g_eventsLock);
-    if (g_events)
-        g_events->push_back({'r', code, static_cast<intptr_t>(value)});
-}
-void KX_STDCALL ProgressCallback(int32_t percent) {
-    std::lock_guard<std::mutex> hold(g_eventsLock);
-    if (g_events)
-        g_events->push_back({'p', 0, percent});
-}
-
 class ContactsReadE2E : public kxtest::DriverOnSim {
 protected:
     void AddContacts(int n, const std::string& account = "pcsc") {
         for (int i = 0; i < n; ++i)
-            ASSERT_FALSE(sim_->AddContact(Contact("Person " + std::to_string(i), account)).empty());
+            ASSERT_FALSE(
+                sim_->AddContact(kxtest::NamedContact("Person " + std::to_string(i), account)).empty());
     }
 
     // Through the exported function, as a host calls it.
     int32_t ReadAll() { return ::Read(KX_TYPE_CONTACT, 0); }
 
     // Number of ids asked for by each "/contact/do/read" request, in order.
-    std::vector<size_t> ReadBatches() {
-        std::vector<size_t> sizes;
-        for (const kxsim::JournalEntry& e : sim_->Requests("/contact/do/read"))
-            sizes.push_back(kxtest::ParseJson(e.body)["objects"].size());
-        return sizes;
-    }
+    std::vector<size_t> ReadBatches() { return sim_->ObjectCounts("/contact/do/read"); }
 
     std::vector<HostMessage> Finals() {
         std::vector<HostMessage> out;
@@ -123,12 +86,8 @@ TEST_F(ContactsReadE2E, SmallBatchesForProduct3574) {
 TEST_F(ContactsReadE2E, MessagesAndCallbacksOfAThreeContactRead) {
     Start();
     AddContacts(3);
-    std::vector<HostEvent> events;
     std::vector<std::string> names;
-    g_events = &events;
     host_.SetHook([&](uint32_t code, intptr_t value) {
-        std::lock_guard<std::mutex> hold(g_eventsLock);
-        events.push_back({'m', code, value});
         if (code == kRecordRead) {
             // The record is valid while the message is handled.
             const ContactRecord* r = reinterpret_cast<const ContactRecord*>(value);
@@ -137,25 +96,24 @@ TEST_F(ContactsReadE2E, MessagesAndCallbacksOfAThreeContactRead) {
             EXPECT_EQ(r->lPhoneMemory, std::atoi(WideToUtf8(r->strPIMID).c_str()));
         }
     });
-    theApp.m_FakePhone.RecordCallback = &RecordCallback;
-    theApp.m_FakePhone.ProgressCallback = &ProgressCallback;
+    host_.RecordCallbacks();
     EXPECT_EQ(KX_OK, ReadAll());
-    g_events = nullptr;
 
-    std::vector<HostMessage> messages = host_.Messages();
-    ASSERT_EQ(10u, messages.size()) << kxtest::HostWindowRecorder::Describe(messages);
-    std::vector<HostEvent> expected;
+    // Each record's callback, then its message; the progress callback, then its messages.
+    const std::vector<HostMessage> events = host_.Messages();
+    ASSERT_EQ(16u, events.size()) << kxtest::HostWindowRecorder::Describe(events);
+    std::vector<HostMessage> expected;
     const int percents[] = {33, 66, 100};
     for (int i = 0; i < 3; ++i) {
-        intptr_t record = messages[i * 3].value;
+        intptr_t record = events[i * 5].value;
         EXPECT_NE(0, record);
-        expected.push_back({'r', kRecordRead, record});
-        expected.push_back({'m', kRecordRead, record});
-        expected.push_back({'p', 0, percents[i]});
-        expected.push_back({'m', KX_PROGRESS_PERCENT, percents[i]});
-        expected.push_back({'m', KX_PROGRESS_ITEM_DONE, 0});
+        expected.insert(expected.end(), {{kxtest::HostWindowRecorder::kRecordCallback ^ kRecordRead, record},
+                                         {kRecordRead, record},
+                                         {kxtest::HostWindowRecorder::kProgressCallback, percents[i]},
+                                         {KX_PROGRESS_PERCENT, percents[i]},
+                                         {KX_PROGRESS_ITEM_DONE, 0}});
     }
-    expected.push_back({'m', kReadFinished, 0});
+    expected.push_back({kReadFinished, 0});
     EXPECT_EQ(expected, events);
     EXPECT_EQ((std::vector<std::string>{"Person 0", "Person 1", "Person 2"}), names);
 }

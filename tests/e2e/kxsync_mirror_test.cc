@@ -23,11 +23,8 @@ using kxtest::ParseJson;
 using Records = std::map<std::string, Json::Value>; // by id
 
 Json::Value Named(const std::string& id, const std::string& given) {
-    Json::Value row = ParseJson(R"({"account_name":"pcsc","account_type":"com.vexo.android.pcsc","__data":[
-        {"mimetype":"vnd.android.cursor.item/name","data2":")" +
-                                given + R"("}]})");
-    if (!id.empty())
-        row["__id"] = id;
+    Json::Value row = kxtest::NamedContact(given);
+    row["__id"] = id;
     return row;
 }
 
@@ -82,7 +79,7 @@ TEST_F(KxsyncMirror, TwoWaySyncKeepsEveryEditAndTheConflictCopy) {
     bothLocal["fields"]["nickname"][0] = "Local";
     localEdit["fields"]["nickname"][0] = "Local";
 
-    const std::string added = sim_->AddContact(Named("", "Handy"));
+    const std::string added = sim_->AddContact(kxtest::NamedContact("Handy"));
     ASSERT_TRUE(sim_->ModifyContact(Named(both, "Both")));
     ASSERT_TRUE(sim_->ModifyContact(Named(handsetOnly, "Handset")));
     ASSERT_TRUE(sim_->DeleteContact(gone));
@@ -179,7 +176,7 @@ TEST_F(KxsyncMirror, FailedSyncsAreCompletedByTheNext) {
         edited["fields"]["nickname"][0] = "Local";
         Import("contacts",
                {{"update", edited}, {"create", ParseJson(R"({"fields":{"givenName":["Neu"]}})")}});
-        const std::string added = sim_->AddContact(Named("", "Handy"));
+        const std::string added = sim_->AddContact(kxtest::NamedContact("Handy"));
         ASSERT_TRUE(sim_->AddFault(row.fault));
 
         CommandRun failed = Run(std::string(row.options) + " mirror sync contacts");
@@ -205,7 +202,7 @@ TEST_F(KxsyncMirror, FailedSyncsAreCompletedByTheNext) {
 TEST_F(KxsyncMirror, ACreateTheHandsetAlreadyHoldsIsNotCreatedTwice) {
     ASSERT_EQ(0, Run("mirror init contacts").exitCode);
     Import("contacts", {{"create", ParseJson(R"({"fields":{"givenName":["Neu"]}})")}});
-    sim_->AddContact(Named("", "Neu"));
+    sim_->AddContact(kxtest::NamedContact("Neu"));
     CommandRun sync = Run("mirror sync contacts");
     EXPECT_EQ(0, sync.exitCode) << sync.output;
     EXPECT_NE(std::string::npos, sync.output.find("0 added, 0 changed, 0 deleted; to the handset 1 created"))

@@ -120,8 +120,7 @@ TEST(Kxsync, CommandLines) {
         const std::string err = home.path() + "/stderr";
         CommandRun run = kxtest::RunCommand("KXPHONE_ADB=/nonexistent TZ=UTC '" + kxtest::BinDir() +
                                             "/kxsync' " + c.arguments + " 2>" + err);
-        std::ifstream in(err);
-        std::string stderrText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string stderrText = kxtest::FileBytes(err);
         sim.faults().Clear();
         EXPECT_EQ(c.status, run.exitCode) << stderrText;
         EXPECT_NE(std::string::npos, stderrText.find(c.stderrHas)) << stderrText;

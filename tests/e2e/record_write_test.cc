@@ -41,17 +41,24 @@ protected:
         contacts_.push_back(std::move(r));
         return contacts_.back().get();
     }
+    void NewContacts(int n, int fields = 0) {
+        for (int i = 0; i < n; ++i)
+            NewContact(u"P" + platform::Widen(std::to_string(i)), fields);
+    }
     KXContactList ContactList() {
         KXContactList list;
         for (auto& r : contacts_)
             list.push_back(r.get());
         return list;
     }
+    // Every record of the test through the exported Write.
+    int32_t WriteContacts() {
+        KXContactList list = ContactList();
+        return ::Write(KX_TYPE_CONTACT, reinterpret_cast<uintptr_t>(&list));
+    }
     // Records per request, largest first (two workers answer in either order).
     std::vector<size_t> RequestSizes(const std::string& path) {
-        std::vector<size_t> sizes;
-        for (const kxsim::JournalEntry& e : sim_->Requests(path))
-            sizes.push_back(kxtest::ParseJson(e.body)["objects"].size());
+        std::vector<size_t> sizes = sim_->ObjectCounts(path);
         std::sort(sizes.rbegin(), sizes.rend());
         return sizes;
     }
@@ -108,8 +115,7 @@ TEST_F(RecordWriteE2E, ContactsAreWrittenBackAndReadBackAsWritten) {
     both->lFlag = KX_RECORD_DELETE;
     NewContact(u"Never stored", 0, KX_RECORD_DELETE);
     ContactRecord* late = NewContact(u"Late", 0, KX_RECORD_UPDATE);
-    list = ContactList();
-    EXPECT_EQ(KX_OK, ::Write(KX_TYPE_CONTACT, reinterpret_cast<uintptr_t>(&list)));
+    EXPECT_EQ(KX_OK, WriteContacts());
     EXPECT_FALSE(late->strPIMID.empty());
     EXPECT_EQ(1u, RequestSizes("/contact/do/delete").size());
     read.Clear();
@@ -147,10 +153,8 @@ TEST_F(RecordWriteE2E, RequestLimits) {
         contacts_.clear();
         theApp.m_FakePhone.ProductId = c.productId;
         theApp.m_FakePhone.PlatformClass = c.platformClass;
-        for (int i = 0; i < c.records; ++i)
-            NewContact(u"P" + platform::Widen(std::to_string(i)), c.fields);
-        KXContactList list = ContactList();
-        EXPECT_EQ(KX_OK, ::Write(KX_TYPE_CONTACT, reinterpret_cast<uintptr_t>(&list)));
+        NewContacts(c.records, c.fields);
+        EXPECT_EQ(KX_OK, WriteContacts());
         if (!c.sizes.empty()) {
             EXPECT_EQ(c.sizes, RequestSizes("/contact/do/create"));
         }
@@ -161,20 +165,17 @@ TEST_F(RecordWriteE2E, RequestLimits) {
     // Deletes go ten times as many to a request.
     theApp.m_FakePhone.PlatformClass = 5;
     contacts_.clear();
-    for (int i = 0; i < 120; ++i)
-        NewContact(u"D" + platform::Widen(std::to_string(i)));
-    KXContactList list = ContactList();
-    EXPECT_EQ(KX_OK, ::Write(KX_TYPE_CONTACT, reinterpret_cast<uintptr_t>(&list)));
+    NewContacts(120);
+    EXPECT_EQ(KX_OK, WriteContacts());
     for (auto& r : contacts_)
         r->lFlag = KX_RECORD_DELETE;
-    EXPECT_EQ(KX_OK, ::Write(KX_TYPE_CONTACT, reinterpret_cast<uintptr_t>(&list)));
+    EXPECT_EQ(KX_OK, WriteContacts());
     EXPECT_EQ((std::vector<size_t>{120}), RequestSizes("/contact/do/delete"));
 
     // A record over 500 fields is not sent, and the write says so.
     contacts_.clear();
     NewContact(u"Too big", 501);
-    list = ContactList();
-    EXPECT_EQ(KX_OTHER_FAILURE, ::Write(KX_TYPE_CONTACT, reinterpret_cast<uintptr_t>(&list)));
+    EXPECT_EQ(KX_OTHER_FAILURE, WriteContacts());
     EXPECT_EQ(1u, Pending(KX_RECORD_CREATE));
 }
 
@@ -197,11 +198,9 @@ TEST_F(RecordWriteE2E, UnconfirmedRecordsKeepTheirBits) {
         Start(kxtest::SimOptions(), u"SER-W");
         host_.Clear();
         contacts_.clear();
-        for (int i = 0; i < 120; ++i)
-            NewContact(u"P" + platform::Widen(std::to_string(i)));
+        NewContacts(120);
         ASSERT_TRUE(sim_->AddFault(c.fault));
-        KXContactList list = ContactList();
-        EXPECT_EQ(c.result, ::Write(KX_TYPE_CONTACT, reinterpret_cast<uintptr_t>(&list)));
+        EXPECT_EQ(c.result, WriteContacts());
         EXPECT_EQ((std::vector<intptr_t>{c.result}), host_.ValuesOf(0x20005));
         EXPECT_GE(Pending(KX_RECORD_CREATE), c.pendingAtLeast);
         ExpectConfirmedOrPending(KX_RECORD_CREATE);
@@ -212,16 +211,14 @@ TEST_F(RecordWriteE2E, UnconfirmedRecordsKeepTheirBits) {
 // The two workers send at the same time; Stop ends a long write soon, and what was not written
 // keeps its bit.
 TEST_F(RecordWriteE2E, TwoWorkersOverlapAndStopEndsSoon) {
-    for (int i = 0; i < 5000; ++i)
-        NewContact(u"P" + platform::Widen(std::to_string(i)));
+    NewContacts(5000);
     ASSERT_TRUE(sim_->AddFault("stall:0.05:/contact/do/create:1000"));
-    KXContactList list = ContactList();
     std::thread stopper([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         ::Stop(KX_TYPE_CONTACT, 0);
     });
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(KX_STOPPED, ::Write(KX_TYPE_CONTACT, reinterpret_cast<uintptr_t>(&list)));
+    EXPECT_EQ(KX_STOPPED, WriteContacts());
     auto took = std::chrono::steady_clock::now() - start;
     stopper.join();
     EXPECT_LT(took, std::chrono::seconds(3));
@@ -240,8 +237,7 @@ TEST_F(RecordWriteE2E, TwoWorkersOverlapAndStopEndsSoon) {
 TEST_F(RecordWriteE2E, ALostAnswerLosesNothing) {
     NewContact(u"Once");
     ASSERT_TRUE(sim_->AddFault("close_mid_body:/contact/do/create:1"));
-    KXContactList list = ContactList();
-    int32_t result = ::Write(KX_TYPE_CONTACT, reinterpret_cast<uintptr_t>(&list));
+    int32_t result = WriteContacts();
     EXPECT_TRUE(result == KX_OK ? Pending(KX_RECORD_CREATE) == 0 : Pending(KX_RECORD_CREATE) == 1) << result;
     EXPECT_GE(HandsetContacts(), 1u);
 }

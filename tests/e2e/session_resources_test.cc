@@ -25,19 +25,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-size_t Entries(const fs::path& folder) {
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    return ec ? 0 : static_cast<size_t>(std::distance(it, fs::directory_iterator()));
-}
+using kxtest::FilesIn;
 
 // Open descriptors once the simulator's side of the last exchanges has closed: the fewest of a
 // few looks.
 size_t SettledFds() {
-    size_t fewest = Entries("/proc/self/fd");
+    size_t fewest = FilesIn("/proc/self/fd");
     for (int i = 0; i < 10; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        fewest = std::min(fewest, Entries("/proc/self/fd"));
+        fewest = std::min(fewest, FilesIn("/proc/self/fd"));
     }
     return fewest;
 }
@@ -72,16 +68,16 @@ protected:
 
 TEST_F(SessionE2E, ManySessionsLeaveNoDescriptorOrThreadBehind) {
     ASSERT_EQ(KX_OK, Session()); // first use builds what lives for the process
-    const size_t fds = SettledFds(), threads = Entries("/proc/self/task");
+    const size_t fds = SettledFds(), threads = FilesIn("/proc/self/task");
     const long rss = ResidentKb();
     for (int i = 0; i < 200; ++i)
         ASSERT_EQ(KX_OK, Session());
     const size_t fdsAfter = SettledFds();
     EXPECT_EQ(fds, fdsAfter);
-    EXPECT_EQ(threads, Entries("/proc/self/task"));
+    EXPECT_EQ(threads, FilesIn("/proc/self/task"));
     std::printf("200 sessions: fds %zu -> %zu, threads %zu -> %zu, RSS %ld KB -> %ld KB\n", fds, fdsAfter,
-                threads, Entries("/proc/self/task"), rss, ResidentKb());
-    EXPECT_EQ(2u, Entries(pictures()));
+                threads, FilesIn("/proc/self/task"), rss, ResidentKb());
+    EXPECT_EQ(2u, FilesIn(pictures()));
 }
 
 TEST_F(SessionE2E, PictureFilesFollowTheStore) {
@@ -113,14 +109,14 @@ TEST_F(SessionE2E, PictureFilesFollowTheStore) {
             c["__data"][0]["data15"] = step.newPhoto;
             ASSERT_TRUE(sim_->ModifyContact(c));
         }
-        const size_t before = Entries(pictures());
+        const size_t before = FilesIn(pictures());
         for (int i = 0; i < step.sessions; ++i)
             ASSERT_EQ(KX_OK, Session(step.backup)) << step.what;
         if (step.backup) {
-            EXPECT_EQ(before, Entries(pictures())) << step.what;
+            EXPECT_EQ(before, FilesIn(pictures())) << step.what;
             EXPECT_TRUE(fs::exists(backupDir_.path() + "/people.dat")) << step.what;
         }
-        EXPECT_EQ(step.files, Entries(pictures())) << step.what;
+        EXPECT_EQ(step.files, FilesIn(pictures())) << step.what;
         EXPECT_FALSE(fs::exists(pictures() / "pic0123456789ab.png")) << step.what;
         EXPECT_TRUE(fs::exists(pictures() / "notes.txt")) << step.what;
     }

@@ -77,12 +77,10 @@ protected:
 };
 
 TEST_F(UpdateCarryE2E, ContactRowsTheRecordCannotHoldSurvive) {
-    Json::Value contact(Json::objectValue);
-    contact["account_name"] = "pcsc";
-    contact["account_type"] = "com.vexo.android.pcsc";
+    Json::Value contact = kxtest::NamedContact("Ann");
     Json::Value& rows = contact["__data"];
-    rows.append(Row(
-        "name", {{"data2", "Ann"}, {"data3", "Lee"}, {"data4", "Dr."}, {"data5", "Mae"}, {"data6", "Jr."}}));
+    rows[0] = Row("name",
+                  {{"data2", "Ann"}, {"data3", "Lee"}, {"data4", "Dr."}, {"data5", "Mae"}, {"data6", "Jr."}});
     for (const char* number : {"+1 555 0101", "+1 555 0102", "+1 555 0103"})
         rows.append(Row("phone_v2", {{"data1", number}, {"data2", "1"}}));
     rows.append(Row("email_v2", {{"data1", "ann@home.example"}, {"data2", "1"}}));
@@ -128,15 +126,10 @@ TEST_F(UpdateCarryE2E, ContactRowsTheRecordCannotHoldSurvive) {
 // A rule the record holds only part of is kept while the host leaves the pattern alone; a pattern
 // the host changed is written as the host has it.
 TEST_F(UpdateCarryE2E, EventRuleTextIsKeptUntilTheHostChangesThePattern) {
-    Json::Value row(Json::objectValue);
-    row["calendar_id"] = "1";
-    row["title"] = "Month end";
-    row["dtstart"] = "1767607200000"; // 2026-01-05 10:00 UTC
-    row["duration"] = "P3600S";
-    row["allDay"] = "0";
-    row["hasAlarm"] = "0";
-    row["rrule"] = "FREQ=MONTHLY;BYSETPOS=-1;BYDAY=MO,TU,WE,TH,FR";
-    const std::string id = sim_->AddEvent(row);
+    // From 2026-01-05 10:00 UTC.
+    const std::string id = sim_->AddEvent(kxtest::ParseJson(R"({"calendar_id":"1","title":"Month end",
+        "dtstart":"1767607200000","duration":"P3600S","allDay":"0","hasAlarm":"0",
+        "rrule":"FREQ=MONTHLY;BYSETPOS=-1;BYDAY=MO,TU,WE,TH,FR"})"));
     ASSERT_FALSE(id.empty());
 
     RecordList<CalendarRecord> read;

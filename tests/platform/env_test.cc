@@ -3,21 +3,30 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 
+#include "platform/oledate.h"
 #include "support/paths.h"
+#include "support/scripted_peer.h"
 #include "support/test_util.h"
+
+extern char** environ;
 
 namespace {
 
@@ -37,14 +46,9 @@ TEST(PosixEnv, ClockAndThreadBasics) {
 
     time_t now = ::time(nullptr);
     platform::CivilTime utc = env()->UtcNow();
-    struct tm t = {};
-    t.tm_year = utc.year - 1900;
-    t.tm_mon = utc.month - 1;
-    t.tm_mday = utc.day;
-    t.tm_hour = utc.hour;
-    t.tm_min = utc.minute;
-    t.tm_sec = utc.second;
-    EXPECT_LE(std::llabs(static_cast<long long>(::timegm(&t) - now)), 2);
+    const int64_t seconds = platform::DaysFromCivil(utc.year, utc.month, utc.day) * 86400 + utc.hour * 3600 +
+                            utc.minute * 60 + utc.second;
+    EXPECT_LE(std::llabs(static_cast<long long>(seconds - now)), 2);
     EXPECT_GE(utc.millisecond, 0);
     EXPECT_LE(utc.millisecond, 999);
     EXPECT_EQ(env()->ThreadId(), static_cast<uint32_t>(::getpid()))
@@ -80,13 +84,31 @@ TEST(PosixEnv, OwnModuleAndLoading) {
     EXPECT_EQ(env()->OpenModule(kxtest::BinDir() + "/NoSuchModule.so"), nullptr);
 }
 
-TEST(PosixEnv, ProcessListHoldsThisProcess) {
+TEST(PosixEnv, ProcessesAreListedByNameAndEndedByKill) {
     std::vector<platform::ProcessEntry> processes;
     ASSERT_TRUE(env()->ListProcesses(&processes));
-    bool found = false;
-    for (const platform::ProcessEntry& p : processes)
-        found = found || (p.pid == ::getpid() && p.name == "tests_platform");
-    EXPECT_TRUE(found);
+    auto listed = [&](int pid, const std::string& name) {
+        for (const platform::ProcessEntry& p : processes)
+            if (p.pid == pid && p.name == name)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(listed(::getpid(), "tests_platform"));
+
+    char program[] = "/bin/sleep", seconds[] = "30";
+    char* argv[] = {program, seconds, nullptr};
+    pid_t child = -1;
+    ASSERT_EQ(::posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
+    for (int i = 0; i < 500 && !listed(child, "sleep"); ++i) { // until /proc shows the new name
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        env()->ListProcesses(&processes);
+    }
+    EXPECT_TRUE(listed(child, "sleep"));
+    EXPECT_TRUE(env()->TerminateProcess(child));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_FALSE(env()->TerminateProcess(child)) << "no such process any more";
 }
 
 TEST(PosixEnv, AppDataDir) {
@@ -135,16 +157,8 @@ TEST(PosixEnv, ZoneConversions) {
 }
 
 TEST(PosixEnv, LoopbackSocketRoundTrip) {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0, listener = kxtest::LoopbackListener(&port);
     ASSERT_GE(listener, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    int port = ntohs(address.sin_port);
 
     int fd = env()->SocketOpen();
     ASSERT_GE(fd, 0);

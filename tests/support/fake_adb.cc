@@ -1,6 +1,7 @@
 #include "support/fake_adb.h"
 
 #include "support/paths.h"
+#include "support/test_util.h"
 
 #include <unistd.h>
 
@@ -78,12 +79,7 @@ void FakeAdb::SetSleepSeconds(double seconds) {
 }
 
 std::vector<std::string> FakeAdb::Calls() const {
-    std::vector<std::string> lines;
-    std::ifstream in(dir_ + "/calls");
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
+    return FileLines(dir_ + "/calls");
 }
 
 } // namespace kxtest

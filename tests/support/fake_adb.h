@@ -24,7 +24,6 @@ public:
 
     // One line per call: each argument in angle brackets, e.g. "<-s><SER><shell><date>".
     std::vector<std::string> Calls() const;
-    const std::string& Dir() const { return dir_; }
 
 private:
     void WriteFile(const char* name, const std::string& text) const;

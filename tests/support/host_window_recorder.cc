@@ -2,11 +2,52 @@
 
 #include <cstdio>
 
+#include "driver/app.h"
+
 namespace kxtest {
+
+namespace {
+
+std::mutex g_callbacksLock;
+HostWindowRecorder* g_callbacksTo = nullptr; // the recorder the callbacks feed
+
+} // namespace
 
 HostWindowRecorder::HostWindowRecorder() {
     window_.base.proc = &HostWindowRecorder::Proc;
     window_.owner = this;
+}
+
+HostWindowRecorder::~HostWindowRecorder() {
+    std::lock_guard<std::mutex> hold(g_callbacksLock);
+    if (g_callbacksTo == this)
+        g_callbacksTo = nullptr;
+}
+
+void HostWindowRecorder::RecordCallbacks() {
+    {
+        std::lock_guard<std::mutex> hold(g_callbacksLock);
+        g_callbacksTo = this;
+    }
+    theApp.m_FakePhone.RecordCallback = &OnRecord;
+    theApp.m_FakePhone.ProgressCallback = &OnProgress;
+}
+
+void KX_STDCALL HostWindowRecorder::OnRecord(uint32_t code, uintptr_t value) {
+    std::lock_guard<std::mutex> hold(g_callbacksLock);
+    if (g_callbacksTo)
+        g_callbacksTo->Add({kRecordCallback ^ code, static_cast<intptr_t>(value)});
+}
+
+void KX_STDCALL HostWindowRecorder::OnProgress(int32_t percent) {
+    std::lock_guard<std::mutex> hold(g_callbacksLock);
+    if (g_callbacksTo)
+        g_callbacksTo->Add({kProgressCallback, percent});
+}
+
+void HostWindowRecorder::Add(HostMessage message) {
+    std::lock_guard<std::mutex> hold(lock_);
+    messages_.push_back(message);
 }
 
 intptr_t HostWindowRecorder::Proc(KXHostWindow* self, uint32_t msg, uintptr_t code, intptr_t value) {
@@ -21,8 +62,7 @@ intptr_t HostWindowRecorder::Proc(KXHostWindow* self, uint32_t msg, uintptr_t co
     }
     if (hook)
         hook(static_cast<uint32_t>(code), value);
-    std::lock_guard<std::mutex> hold(recorder->lock_);
-    recorder->messages_.push_back(HostMessage{static_cast<uint32_t>(code), value});
+    recorder->Add({static_cast<uint32_t>(code), value});
     return 0;
 }
 

@@ -26,6 +26,7 @@ public:
     using Hook = std::function<void(uint32_t code, intptr_t value)>;
 
     HostWindowRecorder();
+    ~HostWindowRecorder();
     HostWindowRecorder(const HostWindowRecorder&) = delete;
     HostWindowRecorder& operator=(const HostWindowRecorder&) = delete;
 
@@ -33,6 +34,11 @@ public:
 
     // Called for every message 2525, on the sending thread, before it is recorded.
     void SetHook(Hook hook);
+    // Installs the driver's record and progress callbacks so that their calls are recorded too, in
+    // one order with the messages: (kRecordCallback ^ code, value) and (kProgressCallback, percent).
+    // For the recorder's lifetime; one recorder at a time.
+    void RecordCallbacks();
+    static constexpr uint32_t kRecordCallback = 0xCA110000, kProgressCallback = 0xCA11FFFF;
 
     std::vector<HostMessage> Messages() const;
     std::vector<uint32_t> Codes() const;
@@ -50,6 +56,9 @@ private:
         HostWindowRecorder* owner;
     };
     static intptr_t Proc(KXHostWindow* self, uint32_t msg, uintptr_t code, intptr_t value);
+    static void KX_STDCALL OnRecord(uint32_t code, uintptr_t value);
+    static void KX_STDCALL OnProgress(int32_t percent);
+    void Add(HostMessage message);
 
     Window window_;
     mutable std::mutex lock_;

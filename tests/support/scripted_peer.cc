@@ -63,33 +63,31 @@ std::string RequestBody(const std::string& request) {
     return end == std::string::npos ? std::string() : request.substr(end + 4);
 }
 
-int UnusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+int LoopbackListener(int* port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        return 1;
     socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
+int UnusedPort() {
+    int port = 1;
+    ::close(LoopbackListener(&port)); // closed, the port refuses connections
+    return port;
 }
 
 ScriptedPeer::ScriptedPeer(Handler handler) : handler_(std::move(handler)) {
     if (::pipe(wakeFds_) != 0)
         wakeFds_[0] = wakeFds_[1] = -1;
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listenFd_, 64);
-    socklen_t len = sizeof a;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    listenFd_ = LoopbackListener(&port_);
     acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 

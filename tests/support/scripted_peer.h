@@ -39,6 +39,8 @@ std::string RequestBody(const std::string& request);
 
 // A loopback port nobody listens on (connections are refused).
 int UnusedPort();
+// A socket listening on 127.0.0.1 at an ephemeral port (its number into *port); -1 on failure.
+int LoopbackListener(int* port);
 
 class ScriptedPeer {
 public:

@@ -1,5 +1,7 @@
 #include "sim_fixture.h"
 
+#include "support/test_util.h"
+
 namespace kxtest {
 
 namespace {
@@ -107,6 +109,23 @@ std::vector<kxsim::JournalEntry> SimFixture::Requests(const std::string& path) {
         if (path.empty() || e.path == path)
             out.push_back(std::move(e));
     return out;
+}
+
+std::vector<size_t> SimFixture::ObjectCounts(const std::string& path) {
+    std::vector<size_t> counts;
+    for (const kxsim::JournalEntry& e : Requests(path))
+        counts.push_back(ParseJson(e.body)["objects"].size());
+    return counts;
+}
+
+Json::Value NamedContact(const std::string& given, const std::string& account) {
+    Json::Value name(Json::objectValue), contact(Json::objectValue);
+    name["mimetype"] = "vnd.android.cursor.item/name";
+    name["data2"] = given;
+    contact["account_name"] = account;
+    contact["account_type"] = "com.vexo.android.pcsc";
+    contact["__data"].append(name);
+    return contact;
 }
 
 } // namespace kxtest

@@ -27,6 +27,9 @@ struct SimOptions {
     bool quiet = true;   // bad requests are not traced on stderr
 };
 
+// A contact of the driver's account type holding only a given name, in the service's row format.
+Json::Value NamedContact(const std::string& given, const std::string& account = "pcsc");
+
 class SimFixture {
 public:
     explicit SimFixture(const SimOptions& options = SimOptions());
@@ -60,6 +63,8 @@ public:
 
     // Journal entries of one path (all when empty), oldest first.
     std::vector<kxsim::JournalEntry> Requests(const std::string& path = "");
+    // The number of objects each request of path carried, oldest first.
+    std::vector<size_t> ObjectCounts(const std::string& path);
 
 private:
     std::unique_ptr<kxsim::Store> store_;

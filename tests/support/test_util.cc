@@ -18,6 +18,23 @@
 
 namespace kxtest {
 
+std::vector<std::string> FileLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+size_t FilesIn(const std::string& folder) {
+    std::error_code ec;
+    size_t n = 0;
+    for (auto it = std::filesystem::directory_iterator(folder, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        ++n;
+    return n;
+}
+
 TempDir::TempDir(const char* stem) {
     std::string pattern = std::string("/tmp/") + stem + "XXXXXX";
     if (!::mkdtemp(pattern.data()))

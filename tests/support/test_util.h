@@ -27,6 +27,10 @@ inline platform::Timing TestTiming(uint32_t msPerSecond) {
 
 // The bytes of a file ("" when it cannot be read).
 std::string FileBytes(const std::string& path);
+// The lines of a file, without their line feeds.
+std::vector<std::string> FileLines(const std::string& path);
+// The entries of a folder (0 when it cannot be read).
+size_t FilesIn(const std::string& folder);
 
 // The document in text; a failed parse is a test failure (and gives null).
 Json::Value ParseJson(const std::string& text);

@@ -1,7 +1,4 @@
 // Framing, request bytes and the receive loop of HttpClient against a scripted loopback peer.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -144,22 +141,13 @@ TEST_F(HttpClientTest, PartialSendsAreResumedUntilEveryByteIsOut) {
 // buffers are full, nothing more can be sent.
 class DeafPeer {
 public:
-    DeafPeer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0 &&
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-            port_ = ntohs(a.sin_port);
-    }
+    DeafPeer() : fd_(kxtest::LoopbackListener(&port_)) {}
     ~DeafPeer() { ::close(fd_); }
     int Port() const { return port_; }
 
 private:
-    int fd_ = -1;
     int port_ = 0;
+    int fd_;
 };
 
 TEST_F(HttpClientTest, APeerThatNeverReadsTheBodyEndsTheAttemptInsteadOfHoldingIt) {
@@ -177,10 +165,7 @@ TEST_F(HttpClientTest, APeerThatNeverReadsTheBodyEndsTheAttemptInsteadOfHoldingI
     {
         // A cancel while the send is stuck ends it within a step, long before the time-out.
         DeafPeer peer;
-        std::thread canceller([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            theApp.CancelFlag = true;
-        });
+        std::thread canceller = kxtest::CancelWhen([] { return true; }, 100);
         HttpClient client;
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(client.Request(HttpMethod::Put, "127.0.0.1", peer.Port(), "/contact/do/create", body.data(),
@@ -338,13 +323,8 @@ TEST_F(HttpClientTest, CancelWhileWaitingForAnotherExchangesBridgeCheckGivesMinu
     while (!holding.load())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Hold()}; });
-    std::thread canceller([&] {
-        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (trace.CountContaining("[Adb Response Is Checking......]") == 0 &&
-               std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        theApp.CancelFlag = true;
-    });
+    std::thread canceller = kxtest::CancelWhen(
+        [this] { return trace.CountContaining("[Adb Response Is Checking......]") > 0; }, 0);
     int32_t r = Get(peer.Port(), 1800, nullptr, &theApp.CancelFlag);
     const bool checkStillRunning = !release.load();
     release = true;

@@ -1,16 +1,9 @@
 // The request engine: session ids, session confirmation, retries with bridge resets, cancel,
 // statistics, and KillProcess.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <regex>
@@ -22,8 +15,6 @@
 #include "transport/text_encoding.h"
 #include "transport_test_util.h"
 
-extern char** environ;
-
 namespace {
 
 using kxtest::HttpAnswer;
@@ -31,6 +22,7 @@ using kxtest::PeerAction;
 using kxtest::PeerScript;
 using kxtest::ScriptedPeer;
 
+using kxtest::CancelWhen;
 using kxtest::IsSessionCtrl;
 
 std::string ForwardCall(int port) {
@@ -263,17 +255,6 @@ TEST_F(HttpHelperTest, TwoThreadsFailingTogetherResetOnce) {
     EXPECT_EQ(trace.CountBanner("[  Resetting Adb Service.......  ]"), 1);
 }
 
-// Raises the cancel flag once ready() holds (or after a bounded wait).
-std::thread CancelWhen(std::function<bool()> ready, int delayMs = 30) {
-    return std::thread([ready, delayMs] {
-        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!ready() && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        theApp.CancelFlag = true;
-    });
-}
-
 TEST_F(HttpHelperTest, CancelDuringABackOffEndsWith21AtOnce) {
     platform::Timing timing = theApp.timing();
     timing.retryBackoffMs = 60000;
@@ -380,10 +361,7 @@ TEST_F(HttpHelperTest, WaitersForAnotherThreadsResetTraceTheirOperationsTextAndG
             // Another thread holds the reset: this one waits, and a cancel ends the wait with 21.
             theApp.ResetLock.lock();
             theApp.ResetInProgress = true;
-            std::thread canceller([] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(60));
-                theApp.CancelFlag = true;
-            });
+            std::thread canceller = CancelWhen([] { return true; }, 60);
             std::unique_ptr<char[]> response;
             int32_t r = Ask(confirmation ? peer.Port() : kxtest::UnusedPort(), c.method, &response);
             canceller.join();
@@ -398,79 +376,15 @@ TEST_F(HttpHelperTest, WaitersForAnotherThreadsResetTraceTheirOperationsTextAndG
     EXPECT_TRUE(adb.Calls().empty());
 }
 
-// Two copies of sleep under a name of this test, so no real bridge is ever touched.
-class DummyProcesses {
-public:
-    explicit DummyProcesses(const std::string& name) {
-        dir_ = "/tmp/kx_kill_" + std::to_string(::getpid());
-        ::mkdir(dir_.c_str(), 0700);
-        path_ = dir_ + "/" + name;
-        std::string copy = "cp /bin/sleep " + path_;
-        EXPECT_EQ(std::system(copy.c_str()), 0);
-    }
-    ~DummyProcesses() {
-        for (pid_t pid : pids_) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-        std::remove(path_.c_str());
-        ::rmdir(dir_.c_str());
-    }
-    pid_t Start(const std::string& program) {
-        char arg[] = "30";
-        char* argv[] = {const_cast<char*>(program.c_str()), arg, nullptr};
-        pid_t pid = -1;
-        EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
-        pids_.push_back(pid);
-        return pid;
-    }
-    // True when the process ended by SIGKILL.
-    static bool Killed(pid_t pid) {
-        int status = 0;
-        for (int i = 0; i < 500; ++i) {
-            if (::waitpid(pid, &status, WNOHANG) == pid)
-                return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string dir_, path_;
-    std::vector<pid_t> pids_;
-};
-
-TEST(KillProcess, TerminatesEveryProcessOfTheNameIgnoringCase) {
-    kxtest::TransportTrace trace;
-    theApp.SetEnv(nullptr);
-    const std::string name = "kxd" + std::to_string(::getpid());
-    DummyProcesses dummies(name);
-    pid_t first = dummies.Start(dummies.Path());
-    pid_t second = dummies.Start(dummies.Path());
-    pid_t bystander = dummies.Start("/bin/sleep");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // until /proc shows the new names
-
-    std::string upper = name;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    CHttpHelper helper;
-    EXPECT_EQ(helper.KillProcess(upper.c_str()), 1);
-    EXPECT_TRUE(DummyProcesses::Killed(first));
-    EXPECT_TRUE(DummyProcesses::Killed(second));
-    int status = 0;
-    EXPECT_EQ(::waitpid(bystander, &status, WNOHANG), 0); // still running
-    EXPECT_EQ(trace.CountBanner("[ Adb.exe Killed...]"), 2);
-}
-
-TEST(KillProcess, AnUnreadableListGivesZeroAndAFailedKillIsTraced) {
+// The system's own listing and kill: the Env suite.
+TEST(KillProcess, EveryProcessOfTheNameIgnoringCaseAFailedKillTracedAnUnreadableListZero) {
     kxtest::TransportTrace trace;
     kxtest::ProcessListEnv env;
-    env.processes = {{20, "adb"}, {21, "adb"}};
+    env.processes = {{20, "adb"}, {21, "Adb"}, {22, "adbd"}, {23, "bash"}};
     env.failingPid = 20;
     theApp.SetEnv(&env);
     CHttpHelper helper;
-    EXPECT_EQ(helper.KillProcess(), 1);
+    EXPECT_EQ(helper.KillProcess("ADB"), 1);
     EXPECT_EQ(env.Terminated(), std::vector<int>({20, 21}));
     EXPECT_EQ(trace.CountBanner("[ Adb.exe Killed...]"), 1);
     EXPECT_EQ(trace.CountContaining("Function = CHttpHelper::KillProcess GetLastError"), 1);

@@ -97,41 +97,25 @@ TEST(PayloadCipher, GarbageNeverFailsHard) {
     EXPECT_EQ(AesEncryptEcb("short", "abc", 3), "");
 }
 
-TEST(Base64, LineBreaksAfterEveryFullLine) {
-    std::string bytes57(57, '\x01');
-    std::string text = Base64Encode(bytes57.data(), bytes57.size());
-    EXPECT_EQ(text.size(), 78u);
-    EXPECT_EQ(text.substr(76), "\r\n");
-
-    std::string bytes912(912, '\x7f');
-    std::string lines = Base64Encode(bytes912.data(), bytes912.size());
-    EXPECT_EQ(lines.size(), 16u * 78u);
-    for (size_t i = 0; i < 16; ++i)
-        EXPECT_EQ(lines.substr(i * 78 + 76, 2), "\r\n") << i;
-
-    std::string bytes58(58, 'a'); // one full line, then a shorter one ending bare
-    std::string two = Base64Encode(bytes58.data(), bytes58.size());
-    EXPECT_EQ(two.size(), 78u + 4u);
-    EXPECT_EQ(two.substr(78), "YQ==");
-}
-
 TEST(Base64, CharactersAgreeWithCoreutilsAndDecodeBack) {
     for (size_t n : {1u, 2u, 3u, 56u, 57u, 58u, 59u, 113u, 114u, 115u, 912u, 1000u, 4099u}) {
         std::string bytes;
         for (size_t i = 0; i < n; ++i)
             bytes.push_back(static_cast<char>((i * 131 + 7) & 0xFF));
+        // coreutils' characters, as an independent check; a CR LF after each full line of 57
+        // bytes (76 characters), a shorter last line bare.
+        const std::string flat = ToolOutput("base64 -w 0", bytes);
+        std::string lines;
+        for (size_t at = 0; at < flat.size(); at += 76)
+            lines += flat.substr(at, 76) + (at + 76 <= n / 57 * 76 ? "\r\n" : "");
         const std::string text = Base64Encode(bytes.data(), bytes.size());
-        const std::string flat = Unwrapped(text);
-        EXPECT_EQ(flat, ToolOutput("base64 -w 0", bytes)) << n; // coreutils, as an independent check
+        EXPECT_EQ(text, lines) << n;
         EXPECT_EQ(Base64Decode(text.data(), text.size()), bytes) << n;
-        EXPECT_EQ(text.size() - flat.size(), n / 57 * 2) << n; // one CR LF per full line
     }
 }
 
-TEST(Base64, KnownVectorsAndLenientDecoding) {
-    EXPECT_EQ(Base64Encode("foobar", 6), "Zm9vYmFy");
-    EXPECT_EQ(Base64Encode("fooba", 5), "Zm9vYmE=");
-    EXPECT_EQ(Base64Encode("foob", 4), "Zm9vYg==");
+// (Encoding: against coreutils above, every remainder of three.)
+TEST(Base64, LenientDecoding) {
     EXPECT_EQ(Base64Decode("Zm9v\r\nYmE=", 10), "fooba");
     EXPECT_EQ(Base64Decode("Z m 9 v", 7), "foo");
     EXPECT_EQ(Base64Decode("Zg", 2), "f");

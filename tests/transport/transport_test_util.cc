@@ -1,5 +1,6 @@
 #include "transport_test_util.h"
 
+#include <chrono>
 #include <fstream>
 
 #include "platform/format.h"
@@ -16,6 +17,16 @@ int TransportTrace::CountContaining(const std::string& text) const {
     for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + text.size()))
         ++n;
     return n;
+}
+
+std::thread CancelWhen(std::function<bool()> ready, int delayMs) {
+    return std::thread([ready, delayMs] {
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!ready() && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        theApp.CancelFlag = true;
+    });
 }
 
 void TransportTest::SetUp() {

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/app.h"
@@ -64,6 +66,9 @@ private:
     std::mutex lock_;
     std::vector<int> terminated;
 };
+
+// Raises theApp's cancel flag delayMs after ready() holds (or after a bounded wait); join it.
+std::thread CancelWhen(std::function<bool()> ready, int delayMs = 30);
 
 // The session confirmation that follows every answered main request.
 inline bool IsSessionCtrl(const std::string& request) {
