@@ -59,7 +59,9 @@ platform::OleDate UntilToDate(const std::string& until, bool allDay) {
 
 std::string DateToUntil(const CalendarRecord& record) {
     platform::CivilTime end, start;
-    if (!IsUsableDate(record.dtRecurEnd) || !IsUsableDate(record.dtStart) ||
+    // A zero end is no end date (as a zero start is no start): sent, it would end the series
+    // in 1899, before its first instance, and the handset would show none of it.
+    if (IsZeroDate(record.dtRecurEnd) || !IsUsableDate(record.dtRecurEnd) || !IsUsableDate(record.dtStart) ||
         !record.dtRecurEnd.ToCivil(&end) || !record.dtStart.ToCivil(&start))
         return std::string();
     platform::OleDate until;

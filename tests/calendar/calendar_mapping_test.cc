@@ -301,6 +301,12 @@ TEST(FromCalendarEx, DatesNoRecordCanHoldAreNotSent) {
         EXPECT_EQ("1326763800000", row["dtend"].asString());
         EXPECT_EQ("FREQ=DAILY;WKST=SU", row["rrule"].asString());
     }
+    // A series flagged as ending but with no end date (zero) runs on, not until 1899.
+    CalendarRecord r;
+    r.dtStart = Date(2012, 1, 17, 9, 30);
+    r.lRecurType = 1;
+    r.bRecurHasEnd = 1;
+    EXPECT_EQ("FREQ=DAILY;WKST=SU", Row(r)["rrule"].asString());
 }
 
 // Every text goes through the cut of sent texts (its cases are in the contact mapping suite).
