@@ -30,10 +30,9 @@ constexpr uint32_t kReadFinished = 0x20003;
 
 class ContactsReadE2E : public kxtest::DriverOnSim {
 protected:
-    void AddContacts(int n, const std::string& account = "pcsc") {
+    void AddContacts(int n) {
         for (int i = 0; i < n; ++i)
-            ASSERT_FALSE(
-                sim_->AddContact(kxtest::NamedContact("Person " + std::to_string(i), account)).empty());
+            ASSERT_FALSE(sim_->AddContact(kxtest::NamedContact("Person " + std::to_string(i))).empty());
     }
 
     // Through the exported function, as a host calls it.
@@ -116,17 +115,6 @@ TEST_F(ContactsReadE2E, MessagesAndCallbacksOfAThreeContactRead) {
     expected.push_back({kReadFinished, 0});
     EXPECT_EQ(expected, events);
     EXPECT_EQ((std::vector<std::string>{"Person 0", "Person 1", "Person 2"}), names);
-}
-
-TEST_F(ContactsReadE2E, ContactOfAnotherAccountIsSkipped) {
-    Start();
-    AddContacts(1);
-    AddContacts(1, "someone@gmail.com");
-    AddContacts(1);
-    EXPECT_EQ(KX_OK, ReadAll());
-    EXPECT_EQ(2u, host_.Count(kRecordRead));
-    EXPECT_EQ((std::vector<intptr_t>{33, 66}), host_.ValuesOf(KX_PROGRESS_PERCENT));
-    EXPECT_EQ((std::vector<HostMessage>{{kReadFinished, 0}}), Finals());
 }
 
 TEST_F(ContactsReadE2E, StopBetweenBatchesGives21) {

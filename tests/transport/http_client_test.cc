@@ -63,18 +63,6 @@ TEST(HttpPkgFinished, ReadsTheAnswerAsTheServiceSendsIt) {
     }
 }
 
-TEST(HttpPkgFinished, ResumedScanFindsABlankLineSplitAcrossDeliveries) {
-    const std::string whole = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody";
-    for (size_t cut = 1; cut < whole.size(); ++cut) {
-        HttpClient::PkgScan scan;
-        int32_t first = HttpClient::HttpPkgScan(whole.data(), cut, &scan, HttpClient::kMaxAnswerBytes);
-        EXPECT_LT(first, 0) << cut;
-        EXPECT_EQ(HttpClient::HttpPkgScan(whole.data(), whole.size(), &scan, HttpClient::kMaxAnswerBytes), 4)
-            << cut;
-        EXPECT_EQ(scan.bodyStart, whole.size() - 4) << cut;
-    }
-}
-
 // Counts the sends of each request and can make the socket take a few bytes at a time.
 class SendRecordingEnv : public kxtest::ProcessListEnv {
 public:

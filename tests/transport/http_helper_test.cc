@@ -275,15 +275,6 @@ TEST_F(HttpHelperTest, CancelDuringABackOffEndsWith21AtOnce) {
     EXPECT_GE(trace.CountContaining("Function = CHttpHelper::httpRequestDelete GetLastError"), 1);
 }
 
-TEST_F(HttpHelperTest, CancelSeenAtTheTopOfTheRetryLoopIsReportedAsStopped) {
-    ScriptedPeer peer([](int, const std::string&) { return PeerScript{PeerAction::Send(HttpAnswer("x"))}; });
-    theApp.CancelFlag = true;
-    std::unique_ptr<char[]> response;
-    EXPECT_EQ(Ask(peer.Port(), HttpMethod::Get, &response), 21);
-    EXPECT_FALSE(response);
-    EXPECT_EQ(peer.Connections(), 0);
-}
-
 TEST_F(HttpHelperTest, CancelInsideAnAttemptAConfirmationOrAReset) {
     {
         // A silent handset: the attempt sees the cancel (-6) within about one wait step (100 ms
