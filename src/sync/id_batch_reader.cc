@@ -40,24 +40,18 @@ bool IdBatchReader::FetchIds() {
         result_ = Failed(reply, plan_.idListFailed);
         return false;
     }
-    if (reply.fast) {
-        const fastjson::Value objects = reply.fast->objects();
+    // The same verdict from whichever parser took the answer.
+    auto take = [this](const auto& objects) {
         if (objects.isArray()) {
             ids_ = IdEntries(objects);
-        } else if (!(objects.isNull() && plan_.absentIdsAreEmpty)) {
-            Fail(plan_.noIdList);
-            return false;
+            return true;
         }
-        return true;
-    }
-    const Json::Value& objects = reply.document["objects"];
-    if (objects.isArray()) {
-        ids_ = IdEntries(objects);
-    } else if (!(objects.isNull() && plan_.absentIdsAreEmpty)) {
+        if (objects.isNull() && plan_.absentIdsAreEmpty)
+            return true;
         Fail(plan_.noIdList);
         return false;
-    }
-    return true;
+    };
+    return reply.fast ? take(reply.fast->objects()) : take(reply.objects());
 }
 
 std::optional<ServiceReply> IdBatchReader::NextBatch(size_t limit, const DeletionSink& deleted) {
