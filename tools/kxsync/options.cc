@@ -107,42 +107,28 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
                 options->arguments.push_back(arg);
             continue;
         }
-        if (arg == "-h" || arg == "--help") {
-            options->help = true;
-            continue;
+        // Options without a value: each sets one member.
+        static const struct {
+            const char* name;
+            bool Options::*member;
+            bool value;
+        } kFlags[] = {
+            {"-h", &Options::help, true},           {"--help", &Options::help, true},
+            {"--version", &Options::version, true}, {"--no-progress", &Options::progress, false},
+            {"--json", &Options::json, true},       {"--all", &Options::all, true},
+            {"--verbose", &Options::verbose, true}, {"--keep-log", &Options::keepLog, true},
+            {"--verify", &Options::verify, true},   {"--dry-run", &Options::dryRun, true},
+            {"--yes", &Options::yes, true},
+        };
+        bool flag = false;
+        for (const auto& f : kFlags) {
+            if (arg == f.name) {
+                options->*f.member = f.value;
+                flag = true;
+            }
         }
-        if (arg == "--version") {
-            options->version = true;
+        if (flag)
             continue;
-        }
-        if (arg == "--no-progress") {
-            options->progress = false;
-            continue;
-        }
-        if (arg == "--json") {
-            options->json = true;
-            continue;
-        }
-        if (arg == "--all") {
-            options->all = true;
-            continue;
-        }
-        if (arg == "--verbose") {
-            options->verbose = true;
-            continue;
-        }
-        if (arg == "--keep-log") {
-            options->keepLog = true;
-            continue;
-        }
-        if (arg == "--verify") {
-            options->verify = true;
-            continue;
-        }
-        if (arg == "--dry-run" || arg == "--yes") {
-            (arg == "--yes" ? options->yes : options->dryRun) = true;
-            continue;
-        }
         std::string name = arg, value;
         bool hasValue = false;
         size_t equals = arg.find('=');
